@@ -1,0 +1,47 @@
+// The equation, the variation operators, the generation driver and dispatch,
+// the local grid search and the reports.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "records.h"
+
+// Equation and goodness.
+inline constexpr double kMu0 = 1.256637061435916e-6;
+double evalInductorAbs(const InductorRecord* coil, const ResultRecord* set);
+double evalInductor(const InductorRecord* coil, const ResultRecord* set);
+void evalInductors(const InductorRecord* list, ResultRecord* set);
+
+// Variation operators.
+ResultRecord* genRandResult();
+ResultRecord* breed(const ResultRecord* first, const ResultRecord* second, double rate);
+ResultRecord* mutate(const ResultRecord* parent, double rate);
+ResultRecord* goodDir(const ResultRecord* parent, double rate);
+
+// Local grid search.
+extern uint8_t swapper;
+ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate);
+
+// Generation driver and dispatch.
+extern int32_t gen;
+extern int32_t lastgen;
+extern double bestGoodness;
+extern uint64_t tested;
+extern uint64_t lastTested;
+extern double accumSeconds;
+extern uint32_t accumCnt;
+void runOne(ResultRecord* candidate);
+void optimizeProc();
+
+// Reports and exports.
+// Set when the final report could not open its result file; the run then
+// ends with status 255 instead of 0.
+extern bool resultFileFailed;
+void showResult(FILE* stream, const ResultRecord* set);
+void showInductor(FILE* stream, const InductorRecord* coil);
+InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil);
+void showInductorResults(const ResultRecord* set);
+void saveTempResults(const ResultRecord* set);
+void CforTamblix(const char* path, const char* name, const InductorRecord* list);
+void jaForSorvane(const char* path, const char* name, const InductorRecord* list);

@@ -1,0 +1,60 @@
+// quelmo: fits the fifteen coefficients of an empirical inductance equation
+// for single-layer air-core coils to a file of measured coils.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fatal.h"
+#include "readind.h"
+#include "symtab.h"
+#include "version.h"
+
+namespace {
+
+void printUsage() {
+    std::printf("Usage: quelmo <testinductors> [<ranges>] [outf]\n");
+    std::printf("  Coefficients: ");
+    for (const char* name : kCoefficientNames) std::printf(" %s ", name);
+    std::printf("\n");
+}
+
+// The second argument is the ranges file when it opens; otherwise, as the
+// last argument, it names the result file. A third argument names the
+// result file.
+void readArguments(int argc, char** argv) {
+    if (argc < 3) return;
+    if (FILE* ranges = std::fopen(argv[2], "rb")) {
+        std::fclose(ranges);
+        readSymtab(argv[2]);
+        if (argc > 3) S[kResultFile].value.s = strdup(argv[3]);
+    } else if (argc == 3) {
+        S[kResultFile].value.s = strdup(argv[2]);
+    }
+}
+
+// Settings the search cannot work with, refused before anything starts.
+void refuseUnusableSettings() {
+    const int processes = S[kProcesses].value.i;
+    if (processes < 1 || processes > 48)
+        fatal("Setting processes is %d, accepted range is 1 to 48\n", processes);
+    const int save = S[kSave].value.i;
+    if (save < 4) fatal("Setting save is %d, accepted range is 4 or more\n", save);
+    const int raiselower = S[kRaiseLower].value.i;
+    if (raiselower < 1) fatal("Setting raiselower is %d, accepted range is 1 or more\n", raiselower);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::printf("quelmo V%d.%02d.%03d %s RMS goodness\n", kVersionMajor, kVersionMinor, kVersionPatch,
+                kEquationLabel);
+    if (argc < 2) {
+        printUsage();
+        return 0;
+    }
+    readTestInductors(argv[1]);
+    readArguments(argc, argv);
+    dumpRangeTable(stdout, "test range\n");
+    refuseUnusableSettings();
+    return 0;
+}

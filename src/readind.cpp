@@ -1,0 +1,93 @@
+// The test coil file: one measured coil per line, seven comma-separated fields.
+#include "readind.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fatal.h"
+#include "storage.h"
+
+InductorRecord* theInductors = nullptr;
+
+namespace {
+
+constexpr int kLineBufferSize = 80;  // one read takes at most 79 characters
+constexpr const char* kFieldDelimiters = ",\n";
+constexpr const char* kNameDelimiters = " ,\n";
+constexpr const char* kLinePrefix = "%s (%s:%d) At line %d in %s, ";
+
+bool isSkipped(char first) {
+    return (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z') || first == '/';
+}
+
+struct CoilReader {
+    FILE* file;
+    const char* path;
+    int line;
+
+    template <typename... Values>
+    [[noreturn]] void fail(int number, const char* what, Values... values) {
+        std::fclose(file);
+        std::fprintf(stderr, kLinePrefix, "readind", "readTestInductors", number, line, path);
+        if constexpr (sizeof...(Values) == 0) {
+            std::fputs(what, stderr);
+        } else {
+            std::fprintf(stderr, what, values...);
+        }
+        std::exit(-1);
+    }
+
+    // The next field token, or the field's "missing" message.
+    const char* field(const char* delimiters, int number, const char* missing) {
+        const char* token = std::strtok(nullptr, delimiters);
+        if (token == nullptr) fail(number, missing);
+        return token;
+    }
+
+    // A length that must be greater than 0; NaN is refused too.
+    double positive(int missingNumber, const char* missing, int badNumber, const char* bad) {
+        const double value = std::strtod(field(kFieldDelimiters, missingNumber, missing), nullptr);
+        if (!(value > 0)) fail(badNumber, bad, value);
+        return value;
+    }
+
+    // Decimal integers keep the low 32 bits of the (saturated) 64-bit value.
+    int32_t integer(int missingNumber, const char* missing) {
+        const long value = std::strtol(field(kFieldDelimiters, missingNumber, missing), nullptr, 10);
+        return static_cast<int32_t>(static_cast<uint32_t>(value));
+    }
+
+    void readCoil(char* buffer) {
+        InductorRecord* coil = newInductor();
+        const char* first = std::strtok(buffer, kFieldDelimiters);
+        if (first == nullptr) fail(69, "no data\n");
+        coil->measuredInductance = std::strtod(first, nullptr);
+        coil->radius = positive(80, "missing radius\n", 88, "radius %g bad\n");
+        coil->wire = positive(99, "missing wire radius\n", 107, "wire radius %g bad\n");
+        coil->gauge = integer(117, "missing wire gauge\n");
+        if (coil->gauge < 1 || coil->gauge > 32) fail(125, "wire gauge %d bad\n", coil->gauge);
+        coil->turns = integer(135, "missing number of turns\n");
+        if (coil->turns < 1) fail(143, "number of turns  %d bad\n", coil->turns);
+        coil->length = positive(153, "missing length\n", 161, "length %g bad\n");
+        coil->fileName = strdup(field(kNameDelimiters, 171, "missing file name\n"));
+        if (coil->fileName == nullptr) fatal("Out of space for anInductor\n");
+        coil->next = theInductors;
+        theInductors = coil;
+    }
+};
+
+}  // namespace
+
+void readTestInductors(const char* path) {
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) fatal("%s (%s:%d) Couldn't open %s\n", "readind", "readTestInductors", 46, path);
+    CoilReader reader{file, path, 0};
+    char buffer[kLineBufferSize];
+    while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
+        ++reader.line;
+        if (isSkipped(buffer[0])) continue;
+        reader.readCoil(buffer);
+    }
+    std::fclose(file);
+}

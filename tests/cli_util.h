@@ -1,0 +1,53 @@
+// Runs the built quelmo in a fresh temporary directory and captures what it
+// prints, its exit status and whether any of its processes outlived it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct CliResult {
+    int status = -1;            // exit status, or 128 + signal
+    std::string out;            // standard output
+    std::string err;            // standard error
+    bool timedOut = false;      // the master had to be killed
+    bool processesLeft = false; // a process of the run was still alive after the grace period
+};
+
+class CliRun {
+public:
+    CliRun();
+    ~CliRun();
+    CliRun(const CliRun&) = delete;
+    CliRun& operator=(const CliRun&) = delete;
+
+    // The working directory of the program.
+    const std::filesystem::path& dir() const { return dir_; }
+
+    void write(const std::string& name, const std::string& content) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+    // Copies examples/<name> into the working directory.
+    void copyExample(const std::string& name) const;
+    // Names of the files in the working directory, sorted.
+    std::vector<std::string> files() const;
+
+    // Runs quelmo with the given arguments. Standard input is /dev/null, or a
+    // pipe that delivers `input` and is then closed when `useInput` is set.
+    CliResult run(const std::vector<std::string>& args, double timeoutSeconds = 120,
+                  double graceSeconds = 10) const;
+    CliResult runWithInput(const std::vector<std::string>& args, const std::string& input,
+                           double timeoutSeconds = 120, double graceSeconds = 10) const;
+
+private:
+    CliResult launch(const std::vector<std::string>& args, const std::string* input,
+                     double timeoutSeconds, double graceSeconds) const;
+    std::filesystem::path base_;
+    std::filesystem::path dir_;
+};
+
+std::string sourcePath(const std::string& relative);
+std::string readFile(const std::filesystem::path& path);
+
+// The banner line every run starts with.
+inline const std::string kBanner = "quelmo V20.03.008 EQUATION J RMS goodness\n";
