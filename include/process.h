@@ -22,3 +22,8 @@ bool hasFinished(int slot);
 void terminateProcesses();
 int kbhit();
 double timeus();
+
+// The exchange as the dispatch loop sees it: give a slot its job, and take a
+// finished slot's result (whose reply file then goes away).
+void handOver(int slot, const ResultRecord* candidate);
+ResultRecord* takeResult(int slot);

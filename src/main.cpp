@@ -5,6 +5,10 @@
 #include <cstring>
 
 #include "fatal.h"
+#include "geneticproc.h"
+#include "library.h"
+#include "process.h"
+#include "random.h"
 #include "readind.h"
 #include "symtab.h"
 #include "version.h"
@@ -56,5 +60,11 @@ int main(int argc, char** argv) {
     readArguments(argc, argv);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
-    return 0;
+    init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
+    initProcs();
+    initLibrary();
+    optimizeProc();
+    terminateProcesses();
+    // A final report that could not write its result file is no success.
+    return resultFileFailed ? 255 : 0;
 }
