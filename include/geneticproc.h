@@ -43,5 +43,7 @@ void showInductor(FILE* stream, const InductorRecord* coil);
 InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil);
 void showInductorResults(const ResultRecord* set);
 void saveTempResults(const ResultRecord* set);
+// The checkpoint written to `path`; saveTempResults gives it the fixed name.
+void writeCheckpoint(const char* path, const ResultRecord* set);
 void CforTamblix(const char* path, const char* name, const InductorRecord* list);
 void jaForSorvane(const char* path, const char* name, const InductorRecord* list);

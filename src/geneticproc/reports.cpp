@@ -1,0 +1,165 @@
+// The coefficient set listing, the checkpoint and the final report.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "fatal.h"
+#include "geneticproc.h"
+#include "readind.h"
+#include "symtab.h"
+#include "version.h"
+
+bool resultFileFailed = false;
+
+namespace {
+
+constexpr double kMicrohenry = 1e6;
+constexpr double kDiameterInches = 78.7402;  // coil radius in metres to diameter in inches
+constexpr double kInches = 39.3701;          // metres to inches
+
+bool hasValue(double value) { return value != kNoValue && !std::isnan(value); }
+
+// Writes to the result file when there is one.
+void showResultTo(FILE* file, const ResultRecord* set) {
+    if (file != nullptr) showResult(file, set);
+}
+
+// Each coil line goes to standard output, then to the result file.
+void showCoils(FILE* file, const InductorRecord* list) {
+    for (const InductorRecord* coil = list; coil != nullptr; coil = coil->next) {
+        showInductor(stdout, coil);
+        if (file != nullptr) showInductor(file, coil);
+    }
+}
+
+}  // namespace
+
+void showResult(FILE* stream, const ResultRecord* set) {
+    std::fprintf(stream, "// Goodness = %g\n", set->goodness);
+    for (int k = 0; k < kCoefficientCount; ++k)
+        std::fprintf(stream, "%5s = %20.14f\n", kCoefficientNames[k], set->coefficients[k]);
+}
+
+void showInductor(FILE* stream, const InductorRecord* coil) {
+    if (hasValue(coil->computedInductance)) {
+        // 100 times the squared relative error: a coil 10 % off shows 1.0.
+        std::fprintf(stream, " %4.1f%% L=%6.3f : %6.3f uH, %2d turns, dia %g\", len %g\", #%d %s\n",
+                     100 * coil->squaredError, coil->measuredInductance * kMicrohenry,
+                     coil->computedInductance * kMicrohenry, coil->turns,
+                     kDiameterInches * coil->radius, kInches * coil->length, coil->gauge,
+                     coil->fileName);
+    } else {
+        std::fprintf(stream, "  *** L=%6.3f uH %2d turns, dia %g\", length %g\", #%d, %s\n",
+                     coil->measuredInductance * kMicrohenry, coil->turns,
+                     kDiameterInches * coil->radius, kInches * coil->length, coil->gauge,
+                     coil->fileName);
+    }
+}
+
+// Descending squaredError; a coil goes before listed coils with an equal error.
+InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil) {
+    InductorRecord** link = &list;
+    // A NaN error compares false either way and is passed over like a larger one.
+    while (*link != nullptr && !((*link)->squaredError <= coil->squaredError)) link = &(*link)->next;
+    coil->next = *link;
+    *link = coil;
+    return list;
+}
+
+void showInductorResults(const ResultRecord* set) {
+    const char* path = S[kResultFile].value.s;
+    FILE* file = nullptr;
+    if (path != nullptr) {
+        file = std::fopen(path, "wb");
+        if (file == nullptr) {
+            // The report still goes to standard output and the exports still
+            // run; the run's exit status tells of the failure.
+            std::fprintf(stderr, "Couldn't open %s for output\n", path);
+            resultFileFailed = true;
+        }
+    }
+    if (file != nullptr) {
+        std::fprintf(file, "Results from V%d.%02d.%03d %s\n", kVersionMajor, kVersionMinor,
+                     kVersionPatch, kEquationLabel);
+        std::fprintf(file, "Random seed %ld\n", static_cast<long>(S[kSeed].value.l));
+    }
+    showResult(stdout, set);
+    showResultTo(file, set);
+
+    // Rank the coils by their error. The walk runs in reverse file order, so
+    // equal errors end up in file order, and pushing each unevaluable coil on
+    // the head of its own list leaves that list in file order too.
+    InductorRecord* ranked = nullptr;
+    InductorRecord* unevaluable = nullptr;
+    for (InductorRecord* coil = theInductors; coil != nullptr;) {
+        InductorRecord* following = coil->next;
+        coil->next = nullptr;
+        const double computed = evalInductorAbs(coil, set);
+        if (hasValue(computed)) {
+            const double m = coil->measuredInductance;
+            const double relative = (computed - m) / m;
+            coil->computedInductance = computed;
+            coil->squaredError = relative * relative;
+            ranked = sortInd(ranked, coil);
+        } else {
+            coil->computedInductance = kNoValue;
+            coil->squaredError = kNoValue;
+            coil->next = unevaluable;
+            unevaluable = coil;
+        }
+        coil = following;
+    }
+
+    std::fputs("\n\nWorst first\n", stdout);
+    if (file != nullptr) std::fputs("Worst first\n", file);
+    showCoils(file, ranked);
+    showCoils(file, unevaluable);
+
+    if (file != nullptr) {
+        dumpRangeTable(file, "\n\nRange table\n");
+        bool failed = std::ferror(file) != 0;
+        failed = std::fclose(file) != 0 || failed;
+        if (failed) {
+            std::fprintf(stderr, "Couldn't write %s\n", path);
+            resultFileFailed = true;
+        }
+    }
+
+    // Only evaluated coils are exported; the script only with the C table.
+    const char* resultc = S[kResultC].value.s;
+    if (resultc != nullptr) {
+        CforTamblix(resultc, S[kCVarName].value.s, ranked);
+        const char* resultja = S[kResultJa].value.s;
+        if (resultja != nullptr) jaForSorvane(resultja, S[kJaVarName].value.s, ranked);
+    }
+}
+
+// The checkpoint lives under a fixed name in a world-writable directory: a
+// symbolic link there is refused rather than followed, and so is anything but
+// a plain file (opening a FIFO would otherwise wait for a reader).
+void writeCheckpoint(const char* path, const ResultRecord* set) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    struct stat info;
+    FILE* out = nullptr;
+    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        out = fdopen(fd, "wb");
+    if (out == nullptr) {
+        if (fd >= 0) close(fd);
+        fatal("Couldn't open %s for output\n", path);
+    }
+    showResult(out, set);
+    bool failed = std::ferror(out) != 0;
+    failed = std::fclose(out) != 0 || failed;
+    if (failed) fatal("Couldn't write %s\n", path);
+}
+
+void saveTempResults(const ResultRecord* set) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor,
+                  kVersionPatch);
+    writeCheckpoint(path, set);
+}
