@@ -100,8 +100,13 @@ CliResult CliRun::runWithInput(const std::vector<std::string>& args, const std::
     return launch(args, &input, timeoutSeconds, graceSeconds);
 }
 
+CliResult CliRun::runAndKillMaster(const std::vector<std::string>& args, double seconds,
+                                  double graceSeconds) const {
+    return launch(args, nullptr, seconds + 120, graceSeconds, seconds);
+}
+
 CliResult CliRun::launch(const std::vector<std::string>& args, const std::string* input,
-                         double timeoutSeconds, double graceSeconds) const {
+                         double timeoutSeconds, double graceSeconds, double killAfter) const {
     becomeSubreaper();
     const fs::path outPath = base_ / "stdout";
     const fs::path errPath = base_ / "stderr";
@@ -146,10 +151,16 @@ CliResult CliRun::launch(const std::vector<std::string>& args, const std::string
 
     CliResult result;
     int status = 0;
-    const double deadline = now() + timeoutSeconds;
+    const double start = now();
+    const double deadline = start + timeoutSeconds;
     while (true) {
         const pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
+        if (killAfter > 0 && now() > start + killAfter) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            break;
+        }
         if (now() > deadline) {
             result.timedOut = true;
             kill(-child, SIGKILL);

@@ -38,10 +38,13 @@ public:
                   double graceSeconds = 10) const;
     CliResult runWithInput(const std::vector<std::string>& args, const std::string& input,
                            double timeoutSeconds = 120, double graceSeconds = 10) const;
+    // Kills the master alone with SIGKILL after `seconds`, as a crash would.
+    CliResult runAndKillMaster(const std::vector<std::string>& args, double seconds,
+                               double graceSeconds = 10) const;
 
 private:
     CliResult launch(const std::vector<std::string>& args, const std::string* input,
-                     double timeoutSeconds, double graceSeconds) const;
+                     double timeoutSeconds, double graceSeconds, double killAfter = 0) const;
     std::filesystem::path base_;
     std::filesystem::path dir_;
 };
