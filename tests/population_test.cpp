@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "library.h"
+#include "library_support.h"
 #include "sort.h"
 #include "storage.h"
 
@@ -101,18 +102,6 @@ TEST(RankedPopulationDeath, NullRecordIsFatal) {
 }
 
 namespace {
-
-// Starts a test on an empty library, returning to the pool every copy an
-// earlier test of this process left in it.
-void emptyLibrary() {
-    static int64_t storedAtLastClear = 0;
-    if (libCnt == storedAtLastClear) return;
-    for (ResultRecord*& slot : lib) {
-        if (slot != nullptr) freeResult(slot);
-    }
-    initLibrary();
-    storedAtLastClear = libCnt;
-}
 
 ResultRecord candidateOf(double first, int32_t mask) {
     ResultRecord record{};
