@@ -104,23 +104,6 @@ TEST_F(Operators, BreedTakesFromTheSecondParentWithChanceRate) {
     EXPECT_EQ(copyOfSecond->coefficients, second->coefficients);
     EXPECT_EQ(copyOfSecond->changeMask, kAllCoefficients);
     expectDrawsTaken(15);
-
-    ResultRecord* mixed = breed(first, second, 0.5);
-    for (int k = 0; k < kCoefficientCount; ++k) {
-        const bool fromSecond = realDraw(reference()) < 0.5;
-        EXPECT_EQ(mixed->changeMask >> k & 1, fromSecond ? 1 : 0) << "coefficient " << k;
-        EXPECT_EQ(mixed->coefficients[k], (fromSecond ? second : first)->coefficients[k]);
-    }
-    expectDrawsTaken(0);
-
-    // One parent twice: its values, but the mask still says which draws chose
-    // the second parent.
-    ResultRecord* selfed = breed(first, first, 0.5);
-    int32_t mask = 0;
-    for (int k = 0; k < kCoefficientCount; ++k)
-        if (realDraw(reference()) < 0.5) mask |= 1 << k;
-    EXPECT_EQ(selfed->coefficients, first->coefficients);
-    EXPECT_EQ(selfed->changeMask, mask);
 }
 
 TEST_F(Operators, MutateRedrawsWithTheDrawRightAfterTheChoice) {

@@ -180,16 +180,6 @@ TEST(Library, ManySmallCandidatesWithOneMask) {
     EXPECT_EQ(rejects, rejected + count);
 }
 
-TEST(Library, ClearingForgetsEverything) {
-    emptyLibrary();
-    ResultRecord candidate = candidateOf(3.5, 0);
-    EXPECT_FALSE(doneAlready(&candidate));
-    initLibrary();
-    const int64_t stored = libCnt;
-    EXPECT_FALSE(doneAlready(&candidate));
-    EXPECT_EQ(libCnt, stored + 1);
-}
-
 TEST(LibraryDeath, FindsTheLastFreeSlotThenOverflows) {
     // Every slot but one holds a set that matches nothing: a new candidate
     // must probe its way to the free slot, and the next one finds no room.
