@@ -18,6 +18,9 @@ ResultRecord* genRandResult();
 ResultRecord* breed(const ResultRecord* first, const ResultRecord* second, double rate);
 ResultRecord* mutate(const ResultRecord* parent, double rate);
 ResultRecord* goodDir(const ResultRecord* parent, double rate);
+// Makes the next goodDir call scale down again, as at program start. For
+// tests, which run many searches in one process.
+void resetGoodDir();
 
 // Local grid search.
 extern uint8_t swapper;

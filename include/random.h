@@ -8,4 +8,7 @@
 void init_genrand64(uint64_t seed);
 uint64_t genrand64_int64();
 double uniform();
+// y rounded to a whole number, halves away from zero (0.5 gives 1, 2.5 gives
+// 3); magnitudes of 2^52 and more, and non-numbers, are returned unchanged.
+double roundHalfAway(double y);
 double genUniform(const RangeEntry* range);

@@ -1,0 +1,29 @@
+// The ranked population: a list of coefficient sets, best (smallest
+// goodness) first.
+#include "sort.h"
+
+#include "fatal.h"
+#include "storage.h"
+
+ResultRecord* collected = nullptr;
+
+// A record goes in front of the first member that is strictly worse, behind
+// every member of equal goodness. If one of those equal members has the same
+// 15 coefficients (the change mask does not count), the record is declined:
+// the caller cannot tell from the returned head, so it goes back to the pool.
+ResultRecord* sortgen(ResultRecord* list, ResultRecord* record) {
+    if (record == nullptr) fatal("%s (%s:%d) should never happen\n", "sort", "sortgen", 40);
+    record->next = nullptr;
+    ResultRecord** link = &list;
+    for (ResultRecord* member = list; member != nullptr; member = member->next) {
+        if (member->goodness > record->goodness) break;
+        if (member->goodness == record->goodness && member->coefficients == record->coefficients) {
+            freeResult(record);
+            return list;
+        }
+        link = &member->next;
+    }
+    record->next = *link;
+    *link = record;
+    return list;
+}

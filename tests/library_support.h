@@ -1,0 +1,19 @@
+// Lets tests that run in one process start on an empty duplicate library.
+#pragma once
+
+#include <cstdint>
+
+#include "library.h"
+#include "storage.h"
+
+// Returns to the pool every copy the library holds and clears it. Touches
+// the whole table only when something was stored since the last clear.
+inline void emptyLibrary() {
+    static int64_t storedAtLastClear = 0;
+    if (libCnt == storedAtLastClear) return;
+    for (ResultRecord*& slot : lib) {
+        if (slot != nullptr) freeResult(slot);
+    }
+    initLibrary();
+    storedAtLastClear = libCnt;
+}
