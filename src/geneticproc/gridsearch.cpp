@@ -37,10 +37,13 @@ struct ScalarLanes {
     static reg div(reg a, reg b) { return a / b; }
     static reg sqrt(reg a) { return std::sqrt(a); }
     static reg refuseToNan(reg x) { return x == 0 || std::isnan(x) ? grid::kNaN : x; }
+    // A NaN inductance makes e NaN, so testing e for NaN covers both; adding
+    // +0.0 for a left-out coil leaves the (non-negative) sum as it is and
+    // keeps the loop free of branches.
     static void accumulate(reg& sum, reg& count, reg inductance, reg e) {
-        if (inductance == kNoValue || std::isnan(inductance) || e == kNoValue || std::isnan(e)) return;
-        sum += e;
-        count += 1;
+        const bool counted = inductance != kNoValue && e != kNoValue && e == e;
+        sum += counted ? e : 0.0;
+        count += counted ? 1.0 : 0.0;
     }
     static unsigned notWorse(reg g, double threshold) { return g <= threshold ? 1u : 0u; }
 };

@@ -9,7 +9,7 @@ namespace {
 struct Avx2Lanes {
     using reg = __m256d;
     static constexpr int width = 4;
-    static constexpr int unroll = 2;
+    static constexpr int unroll = 4;
 
     static reg load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, reg x) { _mm256_storeu_pd(p, x); }

@@ -56,40 +56,91 @@ inline void odometerStep(const GridSide& side, int64_t* j) {
     }
 }
 
-// M of one coil from x = r0..r3, t0..t3, as evalInductorAbs forms it.
+// The group polynomials of evalInductorAbs, with exactly its operations, for
+// one value or for `width` lanes. `x` points at the group's first
+// coefficient; for lanes, coefficient s of the group is row s of `stride`.
+// The radius term includes its factor mu0: M = radiusTerm * turnsPoly and
+// D = lengthPoly * wirePoly (a product does not depend on operand order).
+inline double radiusTerm(const double* x, double a) {
+    return (((x[3] * a + x[2]) * a + x[1]) * a + x[0]) * kMu0;
+}
+inline double turnsPoly(const double* x, double n) { return ((x[3] * n + x[2]) * n + x[1]) * n + x[0]; }
+inline double wirePoly(const double* x, double w) { return (x[2] * w + x[1]) * w + x[0]; }
+inline double lengthPoly(const double* x, double len) {
+    return ((x[3] * len + x[2]) * len + x[1]) * len + x[0];
+}
+
+// M of one coil from x = r0..r3, t0..t3.
 inline double numeratorValue(const double* x, double a, double n) {
-    const double radiusPoly = ((x[3] * a + x[2]) * a + x[1]) * a + x[0];
-    const double turnsPoly = ((x[7] * n + x[6]) * n + x[5]) * n + x[4];
-    return (radiusPoly * kMu0) * turnsPoly;
+    return radiusTerm(x, a) * turnsPoly(x + 4, n);
 }
 
-// D of one coil from x = w0..w2, l0..l3, as evalInductorAbs forms it.
+// D of one coil from x = w0..w2, l0..l3.
 inline double denominatorValue(const double* x, double w, double len) {
-    const double lambda = ((x[6] * len + x[5]) * len + x[4]) * len + x[3];
-    const double wirePoly = (x[2] * w + x[1]) * w + x[0];
-    return lambda * wirePoly;
-}
-
-// The same, for `width` lanes whose coefficients are rows of `coef`.
-template <class V>
-typename V::reg numeratorLanes(const double* coef, int64_t stride, typename V::reg a,
-                               typename V::reg n) {
-    const auto x = [&](int s) { return V::load(coef + s * stride); };
-    const auto radiusPoly =
-        V::add(V::mul(V::add(V::mul(V::add(V::mul(x(3), a), x(2)), a), x(1)), a), x(0));
-    const auto turnsPoly =
-        V::add(V::mul(V::add(V::mul(V::add(V::mul(x(7), n), x(6)), n), x(5)), n), x(4));
-    return V::mul(V::mul(radiusPoly, V::set1(kMu0)), turnsPoly);
+    return lengthPoly(x + 3, len) * wirePoly(x, w);
 }
 
 template <class V>
-typename V::reg denominatorLanes(const double* coef, int64_t stride, typename V::reg w,
-                                 typename V::reg len) {
-    const auto x = [&](int s) { return V::load(coef + s * stride); };
-    const auto lambda =
-        V::add(V::mul(V::add(V::mul(V::add(V::mul(x(6), len), x(5)), len), x(4)), len), x(3));
-    const auto wirePoly = V::add(V::mul(V::add(V::mul(x(2), w), x(1)), w), x(0));
-    return V::mul(lambda, wirePoly);
+typename V::reg cubicLanes(const double* x, int64_t stride, typename V::reg v) {
+    const auto c = [&](int s) { return V::load(x + s * stride); };
+    return V::add(V::mul(V::add(V::mul(V::add(V::mul(c(3), v), c(2)), v), c(1)), v), c(0));
+}
+
+template <class V>
+typename V::reg quadraticLanes(const double* x, int64_t stride, typename V::reg v) {
+    const auto c = [&](int s) { return V::load(x + s * stride); };
+    return V::add(V::mul(V::add(V::mul(c(2), v), c(1)), v), c(0));
+}
+
+// Row of coil c of the chunk's lane table: M (numerator lanes) or D per lane,
+// refused values replaced by NaN. A group with a single combination has the
+// same polynomial in every lane; it is evaluated once.
+template <class V, bool lanesAreNumerator, bool firstVaries, bool secondVaries>
+void tabulateRow(const GridPlan& plan, int c, int64_t padded) {
+    using reg = typename V::reg;
+    constexpr int W = V::width;
+    const int64_t chunk = plan.chunk;
+    const double* coef = plan.laneCoef;
+    double* row = plan.laneTable + c * chunk;
+    double x[kGridSideMax];  // the coefficients of lane 0
+    for (int s = 0; s < kGridSideMax; ++s) x[s] = coef[s * chunk];
+    if constexpr (lanesAreNumerator) {
+        const double a = plan.radius[c];
+        const double n = plan.turns[c];
+        const reg radiusConst = V::set1(radiusTerm(x, a));
+        const reg turnsConst = V::set1(turnsPoly(x + 4, n));
+        for (int64_t o = 0; o < padded; o += W) {
+            const reg radius =
+                firstVaries ? V::mul(cubicLanes<V>(coef + o, chunk, V::set1(a)), V::set1(kMu0)) : radiusConst;
+            const reg turns = secondVaries ? cubicLanes<V>(coef + 4 * chunk + o, chunk, V::set1(n)) : turnsConst;
+            V::store(row + o, V::refuseToNan(V::mul(radius, turns)));
+        }
+    } else {
+        const double w = plan.wire[c];
+        const double len = plan.length[c];
+        const reg wireConst = V::set1(wirePoly(x, w));
+        const reg lengthConst = V::set1(lengthPoly(x + 3, len));
+        for (int64_t o = 0; o < padded; o += W) {
+            const reg wire = firstVaries ? quadraticLanes<V>(coef + o, chunk, V::set1(w)) : wireConst;
+            const reg length =
+                secondVaries ? cubicLanes<V>(coef + 3 * chunk + o, chunk, V::set1(len)) : lengthConst;
+            V::store(row + o, V::refuseToNan(V::mul(length, wire)));
+        }
+    }
+}
+
+template <class V, bool lanesAreNumerator>
+void tabulateChunk(const GridPlan& plan, bool firstVaries, bool secondVaries, int64_t padded) {
+    for (int c = 0; c < plan.coilCount; ++c) {
+        if (firstVaries && secondVaries)
+            tabulateRow<V, lanesAreNumerator, true, true>(plan, c, padded);
+        else if (firstVaries)
+            tabulateRow<V, lanesAreNumerator, true, false>(plan, c, padded);
+        else if (secondVaries)
+            tabulateRow<V, lanesAreNumerator, false, true>(plan, c, padded);
+        else
+            tabulateRow<V, lanesAreNumerator, false, false>(plan, c, padded);
+    }
 }
 
 // Goodness of one block of width * unroll lanes over the counted coils of the
@@ -146,8 +197,6 @@ inline void offer(GridBest& best, double goodness, int64_t index) {
 
 template <class V, bool lanesAreNumerator>
 void walkSides(const GridPlan& plan, GridBest& best) {
-    using reg = typename V::reg;
-    constexpr int W = V::width;
     constexpr int B = V::width * V::unroll;
     static_assert(B <= kGridBlockMax && kGridBlockMax % B == 0);
     const GridWindows& windows = *plan.windows;
@@ -173,21 +222,12 @@ void walkSides(const GridPlan& plan, GridBest& best) {
         for (int s = 0; s < lanes.size; ++s)
             for (int64_t lane = filled; lane < padded; ++lane) plan.laneCoef[s * chunk + lane] = kNaN;
 
-        // M or D per coil and lane.
-        for (int c = 0; c < plan.coilCount; ++c) {
-            double* row = plan.laneTable + c * chunk;
-            if constexpr (lanesAreNumerator) {
-                const reg a = V::set1(plan.radius[c]);
-                const reg n = V::set1(plan.turns[c]);
-                for (int64_t o = 0; o < padded; o += W)
-                    V::store(row + o, V::refuseToNan(numeratorLanes<V>(plan.laneCoef + o, chunk, a, n)));
-            } else {
-                const reg w = V::set1(plan.wire[c]);
-                const reg len = V::set1(plan.length[c]);
-                for (int64_t o = 0; o < padded; o += W)
-                    V::store(row + o, V::refuseToNan(denominatorLanes<V>(plan.laneCoef + o, chunk, w, len)));
-            }
-        }
+        // M or D per coil and lane. The side's first group is r0..r3 or
+        // w0..w2, its second t0..t3 or l0..l3.
+        const int firstSize = lanesAreNumerator ? 4 : 3;
+        int64_t firstCombos = 1;
+        for (int s = 0; s < firstSize; ++s) firstCombos *= lanes.count[s];
+        tabulateChunk<V, lanesAreNumerator>(plan, firstCombos > 1, lanes.combos > firstCombos, padded);
 
         for (int s = 0; s < other.size; ++s) otherDigits[s] = 0;
         for (int64_t b = 0; b < other.combos; ++b, odometerStep(other, otherDigits)) {
