@@ -56,29 +56,23 @@ struct CoilList {
             coils[i].next = i + 1 < coils.size() ? &coils[i + 1] : nullptr;
         return coils.empty() ? nullptr : coils.data();
     }
-    void add(double measured, double radius, double wire, int32_t turns, double length) {
+    InductorRecord& add(double measured, double radius, double wire, int32_t turns, double length) {
         InductorRecord coil{};
         coil.measuredInductance = measured;
         coil.radius = radius;
         coil.wire = wire;
         coil.turns = turns;
         coil.length = length;
-        coils.push_back(coil);
+        return coils.emplace_back(coil);
     }
     // A plausible coil whose measured value is the fit's inductance with noise.
     void addRealistic(std::mt19937_64& rng, double noise = 0.05) {
         std::uniform_real_distribution<double> unit(0, 1);
-        const double a = 0.003 + 0.05 * unit(rng);
         const double w = 1e-4 + 9e-4 * unit(rng);
         const int32_t turns = 1 + static_cast<int32_t>(150 * unit(rng));
-        const double length = turns * w * (2.1 + unit(rng));
-        InductorRecord coil{};
-        coil.radius = a;
-        coil.wire = w;
-        coil.turns = turns;
-        coil.length = length;
+        InductorRecord& coil = add(0, 0.003 + 0.05 * unit(rng), w, turns, turns * w * (2.1 + unit(rng)));
         const ResultRecord fit = makeSet(kFit);
-        add(evalInductorAbs(&coil, &fit) * (1 + noise * (2 * unit(rng) - 1)), a, w, turns, length);
+        coil.measuredInductance = evalInductorAbs(&coil, &fit) * (1 + noise * (2 * unit(rng) - 1));
     }
 };
 
@@ -378,6 +372,72 @@ TEST_F(GridSearchRules, NoEvaluablePointGivesNoValueAndZeroCoefficients) {
         EXPECT_EQ(result.goodness, kNoValue);
 }
 
+TEST_F(GridSearchRules, WhenEveryGoodnessIsInfiniteTheFirstPointWins) {
+    setRange(cR2, 0, 10, 0.01, 20);
+    setRange(cL3, -1e3, 1e3, 0.01, 40);
+    list_.coils[5].measuredInductance = 0;  // an infinite error that counts
+    for (const ResultRecord& result : runEveryPath(list_.link(), candidate_)) {
+        EXPECT_EQ(result.goodness, std::numeric_limits<double>::infinity());
+        EXPECT_EQ(result.coefficients[cR2], kFit[cR2] - 0.01 * 10);
+        EXPECT_EQ(result.coefficients[cL3], kFit[cL3] - 0.01 * 20);
+    }
+}
+
+// The coefficients in which `result` differs from `candidate`.
+std::vector<int> changed(const ResultRecord* result, const ResultRecord& candidate) {
+    std::vector<int> ks;
+    for (int k = 0; k < kCoefficientCount; ++k)
+        if (result->coefficients[k] != candidate.coefficients[k]) ks.push_back(k);
+    return ks;
+}
+
+TEST_F(GridSearchRules, ConsecutiveCallsAlternateTheOfferOrderAndSwapperWraps) {
+    for (int k = 0; k < kCoefficientCount; ++k) R[k].mcount = 10;
+    S[kMinorMax].value.i = 11;  // room for one window of 10
+    candidate_.coefficients[cR0] += 3 * R[cR0].minorInc;
+    candidate_.coefficients[cL3] -= 3 * R[cL3].minorInc;
+    for (GridPath path : supportedPaths()) {
+        SCOPED_TRACE(pathName(path));
+        for (uint8_t first : {uint8_t{0}, uint8_t{254}}) {
+            swapper = first;
+            ResultRecord* backward = runMajorOn(path, list_.link(), &candidate_);
+            ResultRecord* forward = runMajorOn(path, list_.link(), &candidate_);
+            EXPECT_EQ(swapper, static_cast<uint8_t>(first + 2));
+            EXPECT_EQ(changed(backward, candidate_), std::vector<int>{cL3});
+            EXPECT_EQ(changed(forward, candidate_), std::vector<int>{cR0});
+            freeResult(backward);
+            freeResult(forward);
+        }
+        EXPECT_EQ(swapper, 0);  // 254 + 2 wrapped
+    }
+}
+
+TEST_F(GridSearchRules, TakesThreeRecordsFromThePoolAndGivesTwoBack) {
+    R[cT1].mcount = 6;
+    for (GridPath path : supportedPaths()) {
+        SCOPED_TRACE(pathName(path));
+        ResultRecord* c = newResult();
+        ResultRecord* b = newResult();
+        ResultRecord* a = newResult();
+        ResultRecord* rest = FreeResults;
+        freeResult(c);
+        freeResult(b);
+        freeResult(a);  // pool: a, b, c, rest
+        ResultRecord* result = runMajorOn(path, list_.link(), &candidate_);
+        EXPECT_EQ(result, a);  // the best record is taken first
+        // The grid point (b) goes back first, then the base record (c).
+        EXPECT_EQ(FreeResults, c);
+        EXPECT_EQ(c->next, b);
+        EXPECT_EQ(b->next, rest);
+        EXPECT_EQ(result->next, nullptr);
+        freeResult(result);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Ties and the exact sentinel, where a tiled walk could differ from an
+// in-order one.
+
 // A coil of zero geometry sees only r0, t0, w0 and l0: L = r0*mu0*t0 / (l0*w0).
 InductorRecord bareCoil(double measured) {
     InductorRecord coil{};
@@ -421,17 +481,6 @@ TEST(GridSearchTies, EqualGoodnessKeepsTheEarliestPointInWalkOrder) {
     }
 }
 
-TEST_F(GridSearchRules, WhenEveryGoodnessIsInfiniteTheFirstPointWins) {
-    setRange(cR2, 0, 10, 0.01, 20);
-    setRange(cL3, -1e3, 1e3, 0.01, 40);
-    list_.coils[5].measuredInductance = 0;  // an infinite error that counts
-    for (const ResultRecord& result : runEveryPath(list_.link(), candidate_)) {
-        EXPECT_EQ(result.goodness, std::numeric_limits<double>::infinity());
-        EXPECT_EQ(result.coefficients[cR2], kFit[cR2] - 0.01 * 10);
-        EXPECT_EQ(result.coefficients[cL3], kFit[cL3] - 0.01 * 20);
-    }
-}
-
 // The x with x * mu0 == target exactly.
 double timesMu0Gives(double target) {
     double x = target / kMu0;
@@ -464,8 +513,8 @@ TEST(GridSearchSentinels, InductanceOrErrorOfExactlyNoValueLeavesTheCoilOut) {
 
             CoilList list;
             list.coils.push_back(bareCoil(sentinel.measured));
-            list.add(0, 0, 1, 1, 1);
-            list.coils.back().measuredInductance = 1.01 * evalInductorAbs(&list.coils.back(), &candidate);
+            InductorRecord& coil = list.add(0, 0, 1, 1, 1);
+            coil.measuredInductance = 1.01 * evalInductorAbs(&coil, &candidate);
             InductorRecord* coils = list.link();
             for (const ResultRecord& result : runEveryPath(coils, candidate)) {
                 ResultRecord alone = result;
@@ -475,57 +524,6 @@ TEST(GridSearchSentinels, InductanceOrErrorOfExactlyNoValueLeavesTheCoilOut) {
             }
             expectMatchesReference(coils, candidate);
         }
-    }
-}
-
-TEST_F(GridSearchRules, ConsecutiveCallsAlternateTheOfferOrderAndSwapperWraps) {
-    for (int k = 0; k < kCoefficientCount; ++k) R[k].mcount = 10;
-    S[kMinorMax].value.i = 11;  // room for one window of 10
-    candidate_.coefficients[cR0] += 3 * R[cR0].minorInc;
-    candidate_.coefficients[cL3] -= 3 * R[cL3].minorInc;
-    for (GridPath path : supportedPaths()) {
-        SCOPED_TRACE(pathName(path));
-        for (uint8_t first : {uint8_t{0}, uint8_t{254}}) {
-            swapper = first;
-            ResultRecord* backward = runMajorOn(path, list_.link(), &candidate_);  // l3 only
-            ResultRecord* forward = runMajorOn(path, list_.link(), &candidate_);   // r0 only
-            EXPECT_EQ(swapper, static_cast<uint8_t>(first + 2));
-            for (int k = 0; k < kCoefficientCount; ++k) {
-                if (k != cL3) {
-                    EXPECT_EQ(backward->coefficients[k], candidate_.coefficients[k]);
-                }
-                if (k != cR0) {
-                    EXPECT_EQ(forward->coefficients[k], candidate_.coefficients[k]);
-                }
-            }
-            EXPECT_NE(backward->coefficients[cL3], candidate_.coefficients[cL3]);
-            EXPECT_NE(forward->coefficients[cR0], candidate_.coefficients[cR0]);
-            freeResult(backward);
-            freeResult(forward);
-        }
-        EXPECT_EQ(swapper, 0);  // 254 + 2 wrapped
-    }
-}
-
-TEST_F(GridSearchRules, TakesThreeRecordsFromThePoolAndGivesTwoBack) {
-    R[cT1].mcount = 6;
-    for (GridPath path : supportedPaths()) {
-        SCOPED_TRACE(pathName(path));
-        ResultRecord* c = newResult();
-        ResultRecord* b = newResult();
-        ResultRecord* a = newResult();
-        ResultRecord* rest = FreeResults;
-        freeResult(c);
-        freeResult(b);
-        freeResult(a);  // pool: a, b, c, rest
-        ResultRecord* result = runMajorOn(path, list_.link(), &candidate_);
-        EXPECT_EQ(result, a);  // the best record is taken first
-        // The grid point (b) goes back first, then the base record (c).
-        EXPECT_EQ(FreeResults, c);
-        EXPECT_EQ(c->next, b);
-        EXPECT_EQ(b->next, rest);
-        EXPECT_EQ(result->next, nullptr);
-        freeResult(result);
     }
 }
 
