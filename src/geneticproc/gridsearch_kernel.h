@@ -102,8 +102,9 @@ void tabulateRow(const GridPlan& plan, int c, int64_t padded) {
     const int64_t chunk = plan.chunk;
     const double* coef = plan.laneCoef;
     double* row = plan.laneTable + c * chunk;
-    double x[kGridSideMax];  // the coefficients of lane 0
-    for (int s = 0; s < kGridSideMax; ++s) x[s] = coef[s * chunk];
+    constexpr int kSideSize = lanesAreNumerator ? 8 : 7;
+    double x[kSideSize];  // the coefficients of lane 0
+    for (int s = 0; s < kSideSize; ++s) x[s] = coef[s * chunk];
     if constexpr (lanesAreNumerator) {
         const double a = plan.radius[c];
         const double n = plan.turns[c];
