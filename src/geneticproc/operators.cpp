@@ -17,13 +17,24 @@ constexpr int32_t bitOf(int k) {
     return int32_t{1} << k;
 }
 
-// Ends one attempt of breed, mutate or goodDir: true when the candidate is
-// new to the library or the attempts are used up. At least one attempt is
-// always made, whatever the tries setting.
-bool lastAttempt(const ResultRecord* record, int32_t* attempts) {
-    if (!doneAlready(record)) return true;
-    ++*attempts;
-    return *attempts >= S[kTries].value.i;
+// The common frame of breed, mutate and goodDir: fill the 15 coefficients in
+// order, one uniform() draw each first, by `rule(k, u, value)`, which sets
+// the value and tells whether it changed coefficient k; ask the library, and
+// refill the same record while it holds the set, up to `tries` attempts (at
+// least one is always made). After the last attempt the record is returned
+// even if the library already held it.
+template <typename Rule>
+ResultRecord* makeCandidate(Rule rule) {
+    ResultRecord* record = newResult();
+    for (int32_t attempts = 0;;) {
+        int32_t mask = 0;
+        for (int k = 0; k < kCoefficientCount; ++k) {
+            const double u = uniform();
+            if (rule(k, u, record->coefficients[k])) mask |= bitOf(k);
+        }
+        record->changeMask = mask;
+        if (!doneAlready(record) || ++attempts >= S[kTries].value.i) return record;
+    }
 }
 
 }  // namespace
@@ -47,43 +58,21 @@ ResultRecord* genRandResult() {
 
 // Coefficient k comes from the second parent with chance `rate`.
 ResultRecord* breed(const ResultRecord* first, const ResultRecord* second, double rate) {
-    ResultRecord* record = newResult();
-    int32_t attempts = 0;
-    do {
-        int32_t mask = 0;
-        for (int k = 0; k < kCoefficientCount; ++k) {
-            const double u = uniform();
-            if (u < rate) {
-                record->coefficients[k] = second->coefficients[k];
-                mask |= bitOf(k);
-            } else {
-                record->coefficients[k] = first->coefficients[k];
-            }
-        }
-        record->changeMask = mask;
-    } while (!lastAttempt(record, &attempts));
-    return record;
+    return makeCandidate([&](int k, double u, double& value) {
+        const bool fromSecond = u < rate;
+        value = (fromSecond ? second : first)->coefficients[k];
+        return fromSecond;
+    });
 }
 
 // Coefficient k is redrawn from its range with chance `rate`; the grid draw
 // takes the draw right after the one that chose it.
 ResultRecord* mutate(const ResultRecord* parent, double rate) {
-    ResultRecord* record = newResult();
-    int32_t attempts = 0;
-    do {
-        int32_t mask = 0;
-        for (int k = 0; k < kCoefficientCount; ++k) {
-            const double u = uniform();
-            if (u < rate) {
-                record->coefficients[k] = genUniform(&R[k]);
-                mask |= bitOf(k);
-            } else {
-                record->coefficients[k] = parent->coefficients[k];
-            }
-        }
-        record->changeMask = mask;
-    } while (!lastAttempt(record, &attempts));
-    return record;
+    return makeCandidate([&](int k, double u, double& value) {
+        const bool redrawn = u < rate;
+        value = redrawn ? genUniform(&R[k]) : parent->coefficients[k];
+        return redrawn;
+    });
 }
 
 // Coefficient k is scaled by 1 - direction or 1 + direction with chance
@@ -93,21 +82,11 @@ ResultRecord* mutate(const ResultRecord* parent, double rate) {
 ResultRecord* goodDir(const ResultRecord* parent, double rate) {
     const double direction = S[kDirection].value.d;
     const double factor = curDir ? 1 + direction : 1 - direction;
-    ResultRecord* record = newResult();
-    int32_t attempts = 0;
-    do {
-        int32_t mask = 0;
-        for (int k = 0; k < kCoefficientCount; ++k) {
-            const double u = uniform();
-            if (u < rate) {
-                record->coefficients[k] = factor * parent->coefficients[k];
-                mask |= bitOf(k);
-            } else {
-                record->coefficients[k] = parent->coefficients[k];
-            }
-        }
-        record->changeMask = mask;
-    } while (!lastAttempt(record, &attempts));
+    ResultRecord* record = makeCandidate([&](int k, double u, double& value) {
+        const bool scaled = u < rate;
+        value = scaled ? factor * parent->coefficients[k] : parent->coefficients[k];
+        return scaled;
+    });
     curDir = !curDir;
     return record;
 }
