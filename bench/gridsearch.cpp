@@ -235,25 +235,16 @@ void divisionRoofline(benchmark::State& state, GridPath width) {
         benchmark::Counter(kRooflineElements, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-const char* pathName(GridPath path) {
-    switch (path) {
-    case GridPath::scalar: return "scalar";
-    case GridPath::avx2: return "avx2";
-    case GridPath::avx512: return "avx512";
-    }
-    return "?";
-}
-
 int registerAll() {
     const GridPath widest = gridPathBest();
-    benchmark::RegisterBenchmark((std::string("DivisionRoofline/") + pathName(widest)).c_str(),
+    benchmark::RegisterBenchmark((std::string("DivisionRoofline/") + gridPathName(widest)).c_str(),
                                  divisionRoofline, widest);
     if (widest != GridPath::scalar)
         benchmark::RegisterBenchmark("DivisionRoofline/scalar", divisionRoofline, GridPath::scalar);
     for (Grid grid : {Grid::millionForward, Grid::millionBackward, Grid::example}) {
         for (GridPath path : {GridPath::avx512, GridPath::avx2, GridPath::scalar}) {
             if (!gridPathSupported(path)) continue;
-            const std::string name = std::string("GridSearch/") + gridName(grid) + "/" + pathName(path);
+            const std::string name = std::string("GridSearch/") + gridName(grid) + "/" + gridPathName(path);
             auto* bench = benchmark::RegisterBenchmark(name.c_str(), productionWalk, path, grid);
             bench->Unit(grid == Grid::example ? benchmark::kMicrosecond : benchmark::kMillisecond);
         }

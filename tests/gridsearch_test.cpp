@@ -33,15 +33,6 @@ std::vector<GridPath> supportedPaths() {
     return paths;
 }
 
-const char* pathName(GridPath path) {
-    switch (path) {
-    case GridPath::scalar: return "scalar";
-    case GridPath::avx2: return "avx2";
-    case GridPath::avx512: return "avx512";
-    }
-    return "?";
-}
-
 ResultRecord makeSet(const double (&values)[kCoefficientCount]) {
     ResultRecord set{};
     for (int k = 0; k < kCoefficientCount; ++k) set.coefficients[k] = values[k];
@@ -108,7 +99,7 @@ double expectMatchesReference(const InductorRecord* coils, const ResultRecord& c
     ResultRecord* expected = reference::runMajor(coils, &candidate);
     const uint8_t after = swapper;
     for (GridPath path : supportedPaths()) {
-        SCOPED_TRACE(pathName(path));
+        SCOPED_TRACE(gridPathName(path));
         swapper = before;
         ResultRecord* actual = runMajorOn(path, coils, &candidate);
         EXPECT_EQ(swapper, after);
@@ -397,7 +388,7 @@ TEST_F(GridSearchRules, ConsecutiveCallsAlternateTheOfferOrderAndSwapperWraps) {
     candidate_.coefficients[cR0] += 3 * R[cR0].minorInc;
     candidate_.coefficients[cL3] -= 3 * R[cL3].minorInc;
     for (GridPath path : supportedPaths()) {
-        SCOPED_TRACE(pathName(path));
+        SCOPED_TRACE(gridPathName(path));
         for (uint8_t first : {uint8_t{0}, uint8_t{254}}) {
             swapper = first;
             ResultRecord* backward = runMajorOn(path, list_.link(), &candidate_);
@@ -415,7 +406,7 @@ TEST_F(GridSearchRules, ConsecutiveCallsAlternateTheOfferOrderAndSwapperWraps) {
 TEST_F(GridSearchRules, TakesThreeRecordsFromThePoolAndGivesTwoBack) {
     R[cT1].mcount = 6;
     for (GridPath path : supportedPaths()) {
-        SCOPED_TRACE(pathName(path));
+        SCOPED_TRACE(gridPathName(path));
         ResultRecord* c = newResult();
         ResultRecord* b = newResult();
         ResultRecord* a = newResult();

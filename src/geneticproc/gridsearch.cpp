@@ -182,6 +182,15 @@ bool gridPathSupported(GridPath path) {
     return false;
 }
 
+const char* gridPathName(GridPath path) {
+    switch (path) {
+    case GridPath::scalar: return "scalar";
+    case GridPath::avx2: return "avx2";
+    case GridPath::avx512: return "avx512";
+    }
+    return "?";
+}
+
 GridPath gridPathBest() {
     static const GridPath best = [] {
         if (gridPathSupported(GridPath::avx512)) return GridPath::avx512;

@@ -82,6 +82,7 @@ void gridWalkAvx2(const GridPlan& plan, GridBest& best);
 void gridWalkAvx512(const GridPlan& plan, GridBest& best);
 
 bool gridPathSupported(GridPath path);
+const char* gridPathName(GridPath path);
 // The widest variant this CPU supports.
 GridPath gridPathBest();
 // runMajor on the given variant, which must be supported.
