@@ -106,17 +106,6 @@ $)");
     EXPECT_EXIT(computeInc(), testing::ExitedWithCode(255), R"(t0 has bad resolution \(0 < nan\)/1)");
 }
 
-TEST(ComputeInc, EntriesBeforeTheBadOneAreUpdated) {
-    validTable();
-    setRange(2, 0, 1, 0);
-    EXPECT_EXIT(
-        {
-            R[0].steps = 0;
-            computeInc();
-        },
-        testing::ExitedWithCode(255), "r2 has bad resolution");
-}
-
 TEST(RangesFile, ReadsTheExampleLines) {
     std::string body = "# fit of the test coils, third run\n// ranges first\n\n";
     body += "r0 0 2 0.01 0.001 4\nR1, -1, 1, 0.5, 0.01, 2\n";
