@@ -36,6 +36,8 @@ extern double accumSeconds;
 extern uint32_t accumCnt;
 void runOne(ResultRecord* candidate);
 void optimizeProc();
+// The final report of the population as it stands, however the run ended.
+void finalReport();
 
 // Reports and exports.
 // Set when the final report could not open its result file; the run then

@@ -6,3 +6,6 @@
 extern ResultRecord* collected;
 
 ResultRecord* sortgen(ResultRecord* list, ResultRecord* record);
+
+// The member of `collected` at rank k (1 is the best), or null.
+ResultRecord* memberAt(int k);

@@ -34,7 +34,11 @@ struct RangeEntry {
     int32_t mcount;     // minor count: window size of the local grid
 };
 
-inline constexpr int kSymbolCount = 34;
+// The first 34 settings are always listed; the ones after them are listed
+// only when set away from their defaults, so a run that uses none of them
+// prints exactly what it always printed.
+inline constexpr int kListedSymbolCount = 34;
+inline constexpr int kSymbolCount = 42;
 
 // Fixed positions of the settings in S.
 inline constexpr int kPopulation = 0;
@@ -57,6 +61,14 @@ inline constexpr int kDirection = 16;
 inline constexpr int kResultJa = 17;
 inline constexpr int kJaVarName = 18;
 inline constexpr int kBestFirst = 19;  // bestr0 .. bestl3 at 19 + coefficient index
+inline constexpr int kOrdered = 34;     // 1: rank results in hand-over order
+inline constexpr int kCheckpoint = 35;  // checkpoint path; unset: the fixed /tmp name
+inline constexpr int kStateFile = 36;   // snapshot path; unset: no snapshots
+inline constexpr int kStateEvery = 37;  // snapshot interval in generations
+inline constexpr int kResume = 38;      // 1: continue from the snapshot in statefile
+inline constexpr int kPolish = 39;      // 1: least-squares polish of the final set
+inline constexpr int kCoilCsv = 40;     // per-coil CSV of the final set
+inline constexpr int kLogCsv = 41;      // per-generation CSV
 
 extern std::array<SymbolEntry, kSymbolCount> S;
 extern std::array<RangeEntry, kCoefficientCount> R;
@@ -64,6 +76,9 @@ extern std::array<RangeEntry, kCoefficientCount> R;
 // Restores both tables to their compiled-in defaults (string values are
 // dropped, not freed). For tests, which run many configurations in one process.
 void resetTables();
+
+// True when setting `index` still holds its compiled-in default.
+bool isDefaultSetting(int index);
 
 void computeInc();
 void dumpSymtab(const char* title);

@@ -45,6 +45,13 @@ void refuseUnusableSettings() {
     if (save < 4) fatal("Setting save is %d, accepted range is 4 or more\n", save);
     const int raiselower = S[kRaiseLower].value.i;
     if (raiselower < 1) fatal("Setting raiselower is %d, accepted range is 1 or more\n", raiselower);
+    for (const int flag : {kOrdered, kResume, kPolish}) {
+        const int value = S[flag].value.i;
+        if (value != 0 && value != 1)
+            fatal("Setting %s is %d, accepted range is 0 to 1\n", S[flag].name, value);
+    }
+    const int stateevery = S[kStateEvery].value.i;
+    if (stateevery < 1) fatal("Setting stateevery is %d, accepted range is 1 or more\n", stateevery);
 }
 
 }  // namespace

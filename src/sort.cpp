@@ -27,3 +27,9 @@ ResultRecord* sortgen(ResultRecord* list, ResultRecord* record) {
     *link = record;
     return list;
 }
+
+ResultRecord* memberAt(int k) {
+    ResultRecord* record = collected;
+    for (int i = 1; i < k && record != nullptr; ++i) record = record->next;
+    return record;
+}

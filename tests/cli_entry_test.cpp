@@ -106,6 +106,10 @@ TEST(Cli, UnusableSettingsAreRefused) {
         {"save 3", "Setting save is 3, accepted range is 4 or more\n"},
         {"raiselower 0", "Setting raiselower is 0, accepted range is 1 or more\n"},
         {"processes 0\nsave 0", "Setting processes is 0, accepted range is 1 to 48\n"},
+        {"ordered 2", "Setting ordered is 2, accepted range is 0 to 1\n"},
+        {"resume -1", "Setting resume is -1, accepted range is 0 to 1\n"},
+        {"polish 7", "Setting polish is 7, accepted range is 0 to 1\n"},
+        {"stateevery 0", "Setting stateevery is 0, accepted range is 1 or more\n"},
     };
     for (const auto& [line, message] : cases) {
         CliRun run;

@@ -47,8 +47,18 @@ TEST(Tables, DefaultListingShowsEveryTypeInItsFormat) {
     EXPECT_NE(text.find("\n         randomminor: 0.33\n"), std::string::npos);
     EXPECT_NE(text.find("\n            minormax: 8388608\n"), std::string::npos);
     EXPECT_NE(text.find("\n              bestl3: 1e+208\n"), std::string::npos);
-    // 34 entries, one line each, after the title.
+    // 34 entries, one line each, after the title; the later settings are
+    // left out while they hold their defaults.
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 35);
+    EXPECT_EQ(text.find("ordered"), std::string::npos);
+}
+
+TEST(Tables, LaterSettingsAreListedOnlyWhenSet) {
+    const std::string text = readRangesText(allRanges() + "ordered 1\nstateevery 10\nlogcsv log.csv\n");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 37);
+    EXPECT_NE(text.find("\n              bestl3: 1e+208\n             ordered: 1\n              logcsv: 'log.csv'\n"),
+              std::string::npos);
+    EXPECT_EQ(text.find("stateevery"), std::string::npos);  // given, but at its default
 }
 
 TEST(Tables, SettingsSitAtTheirFixedPositions) {

@@ -1,7 +1,5 @@
-// The generation driver and the dispatch loop that streams candidates to the
-// workers and ranks their refined results into the population.
-#include <unistd.h>
-
+// The generation driver: the start population, the fixed schedule of operator
+// calls of each generation, and the ways a run ends.
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,96 +17,12 @@
 int32_t gen = 0;
 int32_t lastgen = 0;
 double bestGoodness = 0;
-uint64_t tested = 0;
-uint64_t lastTested = 0;
-double accumSeconds = 0;
-uint32_t accumCnt = 0;
 
 namespace {
 
-constexpr useconds_t kDispatchPoll = 1000;
 // Consecutive random draws the library already holds before the ranges are
 // judged unable to give a new set.
 constexpr long kMaxDuplicateDraws = 1000000;
-
-constexpr int kEscape = 27;
-constexpr int kControlC = 3;
-
-// The member at rank k (1 is the best), or null.
-ResultRecord* member(int k) {
-    ResultRecord* record = collected;
-    for (int i = 1; i < k && record != nullptr; ++i) record = record->next;
-    return record;
-}
-
-double goodnessAt(int k) { return member(k)->goodness; }
-
-void progressReport() {
-    std::printf("%s: time/process: %g us\n", kEquationLabel, 1000000 * accumSeconds / accumCnt);
-    accumSeconds = 0;
-    accumCnt = 0;
-    showResult(stdout, collected);
-    dumpRangeTable(stdout, "range table\n");
-}
-
-void handleKey(int key) {
-    if (key == kControlC) std::exit(0);
-    progressReport();
-    if (key == kEscape) {
-        std::printf("Quitting early\n");
-        showInductorResults(collected);
-        std::exit(-1);
-    }
-}
-
-// Keeps the best `save` members; what follows goes back to the pool.
-void trimPopulation() {
-    const int save = S[kSave].value.i;
-    if (save <= 0) {
-        ResultRecord* head = collected;
-        collected = head->next;
-        freeResult(head);
-        fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 114);
-    }
-    ResultRecord* last = member(save);
-    if (last == nullptr) return;
-    ResultRecord* cut = last->next;
-    last->next = nullptr;
-    while (cut != nullptr) {
-        ResultRecord* following = cut->next;
-        freeResult(cut);
-        cut = following;
-    }
-}
-
-void harvest() {
-    const int processes = S[kProcesses].value.i;
-    for (int i = 0; i < processes; ++i) {
-        if (!P[i].busy || !hasFinished(i)) continue;
-        const double now = timeus();
-        ++accumCnt;
-        accumSeconds += now - P[i].startTime;
-        ResultRecord* record = takeResult(i);
-        record->next = nullptr;
-        ++tested;
-        collected = sortgen(collected, record);
-        P[i].busy = 0;
-        trimPopulation();
-        if (collected->goodness < bestGoodness) {
-            std::printf("%lu, %g, %g, %g, %g\n", static_cast<unsigned long>(tested), goodnessAt(1),
-                        goodnessAt(2), goodnessAt(3), goodnessAt(4));
-            lastTested = tested;
-            bestGoodness = collected->goodness;
-            lastgen = gen;
-        }
-    }
-}
-
-int highestIdleSlot() {
-    for (int i = S[kProcesses].value.i - 1; i >= 0; --i)
-        if (!P[i].busy) return i;
-    return -1;
-}
 
 // Hands the candidate to a worker and gives the record back to the pool.
 void dispatch(ResultRecord* candidate) {
@@ -160,8 +74,8 @@ void startPopulation() {
         evalInductors(theInductors, set);
         collected = sortgen(collected, set);
     }
-    std::printf("Generated %d random values %g %g %g %g\n", save, goodnessAt(1), goodnessAt(2),
-                goodnessAt(3), goodnessAt(4));
+    std::printf("Generated %d random values %g %g %g %g\n", save, memberAt(1)->goodness, memberAt(2)->goodness,
+                memberAt(3)->goodness, memberAt(4)->goodness);
     lastTested = 0;
     lastgen = 0;
     gen = 0;
@@ -191,14 +105,14 @@ constexpr int kDirectedRounds = 5;
 void crossoverPhase(int save) {
     const int passes = save > 6 ? 1 : 3;
     for (int pass = 0; pass < passes; ++pass) {
-        for (const Pairing& p : kCrossAlways) dispatch(breed(member(p.first), member(p.second), p.rate));
+        for (const Pairing& p : kCrossAlways) dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate));
         if (save > 4)
-            for (const Pairing& p : kCrossWithFifth) dispatch(breed(member(p.first), member(p.second), p.rate));
-        if (save > 6 && member(save) != nullptr) {
+            for (const Pairing& p : kCrossWithFifth) dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate));
+        if (save > 6 && memberAt(save) != nullptr) {
             // The member at rank `save` serves all three calls, even if a
             // harvest meanwhile moves it or cuts it from the population.
-            ResultRecord* last = cloneResult(member(save));
-            for (const Pairing& p : kCrossWithLast) dispatch(breed(member(p.first), last, p.rate));
+            ResultRecord* last = cloneResult(memberAt(save));
+            for (const Pairing& p : kCrossWithLast) dispatch(breed(memberAt(p.first), last, p.rate));
             freeResult(last);
         }
     }
@@ -206,36 +120,22 @@ void crossoverPhase(int save) {
 
 void generation(int save) {
     crossoverPhase(save);
-    for (const Change& c : kMutateAlways) dispatch(mutate(member(c.parent), c.rate));
+    for (const Change& c : kMutateAlways) dispatch(mutate(memberAt(c.parent), c.rate));
     if (save > 4)
-        for (const Change& c : kMutateFifth) dispatch(mutate(member(c.parent), c.rate));
+        for (const Change& c : kMutateFifth) dispatch(mutate(memberAt(c.parent), c.rate));
     for (int round = 0; round < kDirectedRounds; ++round)
-        for (const Change& c : kDirected) dispatch(goodDir(member(c.parent), c.rate));
+        for (const Change& c : kDirected) dispatch(goodDir(memberAt(c.parent), c.rate));
     for (int t = 0; t < S[kTries].value.i; ++t) dispatch(newRandomSet(true));
 }
 
 }  // namespace
 
-void runOne(ResultRecord* candidate) {
-    while (true) {
-        harvest();
-        const int slot = highestIdleSlot();
-        if (slot >= 0) {
-            handOver(slot, candidate);
-            candidate->next = nullptr;
-            P[slot].busy = 1;
-            P[slot].startTime = timeus();
-            return;
-        }
-        if (const int key = kbhit()) handleKey(key);
-        usleep(kDispatchPoll);
-    }
-}
+void finalReport() { showInductorResults(collected); }
 
 void optimizeProc() {
     startPopulation();
     if (S[kMaxGenerations].value.i <= 0) {
-        showInductorResults(collected);
+        finalReport();
         return;
     }
     const int save = S[kSave].value.i;
@@ -248,12 +148,12 @@ void optimizeProc() {
         const int quitat = S[kQuitAt].value.i;
         if (quitat >= 0 && gen - lastgen > quitat) {
             std::printf("Gone to long without results\n");
-            showInductorResults(collected);
+            finalReport();
             return;
         }
         ++gen;
         if (gen >= S[kMaxGenerations].value.i) {
-            showInductorResults(collected);
+            finalReport();
             return;
         }
     }

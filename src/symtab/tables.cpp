@@ -1,6 +1,7 @@
 // The settings table S, the range table R, the step counts and the listings.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "fatal.h"
 #include "symtab.h"
@@ -56,6 +57,14 @@ constexpr std::array<SymbolEntry, kSymbolCount> kDefaultSymbols = {
     doubleSetting("bestl1", kNoValue),
     doubleSetting("bestl2", kNoValue),
     doubleSetting("bestl3", kNoValue),
+    intSetting("ordered", 0),
+    stringSetting("checkpoint"),
+    stringSetting("statefile"),
+    intSetting("stateevery", 10),
+    intSetting("resume", 0),
+    intSetting("polish", 0),
+    stringSetting("coilcsv"),
+    stringSetting("logcsv"),
 };
 
 constexpr std::array<RangeEntry, kCoefficientCount> makeDefaultRanges() {
@@ -88,9 +97,23 @@ void computeInc() {
     }
 }
 
+bool isDefaultSetting(int index) {
+    const SymbolEntry& entry = S[index];
+    const SymbolEntry& initial = kDefaultSymbols[index];
+    switch (entry.type) {
+    case symInt: return entry.value.i == initial.value.i;
+    case symDouble: return std::memcmp(&entry.value.d, &initial.value.d, sizeof(double)) == 0;
+    case symLong: return entry.value.l == initial.value.l;
+    case symString: return entry.value.s == nullptr;
+    }
+    return true;
+}
+
 void dumpSymtab(const char* title) {
     std::printf("%s\n", title);
-    for (const SymbolEntry& entry : S) {
+    for (int index = 0; index < kSymbolCount; ++index) {
+        if (index >= kListedSymbolCount && isDefaultSetting(index)) continue;
+        const SymbolEntry& entry = S[index];
         std::printf("%20s: ", entry.name);
         switch (entry.type) {
         case symInt: std::printf("%d\n", entry.value.i); break;
