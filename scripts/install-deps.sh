@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, the Debian packages that building and testing quelmo
+# need and that this machine lacks. Packages already installed are left alone,
+# so on a prepared machine this does nothing and needs no network.
+#
+#   scripts/install-deps.sh          what the program itself needs to build
+#   scripts/install-deps.sh test     that, plus what the tests and benchmarks use
+set -euo pipefail
+
+# Building the program.
+build=(
+  g++ cmake make            # C++20 compiler and the build system
+)
+# Building and running the tests and benchmarks.
+test=(
+  libgtest-dev              # unit and command-line tests
+  libbenchmark-dev          # bench/
+)
+
+wanted=("${build[@]}")
+[ "${1:-}" = test ] && wanted+=("${test[@]}")
+
+missing=()
+for package in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
