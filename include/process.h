@@ -1,29 +1,42 @@
-// Worker processes and the file exchange between master and workers.
+// Worker processes and the exchange between the master and its workers.
+//
+// The dispatch loop sees the exchange only through the functions below, so a
+// transport (files between forked workers, messages between machines) can be
+// replaced without touching the loop. Each worker has a slot number, 0 to
+// workerCount() - 1; a slot is busy from the hand-over of a job until its
+// result has been taken.
 #pragma once
 
 #include <cstdint>
 
 #include "records.h"
 
-struct ProcSlot {
-    char* requestPath;    // "quelmoi.%d"
-    char* requestRemove;  // "rm -f quelmoi.%d"
-    char* replyPath;      // "quelmor.%d"
-    char* replyRemove;    // "rm -rf quelmor.%d"
-    double startTime;     // timeus() at the hand-over of the current job
-    uint8_t busy;         // 1 from hand-over until harvest
-};
-
-inline constexpr int kProcSlots = 48;
-extern ProcSlot P[kProcSlots];
-
+// Starts the workers. Returns in the master; a worker never returns.
 void initProcs();
-bool hasFinished(int slot);
-void terminateProcesses();
-int kbhit();
-double timeus();
-
-// The exchange as the dispatch loop sees it: give a slot its job, and take a
-// finished slot's result (whose reply file then goes away).
+// Number of worker slots in use.
+int workerCount();
+// Gives an idle slot its job and marks it busy.
 void handOver(int slot, const ResultRecord* candidate);
+// True when the busy slot's result is there to be taken. Never blocks for long.
+bool hasFinished(int slot);
+// Takes the slot's finished result (a fresh record) and marks the slot idle.
 ResultRecord* takeResult(int slot);
+// Blocks until a result may have arrived or a key may be waiting, at most
+// `timeoutSeconds`. Waking early is allowed: callers check what they wait for.
+void awaitActivity(double timeoutSeconds);
+// Tells every worker to stop.
+void terminateProcesses();
+
+// Slot bookkeeping, kept by the exchange.
+bool slotBusy(int slot);
+// timeus() at the hand-over of the slot's current job.
+double slotStartTime(int slot);
+
+// Largest number of workers any transport can serve.
+inline constexpr int kMaxWorkers = 1024;
+
+// The keyboard and the clock of the master's wait.
+// The character waiting on standard input, or 0 when there is none.
+int kbhit();
+// Wall-clock time in seconds, to the microsecond.
+double timeus();

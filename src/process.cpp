@@ -2,17 +2,29 @@
 //
 // Each worker slot N has a request file "quelmoi.N", written by the master
 // (one 144-byte record, or a single zero byte that stops the worker), and a
-// reply file "quelmor.N", written by the worker. A file is created, written
-// in one go and closed, so a reader that sees a size of 0 waits for it.
+// reply file "quelmor.N", written by the worker. Every file is written under
+// a temporary name and renamed into place, so a reader never sees it
+// half-written.
+//
+// The files carry the records; wake-ups tell the other side that there is
+// something to read. Each worker has a doorbell socket that the master rings
+// after a hand-over, and all workers ring the master on one shared socket
+// after writing a reply. Both sides still look at the files after a short
+// time-out, so a lost wake-up costs no more than a poll interval. A worker
+// whose doorbell reports end-of-file knows that its master has gone.
 #include "process.h"
 
-#include <sys/ioctl.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -22,16 +34,34 @@
 #include "readind.h"
 #include "storage.h"
 #include "symtab.h"
-
-ProcSlot P[kProcSlots];
+#include "terminal.h"
 
 namespace {
 
-constexpr useconds_t kIdlePoll = 1000;     // between looks while nothing is there
+struct ProcSlot {
+    char* requestPath;    // "quelmoi.%d"
+    char* requestRemove;  // "rm -f quelmoi.%d"
+    char* replyPath;      // "quelmor.%d"
+    char* replyRemove;    // "rm -rf quelmor.%d"
+    double startTime;     // timeus() at the hand-over of the current job
+    uint8_t busy;         // 1 from hand-over until harvest
+    char* requestTemp;    // where a request is written before its rename
+    char* replyTemp;      // where a reply is written before its rename
+    int doorbell;         // master: the end that wakes this slot's worker
+};
+
+constexpr int kProcSlots = 48;
+ProcSlot P[kProcSlots];
+
+constexpr int kIdlePollMs = 1;             // between looks while nothing is there
 constexpr useconds_t kWritingPoll = 10000; // while a file is being written
+constexpr useconds_t kRetryPoll = 1000;    // before reading a short reply again
 constexpr double kStopWaitSeconds = 1.0;   // longest wait for a busy worker to take its job
 
 pid_t masterPid = 0;
+// Master: the end on which workers ring. Worker: the end it rings on.
+int masterBell = -1;
+int workerBell = -1;
 
 char* formatSlotText(const char* format, int slot) {
     char buffer[64];
@@ -48,17 +78,59 @@ off_t fileSize(const char* path) {
     return status.st_size;
 }
 
+// One byte on a socket, never blocking and never raising SIGPIPE. False when
+// the other side has gone.
+bool ring(int fd) {
+    const char byte = 0;
+    return send(fd, &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL) == 1 || errno == EAGAIN;
+}
+
+// Writes `record` (or the stop byte when null) under `temp`, then renames it
+// to `path`. False, with errno set, when any step fails.
+bool writeRecordFile(const char* temp, const char* path, const ResultRecord* record) {
+    FILE* out = std::fopen(temp, "wb");
+    if (out == nullptr) return false;
+    if (record != nullptr)
+        writeResult(record, out);
+    else
+        std::fputc(0, out);
+    bool ok = std::fflush(out) == 0 && std::ferror(out) == 0;
+    int saved = errno;
+    if (std::fclose(out) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && std::rename(temp, path) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) unlink(temp);
+    errno = saved;
+    return ok;
+}
+
+// Worker: waits up to `ms` for the doorbell; ends the worker when the master
+// has gone.
+void waitForDoorbell(int fd, int ms) {
+    pollfd bell{fd, POLLIN, 0};
+    if (poll(&bell, 1, ms) <= 0) return;
+    char drained[64];
+    if (recv(fd, drained, sizeof drained, MSG_DONTWAIT) == 0) std::exit(0);
+}
+
 // Serves one slot's jobs until the stop byte arrives or the master has gone.
-[[noreturn]] void workerLoop(int slot) {
+[[noreturn]] void workerLoop(int slot, int bell) {
     const ProcSlot& self = P[slot];
     while (true) {
         if (getppid() != masterPid) std::exit(0);
         off_t size = fileSize(self.requestPath);
         if (size < 0) {
-            usleep(kIdlePoll);
+            waitForDoorbell(bell, kIdlePollMs);
             continue;
         }
         if (size == 0) {
+            // Only a file written by something other than the master can be
+            // seen empty; give it the time a writer would need.
             usleep(kWritingPoll);
             size = fileSize(self.requestPath);
         }
@@ -79,51 +151,85 @@ off_t fileSize(const char* path) {
 
         ResultRecord* best = runMajor(theInductors, request);
         freeResult(request);
-        FILE* out = std::fopen(self.replyPath, "wb");
-        if (out == nullptr) fatal("%s (%s:%d) should never happen\n", "process", "evaluatePolynomial", 69);
-        writeResult(best, out);
-        std::fclose(out);
+        if (!writeRecordFile(self.replyTemp, self.replyPath, best))
+            fatal("%s (%s:%d) should never happen\n", "process", "evaluatePolynomial", 69);
         freeResult(best);
+        if (!ring(workerBell)) std::exit(0);
 
         checkRangeTable();
         std::fflush(stdout);
-        usleep(kIdlePoll);
     }
+}
+
+// Runs in a new worker: keeps its own doorbell and the master's bell, closes
+// every other exchange socket, and asks to be ended with its master.
+void becomeWorker(int slot, int bell) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != masterPid) std::exit(0);  // the master died before prctl
+    for (int i = 0; i < kProcSlots; ++i)
+        if (P[i].doorbell >= 0) close(P[i].doorbell);
+    close(masterBell);
+    workerLoop(slot, bell);
+}
+
+void startWorker(int slot) {
+    int bell[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, bell) != 0)
+        fatal("%s (%s:%d) couldn't start process because %s\n", "process", "startProcess", 179,
+              std::strerror(errno));
+    // Text still buffered would otherwise be written again by the worker.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        fatal("%s (%s:%d) couldn't start process because %s\n", "process", "startProcess", 179,
+              std::strerror(errno));
+    }
+    if (pid == 0) {
+        close(bell[0]);
+        becomeWorker(slot, bell[1]);
+    }
+    close(bell[1]);
+    P[slot].doorbell = bell[0];
 }
 
 }  // namespace
 
-double timeus() {
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_usec) * 0.000001;
-}
-
 void initProcs() {
     masterPid = getpid();
-    const int processes = S[kProcesses].value.i;
+    for (ProcSlot& slot : P) slot.doorbell = -1;
+    int bell[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, bell) != 0)
+        fatal("%s (%s:%d) couldn't start process because %s\n", "process", "startProcess", 179,
+              std::strerror(errno));
+    masterBell = bell[0];
+    workerBell = bell[1];
+    fcntl(masterBell, F_SETFL, O_NONBLOCK);
+
+    const int processes = workerCount();
     for (int i = 0; i < processes; ++i) {
         ProcSlot& slot = P[i];
         slot.replyPath = formatSlotText("quelmor.%d", i);
         slot.replyRemove = formatSlotText("rm -rf quelmor.%d", i);
+        slot.replyTemp = formatSlotText("quelmor.%d.new", i);
         std::error_code ignored;
         std::filesystem::remove_all(slot.replyPath, ignored);
+        unlink(slot.replyTemp);
         slot.requestPath = formatSlotText("quelmoi.%d", i);
         slot.requestRemove = formatSlotText("rm -f quelmoi.%d", i);
+        slot.requestTemp = formatSlotText("quelmoi.%d.new", i);
         unlink(slot.requestPath);
+        unlink(slot.requestTemp);
         slot.startTime = timeus();
-
-        // Text still buffered would otherwise be written again by the worker.
-        std::fflush(stdout);
-        std::fflush(stderr);
-        const pid_t pid = fork();
-        if (pid < 0) {
-            fatal("%s (%s:%d) couldn't start process because %s\n", "process", "startProcess", 179,
-                  std::strerror(errno));
-        }
-        if (pid == 0) workerLoop(i);
+        startWorker(i);
     }
 }
+
+int workerCount() { return S[kProcesses].value.i; }
+
+bool slotBusy(int slot) { return P[slot].busy != 0; }
+
+double slotStartTime(int slot) { return P[slot].startTime; }
 
 bool hasFinished(int slot) {
     while (true) {
@@ -135,10 +241,12 @@ bool hasFinished(int slot) {
 }
 
 void handOver(int slot, const ResultRecord* candidate) {
-    FILE* out = std::fopen(P[slot].requestPath, "wb");
-    if (out == nullptr) fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 160);
-    writeResult(candidate, out);
-    std::fclose(out);
+    ProcSlot& target = P[slot];
+    if (!writeRecordFile(target.requestTemp, target.requestPath, candidate))
+        fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 160);
+    ring(target.doorbell);
+    target.busy = 1;
+    target.startTime = timeus();
 }
 
 ResultRecord* takeResult(int slot) {
@@ -153,15 +261,29 @@ ResultRecord* takeResult(int slot) {
         std::fclose(in);
         if (record != nullptr) {
             unlink(path);
+            P[slot].busy = 0;
             return record;
         }
         std::printf("*****rval for %s is NULL\n", path);
-        usleep(kIdlePoll);
+        usleep(kRetryPoll);
     }
 }
 
+void awaitActivity(double timeoutSeconds) {
+    pollfd watched[2] = {{masterBell, POLLIN, 0}, {keyWatchFd(), POLLIN, 0}};
+    const int count = watched[1].fd >= 0 ? 2 : 1;
+    const int ms = std::max(1, static_cast<int>(std::ceil(timeoutSeconds * 1000)));
+    if (poll(watched, count, ms) <= 0) return;
+    if (watched[0].revents != 0) {
+        char drained[256];
+        while (recv(masterBell, drained, sizeof drained, MSG_DONTWAIT) > 0) {
+        }
+    }
+    if (count == 2 && watched[1].revents != 0) keyWatchReadable();
+}
+
 void terminateProcesses() {
-    const int processes = S[kProcesses].value.i;
+    const int processes = workerCount();
     for (int i = 0; i < processes; ++i) {
         ProcSlot& slot = P[i];
         // A stop byte written while the worker is between reading its job and
@@ -169,32 +291,10 @@ void terminateProcesses() {
         // worker has taken the job.
         if (slot.busy) {
             const double deadline = timeus() + kStopWaitSeconds;
-            while (fileSize(slot.requestPath) >= 0 && timeus() < deadline) usleep(kIdlePoll);
+            while (fileSize(slot.requestPath) >= 0 && timeus() < deadline) usleep(kRetryPoll);
         }
-        FILE* out = std::fopen(slot.requestPath, "wb");
-        if (out == nullptr) fatal("%s (%s:%d) should never happen\n", "process", "terminateProcesses", 275);
-        std::fputc(0, out);
-        std::fclose(out);
+        if (!writeRecordFile(slot.requestTemp, slot.requestPath, nullptr))
+            fatal("%s (%s:%d) should never happen\n", "process", "terminateProcesses", 275);
+        ring(slot.doorbell);
     }
-}
-
-int kbhit() {
-    // Unbuffered, so that a byte read here is never held back in the stream
-    // while the byte count below says nothing is waiting.
-    static const bool unbuffered = std::setvbuf(stdin, nullptr, _IONBF, 0) == 0;
-    (void)unbuffered;
-
-    struct termios kept;
-    const bool terminal = tcgetattr(STDIN_FILENO, &kept) == 0;
-    if (terminal) {
-        struct termios immediate = kept;
-        immediate.c_lflag &= ~static_cast<tcflag_t>(ICANON);
-        tcsetattr(STDIN_FILENO, TCSANOW, &immediate);
-    }
-    int waiting = 0;
-    if (ioctl(STDIN_FILENO, FIONREAD, &waiting) != 0) waiting = 0;
-    if (terminal) tcsetattr(STDIN_FILENO, TCSANOW, &kept);
-    if (waiting <= 0) return 0;
-    const int key = std::getc(stdin);
-    return key == EOF ? 0 : static_cast<unsigned char>(key);
 }

@@ -147,12 +147,52 @@ TEST(Run, StaleExchangeFilesAreRemovedAtStart) {
     EXPECT_NE(result.out.find("\n\n\nWorst first\n"), std::string::npos);
 }
 
-TEST(Run, WorkersEndWhenTheMasterIsKilled) {
-    CliRun run;
-    prepare(run, "processes 2\nmaxgenerations 100000\n");
-    const CliResult result = run.runAndKillMaster(kArgs, 1.0, 5);
-    EXPECT_EQ(result.status, 128 + 9);
-    EXPECT_FALSE(result.processesLeft);
+TEST(Run, WorkersEndWithinASecondOfTheMastersDeath) {
+    // Short jobs, where workers wait on their doorbells, and long ones
+    // (about a million grid points), where they are killed mid-job.
+    for (const char* jobs : {"minormax 50\n", "minormax 1000000\n"}) {
+        CliRun run;
+        prepare(run, std::string("processes 2\nmaxgenerations 100000\n") + jobs);
+        const CliResult result = run.runAndKillMaster(kArgs, 1.0, 1.0);
+        EXPECT_EQ(result.status, 128 + 9) << jobs;
+        EXPECT_FALSE(result.processesLeft) << jobs;
+    }
+}
+
+// Standard output without the start-up listing's line for `ordered`.
+std::string withoutOrderedLine(std::string out) {
+    const std::string line = "             ordered: 1\n";
+    const size_t at = out.find(line);
+    if (at != std::string::npos) out.erase(at, line.size());
+    return out;
+}
+
+TEST(Run, OrderedDispatchIsAFunctionOfInputsSeedAndWorkers) {
+    // With one worker, ordered dispatch is what the plain loop always did.
+    {
+        CliRun plain, ordered;
+        prepare(plain);
+        prepare(ordered, "ordered 1\n");
+        const CliResult a = plain.run(kArgs);
+        const CliResult b = ordered.run(kArgs);
+        ASSERT_EQ(b.status, 0) << b.err;
+        EXPECT_NE(b.out.find("\n             ordered: 1\n"), std::string::npos);
+        EXPECT_EQ(withoutOrderedLine(b.out), a.out);
+        EXPECT_EQ(ordered.read("result.txt"), plain.read("result.txt"));
+    }
+    // With three workers on jobs of uneven length, two runs still agree in
+    // every line and in the result file.
+    CliRun first, second;
+    const std::string extra = "processes 3\nordered 1\nmaxgenerations 6\nminormax 2000\n";
+    prepare(first, extra);
+    prepare(second, extra);
+    const CliResult a = first.run(kArgs);
+    const CliResult b = second.run(kArgs);
+    ASSERT_EQ(a.status, 0) << a.err;
+    EXPECT_FALSE(a.processesLeft);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(first.read("result.txt"), second.read("result.txt"));
+    expectStopBytes(first, 3);
 }
 
 TEST(Run, KeysWhileWorkersAreBusy) {

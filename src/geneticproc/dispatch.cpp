@@ -1,9 +1,8 @@
 // The dispatch loop: streams candidates to the workers and ranks their
 // refined results into the population as they come back.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 
 #include "fatal.h"
 #include "geneticproc.h"
@@ -20,7 +19,9 @@ uint32_t accumCnt = 0;
 
 namespace {
 
-constexpr useconds_t kDispatchPoll = 1000;
+// Longest wait between looks at the workers and the keyboard; a worker's
+// wake-up usually ends it much sooner.
+constexpr double kDispatchPoll = 0.001;
 
 constexpr int kEscape = 27;
 constexpr int kControlC = 3;
@@ -65,49 +66,89 @@ void trimPopulation() {
     }
 }
 
-void harvest() {
-    const int processes = S[kProcesses].value.i;
-    for (int i = 0; i < processes; ++i) {
-        if (!P[i].busy || !hasFinished(i)) continue;
-        const double now = timeus();
-        ++accumCnt;
-        accumSeconds += now - P[i].startTime;
-        ResultRecord* record = takeResult(i);
-        record->next = nullptr;
-        ++tested;
-        collected = sortgen(collected, record);
-        P[i].busy = 0;
-        trimPopulation();
-        if (collected->goodness < bestGoodness) {
-            std::printf("%lu, %g, %g, %g, %g\n", static_cast<unsigned long>(tested), goodnessAt(1),
-                        goodnessAt(2), goodnessAt(3), goodnessAt(4));
-            lastTested = tested;
-            bestGoodness = collected->goodness;
-            lastgen = gen;
-        }
+// Takes the slot's finished result and ranks it into the population; an
+// improvement prints its line and records the generation.
+void harvestSlot(int slot) {
+    const double now = timeus();
+    ++accumCnt;
+    accumSeconds += now - slotStartTime(slot);
+    ResultRecord* record = takeResult(slot);
+    record->next = nullptr;
+    ++tested;
+    collected = sortgen(collected, record);
+    trimPopulation();
+    if (collected->goodness < bestGoodness) {
+        std::printf("%lu, %g, %g, %g, %g\n", static_cast<unsigned long>(tested), goodnessAt(1),
+                    goodnessAt(2), goodnessAt(3), goodnessAt(4));
+        lastTested = tested;
+        bestGoodness = collected->goodness;
+        lastgen = gen;
     }
 }
 
+// Every finished result, in slot order.
+void harvestAll() {
+    const int workers = workerCount();
+    for (int i = 0; i < workers; ++i)
+        if (slotBusy(i) && hasFinished(i)) harvestSlot(i);
+}
+
 int highestIdleSlot() {
-    for (int i = S[kProcesses].value.i - 1; i >= 0; --i)
-        if (!P[i].busy) return i;
+    for (int i = workerCount() - 1; i >= 0; --i)
+        if (!slotBusy(i)) return i;
     return -1;
+}
+
+// While a result is awaited: answer a key, then sleep until something may
+// have arrived.
+void waitRound() {
+    if (const int key = kbhit()) handleKey(key);
+    awaitActivity(kDispatchPoll);
+}
+
+// The busy slots in hand-over order, for ordered dispatch.
+std::deque<int> outstanding;
+
+void handOverTo(int slot, ResultRecord* candidate) {
+    handOver(slot, candidate);
+    candidate->next = nullptr;
+}
+
+// Ranks results in hand-over order only, as if every job took the same time:
+// while fewer jobs than workers are out the candidate goes at once; otherwise
+// the oldest job's result is awaited and ranked first. The run is then a
+// function of its inputs, its seed and the number of workers.
+void runOrdered(ResultRecord* candidate) {
+    if (static_cast<int>(outstanding.size()) < workerCount()) {
+        const int slot = highestIdleSlot();
+        handOverTo(slot, candidate);
+        outstanding.push_back(slot);
+        return;
+    }
+    const int oldest = outstanding.front();
+    while (!hasFinished(oldest)) waitRound();
+    harvestSlot(oldest);
+    outstanding.pop_front();
+    handOverTo(oldest, candidate);
+    outstanding.push_back(oldest);
 }
 
 }  // namespace
 
 void runOne(ResultRecord* candidate) {
+    if (S[kOrdered].value.i != 0) {
+        runOrdered(candidate);
+        return;
+    }
+    // Every finished result is ranked before the candidate goes to the
+    // highest idle slot.
     while (true) {
-        harvest();
+        harvestAll();
         const int slot = highestIdleSlot();
         if (slot >= 0) {
-            handOver(slot, candidate);
-            candidate->next = nullptr;
-            P[slot].busy = 1;
-            P[slot].startTime = timeus();
+            handOverTo(slot, candidate);
             return;
         }
-        if (const int key = kbhit()) handleKey(key);
-        usleep(kDispatchPoll);
+        waitRound();
     }
 }
