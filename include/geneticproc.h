@@ -35,6 +35,9 @@ extern uint64_t lastTested;
 extern double accumSeconds;
 extern uint32_t accumCnt;
 void runOne(ResultRecord* candidate);
+// The candidates out with workers, oldest hand-over first.
+int outstandingCount();
+const ResultRecord* outstandingCandidate(int i);
 void optimizeProc();
 // The final report of the population as it stands, however the run ended.
 void finalReport();

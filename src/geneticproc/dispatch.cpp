@@ -66,9 +66,28 @@ void trimPopulation() {
     }
 }
 
+// The jobs out with workers, in hand-over order, each with a copy of its
+// candidate: ordered dispatch awaits the oldest, and a job whose worker is
+// lost can be handed out again.
+struct OutJob {
+    int slot;
+    ResultRecord* candidate;
+};
+std::deque<OutJob> outstanding;
+
+void forgetJob(int slot) {
+    for (auto job = outstanding.begin(); job != outstanding.end(); ++job) {
+        if (job->slot != slot) continue;
+        freeResult(job->candidate);
+        outstanding.erase(job);
+        return;
+    }
+}
+
 // Takes the slot's finished result and ranks it into the population; an
 // improvement prints its line and records the generation.
 void harvestSlot(int slot) {
+    forgetJob(slot);
     const double now = timeus();
     ++accumCnt;
     accumSeconds += now - slotStartTime(slot);
@@ -106,12 +125,10 @@ void waitRound() {
     awaitActivity(kDispatchPoll);
 }
 
-// The busy slots in hand-over order, for ordered dispatch.
-std::deque<int> outstanding;
-
 void handOverTo(int slot, ResultRecord* candidate) {
     handOver(slot, candidate);
     candidate->next = nullptr;
+    outstanding.push_back({slot, cloneResult(candidate)});
 }
 
 // Ranks results in hand-over order only, as if every job took the same time:
@@ -120,20 +137,20 @@ void handOverTo(int slot, ResultRecord* candidate) {
 // function of its inputs, its seed and the number of workers.
 void runOrdered(ResultRecord* candidate) {
     if (static_cast<int>(outstanding.size()) < workerCount()) {
-        const int slot = highestIdleSlot();
-        handOverTo(slot, candidate);
-        outstanding.push_back(slot);
+        handOverTo(highestIdleSlot(), candidate);
         return;
     }
-    const int oldest = outstanding.front();
+    const int oldest = outstanding.front().slot;
     while (!hasFinished(oldest)) waitRound();
     harvestSlot(oldest);
-    outstanding.pop_front();
     handOverTo(oldest, candidate);
-    outstanding.push_back(oldest);
 }
 
 }  // namespace
+
+int outstandingCount() { return static_cast<int>(outstanding.size()); }
+
+const ResultRecord* outstandingCandidate(int i) { return outstanding[static_cast<size_t>(i)].candidate; }
 
 void runOne(ResultRecord* candidate) {
     if (S[kOrdered].value.i != 0) {
