@@ -12,3 +12,9 @@
     va_end(args);
     std::exit(-1);
 }
+
+// The cause of a failure, "<path> fails because <reason>" on standard error,
+// written before the failure's own message.
+inline void reportCause(const char* path, const char* reason) {
+    std::fprintf(stderr, "%s fails because %s\n", path, reason);
+}

@@ -14,8 +14,14 @@ struct OutFile {
     std::string tempPath;  // empty when writing in place
 };
 
+// How a target is treated: a file the user named is reached through a
+// symbolic link and written in place when it is not a plain file; a file in a
+// shared directory is always replaced by a rename, which replaces a link
+// rather than writing where it points.
+enum class OutTarget { follow, replace };
+
 // Opens `path` for writing. False, with errno set, when it cannot be.
-bool openOutFile(OutFile& file, const char* path);
+bool openOutFile(OutFile& file, const char* path, OutTarget target = OutTarget::follow);
 // Checks that everything was written, closes the stream and renames the file
 // into place; `durable` also forces the data and the directory entry to disk.
 // False, with errno set, on failure: the temporary file is removed and the

@@ -1,5 +1,6 @@
 // quelmo: fits the fifteen coefficients of an empirical inductance equation
 // for single-layer air-core coils to a file of measured coils.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,13 +8,18 @@
 #include "fatal.h"
 #include "geneticproc.h"
 #include "library.h"
+#include "outfile.h"
 #include "process.h"
 #include "random.h"
 #include "readind.h"
+#include "runlock.h"
 #include "symtab.h"
 #include "version.h"
 
 namespace {
+
+constexpr int kMaxSave = 1000000;
+constexpr int kMaxTries = 1000000;
 
 void printUsage() {
     std::printf("Usage: quelmo <testinductors> [<ranges>] [outf]\n");
@@ -41,8 +47,13 @@ void refuseUnusableSettings() {
     const int processes = S[kProcesses].value.i;
     if (processes < 1 || processes > 48)
         fatal("Setting processes is %d, accepted range is 1 to 48\n", processes);
+    // Bounds on the settings that size the population and the draws of a
+    // generation: far beyond them the duplicate library fills up, memory
+    // runs out or a generation never ends.
     const int save = S[kSave].value.i;
-    if (save < 4) fatal("Setting save is %d, accepted range is 4 or more\n", save);
+    if (save < 4 || save > kMaxSave) fatal("Setting save is %d, accepted range is 4 to %d\n", save, kMaxSave);
+    const int tries = S[kTries].value.i;
+    if (tries > kMaxTries) fatal("Setting tries is %d, accepted range is %d or less\n", tries, kMaxTries);
     const int raiselower = S[kRaiseLower].value.i;
     if (raiselower < 1) fatal("Setting raiselower is %d, accepted range is 1 or more\n", raiselower);
     for (const int flag : {kOrdered, kResume, kPolish}) {
@@ -52,6 +63,18 @@ void refuseUnusableSettings() {
     }
     const int stateevery = S[kStateEvery].value.i;
     if (stateevery < 1) fatal("Setting stateevery is %d, accepted range is 1 or more\n", stateevery);
+}
+
+// An output file that cannot be created is found before the search starts,
+// not after hours of it.
+void refuseUnwritableOutputs() {
+    const char* outputs[] = {S[kResultFile].value.s, S[kResultC].value.s,
+                             S[kResultC].value.s != nullptr ? S[kResultJa].value.s : nullptr};
+    for (const char* path : outputs) {
+        if (path == nullptr || canCreateOutFile(path)) continue;
+        reportCause(path, std::strerror(errno));
+        fatal("Couldn't open %s for output\n", path);
+    }
 }
 
 }  // namespace
@@ -67,6 +90,8 @@ int main(int argc, char** argv) {
     readArguments(argc, argv);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
+    refuseUnwritableOutputs();
+    lockRunDirectory();
     init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
     initProcs();
     initLibrary();

@@ -60,10 +60,10 @@ bool syncDirectory(const std::string& path) {
 
 }  // namespace
 
-bool openOutFile(OutFile& file, const char* path) {
+bool openOutFile(OutFile& file, const char* path, OutTarget target) {
     file = OutFile{};
-    file.path = resolveTarget(path);
-    if (isSpecial(file.path)) {
+    file.path = target == OutTarget::follow ? resolveTarget(path) : std::string(path);
+    if (target == OutTarget::follow && isSpecial(file.path)) {
         file.stream = std::fopen(file.path.c_str(), "wb");
         return file.stream != nullptr;
     }

@@ -19,6 +19,7 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,13 +28,16 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <array>
 #include <filesystem>
 
 #include "fatal.h"
+#include "infile.h"
 #include "geneticproc.h"
 #include "readind.h"
 #include "storage.h"
 #include "symtab.h"
+#include "runlock.h"
 #include "terminal.h"
 
 namespace {
@@ -48,6 +52,9 @@ struct ProcSlot {
     char* requestTemp;    // where a request is written before its rename
     char* replyTemp;      // where a reply is written before its rename
     int doorbell;         // master: the end that wakes this slot's worker
+    pid_t pid;            // the slot's worker
+    ResultRecord job;     // the current job, to give a replacement worker
+    uint64_t handedOver;  // jobs given to the slot so far
 };
 
 constexpr int kProcSlots = 48;
@@ -57,8 +64,17 @@ constexpr int kIdlePollMs = 1;             // between looks while nothing is the
 constexpr useconds_t kWritingPoll = 10000; // while a file is being written
 constexpr useconds_t kRetryPoll = 1000;    // before reading a short reply again
 constexpr double kStopWaitSeconds = 1.0;   // longest wait for a busy worker to take its job
+constexpr int kReadTries = 1000;           // looks at a short reply or an unreadable request
+// Workers that die this often are not replaced: something kills them all.
+constexpr int kDeathLimit = 3;
+constexpr double kDeathWindowSeconds = 60;
 
 pid_t masterPid = 0;
+// The range table as it stood when the first workers started. A replacement
+// worker searches with it too, so no result depends on when a worker began.
+std::array<RangeEntry, kCoefficientCount> startRanges;
+double deathTimes[kDeathLimit];
+int deaths = 0;
 // Master: the end on which workers ring. Worker: the end it rings on.
 int masterBell = -1;
 int workerBell = -1;
@@ -118,9 +134,17 @@ void waitForDoorbell(int fd, int ms) {
     if (recv(fd, drained, sizeof drained, MSG_DONTWAIT) == 0) std::exit(0);
 }
 
+// Worker: reports why `path` failed and ends; the master sees the status and
+// stops the run.
+[[noreturn]] void workerFails(const char* path, const char* reason) {
+    reportCause(path, reason);
+    std::exit(-1);
+}
+
 // Serves one slot's jobs until the stop byte arrives or the master has gone.
 [[noreturn]] void workerLoop(int slot, int bell) {
     const ProcSlot& self = P[slot];
+    int failedReads = 0;
     while (true) {
         if (getppid() != masterPid) std::exit(0);
         off_t size = fileSize(self.requestPath);
@@ -137,22 +161,30 @@ void waitForDoorbell(int fd, int ms) {
         if (size == 1) std::exit(0);
 
         FILE* in = std::fopen(self.requestPath, "rb");
-        if (in == nullptr) {
-            usleep(kWritingPoll);
-            continue;
+        const int openError = errno;
+        ResultRecord* request = nullptr;
+        if (in != nullptr) {
+            request = readResult(in);
+            std::fclose(in);
         }
-        ResultRecord* request = readResult(in);
-        std::fclose(in);
         if (request == nullptr) {
+            // Not yet readable, or not a whole record: look again a few times,
+            // but never wait for ever on a file that cannot be read.
+            if (++failedReads >= kReadTries)
+                workerFails(self.requestPath, in == nullptr ? std::strerror(openError) : "holds no whole record");
             usleep(kWritingPoll);
             continue;
         }
-        unlink(self.requestPath);
+        failedReads = 0;
+        // A request left in place would be searched again.
+        if (unlink(self.requestPath) != 0) workerFails(self.requestPath, std::strerror(errno));
 
         ResultRecord* best = runMajor(theInductors, request);
         freeResult(request);
-        if (!writeRecordFile(self.replyTemp, self.replyPath, best))
+        if (!writeRecordFile(self.replyTemp, self.replyPath, best)) {
+            reportCause(self.replyPath, std::strerror(errno));
             fatal("%s (%s:%d) should never happen\n", "process", "evaluatePolynomial", 69);
+        }
         freeResult(best);
         if (!ring(workerBell)) std::exit(0);
 
@@ -169,6 +201,14 @@ void becomeWorker(int slot, int bell) {
     for (int i = 0; i < kProcSlots; ++i)
         if (P[i].doorbell >= 0) close(P[i].doorbell);
     close(masterBell);
+    if (runLockFd() >= 0) close(runLockFd());
+    // A replacement goes on where the worker it replaces stood: the same
+    // ranges, and the grid search's alternation at the parity it had reached
+    // before the job it redoes.
+    R = startRanges;
+    const ProcSlot& self = P[slot];
+    const bool redo = self.busy && fileSize(self.replyPath) < 0;
+    swapper = static_cast<uint8_t>(self.handedOver - (redo ? 1 : 0));
     workerLoop(slot, bell);
 }
 
@@ -191,6 +231,60 @@ void startWorker(int slot) {
     }
     close(bell[1]);
     P[slot].doorbell = bell[0];
+    P[slot].pid = pid;
+}
+
+// Stops the run: every worker is ended with the master.
+[[noreturn]] void stopRun(const char* format, int slot, long pid, int detail) {
+    std::fflush(stdout);
+    std::fprintf(stderr, format, slot, pid, detail);
+    std::exit(-1);
+}
+
+// A worker that died is replaced by a new one on the same slot, which is
+// given the lost job again unless its result had already arrived. A worker
+// that ended by itself has reported a failure it cannot get past, and one
+// that keeps being killed would only be killed again: both stop the run.
+void replaceWorker(int slot, int status) {
+    ProcSlot& lost = P[slot];
+    const long pid = lost.pid;
+    if (WIFEXITED(status))
+        stopRun("Worker %d (pid %ld) ended with status %d; the run stops\n", slot, pid, WEXITSTATUS(status));
+    const int signal = WTERMSIG(status);
+    std::fflush(stdout);
+    std::fprintf(stderr, "Worker %d (pid %ld) was killed by signal %d (%s); a new worker takes its job\n", slot,
+                 pid, signal, strsignal(signal));
+    const double now = timeus();
+    if (deaths == kDeathLimit) {
+        for (int i = 1; i < kDeathLimit; ++i) deathTimes[i - 1] = deathTimes[i];
+        --deaths;
+    }
+    deathTimes[deaths++] = now;
+    if (deaths == kDeathLimit && now - deathTimes[0] < kDeathWindowSeconds)
+        stopRun("Workers keep dying (%d of them within %ld s, the last on slot %d); the run stops\n", kDeathLimit,
+                static_cast<long>(kDeathWindowSeconds), slot);
+
+    close(lost.doorbell);
+    lost.doorbell = -1;
+    unlink(lost.replyTemp);
+    startWorker(slot);
+    if (lost.busy && fileSize(lost.replyPath) < 0) {
+        if (!writeRecordFile(lost.requestTemp, lost.requestPath, &lost.job)) {
+            reportCause(lost.requestPath, std::strerror(errno));
+            fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 160);
+        }
+        ring(lost.doorbell);
+    }
+}
+
+// Collects every worker that has ended and replaces it.
+void reapWorkers() {
+    int status = 0;
+    pid_t pid;
+    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+        for (int i = 0; i < workerCount(); ++i)
+            if (P[i].pid == pid) replaceWorker(i, status);
+    }
 }
 
 }  // namespace
@@ -205,6 +299,7 @@ void initProcs() {
     masterBell = bell[0];
     workerBell = bell[1];
     fcntl(masterBell, F_SETFL, O_NONBLOCK);
+    startRanges = R;
 
     const int processes = workerCount();
     for (int i = 0; i < processes; ++i) {
@@ -242,8 +337,13 @@ bool hasFinished(int slot) {
 
 void handOver(int slot, const ResultRecord* candidate) {
     ProcSlot& target = P[slot];
-    if (!writeRecordFile(target.requestTemp, target.requestPath, candidate))
+    if (!writeRecordFile(target.requestTemp, target.requestPath, candidate)) {
+        reportCause(target.requestPath, std::strerror(errno));
         fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 160);
+    }
+    copyResult(&target.job, candidate);
+    target.job.next = nullptr;
+    ++target.handedOver;
     ring(target.doorbell);
     target.busy = 1;
     target.startTime = timeus();
@@ -251,7 +351,7 @@ void handOver(int slot, const ResultRecord* candidate) {
 
 ResultRecord* takeResult(int slot) {
     const char* path = P[slot].replyPath;
-    while (true) {
+    for (int tries = 1;; ++tries) {
         FILE* in = std::fopen(path, "rb");
         if (in == nullptr) {
             std::printf("%s fails because %s\n", path, std::strerror(errno));
@@ -260,16 +360,25 @@ ResultRecord* takeResult(int slot) {
         ResultRecord* record = readResult(in);
         std::fclose(in);
         if (record != nullptr) {
-            unlink(path);
+            // A reply left in place would be taken again.
+            if (unlink(path) != 0) {
+                reportCause(path, std::strerror(errno));
+                fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 88);
+            }
             P[slot].busy = 0;
             return record;
         }
         std::printf("*****rval for %s is NULL\n", path);
+        if (tries >= kReadTries) {
+            reportCause(path, "holds no whole record");
+            fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 88);
+        }
         usleep(kRetryPoll);
     }
 }
 
 void awaitActivity(double timeoutSeconds) {
+    reapWorkers();
     pollfd watched[2] = {{masterBell, POLLIN, 0}, {keyWatchFd(), POLLIN, 0}};
     const int count = watched[1].fd >= 0 ? 2 : 1;
     const int ms = std::max(1, static_cast<int>(std::ceil(timeoutSeconds * 1000)));
@@ -293,8 +402,10 @@ void terminateProcesses() {
             const double deadline = timeus() + kStopWaitSeconds;
             while (fileSize(slot.requestPath) >= 0 && timeus() < deadline) usleep(kRetryPoll);
         }
-        if (!writeRecordFile(slot.requestTemp, slot.requestPath, nullptr))
+        if (!writeRecordFile(slot.requestTemp, slot.requestPath, nullptr)) {
+            reportCause(slot.requestPath, std::strerror(errno));
             fatal("%s (%s:%d) should never happen\n", "process", "terminateProcesses", 275);
+        }
         ring(slot.doorbell);
     }
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fatal.h"
+#include "infile.h"
 #include "storage.h"
 
 InductorRecord* theInductors = nullptr;
@@ -80,14 +81,23 @@ struct CoilReader {
 }  // namespace
 
 void readTestInductors(const char* path) {
-    FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) fatal("%s (%s:%d) Couldn't open %s\n", "readind", "readTestInductors", 46, path);
+    const char* reason = nullptr;
+    FILE* file = openInputFile(path, &reason);
+    if (file == nullptr) {
+        reportCause(path, reason);
+        fatal("%s (%s:%d) Couldn't open %s\n", "readind", "readTestInductors", 46, path);
+    }
     CoilReader reader{file, path, 0};
     char buffer[kLineBufferSize];
     while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
         ++reader.line;
         if (isSkipped(buffer[0])) continue;
         reader.readCoil(buffer);
+    }
+    if (const char* failure = inputReadFailure(file)) {
+        std::fclose(file);
+        reportCause(path, failure);
+        fatal("%s (%s:%d) Couldn't open %s\n", "readind", "readTestInductors", 46, path);
     }
     std::fclose(file);
 }

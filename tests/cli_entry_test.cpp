@@ -36,7 +36,9 @@ TEST(Cli, MissingCoilFile) {
     CliRun run;
     const CliResult result = run.run({"nothing.txt"});
     EXPECT_EQ(result.status, 255);
-    EXPECT_EQ(result.err, "readind (readTestInductors:46) Couldn't open nothing.txt\n");
+    EXPECT_EQ(result.err,
+              "nothing.txt fails because No such file or directory\n"
+              "readind (readTestInductors:46) Couldn't open nothing.txt\n");
 }
 
 TEST(Cli, RangesFileErrorsNameTheLine) {
@@ -103,7 +105,9 @@ TEST(Cli, UnusableSettingsAreRefused) {
     const std::pair<std::string, std::string> cases[] = {
         {"processes 0", "Setting processes is 0, accepted range is 1 to 48\n"},
         {"processes 49", "Setting processes is 49, accepted range is 1 to 48\n"},
-        {"save 3", "Setting save is 3, accepted range is 4 or more\n"},
+        {"save 3", "Setting save is 3, accepted range is 4 to 1000000\n"},
+        {"save 100000000", "Setting save is 100000000, accepted range is 4 to 1000000\n"},
+        {"tries 1000001", "Setting tries is 1000001, accepted range is 1000000 or less\n"},
         {"raiselower 0", "Setting raiselower is 0, accepted range is 1 or more\n"},
         {"processes 0\nsave 0", "Setting processes is 0, accepted range is 1 to 48\n"},
         {"ordered 2", "Setting ordered is 2, accepted range is 0 to 1\n"},

@@ -105,8 +105,21 @@ CliResult CliRun::runAndKillMaster(const std::vector<std::string>& args, double 
     return launch(args, nullptr, seconds + 120, graceSeconds, seconds);
 }
 
+CliResult CliRun::runActing(const std::vector<std::string>& args, double seconds,
+                            const std::function<void(pid_t)>& action, double timeoutSeconds) const {
+    return launch(args, nullptr, timeoutSeconds, 10, 0, &action, seconds);
+}
+
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    std::ifstream list("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+    for (pid_t pid; list >> pid;) children.push_back(pid);
+    return children;
+}
+
 CliResult CliRun::launch(const std::vector<std::string>& args, const std::string* input,
-                         double timeoutSeconds, double graceSeconds, double killAfter) const {
+                         double timeoutSeconds, double graceSeconds, double killAfter,
+                         const std::function<void(pid_t)>* action, double actionEvery) const {
     becomeSubreaper();
     const fs::path outPath = base_ / "stdout";
     const fs::path errPath = base_ / "stderr";
@@ -153,9 +166,14 @@ CliResult CliRun::launch(const std::vector<std::string>& args, const std::string
     int status = 0;
     const double start = now();
     const double deadline = start + timeoutSeconds;
+    double nextAction = start + actionEvery;
     while (true) {
         const pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
+        if (action != nullptr && now() > nextAction) {
+            (*action)(child);
+            nextAction = now() + actionEvery;
+        }
         if (killAfter > 0 && now() > start + killAfter) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);

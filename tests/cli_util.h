@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,15 +42,22 @@ public:
     // Kills the master alone with SIGKILL after `seconds`, as a crash would.
     CliResult runAndKillMaster(const std::vector<std::string>& args, double seconds,
                                double graceSeconds = 10) const;
+    // Calls `action` with the master's pid every `seconds` while the run
+    // lasts, as an operator or a failing machine would act on it.
+    CliResult runActing(const std::vector<std::string>& args, double seconds,
+                        const std::function<void(pid_t)>& action, double timeoutSeconds = 120) const;
 
 private:
     CliResult launch(const std::vector<std::string>& args, const std::string* input,
-                     double timeoutSeconds, double graceSeconds, double killAfter = 0) const;
+                     double timeoutSeconds, double graceSeconds, double killAfter = 0,
+                     const std::function<void(pid_t)>* action = nullptr, double actionEvery = 0) const;
     std::filesystem::path base_;
     std::filesystem::path dir_;
 };
 
 std::string sourcePath(const std::string& relative);
+// The pids of the processes whose parent is `parent`.
+std::vector<pid_t> childrenOf(pid_t parent);
 std::string readFile(const std::filesystem::path& path);
 
 // The banner line every run starts with.

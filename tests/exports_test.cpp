@@ -132,7 +132,8 @@ TEST(Exports, ExportThatCannotBeOpenedIsReportedAndSkipped) {
     testing::internal::CaptureStderr();
     CforTamblix(missing.c_str(), "t", three.list());
     jaForSorvane(script.c_str(), "v", three.list());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Couldn't open " + missing + " for output\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              missing + " fails because No such file or directory\nCouldn't open " + missing + " for output\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Writing inductor results to " + script + "\n");
     EXPECT_EQ(readFile(script).find(header(script) + "v = genericVector(3);\n"), 0u);
 }

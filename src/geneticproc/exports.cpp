@@ -1,20 +1,25 @@
 // Exports of the ranked coil list with the computed inductances: a C source
 // table and a script. Neither is read back by this program.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "geneticproc.h"
+#include "fatal.h"
+#include "outfile.h"
 #include "version.h"
 
 namespace {
 
 // Opens an export file, announces it and writes the common comment block.
 // An export that cannot be opened is reported and skipped; the run goes on.
-FILE* openExport(const char* path) {
-    FILE* out = std::fopen(path, "wb");
-    if (out == nullptr) {
+FILE* openExport(OutFile& file, const char* path) {
+    if (!openOutFile(file, path)) {
+        reportCause(path, std::strerror(errno));
         std::fprintf(stderr, "Couldn't open %s for output\n", path);
         return nullptr;
     }
+    FILE* out = file.stream;
     std::printf("Writing inductor results to %s\n", path);
     std::fprintf(out,
                  "/* Title: %s\n   Author: quelmo V%d.%02d.%03d\n"
@@ -23,17 +28,19 @@ FILE* openExport(const char* path) {
     return out;
 }
 
-// A write that failed on the way (a full disk) is reported like a failed open.
-void closeExport(FILE* out, const char* path) {
-    bool failed = std::ferror(out) != 0;
-    failed = std::fclose(out) != 0 || failed;
-    if (failed) std::fprintf(stderr, "Couldn't write %s\n", path);
+// A write that failed on the way (a full disk) is reported, and the file
+// that was there before stays as it was.
+void closeExport(OutFile& file, const char* path) {
+    if (commitOutFile(file)) return;
+    reportCause(path, std::strerror(errno));
+    std::fprintf(stderr, "Couldn't write %s\n", path);
 }
 
 }  // namespace
 
 void CforTamblix(const char* path, const char* name, const InductorRecord* list) {
-    FILE* out = openExport(path);
+    OutFile file;
+    FILE* out = openExport(file, path);
     if (out == nullptr) return;
     std::fputs("#include <stdio.h>\n#include <stdlib.h>\n#include <stdint.h>\n#include \"tamblix.h\"\n\n",
                out);
@@ -52,11 +59,12 @@ void CforTamblix(const char* path, const char* name, const InductorRecord* list)
     }
     if (list == nullptr) std::fputs("};\n", out);
     std::fputs("\n\n\n// EOF\n", out);
-    closeExport(out, path);
+    closeExport(file, path);
 }
 
 void jaForSorvane(const char* path, const char* name, const InductorRecord* list) {
-    FILE* out = openExport(path);
+    OutFile file;
+    FILE* out = openExport(file, path);
     if (out == nullptr) return;
     // An unset variable name is written as the C table writes an unset table name.
     const char* var = name != nullptr ? name : "???";
@@ -75,5 +83,5 @@ void jaForSorvane(const char* path, const char* name, const InductorRecord* list
         std::fprintf(out, "%s[%d].turns = %d;\n", var, i, coil->turns);
     }
     std::fputs("end;\n", out);
-    closeExport(out, path);
+    closeExport(file, path);
 }

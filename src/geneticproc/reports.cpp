@@ -1,13 +1,12 @@
 // The coefficient set listing, the checkpoint and the final report.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "fatal.h"
 #include "geneticproc.h"
+#include "outfile.h"
 #include "readind.h"
 #include "symtab.h"
 #include "version.h"
@@ -71,12 +70,15 @@ InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil) {
 
 void showInductorResults(const ResultRecord* set) {
     const char* path = S[kResultFile].value.s;
+    OutFile result;
     FILE* file = nullptr;
     if (path != nullptr) {
-        file = std::fopen(path, "wb");
-        if (file == nullptr) {
+        if (openOutFile(result, path)) {
+            file = result.stream;
+        } else {
             // The report still goes to standard output and the exports still
             // run; the run's exit status tells of the failure.
+            reportCause(path, std::strerror(errno));
             std::fprintf(stderr, "Couldn't open %s for output\n", path);
             resultFileFailed = true;
         }
@@ -120,9 +122,9 @@ void showInductorResults(const ResultRecord* set) {
 
     if (file != nullptr) {
         dumpRangeTable(file, "\n\nRange table\n");
-        bool failed = std::ferror(file) != 0;
-        failed = std::fclose(file) != 0 || failed;
-        if (failed) {
+        // A failed write leaves any earlier result file as it was.
+        if (!commitOutFile(result)) {
+            reportCause(path, std::strerror(errno));
             std::fprintf(stderr, "Couldn't write %s\n", path);
             resultFileFailed = true;
         }
@@ -137,27 +139,29 @@ void showInductorResults(const ResultRecord* set) {
     }
 }
 
-// The checkpoint lives under a fixed name in a world-writable directory: a
-// symbolic link there is refused rather than followed, and so is anything but
-// a plain file (opening a FIFO would otherwise wait for a reader).
+// The checkpoint often lives in a directory that every user shares. It is
+// always written beside its name and renamed over it, so a symbolic link or
+// another user's file there is replaced or refused, never written through,
+// and a reader never sees it half-written. It is a safety net: when it cannot
+// be written the run says so and goes on.
 void writeCheckpoint(const char* path, const ResultRecord* set) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    struct stat info;
-    FILE* out = nullptr;
-    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
-        out = fdopen(fd, "wb");
-    if (out == nullptr) {
-        if (fd >= 0) close(fd);
-        fatal("Couldn't open %s for output\n", path);
+    OutFile out;
+    bool written = openOutFile(out, path, OutTarget::replace);
+    if (written) {
+        showResult(out.stream, set);
+        written = commitOutFile(out);
     }
-    showResult(out, set);
-    bool failed = std::ferror(out) != 0;
-    failed = std::fclose(out) != 0 || failed;
-    if (failed) fatal("Couldn't write %s\n", path);
+    if (!written) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on\n", path, std::strerror(errno));
+    }
 }
 
 void saveTempResults(const ResultRecord* set) {
+    if (const char* path = S[kCheckpoint].value.s) {
+        writeCheckpoint(path, set);
+        return;
+    }
     char path[64];
     std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor,
                   kVersionPatch);

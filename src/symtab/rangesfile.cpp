@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "fatal.h"
+#include "infile.h"
 #include "symtab.h"
 
 namespace {
@@ -79,8 +80,12 @@ void readSettingLine(FILE* file, SymbolEntry& entry, int line, const char* path)
 }  // namespace
 
 void readSymtab(const char* path) {
-    FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) fatal("%s (%s:%d) Couldn't open %s for ranges\n", "symtab", "readSymtab", 237, path);
+    const char* reason = nullptr;
+    FILE* file = openInputFile(path, &reason);
+    if (file == nullptr) {
+        reportCause(path, reason);
+        fatal("%s (%s:%d) Couldn't open %s for ranges\n", "symtab", "readSymtab", 237, path);
+    }
 
     char buffer[kLineBufferSize];
     int line = 0;
@@ -96,6 +101,11 @@ void readSymtab(const char* path) {
         } else {
             lineError(file, kUnknownSymbol, line, path, name);
         }
+    }
+    if (const char* failure = inputReadFailure(file)) {
+        std::fclose(file);
+        reportCause(path, failure);
+        fatal("%s (%s:%d) Couldn't open %s for ranges\n", "symtab", "readSymtab", 237, path);
     }
     std::fclose(file);
     computeInc();
