@@ -140,8 +140,9 @@ TEST(Faults, ExchangeFailuresEndTheRunWithTheirCause) {
         prepare(run, "processes 2\nminormax 50\nmaxgenerations 100000\ncheckpoint checkpoint.txt\n");
         run.write("result.txt", "an earlier good result");
         const double start = time(nullptr);
-        const CliResult result =
-            run.runActing(kArgs, 0.5, [&](pid_t) { c.strike(run); }, 30);
+        // The strike comes once the first checkpoint stands.
+        const CliResult result = run.runActing(
+            kArgs, 0.2, [&](pid_t) { if (run.exists("checkpoint.txt")) c.strike(run); }, 30);
         EXPECT_FALSE(result.timedOut) << c.name;
         EXPECT_LT(time(nullptr) - start, 10) << c.name;
         EXPECT_EQ(result.status, 255) << c.name;
