@@ -29,6 +29,9 @@ bool openOutFile(OutFile& file, const char* path, OutTarget target = OutTarget::
 bool commitOutFile(OutFile& file, bool durable = false);
 // Closes and removes a file that will not be committed.
 void abandonOutFile(OutFile& file);
+// Flushes and closes `stream`; false, with errno set, when anything written
+// to it failed to arrive.
+bool closeChecked(FILE* stream);
 // Whether a file can be created where `path` points: its directory exists
 // and takes a new file. Found by creating and removing a temporary file, so
 // the answer holds for every user, root included. False with errno set.

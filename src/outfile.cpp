@@ -80,14 +80,25 @@ bool openOutFile(OutFile& file, const char* path, OutTarget target) {
     return true;
 }
 
-bool commitOutFile(OutFile& file, bool durable) {
-    bool ok = std::fflush(file.stream) == 0 && std::ferror(file.stream) == 0;
+bool closeChecked(FILE* stream) {
+    bool ok = std::fflush(stream) == 0 && std::ferror(stream) == 0;
     int saved = ok ? 0 : (errno != 0 ? errno : EIO);
-    if (ok && durable && fsync(fileno(file.stream)) != 0) {
+    if (std::fclose(stream) != 0 && ok) {
         ok = false;
         saved = errno;
     }
-    if (std::fclose(file.stream) != 0 && ok) {
+    errno = saved;
+    return ok;
+}
+
+bool commitOutFile(OutFile& file, bool durable) {
+    bool ok = true;
+    int saved = 0;
+    if (durable && (std::fflush(file.stream) != 0 || fsync(fileno(file.stream)) != 0)) {
+        ok = false;
+        saved = errno;
+    }
+    if (!closeChecked(file.stream) && ok) {
         ok = false;
         saved = errno;
     }

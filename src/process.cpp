@@ -32,7 +32,7 @@
 #include <filesystem>
 
 #include "fatal.h"
-#include "infile.h"
+#include "outfile.h"
 #include "geneticproc.h"
 #include "readind.h"
 #include "storage.h"
@@ -110,12 +110,8 @@ bool writeRecordFile(const char* temp, const char* path, const ResultRecord* rec
         writeResult(record, out);
     else
         std::fputc(0, out);
-    bool ok = std::fflush(out) == 0 && std::ferror(out) == 0;
+    bool ok = closeChecked(out);
     int saved = errno;
-    if (std::fclose(out) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
     if (ok && std::rename(temp, path) != 0) {
         ok = false;
         saved = errno;
