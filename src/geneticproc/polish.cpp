@@ -224,7 +224,8 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
     std::vector<int> constant;
     for (int k = 0; k < kCoefficientCount; ++k)
         if ((held >> k & 1) != 0) constant.push_back(k);
-    if (constant.size() == kCoefficientCount) return finish("every coefficient is pinned");
+    if (constant.size() == kCoefficientCount)
+        return finish("every coefficient is pinned or holds a scale");
 
     const Coefficients scale = columnScales(used, c);
     Coefficients u;
@@ -235,7 +236,8 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
         new ceres::AutoDiffCostFunction<Residuals, ceres::DYNAMIC, kCoefficientCount>(
             new Residuals{&used, scale}, static_cast<int>(used.size())),
         nullptr, u.data());
-    if (!constant.empty()) problem.SetManifold(u.data(), new ceres::SubsetManifold(kCoefficientCount, constant));
+    if (!constant.empty())
+        problem.SetManifold(u.data(), new ceres::SubsetManifold(kCoefficientCount, constant));
 
     ceres::Solver::Options options;
     options.linear_solver_type = ceres::DENSE_QR;
@@ -269,8 +271,8 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
 void polishBest(const InductorRecord* coils, ResultRecord* best) {
     const PolishOutcome outcome = polishSet(coils, best, pinnedCoefficients());
     if (outcome.replaced)
-        std::printf("Polished: goodness %g -> %g in %d iterations, %.0f ms\n", outcome.found, outcome.polished,
-                    outcome.iterations, outcome.milliseconds);
+        std::printf("Polished: goodness %g -> %g in %d iterations, %.0f ms\n", outcome.found,
+                    outcome.polished, outcome.iterations, outcome.milliseconds);
     else
         std::printf("Polish kept the found set: %s\n", outcome.kept.c_str());
 }
