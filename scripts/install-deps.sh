@@ -10,6 +10,7 @@ set -euo pipefail
 # Building the program.
 build=(
   g++ cmake make            # C++20 compiler and the build system
+  libceres-dev              # Ceres Solver: the least-squares polish (setting polish)
 )
 # Building and running the tests and benchmarks.
 test=(

@@ -6,6 +6,7 @@
 #include "fatal.h"
 #include "geneticproc.h"
 #include "library.h"
+#include "polish.h"
 #include "process.h"
 #include "random.h"
 #include "readind.h"
@@ -130,7 +131,13 @@ void generation(int save) {
 
 }  // namespace
 
-void finalReport() { showInductorResults(collected); }
+void finalReport() {
+    const bool polish = S[kPolish].value.i == 1;
+    if (polish) polishBest(theInductors, collected);
+    showInductorResults(collected);
+    // The checkpoint then holds the final set, polished or not.
+    if (polish) saveTempResults(collected);
+}
 
 void optimizeProc() {
     startPopulation();
