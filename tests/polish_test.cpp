@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -195,25 +194,6 @@ std::string exampleRanges(const std::string& extra) {
     return readFile(sourcePath("examples/ranges-example.txt")) + "processes 1\n" + extra;
 }
 
-// The checkpoint's fixed name.
-std::string checkpointPath() {
-    char path[64];
-    std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor, kVersionPatch);
-    return path;
-}
-
-// The listing of a set as the report and the checkpoint give it.
-std::string listingOf(const ResultRecord& set) {
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* stream = open_memstream(&text, &size);
-    showResult(stream, &set);
-    std::fclose(stream);
-    std::string listing(text, size);
-    std::free(text);
-    return listing;
-}
-
 // The line of `text` that begins at `from`, without its newline.
 std::string lineAt(const std::string& text, size_t from) {
     return text.substr(from, text.find('\n', from) - from);
@@ -260,14 +240,11 @@ TEST(Polish, ShortExampleFitEndsAtTheOptimum) {
 
 // The final report polishes first: its lines, the result file and the
 // exports are then those of a report of the polished set without the polish,
-// and the checkpoint holds the polished set. The checkpoint has a fixed name
-// that other runs write as well, so the report runs in-process and the file
-// is read at once.
+// and the checkpoint holds the polished set.
 TEST(Polish, EveryOutputShowsThePolishedSet) {
     CliRun scratch;
     struct Outputs {
         std::string out, checkpoint;
-        bool rewritten;  // the checkpoint changed during the report
         std::vector<std::string> files;
     };
     const std::pair<int, const char*> files[] = {
@@ -277,16 +254,14 @@ TEST(Polish, EveryOutputShowsThePolishedSet) {
         pinInRanges(start, 0);
         S[kPolish].value.i = polish;
         for (const auto& [setting, name] : files) S[setting].value.s = strdup((scratch.dir() / name).c_str());
+        S[kCheckpoint].value.s = strdup((scratch.dir() / "checkpoint.txt").c_str());
         theInductors = nullptr;  // the report relinks the coils it ranks
         readTestInductors(sourcePath("examples/coils-example.txt").c_str());
         collected = best;
         Outputs o;
-        std::error_code none;
-        const auto before = std::filesystem::last_write_time(checkpointPath(), none);
         testing::internal::CaptureStdout();
         finalReport();
-        o.checkpoint = readFile(checkpointPath());
-        o.rewritten = std::filesystem::last_write_time(checkpointPath(), none) != before;
+        o.checkpoint = scratch.read("checkpoint.txt");
         o.out = testing::internal::GetCapturedStdout();
         for (const auto& [setting, name] : files) o.files.push_back(scratch.read(name));
         collected = nullptr;
@@ -303,12 +278,7 @@ TEST(Polish, EveryOutputShowsThePolishedSet) {
     EXPECT_EQ(polished.out.substr(polished.out.find('\n') + 1), plain.out);
     EXPECT_EQ(plain.out.rfind("// Goodness = 0.0772456\n", 0), 0u);
     EXPECT_EQ(polished.files, plain.files);
-    // Content that is neither set's listing, in a file that changed during
-    // the report, was written by another run.
-    const std::string listing = listingAt(plain.out, 0);
-    if (polished.checkpoint != listing && polished.checkpoint != listingOf(start) && polished.rewritten)
-        GTEST_SKIP() << "another run wrote " << checkpointPath() << " meanwhile";
-    EXPECT_EQ(polished.checkpoint, listing);
+    EXPECT_EQ(polished.checkpoint, listingAt(plain.out, 0));
 }
 
 // Every way a run ends goes through the polish: the stall limit (here with
