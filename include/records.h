@@ -11,6 +11,10 @@ static_assert(std::endian::native == std::endian::little,
 
 inline constexpr int kCoefficientCount = 15;
 
+// "No value": a setting not given, a coil a set cannot evaluate, a goodness
+// that cannot be computed.
+inline constexpr double kNoValue = 1e208;
+
 // Coefficient order, shared by ResultRecord, the range table R, the best*
 // settings and the change mask (bit k stands for coefficient k).
 enum CoefficientIndex : int {

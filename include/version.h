@@ -6,7 +6,3 @@ inline constexpr int kVersionMajor = 20;
 inline constexpr int kVersionMinor = 3;
 inline constexpr int kVersionPatch = 8;
 inline constexpr const char* kEquationLabel = "EQUATION J";
-
-// "No value": a setting not given, a coil a set cannot evaluate, a goodness
-// that cannot be computed.
-inline constexpr double kNoValue = 1e208;

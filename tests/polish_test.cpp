@@ -17,7 +17,6 @@
 #include "readind.h"
 #include "sort.h"
 #include "symtab.h"
-#include "version.h"
 
 namespace {
 

@@ -18,7 +18,6 @@
 #include "geneticproc.h"
 #include "storage.h"
 #include "symtab.h"
-#include "version.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 
 #include "fatal.h"
 #include "symtab.h"
-#include "version.h"
 
 namespace {
 
