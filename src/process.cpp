@@ -263,14 +263,16 @@ void replaceWorker(int slot, int status) {
     close(lost.doorbell);
     lost.doorbell = -1;
     unlink(lost.replyTemp);
-    startWorker(slot);
-    if (lost.busy && fileSize(lost.replyPath) < 0) {
-        if (!writeRecordFile(lost.requestTemp, lost.requestPath, &lost.job)) {
-            reportCause(lost.requestPath, std::strerror(errno));
-            fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 160);
-        }
-        ring(lost.doorbell);
+    // The lost job is put back before the replacement starts, and only when
+    // the dead worker had taken it: a request written while the new worker
+    // reads could reach it twice.
+    const bool redo = lost.busy && fileSize(lost.replyPath) < 0;
+    if (redo && fileSize(lost.requestPath) < 0 &&
+        !writeRecordFile(lost.requestTemp, lost.requestPath, &lost.job)) {
+        reportCause(lost.requestPath, std::strerror(errno));
+        fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 160);
     }
+    startWorker(slot);
 }
 
 // Collects every worker that has ended and replaces it.
