@@ -77,13 +77,26 @@ struct GridBest {
     int64_t index;
 };
 
+// A walk variant: the best point of the plan's grid. The vector variants
+// exist on x86-64 only; elsewhere the scalar one is the only one built.
+using GridWalk = void (*)(const GridPlan& plan, GridBest& best);
 void gridWalkScalar(const GridPlan& plan, GridBest& best);
+#if defined(__x86_64__)
 void gridWalkAvx2(const GridPlan& plan, GridBest& best);
 void gridWalkAvx512(const GridPlan& plan, GridBest& best);
+#endif
+// The AVX-512 walk built on SIMDe's portable emulation of the 512-bit
+// intrinsics. Only the tests build it, to check the 8-lane walk anywhere.
+void gridWalkAvx512Simde(const GridPlan& plan, GridBest& best);
 
+// The walk of a variant, or null when it is not built for this architecture.
+GridWalk gridWalkFor(GridPath path);
+// Whether the variant is built and this CPU can run it.
 bool gridPathSupported(GridPath path);
 const char* gridPathName(GridPath path);
 // The widest variant this CPU supports.
 GridPath gridPathBest();
 // runMajor on the given variant, which must be supported.
 ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate);
+// runMajor on the given walk, which the CPU must be able to run.
+ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate);
