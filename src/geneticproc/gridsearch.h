@@ -19,9 +19,15 @@ struct GridWindows {
     int32_t count[kCoefficientCount];
 };
 
+// Internal linkage: the vector walks' files use it too, and an inline
+// function with external linkage that the compiler emits out of line (as it
+// does without optimisation) could be taken by the linker from a file built
+// for AVX-512 and then run on any CPU.
+namespace {
 inline double gridValue(const GridWindows& windows, int k, int64_t j) {
     return static_cast<double>(j) * windows.inc[k] + windows.start[k];
 }
+}  // namespace
 
 // Settles the windows around `candidate` from the range table R and the
 // minormax setting, offering them in the order r0..l3 when `forward`, else
