@@ -9,8 +9,10 @@
 // all per-call overhead. The coils are the 60 of examples/coils-example.txt.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <immintrin.h>
 #include <unistd.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <array>
 #include <cmath>
@@ -181,6 +183,7 @@ struct RooflineData {
     }
 };
 
+#if defined(__x86_64__)
 __attribute__((target("avx2"))) double rooflineAvx2(const RooflineData& x) {
     __m256d s0 = _mm256_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
     for (int i = 0; i < kRooflineElements; i += 8) {
@@ -206,6 +209,7 @@ __attribute__((target("avx512f"))) double rooflineAvx512(const RooflineData& x) 
     _mm512_storeu_pd(out, _mm512_add_pd(_mm512_add_pd(s0, s1), _mm512_add_pd(s2, s3)));
     return out[0] + out[1] + out[2] + out[3] + out[4] + out[5] + out[6] + out[7];
 }
+#endif
 
 double rooflineScalar(const RooflineData& x) {
     double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
@@ -226,9 +230,13 @@ void divisionRoofline(benchmark::State& state, GridPath width) {
     const RooflineData data;
     for (auto _ : state) {
         benchmark::DoNotOptimize(&data);
+#if defined(__x86_64__)
         double sum = width == GridPath::avx512 ? rooflineAvx512(data)
                      : width == GridPath::avx2 ? rooflineAvx2(data)
                                                : rooflineScalar(data);
+#else
+        double sum = rooflineScalar(data);
+#endif
         benchmark::DoNotOptimize(sum);
     }
     state.counters["coilpoints/s"] =

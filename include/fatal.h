@@ -5,12 +5,30 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(QUELMO_FUZZ_HOOKS)
+// Fuzzing builds only (fuzz/): while a harness sets fatalThrows, a fatal error
+// throws FatalError once its message is written, instead of ending the
+// process, so that the harness can go on with its next input. Code that
+// fails this way must not leave anything behind (open files, records that
+// are not linked anywhere); the harnesses check that with LeakSanitizer.
+struct FatalError {};
+inline bool fatalThrows = false;
+#endif
+
+// Ends the process after a fatal error's message has been written.
+[[noreturn]] inline void fatalExit() {
+#if defined(QUELMO_FUZZ_HOOKS)
+    if (fatalThrows) throw FatalError{};
+#endif
+    std::exit(-1);
+}
+
 [[noreturn]] [[gnu::format(printf, 1, 2)]] inline void fatal(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
     va_end(args);
-    std::exit(-1);
+    fatalExit();
 }
 
 // The cause of a failure, "<path> fails because <reason>" on standard error,

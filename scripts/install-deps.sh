@@ -16,6 +16,9 @@ build=(
 test=(
   libgtest-dev              # unit and command-line tests
   libbenchmark-dev          # bench/
+  libsimde-dev              # the tests run the AVX-512 walk on SIMDe's emulation where the CPU lacks AVX-512
+  clang                     # the Clang build check and the fuzzing harnesses (fuzz/, .ci/fuzz.sh)
+  libclang-rt-14-dev        # libFuzzer and the sanitizer runtimes for Clang 14 (fuzz/)
 )
 
 wanted=("${build[@]}")

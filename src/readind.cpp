@@ -36,7 +36,7 @@ struct CoilReader {
         } else {
             std::fprintf(stderr, what, values...);
         }
-        std::exit(-1);
+        fatalExit();
     }
 
     // The next field token, or the field's "missing" message.
@@ -59,20 +59,24 @@ struct CoilReader {
         return static_cast<int32_t>(static_cast<uint32_t>(value));
     }
 
+    // The line is read into a local record and only a complete coil takes a
+    // record of its own, so a faulty line leaves nothing behind.
     void readCoil(char* buffer) {
-        InductorRecord* coil = newInductor();
+        InductorRecord line{};
         const char* first = std::strtok(buffer, kFieldDelimiters);
         if (first == nullptr) fail(69, "no data\n");
-        coil->measuredInductance = std::strtod(first, nullptr);
-        coil->radius = positive(80, "missing radius\n", 88, "radius %g bad\n");
-        coil->wire = positive(99, "missing wire radius\n", 107, "wire radius %g bad\n");
-        coil->gauge = integer(117, "missing wire gauge\n");
-        if (coil->gauge < 1 || coil->gauge > 32) fail(125, "wire gauge %d bad\n", coil->gauge);
-        coil->turns = integer(135, "missing number of turns\n");
-        if (coil->turns < 1) fail(143, "number of turns  %d bad\n", coil->turns);
-        coil->length = positive(153, "missing length\n", 161, "length %g bad\n");
-        coil->fileName = strdup(field(kNameDelimiters, 171, "missing file name\n"));
-        if (coil->fileName == nullptr) fatal("Out of space for anInductor\n");
+        line.measuredInductance = std::strtod(first, nullptr);
+        line.radius = positive(80, "missing radius\n", 88, "radius %g bad\n");
+        line.wire = positive(99, "missing wire radius\n", 107, "wire radius %g bad\n");
+        line.gauge = integer(117, "missing wire gauge\n");
+        if (line.gauge < 1 || line.gauge > 32) fail(125, "wire gauge %d bad\n", line.gauge);
+        line.turns = integer(135, "missing number of turns\n");
+        if (line.turns < 1) fail(143, "number of turns  %d bad\n", line.turns);
+        line.length = positive(153, "missing length\n", 161, "length %g bad\n");
+        line.fileName = strdup(field(kNameDelimiters, 171, "missing file name\n"));
+        if (line.fileName == nullptr) fatal("Out of space for anInductor\n");
+        InductorRecord* coil = newInductor();
+        *coil = line;
         coil->next = theInductors;
         theInductors = coil;
     }

@@ -52,6 +52,21 @@ TEST(Equation, ComputesTheInductanceInTheWrittenOrder) {
     const double turns = ((0 * n + 1) * n + 0) * n + 0;
     const double expected = (radius * 1.256637061435916e-6) * turns / (lambda * wire);
     EXPECT_EQ(evalInductorAbs(&c, &set), expected);
+
+    // Every coefficient non-zero and a coil of odd sizes, so that another
+    // grouping of the operations would show in the last bits. The grid walk
+    // shares these operations, so this is what pins them down.
+    const double k[kCoefficientCount] = {-8.73e-6, 0.00996, 1.985,  -4.98, 1.03, 427.9, -3.36e5, -2.14,
+                                         0.250,    1.01,    -9.1e-4, 0.0065, 0.97, -2.24, -0.27};
+    for (int i = 0; i < kCoefficientCount; ++i) set.coefficients[i] = k[i];
+    InductorRecord odd = coil(1e-6, 0.0123456789, 37, 0.0456789);
+    odd.wire = 0.000321;
+    const double a2 = odd.radius, n2 = 37, len2 = odd.length, w2 = odd.wire;
+    const double lambda2 = ((k[cL3] * len2 + k[cL2]) * len2 + k[cL1]) * len2 + k[cL0];
+    const double wire2 = (k[cW2] * w2 + k[cW1]) * w2 + k[cW0];
+    const double radius2 = ((k[cR3] * a2 + k[cR2]) * a2 + k[cR1]) * a2 + k[cR0];
+    const double turns2 = ((k[cT3] * n2 + k[cT2]) * n2 + k[cT1]) * n2 + k[cT0];
+    EXPECT_EQ(evalInductorAbs(&odd, &set), (radius2 * 1.256637061435916e-6) * turns2 / (lambda2 * wire2));
     // mu0 is the decimal literal, not 4 pi 1e-7 worked out in floating point.
     EXPECT_EQ(kMu0, 1.256637061435916e-6);
     EXPECT_NE(kMu0, 4 * 3.141592653589793 * 1e-7);

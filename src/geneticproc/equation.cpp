@@ -1,26 +1,24 @@
 // The inductance equation and the goodness of a coefficient set.
 //
 // L = mu0 * R(a) * T(N) / (Lambda(len) * W(w)), each polynomial by Horner's
-// scheme in a fixed order of operations; the grid search repeats exactly
-// these steps, so any change here must be made there too.
+// scheme in the fixed order of operations of equation_terms.h.
 #include <cmath>
 
+#include "equation_terms.h"
 #include "geneticproc.h"
 #include "version.h"
 
 double evalInductorAbs(const InductorRecord* coil, const ResultRecord* set) {
-    const auto& c = set->coefficients;
-    const double len = coil->length;
-    const double lambda = ((c[cL3] * len + c[cL2]) * len + c[cL1]) * len + c[cL0];
-    const double w = coil->wire;
-    const double wirePoly = (c[cW2] * w + c[cW1]) * w + c[cW0];
-    const double denominator = lambda * wirePoly;
+    using equation::groupAt;
+    using equation::Plain;
+    const double* c = set->coefficients.data();
+    const double lambda = equation::lengthPoly<Plain>(groupAt(c + cL0), coil->length);
+    const double wirePoly = equation::wirePoly<Plain>(groupAt(c + cW0), coil->wire);
+    const double denominator = equation::denominator<Plain>(lambda, wirePoly);
     if (denominator == 0 || std::isnan(denominator)) return kNoValue;
-    const double a = coil->radius;
-    const double radiusPoly = ((c[cR3] * a + c[cR2]) * a + c[cR1]) * a + c[cR0];
-    const double n = static_cast<double>(coil->turns);
-    const double turnsPoly = ((c[cT3] * n + c[cT2]) * n + c[cT1]) * n + c[cT0];
-    const double numerator = (radiusPoly * kMu0) * turnsPoly;
+    const double radiusPoly = equation::radiusPoly<Plain>(groupAt(c + cR0), coil->radius);
+    const double turnsPoly = equation::turnsPoly<Plain>(groupAt(c + cT0), static_cast<double>(coil->turns));
+    const double numerator = equation::numerator<Plain>(equation::radiusTerm<Plain>(radiusPoly), turnsPoly);
     if (numerator == 0 || std::isnan(numerator)) return kNoValue;
     return numerator / denominator;
 }

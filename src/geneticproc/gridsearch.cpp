@@ -5,16 +5,15 @@
 // one call to the next, under the minormax cap); then every grid point is
 // evaluated over the coils and the earliest point in walk order (r0
 // outermost, l3 innermost) with the smallest goodness is returned. The walk
-// itself lives in gridsearch_kernel.h and runs on the widest vector variant
-// the CPU supports; its results are bit-identical on every variant.
-#include <cmath>
+// itself lives in gridsearch_kernel.h, built once per variant (scalar, AVX2,
+// AVX-512, each in a file of its own), and runs on the widest variant the CPU
+// supports; its results are bit-identical on every variant.
 #include <cstddef>
 #include <memory>
 #include <new>
 
 #include "geneticproc.h"
 #include "gridsearch.h"
-#include "gridsearch_kernel.h"
 #include "storage.h"
 #include "symtab.h"
 #include "version.h"
@@ -22,31 +21,6 @@
 uint8_t swapper = 0;
 
 namespace {
-
-struct ScalarLanes {
-    using reg = double;
-    static constexpr int width = 1;
-    static constexpr int unroll = 4;
-
-    static reg load(const double* p) { return *p; }
-    static void store(double* p, reg x) { *p = x; }
-    static reg set1(double x) { return x; }
-    static reg add(reg a, reg b) { return a + b; }
-    static reg sub(reg a, reg b) { return a - b; }
-    static reg mul(reg a, reg b) { return a * b; }
-    static reg div(reg a, reg b) { return a / b; }
-    static reg sqrt(reg a) { return std::sqrt(a); }
-    static reg refuseToNan(reg x) { return x == 0 || std::isnan(x) ? grid::kNaN : x; }
-    // A NaN inductance makes e NaN, so testing e for NaN covers both; adding
-    // +0.0 for a left-out coil leaves the (non-negative) sum as it is and
-    // keeps the loop free of branches.
-    static void accumulate(reg& sum, reg& count, reg inductance, reg e) {
-        const bool counted = inductance != kNoValue && e != kNoValue && e == e;
-        sum += counted ? e : 0.0;
-        count += counted ? 1.0 : 0.0;
-    }
-    static unsigned notWorse(reg g, double threshold) { return g <= threshold ? 1u : 0u; }
-};
 
 constexpr int kNumeratorCoefficients[] = {cR0, cR1, cR2, cR3, cT0, cT1, cT2, cT3};
 constexpr int kDenominatorCoefficients[] = {cW0, cW1, cW2, cL0, cL1, cL2, cL3};
@@ -109,7 +83,7 @@ int64_t chunkLanes(int64_t laneCombos, int32_t coilCount) {
 
 constexpr std::size_t roundUp(std::size_t n) { return (n + 7) / 8 * 8; }
 
-GridBest walkGrid(GridPath path, const GridWindows& windows, const InductorRecord* coils) {
+GridBest walkGrid(GridWalk walk, const GridWindows& windows, const InductorRecord* coils) {
     GridBest best{false, kNoValue, 0};
     int32_t coilCount = 0;
     for (const InductorRecord* coil = coils; coil != nullptr; coil = coil->next) ++coilCount;
@@ -156,22 +130,29 @@ GridBest walkGrid(GridPath path, const GridWindows& windows, const InductorRecor
     plan.turns = turns;
     plan.measured = measured;
 
-    switch (path) {
-    case GridPath::avx512: gridWalkAvx512(plan, best); break;
-    case GridPath::avx2: gridWalkAvx2(plan, best); break;
-    case GridPath::scalar: gridWalkScalar(plan, best); break;
-    }
+    walk(plan, best);
     return best;
 }
 
 }  // namespace
 
-void gridWalkScalar(const GridPlan& plan, GridBest& best) { grid::gridWalk<ScalarLanes>(plan, best); }
+GridWalk gridWalkFor(GridPath path) {
+    switch (path) {
+    case GridPath::scalar: return gridWalkScalar;
+#if defined(__x86_64__)
+    case GridPath::avx2: return gridWalkAvx2;
+    case GridPath::avx512: return gridWalkAvx512;
+#else
+    default: return nullptr;
+#endif
+    }
+    return nullptr;
+}
 
 bool gridPathSupported(GridPath path) {
     switch (path) {
     case GridPath::scalar: return true;
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
     case GridPath::avx2: return __builtin_cpu_supports("avx2") != 0;
     case GridPath::avx512:
         return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0;
@@ -230,6 +211,10 @@ GridWindows planGridWindows(const ResultRecord* candidate, bool forward) {
 }
 
 ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate) {
+    return runMajorWith(gridWalkFor(path), coils, candidate);
+}
+
+ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate) {
     ResultRecord* best = newResult();
     best->goodness = kNoValue;
     ResultRecord* point = newResult();
@@ -239,7 +224,7 @@ ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const Resul
     ++swapper;
     for (int k = 0; k < kCoefficientCount; ++k) base->coefficients[k] = windows.start[k];
 
-    const GridBest found = walkGrid(path, windows, coils);
+    const GridBest found = walkGrid(walk, windows, coils);
     if (found.found) {
         // Rebuild the winning point from its index in walk order (r0 most
         // significant) with the same formula the walk used.

@@ -19,9 +19,15 @@ struct GridWindows {
     int32_t count[kCoefficientCount];
 };
 
+// Internal linkage: the vector walks' files use it too, and an inline
+// function with external linkage that the compiler emits out of line (as it
+// does without optimisation) could be taken by the linker from a file built
+// for AVX-512 and then run on any CPU.
+namespace {
 inline double gridValue(const GridWindows& windows, int k, int64_t j) {
     return static_cast<double>(j) * windows.inc[k] + windows.start[k];
 }
+}  // namespace
 
 // Settles the windows around `candidate` from the range table R and the
 // minormax setting, offering them in the order r0..l3 when `forward`, else
@@ -77,13 +83,26 @@ struct GridBest {
     int64_t index;
 };
 
+// A walk variant: the best point of the plan's grid. The vector variants
+// exist on x86-64 only; elsewhere the scalar one is the only one built.
+using GridWalk = void (*)(const GridPlan& plan, GridBest& best);
 void gridWalkScalar(const GridPlan& plan, GridBest& best);
+#if defined(__x86_64__)
 void gridWalkAvx2(const GridPlan& plan, GridBest& best);
 void gridWalkAvx512(const GridPlan& plan, GridBest& best);
+#endif
+// The AVX-512 walk built on SIMDe's portable emulation of the 512-bit
+// intrinsics. Only the tests build it, to check the 8-lane walk anywhere.
+void gridWalkAvx512Simde(const GridPlan& plan, GridBest& best);
 
+// The walk of a variant, or null when it is not built for this architecture.
+GridWalk gridWalkFor(GridPath path);
+// Whether the variant is built and this CPU can run it.
 bool gridPathSupported(GridPath path);
 const char* gridPathName(GridPath path);
 // The widest variant this CPU supports.
 GridPath gridPathBest();
 // runMajor on the given variant, which must be supported.
 ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate);
+// runMajor on the given walk, which the CPU must be able to run.
+ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate);

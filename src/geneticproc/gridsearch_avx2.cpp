@@ -1,5 +1,7 @@
 // The grid search walk on 256-bit vectors (four doubles per register). This
-// file is compiled with -mavx2 and only called after a run-time CPU check.
+// file is compiled with -mavx2 and only called after a run-time CPU check;
+// it is empty on other architectures.
+#if defined(__x86_64__)
 #include <immintrin.h>
 
 #include "gridsearch_kernel.h"
@@ -44,3 +46,5 @@ struct Avx2Lanes {
 }  // namespace
 
 void gridWalkAvx2(const GridPlan& plan, GridBest& best) { grid::gridWalk<Avx2Lanes>(plan, best); }
+
+#endif  // __x86_64__

@@ -12,7 +12,7 @@
 // order with evalInductorAbs:
 // - Per coil, M = (R(a)*mu0)*T(N) depends only on the numerator side of the
 //   point, D = Lambda(len)*W(w) only on the denominator side; both are formed
-//   with exactly the operations of evalInductorAbs.
+//   by the terms of equation_terms.h, which evalInductorAbs uses too.
 // - One side runs across lanes (tabulated per chunk of lanes and coil), the
 //   other is broadcast. A coil whose broadcast M or D is refused (0 or NaN)
 //   is left out for the whole broadcast combination; a refused tabulated
@@ -31,6 +31,7 @@
 
 #include <cstdint>
 
+#include "equation_terms.h"
 #include "geneticproc.h"
 #include "gridsearch.h"
 #include "version.h"
@@ -56,40 +57,34 @@ inline void odometerStep(const GridSide& side, int64_t* j) {
     }
 }
 
-// The group polynomials of evalInductorAbs, with exactly its operations, for
-// one value or for `width` lanes. `x` points at the group's first
-// coefficient; for lanes, coefficient s of the group is row s of `stride`.
-// The radius term includes its factor mu0: M = radiusTerm * turnsPoly and
-// D = lengthPoly * wirePoly (a product does not depend on operand order).
-inline double radiusTerm(const double* x, double a) {
-    return (((x[3] * a + x[2]) * a + x[1]) * a + x[0]) * kMu0;
+// The equation's terms for one value, from x = r0..r3, t0..t3 (numerator
+// side) or x = w0..w2, l0..l3 (denominator side).
+using equation::Plain;
+using equation::groupAt;
+
+inline double radiusTermOf(const double* x, double a) {
+    return equation::radiusTerm<Plain>(equation::radiusPoly<Plain>(groupAt(x), a));
 }
-inline double turnsPoly(const double* x, double n) { return ((x[3] * n + x[2]) * n + x[1]) * n + x[0]; }
-inline double wirePoly(const double* x, double w) { return (x[2] * w + x[1]) * w + x[0]; }
-inline double lengthPoly(const double* x, double len) {
-    return ((x[3] * len + x[2]) * len + x[1]) * len + x[0];
+inline double turnsPolyOf(const double* x, double n) { return equation::turnsPoly<Plain>(groupAt(x + 4), n); }
+inline double wirePolyOf(const double* x, double w) { return equation::wirePoly<Plain>(groupAt(x), w); }
+inline double lengthPolyOf(const double* x, double len) {
+    return equation::lengthPoly<Plain>(groupAt(x + 3), len);
 }
 
-// M of one coil from x = r0..r3, t0..t3.
+// M of one coil.
 inline double numeratorValue(const double* x, double a, double n) {
-    return radiusTerm(x, a) * turnsPoly(x + 4, n);
+    return equation::numerator<Plain>(radiusTermOf(x, a), turnsPolyOf(x, n));
 }
 
-// D of one coil from x = w0..w2, l0..l3.
+// D of one coil.
 inline double denominatorValue(const double* x, double w, double len) {
-    return lengthPoly(x + 3, len) * wirePoly(x, w);
+    return equation::denominator<Plain>(lengthPolyOf(x, len), wirePolyOf(x, w));
 }
 
+// Coefficient s of a group for `width` lanes: row s of `stride` from x.
 template <class V>
-typename V::reg cubicLanes(const double* x, int64_t stride, typename V::reg v) {
-    const auto c = [&](int s) { return V::load(x + s * stride); };
-    return V::add(V::mul(V::add(V::mul(V::add(V::mul(c(3), v), c(2)), v), c(1)), v), c(0));
-}
-
-template <class V>
-typename V::reg quadraticLanes(const double* x, int64_t stride, typename V::reg v) {
-    const auto c = [&](int s) { return V::load(x + s * stride); };
-    return V::add(V::mul(V::add(V::mul(c(2), v), c(1)), v), c(0));
+auto laneGroupAt(const double* x, int64_t stride) {
+    return [x, stride](int s) { return V::load(x + s * stride); };
 }
 
 // Row of coil c of the chunk's lane table: M (numerator lanes) or D per lane,
@@ -108,24 +103,30 @@ void tabulateRow(const GridPlan& plan, int c, int64_t padded) {
     if constexpr (lanesAreNumerator) {
         const double a = plan.radius[c];
         const double n = plan.turns[c];
-        const reg radiusConst = V::set1(radiusTerm(x, a));
-        const reg turnsConst = V::set1(turnsPoly(x + 4, n));
+        const reg radiusConst = V::set1(radiusTermOf(x, a));
+        const reg turnsConst = V::set1(turnsPolyOf(x, n));
         for (int64_t o = 0; o < padded; o += W) {
             const reg radius =
-                firstVaries ? V::mul(cubicLanes<V>(coef + o, chunk, V::set1(a)), V::set1(kMu0)) : radiusConst;
-            const reg turns = secondVaries ? cubicLanes<V>(coef + 4 * chunk + o, chunk, V::set1(n)) : turnsConst;
-            V::store(row + o, V::refuseToNan(V::mul(radius, turns)));
+                firstVaries
+                    ? equation::radiusTerm<V>(equation::radiusPoly<V>(laneGroupAt<V>(coef + o, chunk), V::set1(a)))
+                    : radiusConst;
+            const reg turns =
+                secondVaries ? equation::turnsPoly<V>(laneGroupAt<V>(coef + 4 * chunk + o, chunk), V::set1(n))
+                             : turnsConst;
+            V::store(row + o, V::refuseToNan(equation::numerator<V>(radius, turns)));
         }
     } else {
         const double w = plan.wire[c];
         const double len = plan.length[c];
-        const reg wireConst = V::set1(wirePoly(x, w));
-        const reg lengthConst = V::set1(lengthPoly(x + 3, len));
+        const reg wireConst = V::set1(wirePolyOf(x, w));
+        const reg lengthConst = V::set1(lengthPolyOf(x, len));
         for (int64_t o = 0; o < padded; o += W) {
-            const reg wire = firstVaries ? quadraticLanes<V>(coef + o, chunk, V::set1(w)) : wireConst;
+            const reg wire =
+                firstVaries ? equation::wirePoly<V>(laneGroupAt<V>(coef + o, chunk), V::set1(w)) : wireConst;
             const reg length =
-                secondVaries ? cubicLanes<V>(coef + 3 * chunk + o, chunk, V::set1(len)) : lengthConst;
-            V::store(row + o, V::refuseToNan(V::mul(length, wire)));
+                secondVaries ? equation::lengthPoly<V>(laneGroupAt<V>(coef + 3 * chunk + o, chunk), V::set1(len))
+                             : lengthConst;
+            V::store(row + o, V::refuseToNan(equation::denominator<V>(length, wire)));
         }
     }
 }

@@ -47,11 +47,7 @@ void resetGoodDir() {
 // asked; that is the caller's business.
 ResultRecord* genRandResult() {
     ResultRecord* record = newResult();
-    for (int k = 0; k < kCoefficientCount; ++k) {
-        const RangeEntry& range = R[k];
-        const double y = uniform() * static_cast<double>(range.steps);
-        record->coefficients[k] = roundHalfAway(y) * range.resolution + range.low;
-    }
+    for (int k = 0; k < kCoefficientCount; ++k) record->coefficients[k] = genUniform(&R[k]);
     record->changeMask = -1;
     return record;
 }

@@ -73,7 +73,11 @@ void readSettingLine(FILE* file, SymbolEntry& entry, int line, const char* path)
     case symInt: entry.value.i = low32(std::strtol(token, nullptr, 0)); break;
     case symDouble: entry.value.d = std::strtod(token, nullptr); break;
     case symLong: entry.value.l = std::strtol(token, nullptr, 10); break;
-    case symString: entry.value.s = strdup(token); break;
+    case symString:
+        // A setting given again replaces its earlier copy.
+        std::free(entry.value.s);
+        entry.value.s = strdup(token);
+        break;
     }
 }
 

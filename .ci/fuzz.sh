@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses of the input readers (fuzz/) with Clang and
+# runs each for the given number of seconds (default 60): the ranges file,
+# the coil file and the binary exchange record. Fails when any harness finds
+# something (a crash, a sanitizer report, a leak, a hang, a grid walk that
+# differs from the literal one); the input that caused it is kept in
+# build-fuzz/findings/<harness>/ and can be replayed by passing it to the
+# harness, e.g. build-fuzz/fuzz/fuzz_coils build-fuzz/findings/coils/crash-...
+#
+#   .ci/fuzz.sh [seconds]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+build=build-fuzz
+
+CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUELMO_FUZZ=ON -DQUELMO_BUILD_TESTS=OFF -DQUELMO_BUILD_BENCH=OFF
+cmake --build "$build" -j2 --target fuzz_ranges fuzz_coils fuzz_record
+
+failed=()
+for name in ranges coils record; do
+  # New inputs go to the build's corpus, which grows from run to run; the
+  # seeds in fuzz/corpus stay as they are.
+  corpus="$build/corpus/$name"
+  findings="$build/findings/$name"
+  mkdir -p "$corpus" "$findings"
+  echo "== fuzz_$name, $seconds s" >&2
+  # -close_fd_mask=2: the readers' error messages (one per faulty input) are
+  # dropped; libFuzzer and the sanitizers still report.
+  if ! "$build/fuzz/fuzz_$name" "$corpus" "fuzz/corpus/$name" -dict="fuzz/$name.dict" \
+      -max_total_time="$seconds" -timeout=10 -close_fd_mask=2 -print_final_stats=1 \
+      -artifact_prefix="$findings/"; then
+    failed+=("$name")
+  fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzzing found problems in: ${failed[*]} (inputs in $build/findings/)" >&2
+  exit 1
+fi
+echo "fuzzing found nothing in $seconds s per harness" >&2
