@@ -102,11 +102,20 @@ CliResult CliRun::runWithInput(const std::vector<std::string>& args, const std::
 
 CliResult CliRun::runAndKillMaster(const std::vector<std::string>& args, double seconds,
                                   double graceSeconds) const {
-    return launch(args, nullptr, seconds + 120, graceSeconds, seconds);
+    const double start = now();
+    const Trigger trigger{[=] { return now() > start + seconds; }, SIGKILL, false};
+    return launch(args, nullptr, seconds + 120, graceSeconds, &trigger);
+}
+
+CliResult CliRun::runAndSignalWhen(const std::vector<std::string>& args, const std::function<bool()>& ready,
+                                   int signal, bool wholeGroup, double timeoutSeconds,
+                                   double graceSeconds) const {
+    const Trigger trigger{ready, signal, wholeGroup};
+    return launch(args, nullptr, timeoutSeconds, graceSeconds, &trigger);
 }
 
 CliResult CliRun::launch(const std::vector<std::string>& args, const std::string* input,
-                         double timeoutSeconds, double graceSeconds, double killAfter) const {
+                         double timeoutSeconds, double graceSeconds, const Trigger* trigger) const {
     becomeSubreaper();
     const fs::path outPath = base_ / "stdout";
     const fs::path errPath = base_ / "stderr";
@@ -153,13 +162,13 @@ CliResult CliRun::launch(const std::vector<std::string>& args, const std::string
     int status = 0;
     const double start = now();
     const double deadline = start + timeoutSeconds;
+    bool signalled = false;
     while (true) {
         const pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
-        if (killAfter > 0 && now() > start + killAfter) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            break;
+        if (trigger != nullptr && !signalled && trigger->ready()) {
+            kill(trigger->wholeGroup ? -child : child, trigger->signal);
+            signalled = true;
         }
         if (now() > deadline) {
             result.timedOut = true;

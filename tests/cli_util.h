@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,21 @@ public:
     // Kills the master alone with SIGKILL after `seconds`, as a crash would.
     CliResult runAndKillMaster(const std::vector<std::string>& args, double seconds,
                                double graceSeconds = 10) const;
+    // Sends `signal` once `ready()` holds (asked every few milliseconds while
+    // the program runs), to the master alone or to its whole process group as
+    // a terminal's Control-C would, then waits for the program to end.
+    CliResult runAndSignalWhen(const std::vector<std::string>& args, const std::function<bool()>& ready,
+                               int signal, bool wholeGroup = false, double timeoutSeconds = 120,
+                               double graceSeconds = 10) const;
 
 private:
+    struct Trigger {
+        std::function<bool()> ready;
+        int signal;
+        bool wholeGroup;
+    };
     CliResult launch(const std::vector<std::string>& args, const std::string* input,
-                     double timeoutSeconds, double graceSeconds, double killAfter = 0) const;
+                     double timeoutSeconds, double graceSeconds, const Trigger* trigger = nullptr) const;
     std::filesystem::path base_;
     std::filesystem::path dir_;
 };
