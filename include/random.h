@@ -15,7 +15,8 @@ double roundHalfAway(double y);
 double genUniform(const RangeEntry* range);
 
 // The generator's whole state: its 312 words and the index of the next word
-// to temper (0 to 312). Restoring a saved state continues the stream exactly.
+// to temper (0 to 312; 313 for a generator never seeded). Restoring a saved
+// state continues the stream exactly.
 inline constexpr int kRandomStateWords = 312;
 struct RandomState {
     std::array<uint64_t, kRandomStateWords> words;

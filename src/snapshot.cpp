@@ -215,13 +215,22 @@ PendingWrite pending;
 int writesBegun = 0;
 // errno of a write that failed and has not yet been reported by endSnapshotWrite.
 int unreportedError = 0;
+// The buffer of the last write, for the next snapshot to encode into: a
+// fresh buffer the size of a large library's snapshot costs a page fault
+// for every 4 KiB.
+std::vector<uint8_t> spareBuffer;
+
+void keepBuffer() {
+    spareBuffer = std::move(pending.bytes);
+    pending.bytes = std::vector<uint8_t>();
+}
 
 // Waits for the write in progress, if any, and keeps its outcome.
 void joinPending() {
     if (!pending.active) return;
     pthread_join(pending.thread, nullptr);
     pending.active = false;
-    std::vector<uint8_t>().swap(pending.bytes);
+    keepBuffer();
     if (!pending.ok) unreportedError = pending.error;
 }
 
@@ -322,7 +331,9 @@ std::vector<uint8_t> encodeSnapshot(const SnapshotInputs& inputs, int32_t genera
                           kRandomStateWords * 8 + kCoefficientCount * kRangeSize + 4 + members * kRecordSize + 4 +
                           static_cast<size_t>(workers) + 4 + static_cast<size_t>(jobs) * (4 + kRecordSize) + 8 +
                           library.size() * kLibraryEntrySize + kChecksumSize;
-    std::vector<uint8_t> out(length);
+    std::vector<uint8_t> out = std::move(spareBuffer);
+    spareBuffer = std::vector<uint8_t>();
+    out.resize(length);
     Encoder e(out.data());
     for (char c : kMagic) e.u8(static_cast<uint8_t>(c));
     e.u32(kSnapshotVersion);
@@ -532,7 +543,7 @@ bool readSnapshot(const char* path, const SnapshotInputs& inputs, Snapshot& snap
     const int save = S[kSave].value.i;
     const auto count = static_cast<int64_t>(snapshot.population.size());
     const char* flaw = nullptr;
-    if (snapshot.random.index < 0 || snapshot.random.index > kRandomStateWords)
+    if (snapshot.random.index < 0 || snapshot.random.index > kRandomStateWords + 1)
         flaw = "random state";
     else if (count < (snapshot.ended ? 1 : save) || count > save + 2)
         flaw = "population";
@@ -629,7 +640,7 @@ bool beginSnapshotWrite(const std::string& path, std::vector<uint8_t>&& bytes) {
     if (started != 0) {
         // No thread: write here and now.
         writeInBackground(nullptr);
-        std::vector<uint8_t>().swap(pending.bytes);
+        keepBuffer();
         if (!pending.ok) unreportedError = pending.error;
         return true;
     }
