@@ -298,3 +298,26 @@ TEST(SnapshotRun, ResumingAFinishedRunGivesItsFinalReport) {
     EXPECT_EQ(run.read("result.txt"), result);
     EXPECT_EQ(run.read("state.bin"), state);
 }
+
+TEST(SnapshotRun, AFailedWriteIsReportedAndTheRunGoesOn) {
+    CliRun run;
+    prepare(run, fitRanges("processes 1\nstatefile sub/state.bin\nstateevery 7\nmaxgenerations 30\n"));
+    std::filesystem::create_directory(run.dir() / "sub");
+    // Once the first snapshot is there, its directory goes away (signal 0
+    // sends nothing).
+    const CliResult result = run.runAndSignalWhen(
+        kArgs,
+        [&] {
+            if (!run.exists("sub/state.bin")) return false;
+            std::filesystem::remove_all(run.dir() / "sub");
+            return true;
+        },
+        0);
+    EXPECT_EQ(result.status, 255);
+    EXPECT_FALSE(result.processesLeft);
+    EXPECT_NE(result.err.find("Couldn't write snapshot sub/state.bin: No such file or directory\n"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.out.find("\ngen = 29 done already "), std::string::npos);
+    EXPECT_NE(result.out.find("\n\n\nWorst first\n"), std::string::npos);
+    EXPECT_TRUE(run.exists("result.txt"));
+}
