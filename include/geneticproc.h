@@ -21,6 +21,10 @@ ResultRecord* goodDir(const ResultRecord* parent, double rate);
 // Makes the next goodDir call scale down again, as at program start. For
 // tests, which run many searches in one process.
 void resetGoodDir();
+// The direction of the next goodDir call (true: up), kept between calls; a
+// snapshot saves and restores it.
+bool goodDirUp();
+void setGoodDirUp(bool up);
 
 // Local grid search.
 extern uint8_t swapper;
@@ -38,6 +42,11 @@ void runOne(ResultRecord* candidate);
 // The candidates out with workers, oldest hand-over first.
 int outstandingCount();
 const ResultRecord* outstandingCandidate(int i);
+int outstandingSlot(int i);
+// Hands `candidate` to the idle `slot` as the newest outstanding job, as
+// runOne would have; for a resumed run, which puts every saved job back on
+// the slot it was on.
+void handOutAgain(int slot, ResultRecord* candidate);
 void optimizeProc();
 // The final report of the population as it stands, however the run ended.
 void finalReport();

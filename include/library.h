@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "records.h"
 
@@ -13,3 +14,6 @@ extern int64_t rejects;
 
 void initLibrary();
 bool doneAlready(const ResultRecord* candidate);
+// The stored copies in the order they were stored. Storing the same sets
+// again in this order into an empty library rebuilds the same table.
+const std::vector<const ResultRecord*>& libraryEntries();

@@ -1,6 +1,7 @@
 // The random source: MT19937-64, a closed-interval real draw and a grid draw.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "symtab.h"
@@ -12,3 +13,14 @@ double uniform();
 // 3); magnitudes of 2^52 and more, and non-numbers, are returned unchanged.
 double roundHalfAway(double y);
 double genUniform(const RangeEntry* range);
+
+// The generator's whole state: its 312 words and the index of the next word
+// to temper (0 to 312; 313 for a generator never seeded). Restoring a saved
+// state continues the stream exactly.
+inline constexpr int kRandomStateWords = 312;
+struct RandomState {
+    std::array<uint64_t, kRandomStateWords> words;
+    int32_t index;
+};
+RandomState saveRandomState();
+void restoreRandomState(const RandomState& state);

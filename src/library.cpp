@@ -20,6 +20,8 @@ int64_t rejects = 0;
 
 namespace {
 
+std::vector<const ResultRecord*> storedInOrder;
+
 constexpr uint64_t kSlotMask = kLibrarySlots - 1;
 
 // Final avalanche of a 64-bit value (every input bit reaches every output bit).
@@ -54,7 +56,10 @@ bool sameCandidate(const ResultRecord* held, const ResultRecord* candidate) {
 void initLibrary() {
     madvise(lib, sizeof lib, MADV_HUGEPAGE);  // a hint; without it the table works the same
     std::fill(std::begin(lib), std::end(lib), nullptr);
+    storedInOrder.clear();
 }
+
+const std::vector<const ResultRecord*>& libraryEntries() { return storedInOrder; }
 
 // True if an equal candidate was made before (one more reject); otherwise
 // stores a copy of it (one more entry) and returns false. The probe offsets
@@ -67,6 +72,7 @@ bool doneAlready(const ResultRecord* candidate) {
         const ResultRecord* held = lib[slot];
         if (held == nullptr) {
             lib[slot] = cloneResult(candidate);
+            storedInOrder.push_back(lib[slot]);
             ++libCnt;
             return false;
         }

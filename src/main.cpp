@@ -13,6 +13,7 @@
 #include "random.h"
 #include "readind.h"
 #include "runlock.h"
+#include "resume.h"
 #include "symtab.h"
 #include "version.h"
 
@@ -30,16 +31,17 @@ void printUsage() {
 
 // The second argument is the ranges file when it opens; otherwise, as the
 // last argument, it names the result file. A third argument names the
-// result file.
-void readArguments(int argc, char** argv) {
-    if (argc < 3) return;
+// result file. Returns the ranges file's path, or null when none was read.
+const char* readArguments(int argc, char** argv) {
+    if (argc < 3) return nullptr;
     if (FILE* ranges = std::fopen(argv[2], "rb")) {
         std::fclose(ranges);
         readSymtab(argv[2]);
         if (argc > 3) S[kResultFile].value.s = strdup(argv[3]);
-    } else if (argc == 3) {
-        S[kResultFile].value.s = strdup(argv[2]);
+        return argv[2];
     }
+    if (argc == 3) S[kResultFile].value.s = strdup(argv[2]);
+    return nullptr;
 }
 
 // Settings the search cannot work with, refused before anything starts.
@@ -87,16 +89,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     readTestInductors(argv[1]);
-    readArguments(argc, argv);
+    const char* rangesPath = readArguments(argc, argv);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
     refuseUnwritableOutputs();
     lockRunDirectory();
+    prepareSnapshots(argv[1], rangesPath);
     init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
     initProcs();
+    watchStopSignals();
     initLibrary();
     optimizeProc();
     terminateProcesses();
-    // A final report that could not write its result file is no success.
-    return resultFileFailed ? 255 : 0;
+    // A final report that could not write its result file, or a snapshot
+    // that could not be written, is no success.
+    return resultFileFailed || snapshotFailed ? 255 : 0;
 }

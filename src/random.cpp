@@ -3,11 +3,12 @@
 // coefficient range.
 #include "random.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr int kStateWords = 312;
+constexpr int kStateWords = kRandomStateWords;
 constexpr int kMiddle = 156;
 constexpr uint64_t kUpperMask = 0xFFFFFFFF80000000ULL;  // most significant 33 bits
 constexpr uint64_t kLowerMask = 0x7FFFFFFFULL;          // least significant 31 bits
@@ -72,4 +73,16 @@ double roundHalfAway(double y) {
 double genUniform(const RangeEntry* range) {
     const double y = uniform() * static_cast<double>(range->steps);
     return roundHalfAway(y) * range->resolution + range->low;
+}
+
+RandomState saveRandomState() {
+    RandomState state;
+    std::copy(std::begin(mt), std::end(mt), state.words.begin());
+    state.index = mti;
+    return state;
+}
+
+void restoreRandomState(const RandomState& state) {
+    std::copy(state.words.begin(), state.words.end(), std::begin(mt));
+    mti = state.index;
 }

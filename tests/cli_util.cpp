@@ -102,12 +102,26 @@ CliResult CliRun::runWithInput(const std::vector<std::string>& args, const std::
 
 CliResult CliRun::runAndKillMaster(const std::vector<std::string>& args, double seconds,
                                   double graceSeconds) const {
-    return launch(args, nullptr, seconds + 120, graceSeconds, seconds);
+    const double start = now();
+    return runAndSignalWhen(args, [=] { return now() > start + seconds; }, SIGKILL, false, seconds + 120,
+                            graceSeconds);
+}
+
+CliResult CliRun::runAndSignalWhen(const std::vector<std::string>& args, const std::function<bool()>& ready,
+                                   int signal, bool wholeGroup, double timeoutSeconds,
+                                   double graceSeconds) const {
+    bool signalled = false;
+    const std::function<void(pid_t)> action = [&](pid_t child) {
+        if (signalled || !ready()) return;
+        kill(wholeGroup ? -child : child, signal);
+        signalled = true;
+    };
+    return launch(args, nullptr, timeoutSeconds, graceSeconds, &action, 0.002);
 }
 
 CliResult CliRun::runActing(const std::vector<std::string>& args, double seconds,
                             const std::function<void(pid_t)>& action, double timeoutSeconds) const {
-    return launch(args, nullptr, timeoutSeconds, 10, 0, &action, seconds);
+    return launch(args, nullptr, timeoutSeconds, 10, &action, seconds);
 }
 
 std::vector<pid_t> childrenOf(pid_t parent) {
@@ -118,7 +132,7 @@ std::vector<pid_t> childrenOf(pid_t parent) {
 }
 
 CliResult CliRun::launch(const std::vector<std::string>& args, const std::string* input,
-                         double timeoutSeconds, double graceSeconds, double killAfter,
+                         double timeoutSeconds, double graceSeconds,
                          const std::function<void(pid_t)>* action, double actionEvery) const {
     becomeSubreaper();
     const fs::path outPath = base_ / "stdout";
@@ -173,11 +187,6 @@ CliResult CliRun::launch(const std::vector<std::string>& args, const std::string
         if (action != nullptr && now() > nextAction) {
             (*action)(child);
             nextAction = now() + actionEvery;
-        }
-        if (killAfter > 0 && now() > start + killAfter) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            break;
         }
         if (now() > deadline) {
             result.timedOut = true;

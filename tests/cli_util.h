@@ -46,10 +46,16 @@ public:
     // lasts, as an operator or a failing machine would act on it.
     CliResult runActing(const std::vector<std::string>& args, double seconds,
                         const std::function<void(pid_t)>& action, double timeoutSeconds = 120) const;
+    // Sends `signal` once `ready()` holds (asked every few milliseconds while
+    // the program runs), to the master alone or to its whole process group as
+    // a terminal's Control-C would, then waits for the program to end.
+    CliResult runAndSignalWhen(const std::vector<std::string>& args, const std::function<bool()>& ready,
+                               int signal, bool wholeGroup = false, double timeoutSeconds = 120,
+                               double graceSeconds = 10) const;
 
 private:
     CliResult launch(const std::vector<std::string>& args, const std::string* input,
-                     double timeoutSeconds, double graceSeconds, double killAfter = 0,
+                     double timeoutSeconds, double graceSeconds,
                      const std::function<void(pid_t)>* action = nullptr, double actionEvery = 0) const;
     std::filesystem::path base_;
     std::filesystem::path dir_;

@@ -7,6 +7,7 @@
 #include "fatal.h"
 #include "geneticproc.h"
 #include "process.h"
+#include "resume.h"
 #include "sort.h"
 #include "storage.h"
 #include "symtab.h"
@@ -40,6 +41,7 @@ void handleKey(int key) {
     if (key == kControlC) std::exit(0);
     progressReport();
     if (key == kEscape) {
+        if (stopAtGenerationEnd()) return;
         std::printf("Quitting early\n");
         finalReport();
         std::exit(-1);
@@ -127,6 +129,7 @@ void waitRound() {
 
 void handOverTo(int slot, ResultRecord* candidate) {
     handOver(slot, candidate);
+    noteHandOver(slot);
     candidate->next = nullptr;
     outstanding.push_back({slot, cloneResult(candidate)});
 }
@@ -151,6 +154,10 @@ void runOrdered(ResultRecord* candidate) {
 int outstandingCount() { return static_cast<int>(outstanding.size()); }
 
 const ResultRecord* outstandingCandidate(int i) { return outstanding[static_cast<size_t>(i)].candidate; }
+
+int outstandingSlot(int i) { return outstanding[static_cast<size_t>(i)].slot; }
+
+void handOutAgain(int slot, ResultRecord* candidate) { handOverTo(slot, candidate); }
 
 void runOne(ResultRecord* candidate) {
     if (S[kOrdered].value.i != 0) {

@@ -10,6 +10,7 @@
 #include "process.h"
 #include "random.h"
 #include "readind.h"
+#include "resume.h"
 #include "sort.h"
 #include "storage.h"
 #include "symtab.h"
@@ -140,10 +141,18 @@ void finalReport() {
 }
 
 void optimizeProc() {
-    startPopulation();
-    if (S[kMaxGenerations].value.i <= 0) {
-        finalReport();
-        return;
+    if (resuming()) {
+        if (!resumeRun()) {
+            finalReport();
+            return;
+        }
+    } else {
+        startPopulation();
+        if (S[kMaxGenerations].value.i <= 0) {
+            generationEnd(0, true);
+            finalReport();
+            return;
+        }
     }
     const int save = S[kSave].value.i;
     while (true) {
@@ -155,11 +164,14 @@ void optimizeProc() {
         const int quitat = S[kQuitAt].value.i;
         if (quitat >= 0 && gen - lastgen > quitat) {
             std::printf("Gone to long without results\n");
+            generationEnd(gen + 1, true);
             finalReport();
             return;
         }
         ++gen;
-        if (gen >= S[kMaxGenerations].value.i) {
+        const bool last = gen >= S[kMaxGenerations].value.i;
+        generationEnd(gen, last);
+        if (last) {
             finalReport();
             return;
         }

@@ -43,6 +43,10 @@ void resetGoodDir() {
     curDir = false;
 }
 
+bool goodDirUp() { return curDir; }
+
+void setGoodDirUp(bool up) { curDir = up; }
+
 // One grid draw per coefficient, in coefficient order. The library is not
 // asked; that is the caller's business.
 ResultRecord* genRandResult() {

@@ -1,0 +1,323 @@
+// Snapshots and resumption, end to end: a run killed or stopped after a
+// snapshot and then resumed ends exactly as the uninterrupted run, a crash
+// while a snapshot is written leaves the one before, and every snapshot that
+// cannot be used is refused without touching it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cstdlib>
+
+#include <filesystem>
+#include <string>
+
+#include "cli_util.h"
+
+namespace {
+
+const std::vector<std::string> kArgs = {"coils-small.txt", "ranges.txt"};
+
+// Small fast jobs and enough generations that a run outlives the first
+// snapshot by far; every few generations range adaptation moves the ranges
+// (every ratio is below 1000), so the snapshot's range table matters.
+std::string fitRanges(const std::string& extra) {
+    return readFile(sourcePath("examples/ranges-example.txt")) +
+           "minormax 50\nmaxgenerations 60\nresultfile result.txt\n"
+           "rangeexpand 1\nraiselower 5\npctchange 1000\n" + extra;
+}
+
+// The first snapshot (generation 7) comes after the first range adaptation.
+const std::string kSnapshots = "statefile state.bin\nstateevery 7\n";
+const std::string kResume = "resume 1\n";
+
+void prepare(const CliRun& run, const std::string& ranges) {
+    run.copyExample("coils-small.txt");
+    run.write("ranges.txt", ranges);
+}
+
+bool hasSnapshot(const CliRun& run) { return run.exists("state.bin"); }
+
+// The number that follows `text` in `out`, or -1.
+int numberAfter(const std::string& out, const std::string& text) {
+    const size_t at = out.find(text);
+    if (at == std::string::npos) return -1;
+    return std::atoi(out.c_str() + at + text.size());
+}
+
+// The generation from the resumed run's "Resuming from ..." line.
+int resumedAt(const std::string& out) { return numberAfter(out, "\nResuming from state.bin at generation "); }
+
+// What the uninterrupted run printed after the snapshot of generation k:
+// everything after generation k - 1's line and its range adaptation lines.
+std::string afterGeneration(const std::string& out, int k) {
+    size_t at = out.find("\ngen = " + std::to_string(k - 1) + " done already ");
+    if (at == std::string::npos) return "(no such generation)";
+    at = out.find('\n', at + 1) + 1;
+    while (out.compare(at, 10, "  Lowered ") == 0 || out.compare(at, 9, "  Raised ") == 0) at = out.find('\n', at) + 1;
+    return out.substr(at);
+}
+
+std::string afterResumeLine(const std::string& out) {
+    const size_t at = out.find("\nResuming from ");
+    if (at == std::string::npos) return "(no resume line)";
+    return out.substr(out.find('\n', at + 1) + 1);
+}
+
+struct Uninterrupted {
+    CliResult result;
+    std::string resultFile;
+};
+
+Uninterrupted runWhole(const std::string& ranges) {
+    CliRun run;
+    prepare(run, ranges);
+    Uninterrupted whole{run.run(kArgs), ""};
+    whole.resultFile = run.read("result.txt");
+    return whole;
+}
+
+// Resumes the run in `run` and checks that it ends as `whole` did.
+void expectExactResume(const CliRun& run, const std::string& ranges, const Uninterrupted& whole) {
+    run.write("ranges.txt", ranges + kResume);
+    const CliResult resumed = run.run(kArgs);
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(resumed.err, "");
+    EXPECT_FALSE(resumed.processesLeft);
+    const int k = resumedAt(resumed.out);
+    ASSERT_GT(k, 0) << resumed.out;
+    EXPECT_LT(k, 60);
+    EXPECT_EQ(resumed.out.find("Generated "), std::string::npos);
+    EXPECT_EQ(afterResumeLine(resumed.out), afterGeneration(whole.result.out, k));
+    EXPECT_EQ(run.read("result.txt"), whole.resultFile);
+}
+
+}  // namespace
+
+TEST(SnapshotRun, KilledRunResumesExactly) {
+    // One worker; two and three workers with ordered dispatch. 71 jobs a
+    // generation (tries 21) leave the two workers at different phases of
+    // their grid search alternation at some snapshots.
+    for (const std::string workers : {"processes 1\n", "processes 2\nordered 1\ntries 21\n", "processes 3\nordered 1\n"}) {
+        SCOPED_TRACE(workers);
+        const std::string ranges = fitRanges(workers + kSnapshots);
+        const Uninterrupted whole = runWhole(ranges);
+        ASSERT_EQ(whole.result.status, 0) << whole.result.err;
+
+        // Snapshots do not change the run.
+        const Uninterrupted plain = runWhole(fitRanges(workers));
+        EXPECT_EQ(plain.resultFile, whole.resultFile);
+        const std::string listed = "\ntest range\n";
+        EXPECT_EQ(plain.result.out.substr(plain.result.out.find(listed)),
+                  whole.result.out.substr(whole.result.out.find(listed)));
+
+        CliRun run;
+        prepare(run, ranges);
+        const CliResult killed = run.runAndSignalWhen(kArgs, [&] { return hasSnapshot(run); }, SIGKILL);
+        ASSERT_EQ(killed.status, 128 + SIGKILL) << "the run ended before it could be killed";
+        EXPECT_FALSE(killed.processesLeft);
+        expectExactResume(run, ranges, whole);
+    }
+}
+
+TEST(SnapshotRun, StopRequestsSaveAndEnd) {
+    const std::string ranges = fitRanges("processes 2\nordered 1\n" + kSnapshots);
+    const Uninterrupted whole = runWhole(ranges);
+    ASSERT_EQ(whole.result.status, 0) << whole.result.err;
+
+    struct Case {
+        const char* name;
+        int signal;       // 0: Escape on standard input
+        bool wholeGroup;  // as a terminal's Control-C
+        int status;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"SIGINT to the process group", SIGINT, true, 128 + SIGINT, "Interrupted by SIGINT"},
+        {"SIGTERM to the master", SIGTERM, false, 128 + SIGTERM, "Interrupted by SIGTERM"},
+        {"Escape", 0, false, 255, "Quitting early"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliRun run;
+        prepare(run, ranges);
+        // A signal is sent once the first snapshot exists, when the handlers
+        // are surely in place.
+        const CliResult stopped =
+            c.signal != 0 ? run.runAndSignalWhen(kArgs, [&] { return hasSnapshot(run); }, c.signal, c.wholeGroup)
+                          : run.runWithInput(kArgs, "\x1b");
+        EXPECT_EQ(stopped.status, c.status) << stopped.err;
+        EXPECT_EQ(stopped.err, "");
+        EXPECT_FALSE(stopped.processesLeft);
+        const std::string saved = "\nState saved in state.bin at generation ";
+        const int k = numberAfter(stopped.out, saved);
+        EXPECT_GT(k, 0);
+        EXPECT_NE(stopped.out.find(saved + std::to_string(k) + "\n" + c.line + "\n// Goodness = "), std::string::npos)
+            << stopped.out.substr(stopped.out.size() / 2);
+        EXPECT_NE(stopped.out.find("\n\n\nWorst first\n"), std::string::npos);
+        EXPECT_TRUE(run.exists("result.txt"));
+        for (const char* request : {"quelmoi.0", "quelmoi.1"}) EXPECT_EQ(run.read(request), std::string(1, '\0'));
+        expectExactResume(run, ranges, whole);
+    }
+}
+
+TEST(SnapshotRun, CrashWhileWritingLeavesTheSnapshotBefore) {
+    // A wire polynomial pinned at zero leaves every set unevaluable: the
+    // population never improves and the operators keep making sets made
+    // generations before, so the rejected counts after the resume also check
+    // the restored duplicate library.
+    const std::string stagnant = "w0 0 0 1e-300 0.01 2\nw1 0 0 1e-300 0.01 2\nw2 0 0 1e-300 0.01 2\n";
+    const std::string ranges = fitRanges("processes 1\n" + stagnant + kSnapshots);
+    const Uninterrupted whole = runWhole(ranges);
+    ASSERT_EQ(whole.result.status, 0) << whole.result.err;
+
+    CliRun run;
+    prepare(run, ranges);
+    // Test hook: the process kills itself during its second snapshot (of
+    // generation 14), after writing it in full and before renaming it.
+    setenv("QUELMO_TEST_KILL_IN_SNAPSHOT", "2", 1);
+    const CliResult crashed = run.run(kArgs);
+    unsetenv("QUELMO_TEST_KILL_IN_SNAPSHOT");
+    ASSERT_EQ(crashed.status, 128 + SIGKILL);
+    EXPECT_FALSE(crashed.processesLeft);
+    int temporary = 0;
+    for (const std::string& name : run.files()) temporary += name.rfind(".quelmo-", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(temporary, 1);
+
+    run.write("ranges.txt", ranges + kResume);
+    const CliResult resumed = run.run(kArgs);
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(resumedAt(resumed.out), 7);
+    EXPECT_EQ(afterResumeLine(resumed.out), afterGeneration(whole.result.out, 7));
+    EXPECT_EQ(run.read("result.txt"), whole.resultFile);
+}
+
+TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
+    const std::string base = readFile(sourcePath("examples/ranges-example.txt")) +
+                             "minormax 50\nmaxgenerations 3\nresultfile result.txt\n";
+    const std::string resume = "statefile state.bin\nstateevery 1\n";
+
+    // A good snapshot, written at the end of a three-generation run.
+    CliRun source;
+    prepare(source, base + resume);
+    const CliResult made = source.run(kArgs);
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string good = source.read("state.bin");
+    ASSERT_GT(good.size(), 1000u);
+    const std::string size = std::to_string(good.size());
+
+    struct Case {
+        const char* name;
+        std::string state;  // the snapshot's bytes; "" with `directory` or `missing`
+        bool missing = false;
+        bool directory = false;
+        std::string ranges = "";  // replaces the ranges file's settings after `base`
+        std::string coils = "";   // replaces the coil file when given
+        std::string err;
+    };
+    std::string corrupted = good;
+    corrupted[corrupted.size() / 2] = static_cast<char>(corrupted[corrupted.size() / 2] ^ 0x10);
+    std::string otherVersion = good;
+    otherVersion[8] = 2;
+    const std::string coils = readFile(sourcePath("examples/coils-small.txt"));
+    const std::string fewerCoils = coils.substr(0, coils.rfind('\n', coils.size() - 2) + 1);
+    const std::string prefix = "Cannot resume from state.bin: ";
+    const Case cases[] = {
+        {"missing", "", true, false, "", "", prefix + "it does not exist\n"},
+        {"a directory", "", false, true, "", "", prefix + "it cannot be read (Is a directory)\n"},
+        {"empty", "", false, false, "", "", prefix + "it is empty\n"},
+        {"not a snapshot", "resultfile result.txt\n", false, false, "", "", prefix + "it is not a quelmo snapshot\n"},
+        {"truncated", good.substr(0, good.size() / 2), false, false, "", "",
+         prefix + "it is truncated (" + std::to_string(good.size() / 2) + " of " + size + " bytes)\n"},
+        {"truncated header", good.substr(0, 12), false, false, "", "", prefix + "it is truncated (12 of 24 bytes)\n"},
+        {"corrupted byte", corrupted, false, false, "", "", prefix + "it is corrupted (checksum mismatch)\n"},
+        {"other version", otherVersion, false, false, "", "",
+         prefix + "it has format version 2, this program reads version 1\n"},
+        {"other coil file", good, false, false, "", fewerCoils,
+         prefix + "it was made from another coil file than coils-small.txt\n"},
+        {"other ranges file", good, false, false, "r0 -5e-5 6e-5 1e-6 1e-7 6\n", "",
+         prefix + "it was made from another ranges file than ranges.txt\n"},
+        {"other settings", good, false, false, "seed 7\n", "",
+         prefix + "it was made with seed 20240611, this run has 7\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliRun run;
+        prepare(run, base + resume + c.ranges + kResume);
+        if (!c.coils.empty()) run.write("coils-small.txt", c.coils);
+        if (c.directory) std::filesystem::create_directory(run.dir() / "state.bin");
+        if (!c.missing && !c.directory) run.write("state.bin", c.state);
+        const CliResult result = run.run(kArgs);
+        EXPECT_EQ(result.status, 255);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_FALSE(result.processesLeft);
+        EXPECT_EQ(result.out.find("Generated "), std::string::npos);
+        EXPECT_EQ(result.out.find("Resuming "), std::string::npos);
+        EXPECT_FALSE(run.exists("result.txt"));
+        if (c.missing) {
+            EXPECT_FALSE(run.exists("state.bin"));
+        } else if (c.directory) {
+            EXPECT_TRUE(std::filesystem::is_directory(run.dir() / "state.bin"));
+        } else {
+            EXPECT_EQ(run.read("state.bin"), c.state);
+        }
+    }
+
+    // Settings that cannot work are refused before anything starts.
+    const struct {
+        const char* settings;
+        const char* err;
+    } refused[] = {
+        {"resume 1\n", "Setting resume is 1, but no statefile names the snapshot to resume from\n"},
+        {"statefile missing/state.bin\n", "Cannot write snapshots to missing/state.bin: No such file or directory\n"},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.settings);
+        CliRun run;
+        prepare(run, base + r.settings);
+        const CliResult result = run.run(kArgs);
+        EXPECT_EQ(result.status, 255);
+        EXPECT_EQ(result.err, r.err);
+        EXPECT_EQ(result.out.find("Generated "), std::string::npos);
+    }
+}
+
+TEST(SnapshotRun, ResumingAFinishedRunGivesItsFinalReport) {
+    const std::string ranges = readFile(sourcePath("examples/ranges-example.txt")) +
+                               "minormax 50\nmaxgenerations 3\nresultfile result.txt\nstatefile state.bin\n";
+    CliRun run;
+    prepare(run, ranges);
+    const CliResult whole = run.run(kArgs);
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const std::string result = run.read("result.txt");
+    const std::string state = run.read("state.bin");
+    run.write("ranges.txt", ranges + kResume);
+    const CliResult resumed = run.run(kArgs);
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(resumedAt(resumed.out), 3);
+    EXPECT_EQ(afterResumeLine(resumed.out), afterGeneration(whole.out, 3));
+    EXPECT_EQ(run.read("result.txt"), result);
+    EXPECT_EQ(run.read("state.bin"), state);
+}
+
+TEST(SnapshotRun, AFailedWriteIsReportedAndTheRunGoesOn) {
+    CliRun run;
+    prepare(run, fitRanges("processes 1\nstatefile sub/state.bin\nstateevery 7\nmaxgenerations 30\n"));
+    std::filesystem::create_directory(run.dir() / "sub");
+    // Once the first snapshot is there, its directory goes away (signal 0
+    // sends nothing).
+    const CliResult result = run.runAndSignalWhen(
+        kArgs,
+        [&] {
+            if (!run.exists("sub/state.bin")) return false;
+            std::filesystem::remove_all(run.dir() / "sub");
+            return true;
+        },
+        0);
+    EXPECT_EQ(result.status, 255);
+    EXPECT_FALSE(result.processesLeft);
+    EXPECT_NE(result.err.find("Couldn't write snapshot sub/state.bin: No such file or directory\n"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.out.find("\ngen = 29 done already "), std::string::npos);
+    EXPECT_NE(result.out.find("\n\n\nWorst first\n"), std::string::npos);
+    EXPECT_TRUE(run.exists("result.txt"));
+}
