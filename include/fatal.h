@@ -5,7 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+// Called, when set, before the message is written, so that a status line
+// drawn on the terminal can be removed and the message starts a line of its own.
+inline void (*beforeFatalMessage)() = nullptr;
+
 [[noreturn]] [[gnu::format(printf, 1, 2)]] inline void fatal(const char* format, ...) {
+    if (beforeFatalMessage != nullptr) beforeFatalMessage();
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);

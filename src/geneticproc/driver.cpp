@@ -9,6 +9,7 @@
 #include "process.h"
 #include "random.h"
 #include "readind.h"
+#include "runmonitor.h"
 #include "sort.h"
 #include "storage.h"
 #include "symtab.h"
@@ -26,12 +27,14 @@ constexpr long kMaxDuplicateDraws = 1000000;
 
 // Hands the candidate to a worker and gives the record back to the pool.
 void dispatch(ResultRecord* candidate) {
+    monitorCandidate();
     runOne(candidate);
     freeResult(candidate);
 }
 
 [[noreturn]] void noDistinctSets() {
     std::fflush(stdout);
+    monitorBeforeMessage();
     std::fprintf(stderr, "The coefficient ranges admit no further distinct random sets\n");
     terminateProcesses();
     std::exit(255);
@@ -130,9 +133,14 @@ void generation(int save) {
 
 }  // namespace
 
-void finalReport() { showInductorResults(collected); }
+void finalReport() {
+    monitorReportBegins();
+    showInductorResults(collected);
+    monitorReportEnds();
+}
 
 void optimizeProc() {
+    monitorStart();
     startPopulation();
     if (S[kMaxGenerations].value.i <= 0) {
         finalReport();
@@ -143,6 +151,7 @@ void optimizeProc() {
         generation(save);
         std::printf("gen = %d done already %ld, rejected %ld\n", gen, static_cast<long>(libCnt),
                     static_cast<long>(rejects));
+        monitorGeneration();
         if (gen % 100 == 0) saveTempResults(collected);
         if (gen != 0 && gen % S[kRaiseLower].value.i == 0) fixOneRange(collected);
         const int quitat = S[kQuitAt].value.i;
