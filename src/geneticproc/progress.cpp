@@ -56,9 +56,13 @@ struct Tally {
 Tally tally;
 bool hooksInstalled = false;
 
-// The process group in the terminal's foreground: a run sent to the
-// background must not draw over the shell's prompt.
-bool inForeground(int fd) { return tcgetpgrp(fd) == getpgrp(); }
+// Whether this process's group is in the terminal's foreground: a run sent
+// to the background must not draw over the shell's prompt. A terminal that
+// is not this process's controlling terminal has no say, and is drawn on.
+bool inForeground(int fd) {
+    const pid_t group = tcgetpgrp(fd);
+    return group < 0 || group == getpgrp();
+}
 
 bool isOwner() { return lineFd >= 0 && getpid() == lineOwner; }
 
@@ -82,7 +86,7 @@ void removeLine() {
 
 void onTerminatingSignal(int number) {
     const int saved = errno;
-    if (lineShown && lineFd >= 0 && getpid() == lineOwner && tcgetpgrp(lineFd) == getpgrp()) {
+    if (lineShown && lineFd >= 0 && getpid() == lineOwner && inForeground(lineFd)) {
         const ssize_t ignored = write(lineFd, kClearLine, kClearLineSize);
         (void)ignored;
         lineShown = 0;
