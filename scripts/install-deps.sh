@@ -15,6 +15,8 @@ build=(
 test=(
   libgtest-dev              # unit and command-line tests
   libbenchmark-dev          # bench/
+  tmux                      # a real terminal for the test of the progress line
+  python3-matplotlib        # tools/quelmo-plot and its test (run with /usr/bin/python3)
 )
 
 wanted=("${build[@]}")
