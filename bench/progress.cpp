@@ -1,4 +1,5 @@
-// Cost of the progress line against the work it reports on.
+// Cost of the progress line and of the generation log against the work
+// they report on.
 //
 //   job_tick     what the driver adds per candidate while the line is shown:
 //                a clock read and a count, with a draw whenever 0.1 s of real
@@ -8,14 +9,19 @@
 //   example_job  the reference: one candidate's grid search of the example
 //                fit (60 coils, minormax 20000), the least work a candidate
 //                of the quick-start fit costs before any exchange overhead
+//   log_rewrite  one rewrite of the generation log (temporary file and rename)
+//                holding 10^3 to 10^5 generations, made every 100 generations
 //
-// The share of wall time is job_tick / example_job, plus 10 draws a second.
+// The share of wall time is job_tick / example_job, plus 10 draws a second,
+// plus one log rewrite per 100 generations (7000 candidates at the defaults).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
+#include "../src/geneticproc/csvfiles.h"
 #include "../src/geneticproc/progress.h"
 #include "geneticproc.h"
 #include "readind.h"
@@ -100,6 +106,26 @@ void exampleJob(benchmark::State& state) {
     }
 }
 BENCHMARK(exampleJob)->Unit(benchmark::kMicrosecond);
+
+void logRewrite(benchmark::State& state) {
+    std::string text = kGenerationCsvHeader;
+    for (int32_t g = 0; g < state.range(0); ++g)
+        text += generationCsvRow({g, 70u * static_cast<uint32_t>(g), {0.0812345678901234, 0.0812345678901234,
+                                  0.0812345678901234, 0.0812345678901234}, 70 * g + 7, g / 10, g * 0.07123456789});
+    char dir[] = "/tmp/quelmo-bench-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+        state.SkipWithError("no temporary directory");
+        return;
+    }
+    const std::string path = std::string(dir) + "/log.csv";
+    std::string error;
+    for (auto _ : state)
+        if (!writeCsvFile(path.c_str(), text, error)) state.SkipWithError(error.c_str());
+    state.counters["bytes"] = static_cast<double>(text.size());
+    unlink(path.c_str());
+    rmdir(dir);
+}
+BENCHMARK(logRewrite)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

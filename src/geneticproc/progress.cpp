@@ -9,8 +9,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
