@@ -5,6 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+// Called, when set, before a message goes to standard error, so that a
+// status line drawn on the terminal can be removed and the message starts a
+// line of its own.
+inline void (*beforeErrorMessage)() = nullptr;
+
+// To be called before anything is written to standard error.
+inline void clearForMessage() {
+    if (beforeErrorMessage != nullptr) beforeErrorMessage();
+}
+
 #if defined(QUELMO_FUZZ_HOOKS)
 // Fuzzing builds only (fuzz/): while a harness sets fatalThrows, a fatal error
 // throws FatalError once its message is written, instead of ending the
@@ -24,6 +34,7 @@ inline bool fatalThrows = false;
 }
 
 [[noreturn]] [[gnu::format(printf, 1, 2)]] inline void fatal(const char* format, ...) {
+    clearForMessage();
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
@@ -34,5 +45,6 @@ inline bool fatalThrows = false;
 // The cause of a failure, "<path> fails because <reason>" on standard error,
 // written before the failure's own message.
 inline void reportCause(const char* path, const char* reason) {
+    clearForMessage();
     std::fprintf(stderr, "%s fails because %s\n", path, reason);
 }

@@ -19,6 +19,8 @@ test=(
   libsimde-dev              # the tests run the AVX-512 walk on SIMDe's emulation where the CPU lacks AVX-512
   clang                     # the Clang build check and the fuzzing harnesses (fuzz/, .ci/fuzz.sh)
   libclang-rt-14-dev        # libFuzzer and the sanitizer runtimes for Clang 14 (fuzz/)
+  tmux                      # a real terminal for the test of the progress line
+  python3-matplotlib        # tools/quelmo-plot and its test (run with /usr/bin/python3)
 )
 
 wanted=("${build[@]}")

@@ -233,6 +233,7 @@ void startWorker(int slot) {
 // Stops the run: every worker is ended with the master.
 [[noreturn]] void stopRun(const char* format, int slot, long pid, int detail) {
     std::fflush(stdout);
+    clearForMessage();
     std::fprintf(stderr, format, slot, pid, detail);
     std::exit(-1);
 }
@@ -248,6 +249,7 @@ void replaceWorker(int slot, int status) {
         stopRun("Worker %d (pid %ld) ended with status %d; the run stops\n", slot, pid, WEXITSTATUS(status));
     const int signal = WTERMSIG(status);
     std::fflush(stdout);
+    clearForMessage();
     std::fprintf(stderr, "Worker %d (pid %ld) was killed by signal %d (%s); a new worker takes its job\n", slot,
                  pid, signal, strsignal(signal));
     const double now = timeus();

@@ -11,6 +11,7 @@
 #include "random.h"
 #include "readind.h"
 #include "resume.h"
+#include "runmonitor.h"
 #include "sort.h"
 #include "storage.h"
 #include "symtab.h"
@@ -28,12 +29,14 @@ constexpr long kMaxDuplicateDraws = 1000000;
 
 // Hands the candidate to a worker and gives the record back to the pool.
 void dispatch(ResultRecord* candidate) {
+    monitorCandidate();
     runOne(candidate);
     freeResult(candidate);
 }
 
 [[noreturn]] void noDistinctSets() {
     std::fflush(stdout);
+    monitorBeforeMessage();
     std::fprintf(stderr, "The coefficient ranges admit no further distinct random sets\n");
     terminateProcesses();
     std::exit(255);
@@ -135,12 +138,15 @@ void generation(int save) {
 void finalReport() {
     const bool polish = S[kPolish].value.i == 1;
     if (polish) polishBest(theInductors, collected);
+    monitorReportBegins();
     showInductorResults(collected);
+    monitorReportEnds();
     // The checkpoint then holds the final set, polished or not.
     if (polish) saveTempResults(collected);
 }
 
 void optimizeProc() {
+    monitorStart();
     if (resuming()) {
         if (!resumeRun()) {
             finalReport();
@@ -159,6 +165,7 @@ void optimizeProc() {
         generation(save);
         std::printf("gen = %d done already %ld, rejected %ld\n", gen, static_cast<long>(libCnt),
                     static_cast<long>(rejects));
+        monitorGeneration();
         if (gen % 100 == 0) saveTempResults(collected);
         if (gen != 0 && gen % S[kRaiseLower].value.i == 0) fixOneRange(collected);
         const int quitat = S[kQuitAt].value.i;

@@ -153,6 +153,7 @@ void writeCheckpoint(const char* path, const ResultRecord* set) {
     }
     if (!written) {
         std::fflush(stdout);
+        clearForMessage();
         std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on\n", path, std::strerror(errno));
     }
 }

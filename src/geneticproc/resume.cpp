@@ -50,6 +50,7 @@ const char* statePath() { return S[kStateFile].value.s; }
 
 [[noreturn]] void cannotResume(const std::string& cause) {
     std::fflush(stdout);
+    clearForMessage();
     std::fprintf(stderr, "Cannot resume from %s: %s\n", statePath(), cause.c_str());
     std::exit(255);
 }
@@ -68,6 +69,7 @@ void onStopSignal(int signal) {
 
 void reportWriteFailure() {
     std::fflush(stdout);
+    clearForMessage();
     std::fprintf(stderr, "Couldn't write snapshot %s: %s\n", statePath(), std::strerror(errno));
     snapshotFailed = true;
 }

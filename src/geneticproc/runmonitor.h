@@ -1,0 +1,17 @@
+// What the driver reports beside the search: the live progress line and the
+// CSV files of the generations and of the final coils.
+#pragma once
+
+// The search starts, before the start population.
+void monitorStart();
+// A candidate goes out to a worker.
+void monitorCandidate();
+// A generation has ended and its "gen =" line is printed.
+void monitorGeneration();
+// A message on standard error is about to end the run.
+void monitorBeforeMessage();
+// The final report begins: the progress line goes for good.
+void monitorReportBegins();
+// The final report has been made: the CSV files get the final set and every
+// generation.
+void monitorReportEnds();

@@ -1,0 +1,108 @@
+// tools/quelmo-plot: PNGs from the CSV files of a short fit, and a clear
+// refusal of a missing or malformed file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "cli_util.h"
+#include "tool_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPlot = sourcePath("tools/quelmo-plot");
+
+bool havePlotting() {
+    static const bool found = runTool({kPython, "-c", "import matplotlib"}, fs::temp_directory_path(), 60).status == 0;
+    return found;
+}
+
+std::vector<std::string> pngsIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    if (!fs::exists(dir)) return names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().extension() == ".png") names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+const std::string kCoilHeader =
+    "name,measured_H,computed_H,relative_error,coil_radius_m,wire_radius_m,gauge,turns,length_m,evaluated\n";
+const std::string kCoilRow = "c1,1e-06,1.1e-06,0.1,0.01,0.0002,24,10,0.02,1\n";
+const std::string kLogHeader = "generation,tested,best1,best2,best3,best4,library_size,rejects,elapsed_s\n";
+const std::string kLogRow = "0,68,0.2,0.3,0.4,0.5,75,0,0.25\n";
+
+}  // namespace
+
+TEST(Plot, ShortFitGivesFivePngs) {
+    if (!havePlotting()) GTEST_SKIP() << kPython << " with matplotlib is missing (Debian python3-matplotlib)";
+    CliRun run;
+    run.copyExample("coils-small.txt");
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+                                "minormax 50\nmaxgenerations 3\nprocesses 1\ncoilcsv coils.csv\nlogcsv log.csv\n");
+    const CliResult fit = run.run({"coils-small.txt", "ranges.txt"});
+    ASSERT_EQ(fit.status, 0) << fit.err;
+
+    const ToolResult both = runTool({kPython, kPlot, "coils.csv", "log.csv", "-o", "plots"}, run.dir());
+    ASSERT_EQ(both.status, 0) << both.err;
+    const std::vector<std::string> expected = {"computed-vs-measured.png", "error-vs-shape.png",
+                                               "error-vs-turns.png", "goodness-vs-generation.png",
+                                               "goodness-vs-time.png"};
+    EXPECT_EQ(pngsIn(run.dir() / "plots"), expected);
+    for (const std::string& name : expected) {
+        const std::string png = run.read("plots/" + name);
+        EXPECT_GT(png.size(), 2000u) << name;
+        EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n") << name;
+    }
+
+    // Without the log, the three coil plots, in the current directory.
+    const ToolResult coilsOnly = runTool({kPython, kPlot, "coils.csv"}, run.dir());
+    ASSERT_EQ(coilsOnly.status, 0) << coilsOnly.err;
+    EXPECT_EQ(pngsIn(run.dir()), (std::vector<std::string>(expected.begin(), expected.begin() + 3)));
+}
+
+TEST(Plot, MissingOrMalformedFilesAreRefused) {
+    if (!havePlotting()) GTEST_SKIP() << kPython << " with matplotlib is missing (Debian python3-matplotlib)";
+    const struct {
+        std::string coils;  // content of coils.csv; "-" for no file
+        std::string log;    // content of log.csv; "" for no log argument
+        std::string message;
+    } cases[] = {
+        {"-", "", "quelmo-plot: cannot read coils.csv: No such file or directory\n"},
+        {"", "", "quelmo-plot: coils.csv: the file is empty\n"},
+        {kCoilHeader, "", "quelmo-plot: coils.csv: no data rows after the header\n"},
+        {"name,measured\nc1,1\n", "", "quelmo-plot: coils.csv: line 1: not a quelmo CSV header, missing columns "
+                                      "measured_H, computed_H, relative_error, coil_radius_m, wire_radius_m, gauge, turns, "
+                                      "length_m, evaluated\n"},
+        {kCoilHeader + kCoilRow + "c2,1e-06,1e-06,0,0.01,0.0002,24,10,0.02\n", "",
+         "quelmo-plot: coils.csv: line 3: 9 fields, the header has 10\n"},
+        {kCoilHeader + "c2,1e-06,1e-06,0,0.01,0.0002,24,ten,0.02,1\n", "",
+         "quelmo-plot: coils.csv: line 2: turns is 'ten', not a number\n"},
+        {kCoilHeader + "c2,,1e-06,0,0.01,0.0002,24,10,0.02,1\n", "",
+         "quelmo-plot: coils.csv: line 2: measured_H is '', not a number\n"},
+        {kCoilHeader + "\"c\"2,1e-06,1e-06,0,0.01,0.0002,24,10,0.02,1\n", "",
+         "quelmo-plot: coils.csv: line 2: ',' expected after '\"'\n"},
+        {kCoilHeader + kCoilRow, kLogHeader + kLogRow + "1,138,0.1,0.2,0.3,0.4,145,0,x\n",
+         "quelmo-plot: log.csv: line 3: elapsed_s is 'x', not a number\n"},
+        {kCoilHeader + kCoilRow, kCoilHeader + kCoilRow,
+         "quelmo-plot: log.csv: line 1: not a quelmo CSV header, missing columns generation, tested, best1, best2, "
+         "best3, best4, library_size, rejects, elapsed_s\n"},
+    };
+    for (const auto& c : cases) {
+        CliRun scratch;
+        if (c.coils != "-") scratch.write("coils.csv", c.coils);
+        std::vector<std::string> args = {kPython, kPlot, "coils.csv"};
+        if (!c.log.empty()) {
+            scratch.write("log.csv", c.log);
+            args.push_back("log.csv");
+        }
+        const ToolResult result = runTool(args, scratch.dir());
+        EXPECT_EQ(result.status, 1) << c.message;
+        EXPECT_EQ(result.err, c.message);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(pngsIn(scratch.dir()), std::vector<std::string>{}) << c.message;
+    }
+}
