@@ -71,7 +71,8 @@ void refuseUnusableSettings() {
 // not after hours of it.
 void refuseUnwritableOutputs() {
     const char* outputs[] = {S[kResultFile].value.s, S[kResultC].value.s,
-                             S[kResultC].value.s != nullptr ? S[kResultJa].value.s : nullptr};
+                             S[kResultC].value.s != nullptr ? S[kResultJa].value.s : nullptr,
+                             S[kCoilCsv].value.s, S[kLogCsv].value.s};
     for (const char* path : outputs) {
         if (path == nullptr || canCreateOutFile(path)) continue;
         reportCause(path, std::strerror(errno));

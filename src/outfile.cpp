@@ -126,6 +126,11 @@ void abandonOutFile(OutFile& file) {
 
 bool canCreateOutFile(const char* path) {
     const std::string target = resolveTarget(path);
+    struct stat info;
+    if (stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
     if (isSpecial(target)) return access(target.c_str(), W_OK) == 0;
     std::string tempPath;
     const int fd = makeTemp(target, tempPath);

@@ -48,6 +48,8 @@ TEST(OutFile, CanCreateTellsBeforeTheWork) {
     CliRun scratch;
     EXPECT_TRUE(canCreateOutFile((scratch.dir() / "new.txt").c_str()));
     EXPECT_TRUE(canCreateOutFile("/dev/null"));
+    EXPECT_FALSE(canCreateOutFile(scratch.dir().c_str()));
+    EXPECT_EQ(errno, EISDIR);
     errno = 0;
     EXPECT_FALSE(canCreateOutFile((scratch.dir() / "missing" / "new.txt").c_str()));
     EXPECT_EQ(errno, ENOENT);

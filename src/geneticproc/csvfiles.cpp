@@ -75,7 +75,8 @@ bool writeCsvFile(const char* path, const std::string& text, std::string& error)
     OutFile file;
     if (!openOutFile(file, path)) {
         const int reason = errno;
-        error = std::string("Couldn't open ") + path + " for output: " + std::strerror(reason) + "\n";
+        error = std::string(path) + " fails because " + std::strerror(reason) + "\nCouldn't open " + path +
+                " for output\n";
         return false;
     }
     errno = 0;
@@ -89,7 +90,7 @@ bool writeCsvFile(const char* path, const std::string& text, std::string& error)
     }
     if (!written) {
         const int reason = errno;
-        error = std::string("Couldn't write ") + path + ": " + std::strerror(reason) + "\n";
+        error = std::string(path) + " fails because " + std::strerror(reason) + "\nCouldn't write " + path + "\n";
     }
     return written;
 }
