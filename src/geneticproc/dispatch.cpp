@@ -7,6 +7,7 @@
 #include "fatal.h"
 #include "geneticproc.h"
 #include "process.h"
+#include "runmonitor.h"
 #include "resume.h"
 #include "sort.h"
 #include "storage.h"
@@ -124,6 +125,7 @@ int highestIdleSlot() {
 // have arrived.
 void waitRound() {
     if (const int key = kbhit()) handleKey(key);
+    monitorWaiting();
     awaitActivity(kDispatchPoll);
 }
 

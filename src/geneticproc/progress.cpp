@@ -229,6 +229,11 @@ void progressJob(double now) {
     draw(now);
 }
 
+void progressTick(double now) {
+    if (lineFd < 0 || now < tally.nextDraw || getpid() != lineOwner) return;
+    draw(now);
+}
+
 void progressGeneration() {
     if (lineFd < 0) return;
     tally.jobsPerGeneration = tally.jobs - tally.jobsAtGenerationStart;

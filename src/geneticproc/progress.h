@@ -34,6 +34,9 @@ void progressBegin(int fd, double now);
 bool progressActive();
 // A candidate went out; redraws the line when the last draw is 0.1 s old.
 void progressJob(double now);
+// The master waits for a worker; redraws the line when it is due, so that
+// it stays current through long jobs.
+void progressTick(double now);
 // A generation ended: its candidate count sets the estimate of time left.
 void progressGeneration();
 // Removes the line if it is shown; the next due update draws it again.

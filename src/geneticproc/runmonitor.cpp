@@ -75,6 +75,10 @@ void monitorCandidate() {
     if (progressActive()) progressJob(monotonicSeconds());
 }
 
+void monitorWaiting() {
+    if (progressActive()) progressTick(monotonicSeconds());
+}
+
 void monitorGeneration() {
     progressGeneration();
     const char* path = S[kLogCsv].value.s;

@@ -6,6 +6,8 @@
 void monitorStart();
 // A candidate goes out to a worker.
 void monitorCandidate();
+// The master is waiting for a worker's result.
+void monitorWaiting();
 // A generation has ended and its "gen =" line is printed.
 void monitorGeneration();
 // A message on standard error is about to end the run.
