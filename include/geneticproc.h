@@ -10,6 +10,8 @@
 // Equation and goodness.
 inline constexpr double kMu0 = 1.256637061435916e-6;
 double evalInductorAbs(const InductorRecord* coil, const ResultRecord* set);
+// ((computed - measured) / measured)^2 for a computed inductance.
+double squaredRelativeError(const InductorRecord* coil, double computed);
 double evalInductor(const InductorRecord* coil, const ResultRecord* set);
 void evalInductors(const InductorRecord* list, ResultRecord* set);
 

@@ -23,12 +23,16 @@ double evalInductorAbs(const InductorRecord* coil, const ResultRecord* set) {
     return numerator / denominator;
 }
 
-double evalInductor(const InductorRecord* coil, const ResultRecord* set) {
-    const double computed = evalInductorAbs(coil, set);
-    if (computed == kNoValue || std::isnan(computed)) return computed;
+double squaredRelativeError(const InductorRecord* coil, double computed) {
     const double m = coil->measuredInductance;
     const double relative = (computed - m) / m;
     return relative * relative;
+}
+
+double evalInductor(const InductorRecord* coil, const ResultRecord* set) {
+    const double computed = evalInductorAbs(coil, set);
+    if (computed == kNoValue || std::isnan(computed)) return computed;
+    return squaredRelativeError(coil, computed);
 }
 
 void evalInductors(const InductorRecord* list, ResultRecord* set) {

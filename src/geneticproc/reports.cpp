@@ -68,75 +68,91 @@ InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil) {
     return list;
 }
 
-void showInductorResults(const ResultRecord* set) {
-    const char* path = S[kResultFile].value.s;
-    OutFile result;
-    FILE* file = nullptr;
-    if (path != nullptr) {
-        if (openOutFile(result, path)) {
-            file = result.stream;
-        } else {
-            // The report still goes to standard output and the exports still
-            // run; the run's exit status tells of the failure.
-            reportCause(path, std::strerror(errno));
-            std::fprintf(stderr, "Couldn't open %s for output\n", path);
-            resultFileFailed = true;
-        }
-    }
-    if (file != nullptr) {
-        std::fprintf(file, "Results from V%d.%02d.%03d %s\n", kVersionMajor, kVersionMinor,
-                     kVersionPatch, kEquationLabel);
-        std::fprintf(file, "Random seed %ld\n", static_cast<long>(S[kSeed].value.l));
-    }
-    showResult(stdout, set);
-    showResultTo(file, set);
+namespace {
 
-    // Rank the coils by their error. The walk runs in reverse file order, so
-    // equal errors end up in file order, and pushing each unevaluable coil on
-    // the head of its own list leaves that list in file order too.
-    InductorRecord* ranked = nullptr;
-    InductorRecord* unevaluable = nullptr;
+// The result file, opened with its heading; null when there is none or it
+// cannot be opened (then the run's exit status tells of the failure).
+FILE* openResultFile(OutFile& result, const char* path) {
+    if (path == nullptr) return nullptr;
+    if (!openOutFile(result, path)) {
+        reportCause(path, std::strerror(errno));
+        std::fprintf(stderr, "Couldn't open %s for output\n", path);
+        resultFileFailed = true;
+        return nullptr;
+    }
+    std::fprintf(result.stream, "Results from V%d.%02d.%03d %s\n", kVersionMajor, kVersionMinor, kVersionPatch,
+                 kEquationLabel);
+    std::fprintf(result.stream, "Random seed %ld\n", static_cast<long>(S[kSeed].value.l));
+    return result.stream;
+}
+
+// A failed write leaves any earlier result file as it was.
+void closeResultFile(OutFile& result, const char* path) {
+    if (commitOutFile(result)) return;
+    reportCause(path, std::strerror(errno));
+    std::fprintf(stderr, "Couldn't write %s\n", path);
+    resultFileFailed = true;
+}
+
+struct RankedCoils {
+    InductorRecord* ranked = nullptr;       // worst first
+    InductorRecord* unevaluable = nullptr;  // in file order
+};
+
+// Ranks the coils by their error under `set`, recording each one's computed
+// inductance and squared error. The walk runs in reverse file order, so
+// equal errors end up in file order, and pushing each unevaluable coil on the
+// head of its own list leaves that list in file order too.
+RankedCoils rankCoils(const ResultRecord* set) {
+    RankedCoils lists;
     for (InductorRecord* coil = theInductors; coil != nullptr;) {
         InductorRecord* following = coil->next;
         coil->next = nullptr;
         const double computed = evalInductorAbs(coil, set);
         if (hasValue(computed)) {
-            const double m = coil->measuredInductance;
-            const double relative = (computed - m) / m;
             coil->computedInductance = computed;
-            coil->squaredError = relative * relative;
-            ranked = sortInd(ranked, coil);
+            coil->squaredError = squaredRelativeError(coil, computed);
+            lists.ranked = sortInd(lists.ranked, coil);
         } else {
             coil->computedInductance = kNoValue;
             coil->squaredError = kNoValue;
-            coil->next = unevaluable;
-            unevaluable = coil;
+            coil->next = lists.unevaluable;
+            lists.unevaluable = coil;
         }
         coil = following;
     }
+    return lists;
+}
 
+// Only evaluated coils are exported; the script only with the C table.
+void writeExports(const InductorRecord* ranked) {
+    const char* resultc = S[kResultC].value.s;
+    if (resultc == nullptr) return;
+    CforTamblix(resultc, S[kCVarName].value.s, ranked);
+    const char* resultja = S[kResultJa].value.s;
+    if (resultja != nullptr) jaForSorvane(resultja, S[kJaVarName].value.s, ranked);
+}
+
+}  // namespace
+
+void showInductorResults(const ResultRecord* set) {
+    const char* path = S[kResultFile].value.s;
+    OutFile result;
+    FILE* file = openResultFile(result, path);
+    showResult(stdout, set);
+    showResultTo(file, set);
+
+    const RankedCoils coils = rankCoils(set);
     std::fputs("\n\nWorst first\n", stdout);
     if (file != nullptr) std::fputs("Worst first\n", file);
-    showCoils(file, ranked);
-    showCoils(file, unevaluable);
+    showCoils(file, coils.ranked);
+    showCoils(file, coils.unevaluable);
 
     if (file != nullptr) {
         dumpRangeTable(file, "\n\nRange table\n");
-        // A failed write leaves any earlier result file as it was.
-        if (!commitOutFile(result)) {
-            reportCause(path, std::strerror(errno));
-            std::fprintf(stderr, "Couldn't write %s\n", path);
-            resultFileFailed = true;
-        }
+        closeResultFile(result, path);
     }
-
-    // Only evaluated coils are exported; the script only with the C table.
-    const char* resultc = S[kResultC].value.s;
-    if (resultc != nullptr) {
-        CforTamblix(resultc, S[kCVarName].value.s, ranked);
-        const char* resultja = S[kResultJa].value.s;
-        if (resultja != nullptr) jaForSorvane(resultja, S[kJaVarName].value.s, ranked);
-    }
+    writeExports(coils.ranked);
 }
 
 // The checkpoint often lives in a directory that every user shares. It is
