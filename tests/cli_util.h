@@ -1,5 +1,7 @@
-// Runs the built quelmo in a fresh temporary directory and captures what it
-// prints, its exit status and whether any of its processes outlived it.
+// Runs the built quelmo, or any command, in a fresh temporary directory and
+// captures what it prints, its exit status and whether any of its processes
+// outlived it. A run is a session of its own: every process it starts counts
+// as one of its processes, in whatever process group it puts itself.
 #pragma once
 
 #include <filesystem>
@@ -42,13 +44,34 @@ public:
     CliResult runAndKillMaster(const std::vector<std::string>& args, double seconds,
                                double graceSeconds = 10) const;
 
+    // The same for any command: the program (a path) first, then its arguments.
+    CliResult runCommand(const std::vector<std::string>& command, double timeoutSeconds = 120,
+                         double graceSeconds = 10) const;
+    CliResult runCommandWithInput(const std::vector<std::string>& command, const std::string& input,
+                                  double timeoutSeconds = 120, double graceSeconds = 10) const;
+    // After `seconds`, kills with SIGKILL every process of the run whose
+    // environment holds `environmentEntry` ("NAME=value"), then lets the run
+    // end on its own.
+    CliResult runCommandAndKill(const std::vector<std::string>& command, double seconds,
+                                const std::string& environmentEntry, double timeoutSeconds = 120,
+                                double graceSeconds = 10) const;
+
 private:
-    CliResult launch(const std::vector<std::string>& args, const std::string* input,
-                     double timeoutSeconds, double graceSeconds, double killAfter = 0) const;
+    struct Launch {
+        std::vector<std::string> command;
+        const std::string* input = nullptr;
+        double timeoutSeconds = 120;
+        double graceSeconds = 10;
+        double killAfter = 0;          // seconds; 0: kill nothing
+        std::string victimEnvironment; // empty: the victim is the command itself
+    };
+    CliResult launch(const Launch& how) const;
     std::filesystem::path base_;
     std::filesystem::path dir_;
 };
 
+// The command that runs the built quelmo with `args`.
+std::vector<std::string> programCommand(const std::vector<std::string>& args);
 std::string sourcePath(const std::string& relative);
 std::string readFile(const std::filesystem::path& path);
 
