@@ -5,6 +5,7 @@
 #
 #   scripts/install-deps.sh          what the program itself needs to build
 #   scripts/install-deps.sh test     that, plus what the tests and benchmarks use
+#                                    and Open MPI, so that quelmo-mpi is built and tested
 set -euo pipefail
 
 # Building the program.
@@ -15,6 +16,8 @@ build=(
 test=(
   libgtest-dev              # unit and command-line tests
   libbenchmark-dev          # bench/
+  openmpi-bin               # mpirun, to run quelmo-mpi in its tests and benchmark
+  libopenmpi-dev            # MPI headers and library, to build quelmo-mpi
 )
 
 wanted=("${build[@]}")
