@@ -8,11 +8,12 @@
 // Neither side blocks inside MPI while it waits: a blocking receive polls at
 // full speed for as long as the wait lasts, which on a machine with more ranks
 // than cores takes the cores from the ranks that compute. A waiting side
-// probes for its message; for the first 100 µs of a wait it yields the CPU
+// probes for its message; for the first 50 µs of a wait it yields the CPU
 // between probes (a reply to a short job is often there by then), and after
-// that it naps, a sixteenth of the time it has waited so far (between 10 µs
-// and 1 ms), so a long wait costs little CPU and ends late by a sixteenth at
-// most. The master's naps end early when a key arrives on standard input.
+// that it naps, an eighth of the time it has waited so far, between 20 µs and
+// 1 ms. Each wake-up costs CPU, so the master, which knows how long jobs have
+// been taking, naps half the time left until the next result is due when that
+// is longer. The master's naps end early when a key arrives on standard input.
 #include "process_mpi.h"
 
 #include <mpi.h>
@@ -40,8 +41,8 @@
 
 namespace {
 
-constexpr double kYieldingWait = 100e-6;
-constexpr double kShortestNap = 10e-6;
+constexpr double kYieldingWait = 50e-6;
+constexpr double kShortestNap = 20e-6;
 constexpr double kLongestNap = 1e-3;
 // Naps this short need the kernel's timer slack (50 µs by default) cut down.
 constexpr unsigned long kTimerSlackNs = 1000;
@@ -51,14 +52,16 @@ enum class Phase { waiting, started, stopped };
 Phase phase = Phase::waiting;
 
 struct Slot {
-    bool busy = false;     // from hand-over until its result is taken
-    bool arrived = false;  // the result has been received and waits in `reply`
-    double startTime = 0;  // timeus() at the hand-over
+    bool busy = false;      // from hand-over until its result is taken
+    bool arrived = false;   // the result has been received and waits in `reply`
+    double startTime = 0;   // timeus() at the hand-over
+    double handedOver = 0;  // steadyNow() at the hand-over
     ResultRecord reply{};
 };
 std::vector<Slot> slots;
 std::vector<int> workerPids;  // process id of each slot's worker, for its reports
 double lastExchange = 0;      // steadyNow() at the master's last hand-over or take
+double typicalJob = 0;        // moving average of the time from hand-over to arrival
 
 // Seconds on a clock that never jumps, for the lengths of waits.
 double steadyNow() {
@@ -71,15 +74,16 @@ int worldSize() {
     return size;
 }
 
-// Lets the wait go on after `waited` seconds for at most `seconds`: yields
-// the CPU early in a wait, naps later. With `watchKeys`, a nap ends early when
+// Lets a wait that has lasted `waited` seconds go on, for at most `seconds`:
+// yields the CPU early in the wait, naps later. `dueIn`: the time until what
+// is awaited is expected, when known. With `watchKeys`, a nap ends early when
 // standard input turns readable, and true says so.
-bool idle(double waited, double seconds, bool watchKeys) {
+bool idle(double waited, double seconds, bool watchKeys = false, double dueIn = 0) {
     if (waited < kYieldingWait) {
         sched_yield();
         return false;
     }
-    seconds = std::min(seconds, std::clamp(waited / 16, kShortestNap, kLongestNap));
+    seconds = std::min(seconds, std::clamp(std::max(waited / 8, dueIn / 2), kShortestNap, kLongestNap));
     timespec length{};
     length.tv_sec = static_cast<time_t>(seconds);
     length.tv_nsec = static_cast<long>((seconds - static_cast<double>(length.tv_sec)) * 1e9);
@@ -94,8 +98,7 @@ bool idle(double waited, double seconds, bool watchKeys) {
     return true;
 }
 
-// Without a limit of its own.
-void idle(double waited) { idle(waited, kLongestNap, false); }
+void idle(double waited) { idle(waited, kLongestNap); }
 
 void awaitRequest(MPI_Request& request) {
     const double start = steadyNow();
@@ -129,32 +132,61 @@ void gatherPids() {
     if (rank == 0) workerPids.assign(all.begin() + 1, all.end());
 }
 
-// Master: receives the slot's result into the slot when it has arrived.
-bool receiveIfThere(int slot) {
+// Master: receives a result that has come from the slot's worker.
+void receiveResult(int slot) {
     Slot& s = slots[static_cast<size_t>(slot)];
-    if (s.arrived) return true;
-    int flag = 0;
-    MPI_Iprobe(slot + 1, kResultTag, MPI_COMM_WORLD, &flag, MPI_STATUS_IGNORE);
-    if (flag == 0) return false;
     MPI_Recv(&s.reply, kRecordBytes, MPI_BYTE, slot + 1, kResultTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
     s.arrived = true;
+    const double took = steadyNow() - s.handedOver;
+    typicalJob = typicalJob == 0 ? took : typicalJob + (took - typicalJob) / 4;
     // A forked worker checks its table after every job; worker ranks print
     // nothing, so the master reports for them as each result arrives.
     checkRangeTableOf(workerPids[static_cast<size_t>(slot)]);
+}
+
+// Master: receives the slot's result when it has come; true when it is there.
+bool receiveIfThere(int slot) {
+    if (slots[static_cast<size_t>(slot)].arrived) return true;
+    int flag = 0;
+    MPI_Iprobe(slot + 1, kResultTag, MPI_COMM_WORLD, &flag, MPI_STATUS_IGNORE);
+    if (flag == 0) return false;
+    receiveResult(slot);
     return true;
+}
+
+// Master: receives every result that has come; true when there was one. A
+// result received before does not count, so a wait for another slot's result
+// does not end again and again on it.
+bool receiveNewResults() {
+    bool any = false;
+    while (true) {
+        int flag = 0;
+        MPI_Status status;
+        MPI_Iprobe(MPI_ANY_SOURCE, kResultTag, MPI_COMM_WORLD, &flag, &status);
+        if (flag == 0) return any;
+        receiveResult(status.MPI_SOURCE - 1);
+        any = true;
+    }
+}
+
+// Master: the time until the next result is due, from when the oldest job
+// still out was handed over and how long jobs have been taking; 0 when
+// unknown or overdue.
+double nextResultDueIn(double now) {
+    double due = 0;
+    bool found = false;
+    for (const Slot& s : slots) {
+        if (!s.busy || s.arrived) continue;
+        const double at = s.handedOver + typicalJob;
+        if (!found || at < due) due = at;
+        found = true;
+    }
+    return found && due > now ? due - now : 0;
 }
 
 void awaitResult(int slot) {
     const double start = steadyNow();
     while (!receiveIfThere(slot)) idle(steadyNow() - start);
-}
-
-bool resultWaiting() {
-    for (const Slot& s : slots)
-        if (s.arrived) return true;
-    int flag = 0;
-    MPI_Iprobe(MPI_ANY_SOURCE, kResultTag, MPI_COMM_WORLD, &flag, MPI_STATUS_IGNORE);
-    return flag != 0;
 }
 
 // Worker: the next message from the master, probed, not yet received.
@@ -204,7 +236,8 @@ void handOver(int slot, const ResultRecord* candidate) {
     Slot& s = slots[static_cast<size_t>(slot)];
     s.busy = true;
     s.startTime = timeus();
-    lastExchange = steadyNow();
+    s.handedOver = steadyNow();
+    lastExchange = s.handedOver;
 }
 
 bool hasFinished(int slot) { return receiveIfThere(slot); }
@@ -222,10 +255,10 @@ ResultRecord* takeResult(int slot) {
 
 void awaitActivity(double timeoutSeconds) {
     const double deadline = steadyNow() + timeoutSeconds;
-    while (!resultWaiting()) {
+    while (!receiveNewResults()) {
         const double now = steadyNow();
         if (now >= deadline) return;
-        if (idle(now - lastExchange, deadline - now, true)) return;
+        if (idle(now - lastExchange, deadline - now, true, nextResultDueIn(now))) return;
     }
 }
 
