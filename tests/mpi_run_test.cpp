@@ -16,12 +16,12 @@ namespace {
 #define SKIP_WITHOUT_MPI() GTEST_SKIP() << "MPI was not found when the tests were built: quelmo-mpi is not built"
 #endif
 
-// mpirun starting `ranks` ranks of quelmo-mpi, as root too and on more ranks
-// than cores.
+// mpirun starting `ranks` ranks of quelmo-mpi, as root too, on more ranks
+// than cores, and not bound to cores (the machine may be shared).
 std::vector<std::string> mpiCommand(int ranks, const std::vector<std::string>& args) {
 #ifdef QUELMO_MPI_BIN
-    std::vector<std::string> command{QUELMO_MPIEXEC, "--allow-run-as-root", "--oversubscribe", "-n",
-                                     std::to_string(ranks), QUELMO_MPI_BIN};
+    std::vector<std::string> command{QUELMO_MPIEXEC, "--allow-run-as-root", "--oversubscribe", "--bind-to",
+                                     "none", "-n", std::to_string(ranks), QUELMO_MPI_BIN};
     command.insert(command.end(), args.begin(), args.end());
     return command;
 #else
