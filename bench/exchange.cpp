@@ -129,6 +129,7 @@ std::vector<std::string> commandFor(Transport transport, int workers, const std:
     return {QUELMO_MPIEXEC, "--allow-run-as-root", "--oversubscribe", "--bind-to", "none",
             "-n", std::to_string(workers + 1), QUELMO_MPI_BIN, "coils.txt", ranges};
 #else
+    (void)workers;
     return {};
 #endif
 }
