@@ -11,6 +11,11 @@
 
 #include "records.h"
 
+// Called once the settings are read, before any other check of them: refuses
+// a `processes` setting this transport cannot serve, or, for a transport
+// whose workers were started before the settings were read, replaces it by
+// the number of those workers.
+void settleWorkerCount();
 // Starts the workers. Returns in the master; a worker never returns.
 void initProcs();
 // Number of worker slots in use.

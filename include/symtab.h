@@ -86,4 +86,9 @@ void dumpRangeTable(FILE* out, const char* title);
 void readSymtab(const char* path);
 
 void fixOneRange(const ResultRecord* best);
+// A worker's check of its range table after each job, reported under its own
+// process id; checkRangeTableOf reports under the id of the worker `pid` when
+// the master checks on a worker's behalf (the table's minor counts never
+// change during a run).
 void checkRangeTable();
+void checkRangeTableOf(int pid);

@@ -5,6 +5,7 @@
 #
 #   scripts/install-deps.sh          what the program itself needs to build
 #   scripts/install-deps.sh test     that, plus what the tests and benchmarks use
+#                                    and Open MPI, so that quelmo-mpi is built and tested
 set -euo pipefail
 
 # Building the program.
@@ -21,6 +22,8 @@ test=(
   libclang-rt-14-dev        # libFuzzer and the sanitizer runtimes for Clang 14 (fuzz/)
   tmux                      # a real terminal for the test of the progress line
   python3-matplotlib        # tools/quelmo-plot and its test (run with /usr/bin/python3)
+  openmpi-bin               # mpirun, to run quelmo-mpi in its tests and benchmark
+  libopenmpi-dev            # MPI headers and library, to build quelmo-mpi
 )
 
 wanted=("${build[@]}")

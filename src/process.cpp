@@ -289,7 +289,15 @@ void reapWorkers() {
 
 }  // namespace
 
+void settleWorkerCount() {
+    const int processes = S[kProcesses].value.i;
+    if (processes < 1 || processes > kProcSlots)
+        fatal("Setting processes is %d, accepted range is 1 to %d\n", processes, kProcSlots);
+}
+
 void initProcs() {
+    // The exchange files live in the current directory: one run at a time.
+    lockRunDirectory();
     masterPid = getpid();
     for (ProcSlot& slot : P) slot.doorbell = -1;
     int bell[2];

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -24,8 +24,8 @@ double now() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Orphaned workers are re-parented to the test process, so it can reap them
-// and see whether any outlived the master.
+// Orphaned processes of a run are re-parented to the test process, so it can
+// reap them and see whether any outlived the run.
 void becomeSubreaper() {
     static const bool done = [] {
         prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -34,14 +34,61 @@ void becomeSubreaper() {
     (void)done;
 }
 
-// Reaps every exited process of the group; true while any is alive.
-bool groupAlive(pid_t group) {
+struct ProcessInfo {
+    pid_t pid;
+    pid_t parent;
+    pid_t session;
+    char state;
+};
+
+// Fields 3, 4 and 6 of /proc/<pid>/stat; the name before them may hold
+// blanks and parentheses, so they are read after its last ')'.
+bool readProcessInfo(pid_t pid, ProcessInfo& info) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return false;
+    int parent = 0;
+    int group = 0;
+    int session = 0;
+    char state = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d %d %d", &state, &parent, &group, &session) != 4)
+        return false;
+    info = {pid, parent, session, state};
+    return true;
+}
+
+// The live processes of session `session`. Exited ones that are this
+// process's children are reaped on the way, except the session's leader,
+// which the run's own wait reaps.
+std::vector<pid_t> sessionMembers(pid_t session) {
+    std::vector<pid_t> members;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        ProcessInfo info{};
+        if (!readProcessInfo(std::stoi(name), info) || info.session != session) continue;
+        if (info.state == 'Z' && info.parent == getpid() && info.pid != session) {
+            waitpid(info.pid, nullptr, WNOHANG);
+            continue;
+        }
+        members.push_back(info.pid);
+    }
+    return members;
+}
+
+bool environmentHolds(pid_t pid, const std::string& entry) {
+    const std::string environment = readFile("/proc/" + std::to_string(pid) + "/environ");
+    const std::string wanted = entry + '\0';
+    return environment.rfind(wanted, 0) == 0 || environment.find('\0' + wanted) != std::string::npos;
+}
+
+void killSession(pid_t session) {
     while (true) {
-        int status = 0;
-        const pid_t pid = waitpid(-group, &status, WNOHANG);
-        if (pid > 0) continue;
-        if (pid == 0) return true;
-        return errno != ECHILD;
+        const std::vector<pid_t> members = sessionMembers(session);
+        if (members.empty()) return;
+        for (const pid_t pid : members) kill(pid, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
@@ -92,19 +139,22 @@ std::vector<std::string> CliRun::files() const {
 
 CliResult CliRun::run(const std::vector<std::string>& args, double timeoutSeconds,
                       double graceSeconds) const {
-    return launch(args, nullptr, timeoutSeconds, graceSeconds);
+    return runCommand(programCommand(args), timeoutSeconds, graceSeconds);
 }
 
 CliResult CliRun::runWithInput(const std::vector<std::string>& args, const std::string& input,
                                double timeoutSeconds, double graceSeconds) const {
-    return launch(args, &input, timeoutSeconds, graceSeconds);
+    return runCommandWithInput(programCommand(args), input, timeoutSeconds, graceSeconds);
 }
 
 CliResult CliRun::runAndKillMaster(const std::vector<std::string>& args, double seconds,
                                   double graceSeconds) const {
-    const double start = now();
-    return runAndSignalWhen(args, [=] { return now() > start + seconds; }, SIGKILL, false, seconds + 120,
-                            graceSeconds);
+    Launch how;
+    how.command = programCommand(args);
+    how.timeoutSeconds = seconds + 120;
+    how.graceSeconds = graceSeconds;
+    how.killAfter = seconds;
+    return launch(how);
 }
 
 CliResult CliRun::runAndSignalWhen(const std::vector<std::string>& args, const std::function<bool()>& ready,
@@ -116,12 +166,23 @@ CliResult CliRun::runAndSignalWhen(const std::vector<std::string>& args, const s
         kill(wholeGroup ? -child : child, signal);
         signalled = true;
     };
-    return launch(args, nullptr, timeoutSeconds, graceSeconds, &action, 0.002);
+    Launch how;
+    how.command = programCommand(args);
+    how.timeoutSeconds = timeoutSeconds;
+    how.graceSeconds = graceSeconds;
+    how.action = &action;
+    how.actionEvery = 0.002;
+    return launch(how);
 }
 
 CliResult CliRun::runActing(const std::vector<std::string>& args, double seconds,
                             const std::function<void(pid_t)>& action, double timeoutSeconds) const {
-    return launch(args, nullptr, timeoutSeconds, 10, &action, seconds);
+    Launch how;
+    how.command = programCommand(args);
+    how.timeoutSeconds = timeoutSeconds;
+    how.action = &action;
+    how.actionEvery = seconds;
+    return launch(how);
 }
 
 std::vector<pid_t> childrenOf(pid_t parent) {
@@ -131,20 +192,61 @@ std::vector<pid_t> childrenOf(pid_t parent) {
     return children;
 }
 
-CliResult CliRun::launch(const std::vector<std::string>& args, const std::string* input,
-                         double timeoutSeconds, double graceSeconds,
-                         const std::function<void(pid_t)>* action, double actionEvery) const {
+CliResult CliRun::runCommand(const std::vector<std::string>& command, double timeoutSeconds,
+                             double graceSeconds) const {
+    Launch how;
+    how.command = command;
+    how.timeoutSeconds = timeoutSeconds;
+    how.graceSeconds = graceSeconds;
+    return launch(how);
+}
+
+CliResult CliRun::runCommandWithInput(const std::vector<std::string>& command, const std::string& input,
+                                      double timeoutSeconds, double graceSeconds) const {
+    Launch how;
+    how.command = command;
+    how.input = &input;
+    how.timeoutSeconds = timeoutSeconds;
+    how.graceSeconds = graceSeconds;
+    return launch(how);
+}
+
+CliResult CliRun::runCommandAndKill(const std::vector<std::string>& command, double seconds,
+                                    const std::string& environmentEntry, double timeoutSeconds,
+                                    double graceSeconds) const {
+    Launch how;
+    how.command = command;
+    how.timeoutSeconds = timeoutSeconds;
+    how.graceSeconds = graceSeconds;
+    how.killAfter = seconds;
+    how.victimEnvironment = environmentEntry;
+    return launch(how);
+}
+
+std::vector<std::string> programCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> command{QUELMO_BIN};
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+}
+
+CliResult CliRun::launch(const Launch& how) const {
     becomeSubreaper();
     const fs::path outPath = base_ / "stdout";
     const fs::path errPath = base_ / "stderr";
+    const std::string* input = how.input;
     int inputPipe[2] = {-1, -1};
     if (input != nullptr && pipe(inputPipe) != 0) throw std::runtime_error("pipe failed");
+
+    std::vector<std::string> copies = how.command;
+    std::vector<char*> argv;
+    for (std::string& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
 
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
-        setpgid(0, 0);
+        setsid();
         int in = input != nullptr ? inputPipe[0] : open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -153,16 +255,9 @@ CliResult CliRun::launch(const std::vector<std::string>& args, const std::string
         dup2(err, 2);
         if (input != nullptr) close(inputPipe[1]);
         if (chdir(dir_.c_str()) != 0) _exit(127);
-        std::vector<char*> argv;
-        std::string program = QUELMO_BIN;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = args;
-        for (std::string& arg : copies) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
-    setpgid(child, child);
     if (input != nullptr) {
         close(inputPipe[0]);
         const char* data = input->data();
@@ -179,18 +274,29 @@ CliResult CliRun::launch(const std::vector<std::string>& args, const std::string
     CliResult result;
     int status = 0;
     const double start = now();
-    const double deadline = start + timeoutSeconds;
-    double nextAction = start + actionEvery;
+    const double deadline = start + how.timeoutSeconds;
+    double nextAction = start + how.actionEvery;
+    bool killed = false;
     while (true) {
         const pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
-        if (action != nullptr && now() > nextAction) {
-            (*action)(child);
-            nextAction = now() + actionEvery;
+        if (how.action != nullptr && now() > nextAction) {
+            (*how.action)(child);
+            nextAction = now() + how.actionEvery;
+        }
+        if (!killed && how.killAfter > 0 && now() > start + how.killAfter) {
+            killed = true;
+            if (how.victimEnvironment.empty()) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                break;
+            }
+            for (const pid_t pid : sessionMembers(child))
+                if (environmentHolds(pid, how.victimEnvironment)) kill(pid, SIGKILL);
         }
         if (now() > deadline) {
             result.timedOut = true;
-            kill(-child, SIGKILL);
+            killSession(child);
             waitpid(child, &status, 0);
             break;
         }
@@ -198,13 +304,12 @@ CliResult CliRun::launch(const std::vector<std::string>& args, const std::string
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 
-    const double graceEnd = now() + graceSeconds;
-    while (groupAlive(child) && now() < graceEnd)
+    const double graceEnd = now() + how.graceSeconds;
+    while (!sessionMembers(child).empty() && now() < graceEnd)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (groupAlive(child)) {
+    if (!sessionMembers(child).empty()) {
         result.processesLeft = true;
-        kill(-child, SIGKILL);
-        while (groupAlive(child)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        killSession(child);
     }
     result.out = readFile(outPath);
     result.err = readFile(errPath);

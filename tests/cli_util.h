@@ -1,5 +1,7 @@
-// Runs the built quelmo in a fresh temporary directory and captures what it
-// prints, its exit status and whether any of its processes outlived it.
+// Runs the built quelmo, or any command, in a fresh temporary directory and
+// captures what it prints, its exit status and whether any of its processes
+// outlived it. A run is a session of its own: every process it starts counts
+// as one of its processes, in whatever process group it puts itself.
 #pragma once
 
 #include <filesystem>
@@ -42,25 +44,47 @@ public:
     // Kills the master alone with SIGKILL after `seconds`, as a crash would.
     CliResult runAndKillMaster(const std::vector<std::string>& args, double seconds,
                                double graceSeconds = 10) const;
-    // Calls `action` with the master's pid every `seconds` while the run
-    // lasts, as an operator or a failing machine would act on it.
-    CliResult runActing(const std::vector<std::string>& args, double seconds,
-                        const std::function<void(pid_t)>& action, double timeoutSeconds = 120) const;
     // Sends `signal` once `ready()` holds (asked every few milliseconds while
     // the program runs), to the master alone or to its whole process group as
     // a terminal's Control-C would, then waits for the program to end.
     CliResult runAndSignalWhen(const std::vector<std::string>& args, const std::function<bool()>& ready,
                                int signal, bool wholeGroup = false, double timeoutSeconds = 120,
                                double graceSeconds = 10) const;
+    // Calls `action` with the master's pid every `seconds` while the run
+    // lasts, as an operator or a failing machine would act on it.
+    CliResult runActing(const std::vector<std::string>& args, double seconds,
+                        const std::function<void(pid_t)>& action, double timeoutSeconds = 120) const;
+
+    // The same for any command: the program (a path) first, then its arguments.
+    CliResult runCommand(const std::vector<std::string>& command, double timeoutSeconds = 120,
+                         double graceSeconds = 10) const;
+    CliResult runCommandWithInput(const std::vector<std::string>& command, const std::string& input,
+                                  double timeoutSeconds = 120, double graceSeconds = 10) const;
+    // After `seconds`, kills with SIGKILL every process of the run whose
+    // environment holds `environmentEntry` ("NAME=value"), then lets the run
+    // end on its own.
+    CliResult runCommandAndKill(const std::vector<std::string>& command, double seconds,
+                                const std::string& environmentEntry, double timeoutSeconds = 120,
+                                double graceSeconds = 10) const;
 
 private:
-    CliResult launch(const std::vector<std::string>& args, const std::string* input,
-                     double timeoutSeconds, double graceSeconds,
-                     const std::function<void(pid_t)>* action = nullptr, double actionEvery = 0) const;
+    struct Launch {
+        std::vector<std::string> command;
+        const std::string* input = nullptr;
+        double timeoutSeconds = 120;
+        double graceSeconds = 10;
+        double killAfter = 0;          // seconds; 0: kill nothing
+        std::string victimEnvironment; // empty: the victim is the command itself
+        const std::function<void(pid_t)>* action = nullptr;  // called with the command's pid
+        double actionEvery = 0;        // seconds between calls of `action`
+    };
+    CliResult launch(const Launch& how) const;
     std::filesystem::path base_;
     std::filesystem::path dir_;
 };
 
+// The command that runs the built quelmo with `args`.
+std::vector<std::string> programCommand(const std::vector<std::string>& args);
 std::string sourcePath(const std::string& relative);
 // The pids of the processes whose parent is `parent`.
 std::vector<pid_t> childrenOf(pid_t parent);

@@ -70,10 +70,11 @@ void fixOneRange(const ResultRecord* best) {
     }
 }
 
-// Lists every entry whose minor count is not positive, with this process's id.
-// A report only: the worker goes on serving jobs.
-void checkRangeTable() {
-    const int pid = static_cast<int>(getpid());
+void checkRangeTable() { checkRangeTableOf(static_cast<int>(getpid())); }
+
+// Lists every entry whose minor count is not positive, under the given process
+// id. A report only: the worker goes on serving jobs.
+void checkRangeTableOf(int pid) {
     bool reported = false;
     for (const RangeEntry& entry : R) {
         if (entry.mcount > 0) continue;
