@@ -20,6 +20,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sched.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -121,11 +123,37 @@ bool writeRecordFile(const char* temp, const char* path, const ResultRecord* rec
     return ok;
 }
 
+// Whether a waiting side may keep looking before it sleeps: only when the
+// master and its workers leave a processor free, so that looking never takes
+// time from a worker's search. Decided in the master before the fork.
+bool lookBeforeSleep = false;
+
+// Waits up to `ms` for one of `fds`. The other side usually answers within
+// microseconds, and a process that sleeps takes tens of microseconds to wake
+// (more on a virtual machine), so where a processor is free it first looks
+// for a short while, giving way to any process that wants the processor, and
+// only then sleeps.
+int pollSoon(pollfd* fds, int count, int ms) {
+    constexpr long kLookNanoseconds = 50000;
+    if (!lookBeforeSleep) return poll(fds, static_cast<nfds_t>(count), ms);
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    while (true) {
+        const int ready = poll(fds, static_cast<nfds_t>(count), 0);
+        if (ready != 0) return ready;
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if ((now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec) > kLookNanoseconds) break;
+        sched_yield();
+    }
+    return poll(fds, static_cast<nfds_t>(count), ms);
+}
+
 // Worker: waits up to `ms` for the doorbell; ends the worker when the master
 // has gone.
 void waitForDoorbell(int fd, int ms) {
     pollfd bell{fd, POLLIN, 0};
-    if (poll(&bell, 1, ms) <= 0) return;
+    if (pollSoon(&bell, 1, ms) <= 0) return;
     char drained[64];
     if (recv(fd, drained, sizeof drained, MSG_DONTWAIT) == 0) std::exit(0);
 }
@@ -308,6 +336,7 @@ void initProcs() {
     workerBell = bell[1];
     fcntl(masterBell, F_SETFL, O_NONBLOCK);
     startRanges = R;
+    lookBeforeSleep = workerCount() < sysconf(_SC_NPROCESSORS_ONLN);
 
     const int processes = workerCount();
     for (int i = 0; i < processes; ++i) {
@@ -390,7 +419,7 @@ void awaitActivity(double timeoutSeconds) {
     pollfd watched[2] = {{masterBell, POLLIN, 0}, {keyWatchFd(), POLLIN, 0}};
     const int count = watched[1].fd >= 0 ? 2 : 1;
     const int ms = std::max(1, static_cast<int>(std::ceil(timeoutSeconds * 1000)));
-    if (poll(watched, count, ms) <= 0) return;
+    if (pollSoon(watched, count, ms) <= 0) return;
     if (watched[0].revents != 0) {
         char drained[256];
         while (recv(masterBell, drained, sizeof drained, MSG_DONTWAIT) > 0) {
