@@ -21,12 +21,13 @@
 #include <string>
 #include <vector>
 
-#include "../src/geneticproc/gridsearch.h"
-#include "../tests/gridsearch_reference.h"
-#include "geneticproc.h"
+#include "geneticproc/gridsearch.h"
+#include "geneticproc/gridsearch.h"
+#include "gridsearch_reference.h"
 #include "readind.h"
 #include "storage.h"
 #include "symtab.h"
+#include "testhooks.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "../src/geneticproc/polish.h"
-#include "geneticproc.h"
+#include "geneticproc/polish.h"
+#include "geneticproc/equation.h"
 #include "readind.h"
 #include "storage.h"
 

@@ -21,13 +21,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "../src/geneticproc/csvfiles.h"
-#include "../src/geneticproc/progress.h"
-#include "geneticproc.h"
+#include "geneticproc/csvfiles.h"
+#include "geneticproc/driver.h"
+#include "geneticproc/gridsearch.h"
+#include "geneticproc/progress.h"
 #include "readind.h"
 #include "sort.h"
 #include "storage.h"
 #include "symtab.h"
+#include "testhooks.h"
 
 namespace {
 

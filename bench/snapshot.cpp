@@ -21,13 +21,13 @@
 #include <string>
 #include <vector>
 
-#include "geneticproc.h"
 #include "library.h"
 #include "records.h"
 #include "snapshot.h"
 #include "sort.h"
 #include "storage.h"
 #include "symtab.h"
+#include "testhooks.h"
 
 namespace {
 

@@ -16,13 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../src/geneticproc/gridsearch.h"
-#include "../tests/gridsearch_reference.h"
 #include "fatal.h"
-#include "geneticproc.h"
+#include "geneticproc/gridsearch.h"
+#include "gridsearch_reference.h"
 #include "readind.h"
 #include "storage.h"
 #include "symtab.h"
+#include "testhooks.h"
 
 namespace fuzz {
 

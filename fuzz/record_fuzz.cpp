@@ -6,6 +6,7 @@
 
 #include "fuzz_support.h"
 #include "sort.h"
+#include "testhooks.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 
 inline constexpr uint64_t kLibrarySlots = uint64_t{1} << 25;
 
-extern ResultRecord* lib[kLibrarySlots];
 extern int64_t libCnt;
 extern int64_t rejects;
 

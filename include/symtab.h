@@ -73,9 +73,6 @@ inline constexpr int kLogCsv = 41;      // per-generation CSV
 extern std::array<SymbolEntry, kSymbolCount> S;
 extern std::array<RangeEntry, kCoefficientCount> R;
 
-// Restores both tables to their compiled-in defaults (string values are
-// dropped, not freed). For tests, which run many configurations in one process.
-void resetTables();
 
 // True when setting `index` still holds its compiled-in default.
 bool isDefaultSetting(int index);

@@ -34,12 +34,12 @@
 #include <filesystem>
 
 #include "fatal.h"
+#include "geneticproc/gridsearch.h"
 #include "outfile.h"
-#include "geneticproc.h"
 #include "readind.h"
+#include "runlock.h"
 #include "storage.h"
 #include "symtab.h"
-#include "runlock.h"
 #include "terminal.h"
 
 namespace {

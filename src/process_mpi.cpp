@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "fatal.h"
-#include "geneticproc.h"
+#include "geneticproc/gridsearch.h"
 #include "process.h"
 #include "readind.h"
 #include "storage.h"

@@ -8,7 +8,8 @@
 #include <cstring>
 
 #include "fatal.h"
-#include "geneticproc.h"
+#include "geneticproc/driver.h"
+#include "geneticproc/reports.h"
 #include "library.h"
 #include "outfile.h"
 #include "process.h"

@@ -18,7 +18,9 @@
 
 #include "crc32c.h"
 #include "fatal.h"
-#include "geneticproc.h"
+#include "geneticproc/dispatch.h"
+#include "geneticproc/driver.h"
+#include "geneticproc/operators.h"
 #include "library.h"
 #include "outfile.h"
 #include "process.h"

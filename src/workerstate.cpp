@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "fatal.h"
-#include "geneticproc.h"
+#include "geneticproc/gridsearch.h"
 #include "readind.h"
 #include "storage.h"
 #include "symtab.h"

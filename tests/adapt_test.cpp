@@ -6,6 +6,7 @@
 
 #include "records.h"
 #include "symtab.h"
+#include "testhooks.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "../src/geneticproc/csvfiles.h"
 #include "cli_util.h"
-#include "geneticproc.h"
+#include "geneticproc/csvfiles.h"
+#include "geneticproc/equation.h"
 #include "tool_run.h"
 #include "version.h"
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "geneticproc.h"
+#include "geneticproc/equation.h"
 #include "storage.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli_util.h"
-#include "geneticproc.h"
+#include "geneticproc/exports.h"
 
 namespace {
 

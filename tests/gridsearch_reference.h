@@ -8,7 +8,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "geneticproc.h"
+#include "geneticproc/equation.h"
+#include "geneticproc/gridsearch.h"
 #include "storage.h"
 #include "symtab.h"
 #include "version.h"

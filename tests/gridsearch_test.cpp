@@ -13,11 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "../src/geneticproc/gridsearch.h"
-#include "geneticproc.h"
+#include "geneticproc/equation.h"
+#include "geneticproc/gridsearch.h"
 #include "gridsearch_reference.h"
 #include "storage.h"
 #include "symtab.h"
+#include "testhooks.h"
 #include "version.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "library.h"
 #include "storage.h"
+#include "testhooks.h"
 
 // Returns to the pool every copy the library holds and clears it. Touches
 // the whole table only when something was stored since the last clear.

@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <random>
 
-#include "geneticproc.h"
+#include "geneticproc/operators.h"
 #include "library.h"
 #include "library_support.h"
 #include "random.h"
 #include "storage.h"
 #include "symtab.h"
+#include "testhooks.h"
 
 namespace {
 

@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "../src/geneticproc/polish.h"
 #include "cli_util.h"
-#include "geneticproc.h"
+#include "geneticproc/driver.h"
+#include "geneticproc/equation.h"
+#include "geneticproc/polish.h"
 #include "readind.h"
 #include "sort.h"
 #include "symtab.h"
+#include "testhooks.h"
 
 namespace {
 

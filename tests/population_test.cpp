@@ -9,6 +9,7 @@
 #include "library_support.h"
 #include "sort.h"
 #include "storage.h"
+#include "testhooks.h"
 
 namespace {
 

@@ -15,11 +15,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "../src/geneticproc/progress.h"
 #include "fatal.h"
-#include "geneticproc.h"
+#include "geneticproc/driver.h"
+#include "geneticproc/progress.h"
 #include "sort.h"
 #include "symtab.h"
+#include "testhooks.h"
 #include "version.h"
 
 namespace {

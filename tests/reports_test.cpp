@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "cli_util.h"
-#include "geneticproc.h"
+#include "geneticproc/equation.h"
+#include "geneticproc/reports.h"
 #include "readind.h"
 #include "storage.h"
 #include "symtab.h"
+#include "testhooks.h"
 
 namespace {
 

@@ -11,7 +11,9 @@
 
 #include "cli_util.h"
 #include "crc32c.h"
-#include "geneticproc.h"
+#include "geneticproc/dispatch.h"
+#include "geneticproc/driver.h"
+#include "geneticproc/operators.h"
 #include "library.h"
 #include "library_support.h"
 #include "random.h"
@@ -19,6 +21,7 @@
 #include "sort.h"
 #include "storage.h"
 #include "test_support.h"
+#include "testhooks.h"
 
 namespace {
 

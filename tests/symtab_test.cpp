@@ -8,6 +8,7 @@
 
 #include "symtab.h"
 #include "test_support.h"
+#include "testhooks.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "cli_util.h"
 #include "symtab.h"
+#include "testhooks.h"
 
 // A ranges file body that gives all 15 coefficients a valid range
 // (low 0, high 1, resolution 0.1, minor increment 0.01, minor count 2).

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "geneticproc.h"
+#include "geneticproc/gridsearch.h"
 #include "readind.h"
 #include "symtab.h"
 #include "test_support.h"
+#include "testhooks.h"
 #include "workerstate.h"
 
 namespace {

@@ -1,12 +1,12 @@
 // CSV files of the coils of the final set and of the generations.
 #include "csvfiles.h"
+#include "equation.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "geneticproc.h"
 #include "outfile.h"
 #include "version.h"
 

@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <deque>
 
+#include "dispatch.h"
+#include "driver.h"
 #include "fatal.h"
-#include "geneticproc.h"
 #include "process.h"
-#include "runmonitor.h"
+#include "reports.h"
 #include "resume.h"
+#include "runmonitor.h"
 #include "sort.h"
 #include "storage.h"
 #include "symtab.h"

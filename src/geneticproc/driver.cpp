@@ -3,13 +3,17 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "dispatch.h"
+#include "driver.h"
+#include "equation.h"
 #include "fatal.h"
-#include "geneticproc.h"
 #include "library.h"
+#include "operators.h"
 #include "polish.h"
 #include "process.h"
 #include "random.h"
 #include "readind.h"
+#include "reports.h"
 #include "resume.h"
 #include "runmonitor.h"
 #include "sort.h"

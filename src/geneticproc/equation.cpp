@@ -4,8 +4,8 @@
 // scheme in the fixed order of operations of equation_terms.h.
 #include <cmath>
 
+#include "equation.h"
 #include "equation_terms.h"
-#include "geneticproc.h"
 #include "version.h"
 
 double evalInductorAbs(const InductorRecord* coil, const ResultRecord* set) {

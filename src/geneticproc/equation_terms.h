@@ -15,7 +15,7 @@
 // code that runs on any CPU.
 #pragma once
 
-#include "geneticproc.h"
+#include "equation.h"
 
 namespace {
 namespace equation {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "geneticproc.h"
+#include "exports.h"
 #include "fatal.h"
 #include "outfile.h"
 #include "version.h"

@@ -12,7 +12,6 @@
 #include <memory>
 #include <new>
 
-#include "geneticproc.h"
 #include "gridsearch.h"
 #include "storage.h"
 #include "symtab.h"
@@ -210,10 +209,7 @@ GridWindows planGridWindows(const ResultRecord* candidate, bool forward) {
     return windows;
 }
 
-ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate) {
-    return runMajorWith(gridWalkFor(path), coils, candidate);
-}
-
+// The grid search on a chosen walk. Test hooks reach it to compare the walks.
 ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate) {
     ResultRecord* best = newResult();
     best->goodness = kNoValue;
@@ -239,6 +235,10 @@ ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const Res
     freeResult(point);
     freeResult(base);
     return best;
+}
+
+ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate) {
+    return runMajorWith(gridWalkFor(path), coils, candidate);
 }
 
 ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate) {

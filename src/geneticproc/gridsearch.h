@@ -1,11 +1,17 @@
-// Internals of the local grid search (runMajor): the window plan, the walk
-// variants for each instruction set, and a way to run the search on a chosen
-// variant (used by the tests and the benchmarks).
+// The local grid search (runMajor) and its internals: the window plan, the
+// walk variants for each instruction set, and a way to run the search on a
+// chosen variant (used by the tests and the benchmarks).
 #pragma once
 
 #include <cstdint>
 
 #include "records.h"
+
+// Alternates the order in which windows are offered from one call of runMajor
+// to the next; each worker keeps its own.
+extern uint8_t swapper;
+// The best point of the grid around `candidate` over `coils`, a fresh record.
+ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate);
 
 // The walk variants. The best one the CPU supports is chosen at run time.
 enum class GridPath : int { scalar = 0, avx2 = 1, avx512 = 2 };
@@ -102,7 +108,3 @@ bool gridPathSupported(GridPath path);
 const char* gridPathName(GridPath path);
 // The widest variant this CPU supports.
 GridPath gridPathBest();
-// runMajor on the given variant, which must be supported.
-ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate);
-// runMajor on the given walk, which the CPU must be able to run.
-ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate);

@@ -32,7 +32,6 @@
 #include <cstdint>
 
 #include "equation_terms.h"
-#include "geneticproc.h"
 #include "gridsearch.h"
 #include "version.h"
 

@@ -2,7 +2,7 @@
 // Each returns a fresh record from the pool with a null link and goodness 0;
 // the change mask has bit k set for every coefficient k the operator changed.
 
-#include "geneticproc.h"
+#include "operators.h"
 #include "library.h"
 #include "random.h"
 #include "storage.h"

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "geneticproc.h"
+#include "equation.h"
 #include "storage.h"
 #include "symtab.h"
 

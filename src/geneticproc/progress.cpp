@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver.h"
 #include "fatal.h"
-#include "geneticproc.h"
 #include "sort.h"
 #include "symtab.h"
 #include "version.h"

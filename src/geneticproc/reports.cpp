@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "equation.h"
+#include "exports.h"
 #include "fatal.h"
-#include "geneticproc.h"
 #include "outfile.h"
 #include "readind.h"
+#include "reports.h"
 #include "symtab.h"
 #include "version.h"
 

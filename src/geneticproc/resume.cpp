@@ -19,8 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "dispatch.h"
+#include "driver.h"
 #include "fatal.h"
-#include "geneticproc.h"
 #include "outfile.h"
 #include "process.h"
 #include "snapshot.h"

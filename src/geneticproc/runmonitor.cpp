@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "csvfiles.h"
-#include "geneticproc.h"
+#include "dispatch.h"
+#include "driver.h"
 #include "library.h"
 #include "progress.h"
 #include "readind.h"
+#include "reports.h"
 #include "sort.h"
 #include "symtab.h"
 #include "version.h"

@@ -1,0 +1,21 @@
+// Hooks for the tests, the benchmarks and the fuzzing harnesses, which run
+// many configurations in one process or reach inside a module. No file of
+// the program includes this header; the hooks are defined beside what they
+// reach into.
+#pragma once
+
+#include "geneticproc/gridsearch.h"
+#include "library.h"
+#include "records.h"
+
+// Restores the settings and range tables to their compiled-in defaults
+// (string values are dropped, not freed).
+void resetTables();
+// Makes the next goodDir call scale down again, as at program start.
+void resetGoodDir();
+// The duplicate library's table.
+extern ResultRecord* lib[kLibrarySlots];
+// runMajor on the given variant, which must be supported.
+ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate);
+// runMajor on the given walk, which the CPU must be able to run.
+ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate);
