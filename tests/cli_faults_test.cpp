@@ -27,12 +27,6 @@ void prepare(const CliRun& run, const std::string& extra) {
 
 const std::vector<std::string> kArgs = {"coils-small.txt", "ranges.txt"};
 
-int countOf(const std::string& text, const std::string& piece) {
-    int count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
-    return count;
-}
-
 void killWorkers(pid_t master) {
     for (const pid_t worker : childrenOf(master)) kill(worker, SIGKILL);
 }

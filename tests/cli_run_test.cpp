@@ -10,24 +10,6 @@
 
 namespace {
 
-// The example ranges, cut down to small, fast jobs (two windows of six
-// values per job) and a few generations with one worker.
-std::string quickRanges(const std::string& extra = "") {
-    return readFile(sourcePath("examples/ranges-example.txt")) +
-           "minormax 50\nmaxgenerations 3\nprocesses 1\nresultfile result.txt\n" + extra;
-}
-
-void prepare(const CliRun& run, const std::string& extra = "") {
-    run.copyExample("coils-small.txt");
-    run.write("ranges.txt", quickRanges(extra));
-}
-
-int countOf(const std::string& text, const std::string& piece) {
-    int count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
-    return count;
-}
-
 // After a run, every worker's request file holds the single stop byte.
 void expectStopBytes(const CliRun& run, int workers) {
     for (int i = 0; i < workers; ++i)
@@ -40,8 +22,8 @@ const std::vector<std::string> kArgs = {"coils-small.txt", "ranges.txt"};
 
 TEST(Run, OneWorkerRunIsAFunctionOfItsInputs) {
     CliRun first, second;
-    prepare(first);
-    prepare(second);
+    prepareQuickRun(first);
+    prepareQuickRun(second);
     const CliResult a = first.run(kArgs);
     const CliResult b = second.run(kArgs);
     ASSERT_EQ(a.status, 0) << a.err;
@@ -82,7 +64,7 @@ TEST(Run, TwoWorkersStopCleanlyEveryTime) {
     // written while a worker is taking its last job.
     for (int i = 0; i < 12; ++i) {
         CliRun run;
-        prepare(run, "processes 2\nmaxgenerations 1\n");
+        prepareQuickRun(run, "processes 2\nmaxgenerations 1\n");
         const CliResult result = run.run(kArgs);
         ASSERT_EQ(result.status, 0) << result.err;
         ASSERT_FALSE(result.processesLeft) << "run " << i;
@@ -94,7 +76,7 @@ TEST(Run, TwoWorkersStopCleanlyEveryTime) {
 
 TEST(Run, StartUpLinesAndScheduleSettings) {
     CliRun run;
-    prepare(run, "noise 2\nmaxgenerations 0\nbestl3 0.25\n");
+    prepareQuickRun(run, "noise 2\nmaxgenerations 0\nbestl3 0.25\n");
     const CliResult result = run.run(kArgs);
     ASSERT_EQ(result.status, 0) << result.err;
     // Only bestl3 given: the others stay at the sentinel, so the start set
@@ -111,7 +93,7 @@ TEST(Run, StallLimitEndsTheRun) {
     CliRun run;
     // A wire polynomial pinned at zero leaves every set unevaluable, so the
     // best goodness never improves on the start population's.
-    prepare(run, "w0 0 0 1e-300 0.01 2\nw1 0 0 1e-300 0.01 2\nw2 0 0 1e-300 0.01 2\n"
+    prepareQuickRun(run, "w0 0 0 1e-300 0.01 2\nw1 0 0 1e-300 0.01 2\nw2 0 0 1e-300 0.01 2\n"
                  "quitat 0\nmaxgenerations 1000\n");
     const CliResult result = run.run(kArgs);
     ASSERT_EQ(result.status, 0) << result.err;
@@ -125,7 +107,7 @@ TEST(Run, StallLimitEndsTheRun) {
 TEST(Run, RangeAdaptationMovesRangeEnds) {
     CliRun run;
     // Every ratio is below 1000, so each adaptation moves one low and one high end.
-    prepare(run, "rangeexpand 1\nraiselower 1\npctchange 1000\nmaxgenerations 2\n");
+    prepareQuickRun(run, "rangeexpand 1\nraiselower 1\npctchange 1000\nmaxgenerations 2\n");
     const CliResult result = run.run(kArgs);
     ASSERT_EQ(result.status, 0) << result.err;
     const size_t gen1 = result.out.find("\ngen = 1 done already ");
@@ -137,7 +119,7 @@ TEST(Run, RangeAdaptationMovesRangeEnds) {
 
 TEST(Run, StaleExchangeFilesAreRemovedAtStart) {
     CliRun run;
-    prepare(run);
+    prepareQuickRun(run);
     run.write("quelmoi.0", std::string(1, '\0'));  // would stop the new worker at once
     std::filesystem::create_directory(run.dir() / "quelmor.0");
     run.write("quelmor.0/old", "x");
@@ -152,7 +134,7 @@ TEST(Run, WorkersEndWithinASecondOfTheMastersDeath) {
     // (about a million grid points), where they are killed mid-job.
     for (const char* jobs : {"minormax 50\n", "minormax 1000000\n"}) {
         CliRun run;
-        prepare(run, std::string("processes 2\nmaxgenerations 100000\n") + jobs);
+        prepareQuickRun(run, std::string("processes 2\nmaxgenerations 100000\n") + jobs);
         const CliResult result = run.runAndKillMaster(kArgs, 1.0, 1.0);
         EXPECT_EQ(result.status, 128 + 9) << jobs;
         EXPECT_FALSE(result.processesLeft) << jobs;
@@ -171,8 +153,8 @@ TEST(Run, OrderedDispatchIsAFunctionOfInputsSeedAndWorkers) {
     // With one worker, ordered dispatch is what the plain loop always did.
     {
         CliRun plain, ordered;
-        prepare(plain);
-        prepare(ordered, "ordered 1\n");
+        prepareQuickRun(plain);
+        prepareQuickRun(ordered, "ordered 1\n");
         const CliResult a = plain.run(kArgs);
         const CliResult b = ordered.run(kArgs);
         ASSERT_EQ(b.status, 0) << b.err;
@@ -184,8 +166,8 @@ TEST(Run, OrderedDispatchIsAFunctionOfInputsSeedAndWorkers) {
     // every line and in the result file.
     CliRun first, second;
     const std::string extra = "processes 3\nordered 1\nmaxgenerations 6\nminormax 2000\n";
-    prepare(first, extra);
-    prepare(second, extra);
+    prepareQuickRun(first, extra);
+    prepareQuickRun(second, extra);
     const CliResult a = first.run(kArgs);
     const CliResult b = second.run(kArgs);
     ASSERT_EQ(a.status, 0) << a.err;
@@ -198,7 +180,7 @@ TEST(Run, OrderedDispatchIsAFunctionOfInputsSeedAndWorkers) {
 TEST(Run, KeysWhileWorkersAreBusy) {
     {
         CliRun run;
-        prepare(run);
+        prepareQuickRun(run);
         const CliResult result = run.runWithInput(kArgs, "\x1b");
         EXPECT_EQ(result.status, 255);
         EXPECT_FALSE(result.processesLeft);
@@ -213,7 +195,7 @@ TEST(Run, KeysWhileWorkersAreBusy) {
     }
     {
         CliRun run;
-        prepare(run);
+        prepareQuickRun(run);
         const CliResult result = run.runWithInput(kArgs, "x");
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(countOf(result.out, "EQUATION J: time/process: "), 1);
@@ -222,7 +204,7 @@ TEST(Run, KeysWhileWorkersAreBusy) {
     }
     {
         CliRun run;
-        prepare(run);
+        prepareQuickRun(run);
         const CliResult result = run.runWithInput(kArgs, "\x03");
         EXPECT_EQ(result.status, 0);
         EXPECT_FALSE(result.processesLeft);
@@ -253,7 +235,7 @@ TEST(Run, ResultFileNames) {
     {
         // The third argument replaces the ranges file's result file.
         CliRun run;
-        prepare(run, "maxgenerations 0\n");
+        prepareQuickRun(run, "maxgenerations 0\n");
         const CliResult result = run.run({"coils-small.txt", "ranges.txt", "third.txt"});
         EXPECT_EQ(result.status, 0);
         EXPECT_TRUE(run.exists("third.txt"));

@@ -185,6 +185,22 @@ CliResult CliRun::runActing(const std::vector<std::string>& args, double seconds
     return launch(how);
 }
 
+int countOf(const std::string& text, const std::string& piece) {
+    int count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+    return count;
+}
+
+std::string quickRanges(const std::string& extra) {
+    return readFile(sourcePath("examples/ranges-example.txt")) +
+           "minormax 50\nmaxgenerations 3\nprocesses 1\nresultfile result.txt\n" + extra;
+}
+
+void prepareQuickRun(const CliRun& run, const std::string& extra) {
+    run.copyExample("coils-small.txt");
+    run.write("ranges.txt", quickRanges(extra));
+}
+
 std::vector<pid_t> childrenOf(pid_t parent) {
     std::vector<pid_t> children;
     std::ifstream list("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");

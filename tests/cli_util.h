@@ -90,5 +90,15 @@ std::string sourcePath(const std::string& relative);
 std::vector<pid_t> childrenOf(pid_t parent);
 std::string readFile(const std::filesystem::path& path);
 
+// How often `piece` occurs in `text`.
+int countOf(const std::string& text, const std::string& piece);
+// The example ranges cut down to small, fast jobs (two windows of six values
+// per job), a few generations with one worker and result.txt as the result
+// file, followed by `extra`.
+std::string quickRanges(const std::string& extra = "");
+// The small example coils and quickRanges(extra) as ranges.txt in the run's
+// directory.
+void prepareQuickRun(const CliRun& run, const std::string& extra = "");
+
 // The banner line every run starts with.
 inline const std::string kBanner = "quelmo V20.03.008 EQUATION J RMS goodness\n";

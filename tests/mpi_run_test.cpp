@@ -29,22 +29,6 @@ std::vector<std::string> mpiCommand(int ranks, const std::vector<std::string>& a
 #endif
 }
 
-std::string quickRanges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) +
-           "minormax 50\nmaxgenerations 3\nprocesses 1\nresultfile result.txt\n" + extra;
-}
-
-void prepare(const CliRun& run, const std::string& extra = "") {
-    run.copyExample("coils-small.txt");
-    run.write("ranges.txt", quickRanges(extra));
-}
-
-int countOf(const std::string& text, const std::string& piece) {
-    int count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
-    return count;
-}
-
 const std::vector<std::string> kArgs = {"coils-small.txt", "ranges.txt"};
 
 }  // namespace
@@ -56,8 +40,8 @@ TEST(Mpi, OrderedRunsMatchTheFileExchange) {
         const std::string extra =
             "processes " + std::to_string(workers) + "\nordered 1\nmaxgenerations 6\nminormax 2000\n";
         CliRun files, mpi;
-        prepare(files, extra);
-        prepare(mpi, extra);
+        prepareQuickRun(files, extra);
+        prepareQuickRun(mpi, extra);
         const CliResult a = files.run(kArgs);
         const CliResult b = mpi.runCommand(mpiCommand(workers + 1, kArgs));
         ASSERT_EQ(a.status, 0) << a.err;
@@ -80,7 +64,7 @@ TEST(Mpi, TheRanksStartedSetTheWorkerCount) {
     // Values the file exchange refuses are overruled here as well.
     for (const Case c : {Case{5, 3}, Case{0, 2}, Case{49, 2}}) {
         CliRun run;
-        prepare(run, "processes " + std::to_string(c.processes) + "\nmaxgenerations 1\n");
+        prepareQuickRun(run, "processes " + std::to_string(c.processes) + "\nmaxgenerations 1\n");
         const CliResult result = run.runCommand(mpiCommand(c.ranks, kArgs));
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_FALSE(result.processesLeft);
@@ -116,7 +100,7 @@ TEST(Mpi, WorkerReportsReachTheMastersOutput) {
     // worker prints the same, but its last report can be lost when the
     // master ends first.)
     CliRun run;
-    prepare(run, "r1 -0.01 0.03 2.5e-4 2.5e-5 -3\nmaxgenerations 1\n");
+    prepareQuickRun(run, "r1 -0.01 0.03 2.5e-4 2.5e-5 -3\nmaxgenerations 1\n");
     const CliResult result = run.runCommand(mpiCommand(2, kArgs));
     ASSERT_EQ(result.status, 0) << result.err;
     const std::vector<std::string> reports = rangeReports(result.out);
@@ -141,7 +125,7 @@ TEST(Mpi, KeysReachTheMasterThroughMpirun) {
     };
     for (const Case& c : cases) {
         CliRun run;
-        prepare(run, "maxgenerations 40\n");
+        prepareQuickRun(run, "maxgenerations 40\n");
         const CliResult result = run.runCommandWithInput(mpiCommand(3, kArgs), c.key);
         EXPECT_EQ(result.status, c.status) << int(c.key[0]) << result.err;
         EXPECT_FALSE(result.processesLeft) << int(c.key[0]);
@@ -204,7 +188,7 @@ TEST(Mpi, AWorkerRankKilledMidRunEndsTheJob) {
     SKIP_WITHOUT_MPI();
     CliRun run;
     // Long jobs (about a million grid points) and no end in sight.
-    prepare(run, "maxgenerations 100000\nminormax 1000000\n");
+    prepareQuickRun(run, "maxgenerations 100000\nminormax 1000000\n");
     const CliResult result = run.runCommandAndKill(mpiCommand(3, kArgs), 2.0, "OMPI_COMM_WORLD_RANK=1", 60);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.status, 128 + 9);
