@@ -7,14 +7,17 @@
 # build-fuzz/findings/<harness>/ and can be replayed by passing it to the
 # harness, e.g. build-fuzz/fuzz/fuzz_coils build-fuzz/findings/coils/crash-...
 #
-#   .ci/fuzz.sh [seconds]
+#   .ci/fuzz.sh [seconds [cmake options...]]
+#
+# Further arguments go to cmake's configure step (CI adds -DQUELMO_WERROR=ON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+shift $(($# > 0 ? 1 : 0))
 build=build-fuzz
 
 CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUELMO_FUZZ=ON -DQUELMO_BUILD_TESTS=OFF -DQUELMO_BUILD_BENCH=OFF
+  -DQUELMO_FUZZ=ON -DQUELMO_BUILD_TESTS=OFF -DQUELMO_BUILD_BENCH=OFF "$@"
 cmake --build "$build" -j2 --target fuzz_ranges fuzz_coils fuzz_record
 
 failed=()

@@ -135,7 +135,7 @@ const bool registered = [] {
     for (const RunCase& run : kRuns)
         for (const auto& [label, binary] : binaries)
             benchmark::RegisterBenchmark(("BM_Run/" + std::string(run.name) + "/" + label).c_str(),
-                                         [binary, &run](benchmark::State& state) { BM_Run(state, binary, run); })
+                                         [path = binary, &run](benchmark::State& state) { BM_Run(state, path, run); })
                 ->Unit(benchmark::kSecond)
                 ->Iterations(1)
                 ->Repetitions(3)

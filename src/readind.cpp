@@ -62,21 +62,21 @@ struct CoilReader {
     // The line is read into a local record and only a complete coil takes a
     // record of its own, so a faulty line leaves nothing behind.
     void readCoil(char* buffer) {
-        InductorRecord line{};
+        InductorRecord parsed{};
         const char* first = std::strtok(buffer, kFieldDelimiters);
         if (first == nullptr) fail(69, "no data\n");
-        line.measuredInductance = std::strtod(first, nullptr);
-        line.radius = positive(80, "missing radius\n", 88, "radius %g bad\n");
-        line.wire = positive(99, "missing wire radius\n", 107, "wire radius %g bad\n");
-        line.gauge = integer(117, "missing wire gauge\n");
-        if (line.gauge < 1 || line.gauge > 32) fail(125, "wire gauge %d bad\n", line.gauge);
-        line.turns = integer(135, "missing number of turns\n");
-        if (line.turns < 1) fail(143, "number of turns  %d bad\n", line.turns);
-        line.length = positive(153, "missing length\n", 161, "length %g bad\n");
-        line.fileName = strdup(field(kNameDelimiters, 171, "missing file name\n"));
-        if (line.fileName == nullptr) fatal("Out of space for anInductor\n");
+        parsed.measuredInductance = std::strtod(first, nullptr);
+        parsed.radius = positive(80, "missing radius\n", 88, "radius %g bad\n");
+        parsed.wire = positive(99, "missing wire radius\n", 107, "wire radius %g bad\n");
+        parsed.gauge = integer(117, "missing wire gauge\n");
+        if (parsed.gauge < 1 || parsed.gauge > 32) fail(125, "wire gauge %d bad\n", parsed.gauge);
+        parsed.turns = integer(135, "missing number of turns\n");
+        if (parsed.turns < 1) fail(143, "number of turns  %d bad\n", parsed.turns);
+        parsed.length = positive(153, "missing length\n", 161, "length %g bad\n");
+        parsed.fileName = strdup(field(kNameDelimiters, 171, "missing file name\n"));
+        if (parsed.fileName == nullptr) fatal("Out of space for anInductor\n");
         InductorRecord* coil = newInductor();
-        *coil = line;
+        *coil = parsed;
         coil->next = theInductors;
         theInductors = coil;
     }
