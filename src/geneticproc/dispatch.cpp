@@ -72,8 +72,8 @@ void trimPopulation() {
 }
 
 // The jobs out with workers, in hand-over order, each with a copy of its
-// candidate: ordered dispatch awaits the oldest, and a job whose worker is
-// lost can be handed out again.
+// candidate: ordered dispatch awaits the oldest, and a snapshot records them
+// so that a resumed run hands them out again first.
 struct OutJob {
     int slot;
     ResultRecord* candidate;
