@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "geneticproc/gridsearch.h"
 #include "geneticproc/gridsearch.h"
 #include "gridsearch_reference.h"
@@ -35,20 +36,6 @@ namespace {
 constexpr double kFit[kCoefficientCount] = {-8.73e-6, 0.00996, 1.985, -4.98,   1,      427.9,
                                             -3.36e5,  -2.14,   0.250, 1,       -9.1e-4, 0.00650,
                                             1,        -2.24,   -0.27};
-
-std::string projectPath(const char* relative) {
-    std::string path = __FILE__;
-    path.resize(path.rfind("bench/"));
-    return path + relative;
-}
-
-const InductorRecord* exampleCoils() {
-    static const InductorRecord* coils = [] {
-        readTestInductors(projectPath("examples/coils-example.txt").c_str());
-        return theInductors;
-    }();
-    return coils;
-}
 
 int coilCount() {
     int count = 0;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "geneticproc/polish.h"
 #include "geneticproc/equation.h"
 #include "readind.h"
@@ -24,20 +25,6 @@ constexpr std::array<double, kCoefficientCount> kFoundAfter20Generations = {
     0.00002442312341, 0.00009804970108, 3.76357191414569, -31.69034624432601, 1.24672884299402,
     -280.72249376538269, 277172.27999999996973, -0.70913176626091, 0.0, 1.01986636527706,
     -0.00054010473582, 0.00887910499358, 1.13531389598634, -0.63392294585783, -11.01539417776527};
-
-std::string projectPath(const char* relative) {
-    std::string path = __FILE__;
-    path.resize(path.rfind("bench/"));
-    return path + relative;
-}
-
-const InductorRecord* exampleCoils() {
-    static const InductorRecord* coils = [] {
-        readTestInductors(projectPath("examples/coils-example.txt").c_str());
-        return theInductors;
-    }();
-    return coils;
-}
 
 // The example coils followed by their scaled copies.
 const InductorRecord* doubledCoils() {

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench_support.h"
 #include "geneticproc/csvfiles.h"
 #include "geneticproc/driver.h"
 #include "geneticproc/gridsearch.h"
@@ -32,12 +33,6 @@
 #include "testhooks.h"
 
 namespace {
-
-std::string projectPath(const char* relative) {
-    std::string path = __FILE__;
-    path.resize(path.rfind("bench/"));
-    return path + relative;
-}
 
 // The least-squares fit of the example coils (see examples/ranges-example.txt).
 constexpr double kFit[kCoefficientCount] = {-8.73e-6, 0.00996, 1.985, -4.98,   1,      427.9,
