@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "readind.h"
-#include "records.h"
+#include "coils/readind.h"
+#include "coils/records.h"
 
 // A file of the source tree, by its path from the top.
 inline std::string projectPath(const char* relative) { return std::string(QUELMO_SOURCE_DIR) + "/" + relative; }

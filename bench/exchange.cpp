@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "process.h"
-#include "readind.h"
-#include "storage.h"
-#include "symtab.h"
+#include "coils/readind.h"
+#include "coils/storage.h"
+#include "settings/symtab.h"
+#include "workers/process.h"
 
 namespace fs = std::filesystem;
 

@@ -22,13 +22,12 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "geneticproc/gridsearch.h"
-#include "geneticproc/gridsearch.h"
+#include "coils/readind.h"
+#include "coils/storage.h"
 #include "gridsearch_reference.h"
-#include "readind.h"
-#include "storage.h"
-#include "symtab.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
+#include "workers/gridsearch.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "library.h"
-#include "records.h"
-#include "storage.h"
+#include "coils/records.h"
+#include "coils/storage.h"
+#include "search/library.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "geneticproc/polish.h"
-#include "geneticproc/equation.h"
-#include "readind.h"
-#include "storage.h"
+#include "coils/equation.h"
+#include "coils/readind.h"
+#include "coils/storage.h"
+#include "refine/polish.h"
 
 namespace {
 

@@ -22,15 +22,15 @@
 #include <string>
 
 #include "bench_support.h"
-#include "geneticproc/csvfiles.h"
-#include "geneticproc/driver.h"
-#include "geneticproc/gridsearch.h"
-#include "geneticproc/progress.h"
-#include "readind.h"
-#include "sort.h"
-#include "storage.h"
-#include "symtab.h"
+#include "coils/readind.h"
+#include "coils/storage.h"
+#include "reports/csvfiles.h"
+#include "reports/progress.h"
+#include "search/searchstate.h"
+#include "search/sort.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
+#include "workers/gridsearch.h"
 
 namespace {
 

@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "library.h"
-#include "records.h"
-#include "snapshot.h"
-#include "sort.h"
-#include "storage.h"
-#include "symtab.h"
+#include "coils/records.h"
+#include "coils/storage.h"
+#include "search/library.h"
+#include "search/sort.h"
+#include "settings/symtab.h"
+#include "state/snapshot.h"
 #include "testhooks.h"
 
 namespace {

@@ -16,13 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fatal.h"
-#include "geneticproc/gridsearch.h"
+#include "coils/readind.h"
+#include "coils/storage.h"
+#include "common/fatal.h"
 #include "gridsearch_reference.h"
-#include "readind.h"
-#include "storage.h"
-#include "symtab.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
+#include "workers/gridsearch.h"
 
 namespace fuzz {
 

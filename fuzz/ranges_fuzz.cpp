@@ -2,8 +2,8 @@
 // what a run does next with the tables: draws a random set from the ranges
 // and settles the grid search's windows around it.
 #include "fuzz_support.h"
-#include "geneticproc/operators.h"
-#include "random.h"
+#include "search/operators.h"
+#include "search/random.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::setUp();

@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "fuzz_support.h"
-#include "sort.h"
+#include "search/sort.h"
 #include "testhooks.h"
 
 namespace {

@@ -4,9 +4,9 @@
 // reach into.
 #pragma once
 
-#include "geneticproc/gridsearch.h"
-#include "library.h"
-#include "records.h"
+#include "coils/records.h"
+#include "search/library.h"
+#include "workers/gridsearch.h"
 
 // Restores the settings and range tables to their compiled-in defaults
 // (string values are dropped, not freed).

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "records.h"
-#include "symtab.h"
+#include "coils/records.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
 
 namespace {

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "cli_util.h"
-#include "geneticproc/csvfiles.h"
-#include "geneticproc/equation.h"
+#include "coils/equation.h"
+#include "common/version.h"
+#include "reports/csvfiles.h"
 #include "tool_run.h"
-#include "version.h"
 
 namespace {
 

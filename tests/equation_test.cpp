@@ -5,8 +5,8 @@
 #include <limits>
 #include <vector>
 
-#include "geneticproc/equation.h"
-#include "storage.h"
+#include "coils/equation.h"
+#include "coils/storage.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli_util.h"
-#include "geneticproc/exports.h"
+#include "reports/exports.h"
 
 namespace {
 

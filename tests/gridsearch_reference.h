@@ -8,11 +8,11 @@
 #include <cmath>
 #include <cstdint>
 
-#include "geneticproc/equation.h"
-#include "geneticproc/gridsearch.h"
-#include "storage.h"
-#include "symtab.h"
-#include "version.h"
+#include "coils/equation.h"
+#include "coils/storage.h"
+#include "common/version.h"
+#include "settings/symtab.h"
+#include "workers/gridsearch.h"
 
 namespace reference {
 

@@ -13,13 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "geneticproc/equation.h"
-#include "geneticproc/gridsearch.h"
+#include "coils/equation.h"
+#include "coils/storage.h"
+#include "common/version.h"
 #include "gridsearch_reference.h"
-#include "storage.h"
-#include "symtab.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
-#include "version.h"
+#include "workers/gridsearch.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "library.h"
-#include "storage.h"
+#include "coils/storage.h"
+#include "search/library.h"
 #include "testhooks.h"
 
 // Returns to the pool every copy the library holds and clears it. Touches

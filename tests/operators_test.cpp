@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <random>
 
-#include "geneticproc/operators.h"
-#include "library.h"
+#include "coils/storage.h"
 #include "library_support.h"
-#include "random.h"
-#include "storage.h"
-#include "symtab.h"
+#include "search/library.h"
+#include "search/operators.h"
+#include "search/random.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
 
 namespace {

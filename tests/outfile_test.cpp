@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "cli_util.h"
-#include "outfile.h"
+#include "common/outfile.h"
 
 TEST(OutFile, ReplacesWholeFollowsLinksAndKeepsOldFilesOnFailure) {
     CliRun scratch;

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "cli_util.h"
-#include "geneticproc/driver.h"
-#include "geneticproc/equation.h"
-#include "geneticproc/polish.h"
-#include "readind.h"
-#include "sort.h"
-#include "symtab.h"
+#include "coils/equation.h"
+#include "coils/readind.h"
+#include "refine/polish.h"
+#include "reports/finalreport.h"
+#include "search/sort.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "library.h"
+#include "coils/storage.h"
 #include "library_support.h"
-#include "sort.h"
-#include "storage.h"
+#include "search/library.h"
+#include "search/sort.h"
 #include "testhooks.h"
 
 namespace {

@@ -15,13 +15,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "fatal.h"
-#include "geneticproc/driver.h"
-#include "geneticproc/progress.h"
-#include "sort.h"
-#include "symtab.h"
+#include "common/fatal.h"
+#include "common/version.h"
+#include "reports/progress.h"
+#include "search/searchstate.h"
+#include "search/sort.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
-#include "version.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
-#include "random.h"
-#include "symtab.h"
+#include "search/random.h"
+#include "settings/symtab.h"
 
 namespace {
 

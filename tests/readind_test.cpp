@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli_util.h"
-#include "readind.h"
+#include "coils/readind.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "cli_util.h"
-#include "geneticproc/equation.h"
-#include "geneticproc/reports.h"
-#include "readind.h"
-#include "storage.h"
-#include "symtab.h"
+#include "coils/equation.h"
+#include "coils/readind.h"
+#include "coils/storage.h"
+#include "reports/reports.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
 
 namespace {

@@ -10,18 +10,18 @@
 #include <vector>
 
 #include "cli_util.h"
-#include "crc32c.h"
-#include "geneticproc/dispatch.h"
-#include "geneticproc/driver.h"
-#include "geneticproc/operators.h"
-#include "library.h"
+#include "coils/storage.h"
 #include "library_support.h"
-#include "random.h"
-#include "snapshot.h"
-#include "sort.h"
-#include "storage.h"
+#include "search/library.h"
+#include "search/operators.h"
+#include "search/random.h"
+#include "search/searchstate.h"
+#include "search/sort.h"
+#include "state/crc32c.h"
+#include "state/snapshot.h"
 #include "test_support.h"
 #include "testhooks.h"
+#include "workers/dispatch.h"
 
 namespace {
 

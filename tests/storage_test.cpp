@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli_util.h"
-#include "storage.h"
+#include "coils/storage.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "symtab.h"
+#include "settings/symtab.h"
 #include "test_support.h"
 #include "testhooks.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli_util.h"
-#include "symtab.h"
+#include "settings/symtab.h"
 #include "testhooks.h"
 
 // A ranges file body that gives all 15 coefficients a valid range

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "geneticproc/gridsearch.h"
-#include "readind.h"
-#include "symtab.h"
+#include "coils/readind.h"
+#include "settings/symtab.h"
 #include "test_support.h"
 #include "testhooks.h"
-#include "workerstate.h"
+#include "workers/gridsearch.h"
+#include "workers/workerstate.h"
 
 namespace {
 

@@ -1,9 +1,0 @@
-// The test coil file.
-#pragma once
-
-#include "records.h"
-
-// The coils in reverse file order.
-extern InductorRecord* theInductors;
-
-void readTestInductors(const char* path);

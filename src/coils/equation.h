@@ -1,0 +1,15 @@
+// The inductance equation and the goodness of a coefficient set.
+#pragma once
+
+#include "coils/records.h"
+
+inline constexpr double kMu0 = 1.256637061435916e-6;
+
+// The inductance `set` computes for `coil`, or kNoValue when it cannot.
+double evalInductorAbs(const InductorRecord* coil, const ResultRecord* set);
+// ((computed - measured) / measured)^2 for a computed inductance.
+double squaredRelativeError(const InductorRecord* coil, double computed);
+// The squared relative error of `set` on `coil`, or kNoValue.
+double evalInductor(const InductorRecord* coil, const ResultRecord* set);
+// Sets the goodness of `set`: the RMS relative error over the coils it evaluates.
+void evalInductors(const InductorRecord* list, ResultRecord* set);

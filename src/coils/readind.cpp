@@ -1,0 +1,107 @@
+// The test coil file: one measured coil per line, seven comma-separated fields.
+#include "coils/readind.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "coils/storage.h"
+#include "common/fatal.h"
+#include "common/infile.h"
+
+InductorRecord* theInductors = nullptr;
+
+namespace {
+
+constexpr int kLineBufferSize = 80;  // one read takes at most 79 characters
+constexpr const char* kFieldDelimiters = ",\n";
+constexpr const char* kNameDelimiters = " ,\n";
+constexpr const char* kLinePrefix = "%s (%s:%d) At line %d in %s, ";
+
+bool isSkipped(char first) {
+    return (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z') || first == '/';
+}
+
+struct CoilReader {
+    FILE* file;
+    const char* path;
+    int line;
+
+    template <typename... Values>
+    [[noreturn]] void fail(int number, const char* what, Values... values) {
+        std::fclose(file);
+        std::fprintf(stderr, kLinePrefix, "readind", "readTestInductors", number, line, path);
+        if constexpr (sizeof...(Values) == 0) {
+            std::fputs(what, stderr);
+        } else {
+            std::fprintf(stderr, what, values...);
+        }
+        fatalExit();
+    }
+
+    // The next field token, or the field's "missing" message.
+    const char* field(const char* delimiters, int number, const char* missing) {
+        const char* token = std::strtok(nullptr, delimiters);
+        if (token == nullptr) fail(number, missing);
+        return token;
+    }
+
+    // A length that must be greater than 0; NaN is refused too.
+    double positive(int missingNumber, const char* missing, int badNumber, const char* bad) {
+        const double value = std::strtod(field(kFieldDelimiters, missingNumber, missing), nullptr);
+        if (!(value > 0)) fail(badNumber, bad, value);
+        return value;
+    }
+
+    // Decimal integers keep the low 32 bits of the (saturated) 64-bit value.
+    int32_t integer(int missingNumber, const char* missing) {
+        const long value = std::strtol(field(kFieldDelimiters, missingNumber, missing), nullptr, 10);
+        return static_cast<int32_t>(static_cast<uint32_t>(value));
+    }
+
+    // The line is read into a local record and only a complete coil takes a
+    // record of its own, so a faulty line leaves nothing behind.
+    void readCoil(char* buffer) {
+        InductorRecord parsed{};
+        const char* first = std::strtok(buffer, kFieldDelimiters);
+        if (first == nullptr) fail(69, "no data\n");
+        parsed.measuredInductance = std::strtod(first, nullptr);
+        parsed.radius = positive(80, "missing radius\n", 88, "radius %g bad\n");
+        parsed.wire = positive(99, "missing wire radius\n", 107, "wire radius %g bad\n");
+        parsed.gauge = integer(117, "missing wire gauge\n");
+        if (parsed.gauge < 1 || parsed.gauge > 32) fail(125, "wire gauge %d bad\n", parsed.gauge);
+        parsed.turns = integer(135, "missing number of turns\n");
+        if (parsed.turns < 1) fail(143, "number of turns  %d bad\n", parsed.turns);
+        parsed.length = positive(153, "missing length\n", 161, "length %g bad\n");
+        parsed.fileName = strdup(field(kNameDelimiters, 171, "missing file name\n"));
+        if (parsed.fileName == nullptr) fatal("Out of space for anInductor\n");
+        InductorRecord* coil = newInductor();
+        *coil = parsed;
+        coil->next = theInductors;
+        theInductors = coil;
+    }
+};
+
+}  // namespace
+
+void readTestInductors(const char* path) {
+    const char* reason = nullptr;
+    FILE* file = openInputFile(path, &reason);
+    if (file == nullptr) {
+        reportCause(path, reason);
+        fatal("%s (%s:%d) Couldn't open %s\n", "readind", "readTestInductors", 46, path);
+    }
+    CoilReader reader{file, path, 0};
+    char buffer[kLineBufferSize];
+    while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
+        ++reader.line;
+        if (isSkipped(buffer[0])) continue;
+        reader.readCoil(buffer);
+    }
+    if (const char* failure = inputReadFailure(file)) {
+        std::fclose(file);
+        reportCause(path, failure);
+        fatal("%s (%s:%d) Couldn't open %s\n", "readind", "readTestInductors", 46, path);
+    }
+    std::fclose(file);
+}

@@ -1,0 +1,39 @@
+// Least-squares polish of a coefficient set. The search only ever produces
+// sets on the grids of its ranges; from its best set a nonlinear least-squares
+// solve reaches the nearby minimum of the goodness, off the grid and, when the
+// minimum lies there, outside the ranges.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "coils/records.h"
+
+struct PolishOutcome {
+    bool replaced = false;    // the set now holds the polished coefficients
+    double found = 0;         // goodness of the set as it came
+    double polished = 0;      // goodness of the solver's set; kNoValue when there is none
+    int iterations = 0;       // solver iterations
+    double milliseconds = 0;  // wall time of the whole polish
+    std::string kept;         // why the found set was kept; empty when replaced
+};
+
+// Bit k is set when coefficient k's range is a single value (low == high):
+// the user pinned it, and the polish leaves it where it is.
+int32_t pinnedCoefficients();
+
+// Why `polished` may not take the place of `found`, or an empty string when
+// it may: it must score strictly lower and evaluate every coil of `coils`
+// that `found` evaluates. Both goodness fields must be current.
+std::string polishRefusal(const InductorRecord* coils, const ResultRecord* found,
+                          const ResultRecord* polished);
+
+// Refines `set` by nonlinear least squares over the coils it evaluates, with
+// residuals (L - m)/m, holding the coefficients in `pinned` (bit k stands
+// for coefficient k). The coefficients and goodness of `set` are replaced
+// only when polishRefusal accepts the result; nothing else is touched.
+PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t pinned);
+
+// The polish at the end of a run: polishes `best` with the range table's
+// pinned coefficients and says on one line of standard output what came of it.
+void polishBest(const InductorRecord* coils, ResultRecord* best);

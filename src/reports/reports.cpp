@@ -1,0 +1,188 @@
+// The coefficient set listing, the checkpoint and the final report.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "coils/equation.h"
+#include "coils/readind.h"
+#include "common/fatal.h"
+#include "common/outfile.h"
+#include "common/version.h"
+#include "reports/exports.h"
+#include "reports/reports.h"
+#include "settings/symtab.h"
+
+bool resultFileFailed = false;
+
+namespace {
+
+constexpr double kMicrohenry = 1e6;
+constexpr double kDiameterInches = 78.7402;  // coil radius in metres to diameter in inches
+constexpr double kInches = 39.3701;          // metres to inches
+
+bool hasValue(double value) { return value != kNoValue && !std::isnan(value); }
+
+// Writes to the result file when there is one.
+void showResultTo(FILE* file, const ResultRecord* set) {
+    if (file != nullptr) showResult(file, set);
+}
+
+// Each coil line goes to standard output, then to the result file.
+void showCoils(FILE* file, const InductorRecord* list) {
+    for (const InductorRecord* coil = list; coil != nullptr; coil = coil->next) {
+        showInductor(stdout, coil);
+        if (file != nullptr) showInductor(file, coil);
+    }
+}
+
+}  // namespace
+
+void showResult(FILE* stream, const ResultRecord* set) {
+    std::fprintf(stream, "// Goodness = %g\n", set->goodness);
+    for (int k = 0; k < kCoefficientCount; ++k)
+        std::fprintf(stream, "%5s = %20.14f\n", kCoefficientNames[k], set->coefficients[k]);
+}
+
+void showInductor(FILE* stream, const InductorRecord* coil) {
+    if (hasValue(coil->computedInductance)) {
+        // 100 times the squared relative error: a coil 10 % off shows 1.0.
+        std::fprintf(stream, " %4.1f%% L=%6.3f : %6.3f uH, %2d turns, dia %g\", len %g\", #%d %s\n",
+                     100 * coil->squaredError, coil->measuredInductance * kMicrohenry,
+                     coil->computedInductance * kMicrohenry, coil->turns,
+                     kDiameterInches * coil->radius, kInches * coil->length, coil->gauge,
+                     coil->fileName);
+    } else {
+        std::fprintf(stream, "  *** L=%6.3f uH %2d turns, dia %g\", length %g\", #%d, %s\n",
+                     coil->measuredInductance * kMicrohenry, coil->turns,
+                     kDiameterInches * coil->radius, kInches * coil->length, coil->gauge,
+                     coil->fileName);
+    }
+}
+
+// Descending squaredError; a coil goes before listed coils with an equal error.
+InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil) {
+    InductorRecord** link = &list;
+    // A NaN error compares false either way and is passed over like a larger one.
+    while (*link != nullptr && !((*link)->squaredError <= coil->squaredError)) link = &(*link)->next;
+    coil->next = *link;
+    *link = coil;
+    return list;
+}
+
+namespace {
+
+// The result file, opened with its heading; null when there is none or it
+// cannot be opened (then the run's exit status tells of the failure).
+FILE* openResultFile(OutFile& result, const char* path) {
+    if (path == nullptr) return nullptr;
+    if (!openOutFile(result, path)) {
+        reportCause(path, std::strerror(errno));
+        std::fprintf(stderr, "Couldn't open %s for output\n", path);
+        resultFileFailed = true;
+        return nullptr;
+    }
+    std::fprintf(result.stream, "Results from V%d.%02d.%03d %s\n", kVersionMajor, kVersionMinor, kVersionPatch,
+                 kEquationLabel);
+    std::fprintf(result.stream, "Random seed %ld\n", static_cast<long>(S[kSeed].value.l));
+    return result.stream;
+}
+
+// A failed write leaves any earlier result file as it was.
+void closeResultFile(OutFile& result, const char* path) {
+    if (commitOutFile(result)) return;
+    reportCause(path, std::strerror(errno));
+    std::fprintf(stderr, "Couldn't write %s\n", path);
+    resultFileFailed = true;
+}
+
+struct RankedCoils {
+    InductorRecord* ranked = nullptr;       // worst first
+    InductorRecord* unevaluable = nullptr;  // in file order
+};
+
+// Ranks the coils by their error under `set`, recording each one's computed
+// inductance and squared error. The walk runs in reverse file order, so
+// equal errors end up in file order, and pushing each unevaluable coil on the
+// head of its own list leaves that list in file order too.
+RankedCoils rankCoils(const ResultRecord* set) {
+    RankedCoils lists;
+    for (InductorRecord* coil = theInductors; coil != nullptr;) {
+        InductorRecord* following = coil->next;
+        coil->next = nullptr;
+        const double computed = evalInductorAbs(coil, set);
+        if (hasValue(computed)) {
+            coil->computedInductance = computed;
+            coil->squaredError = squaredRelativeError(coil, computed);
+            lists.ranked = sortInd(lists.ranked, coil);
+        } else {
+            coil->computedInductance = kNoValue;
+            coil->squaredError = kNoValue;
+            coil->next = lists.unevaluable;
+            lists.unevaluable = coil;
+        }
+        coil = following;
+    }
+    return lists;
+}
+
+// Only evaluated coils are exported; the script only with the C table.
+void writeExports(const InductorRecord* ranked) {
+    const char* resultc = S[kResultC].value.s;
+    if (resultc == nullptr) return;
+    CforTamblix(resultc, S[kCVarName].value.s, ranked);
+    const char* resultja = S[kResultJa].value.s;
+    if (resultja != nullptr) jaForSorvane(resultja, S[kJaVarName].value.s, ranked);
+}
+
+}  // namespace
+
+void showInductorResults(const ResultRecord* set) {
+    const char* path = S[kResultFile].value.s;
+    OutFile result;
+    FILE* file = openResultFile(result, path);
+    showResult(stdout, set);
+    showResultTo(file, set);
+
+    const RankedCoils coils = rankCoils(set);
+    std::fputs("\n\nWorst first\n", stdout);
+    if (file != nullptr) std::fputs("Worst first\n", file);
+    showCoils(file, coils.ranked);
+    showCoils(file, coils.unevaluable);
+
+    if (file != nullptr) {
+        dumpRangeTable(file, "\n\nRange table\n");
+        closeResultFile(result, path);
+    }
+    writeExports(coils.ranked);
+}
+
+// The checkpoint often lives in a directory that every user shares. It is
+// always written beside its name and renamed over it, so a symbolic link or
+// another user's file there is replaced or refused, never written through,
+// and a reader never sees it half-written. It is a safety net: when it cannot
+// be written the run says so and goes on.
+void writeCheckpoint(const char* path, const ResultRecord* set) {
+    OutFile out;
+    bool written = openOutFile(out, path, OutTarget::replace);
+    if (written) {
+        showResult(out.stream, set);
+        written = commitOutFile(out);
+    }
+    if (!written) {
+        std::fflush(stdout);
+        clearForMessage();
+        std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on\n", path, std::strerror(errno));
+    }
+}
+
+void saveTempResults(const ResultRecord* set) {
+    if (const char* path = S[kCheckpoint].value.s) {
+        writeCheckpoint(path, set);
+        return;
+    }
+    char path[64];
+    std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor,
+                  kVersionPatch);
+    writeCheckpoint(path, set);
+}

@@ -1,0 +1,19 @@
+// The coefficient set listing, the coil lines, the final report and the
+// checkpoint.
+#pragma once
+
+#include <cstdio>
+
+#include "coils/records.h"
+
+// Set when a result or CSV file could not be written; the run then ends with
+// status 255 instead of 0.
+extern bool resultFileFailed;
+
+void showResult(FILE* stream, const ResultRecord* set);
+void showInductor(FILE* stream, const InductorRecord* coil);
+InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil);
+void showInductorResults(const ResultRecord* set);
+void saveTempResults(const ResultRecord* set);
+// The checkpoint written to `path`; saveTempResults picks the path.
+void writeCheckpoint(const char* path, const ResultRecord* set);

@@ -1,0 +1,107 @@
+// The progress line and the CSV files, fed by the generation driver.
+//
+// The generation log is kept in memory and written whole, through a
+// temporary file and a rename, after generations 0, 100, 200, ... (with the
+// checkpoint) and at the end; a reader never sees half a file. After a
+// failed write the log is only tried again at the end, and its failure is
+// told only once.
+#include "reports/runmonitor.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "coils/readind.h"
+#include "common/version.h"
+#include "reports/csvfiles.h"
+#include "reports/progress.h"
+#include "reports/reports.h"
+#include "search/library.h"
+#include "search/searchstate.h"
+#include "search/sort.h"
+#include "settings/symtab.h"
+
+namespace {
+
+constexpr int32_t kLogEvery = 100;  // generations between rewrites of the log
+
+double searchStart = 0;
+std::vector<const InductorRecord*> coilsInFileOrder;
+std::string logText;
+bool logFailed = false;
+
+// The final report relinks the coil list to rank it, so the file order is
+// taken while the list is still as read.
+void takeCoilOrder() {
+    coilsInFileOrder.clear();
+    for (const InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next)
+        coilsInFileOrder.push_back(coil);
+    std::reverse(coilsInFileOrder.begin(), coilsInFileOrder.end());
+}
+
+// A failed write is told on standard error and the run ends with status 255;
+// the search goes on.
+bool writeOrTell(const char* path, const std::string& text, bool tell) {
+    std::string error;
+    if (writeCsvFile(path, text, error)) return true;
+    resultFileFailed = true;
+    if (tell) {
+        std::fflush(stdout);
+        progressClear();
+        std::fputs(error.c_str(), stderr);
+    }
+    return false;
+}
+
+double goodnessOf(int rank) {
+    const ResultRecord* member = memberAt(rank);
+    return member != nullptr ? member->goodness : kNoValue;
+}
+
+}  // namespace
+
+void monitorStart() {
+    searchStart = monotonicSeconds();
+    coilsInFileOrder.clear();
+    if (S[kCoilCsv].value.s != nullptr) takeCoilOrder();
+    logText = kGenerationCsvHeader;
+    logFailed = false;
+    if (progressWanted()) progressBegin(STDERR_FILENO, searchStart);
+}
+
+void monitorCandidate() {
+    if (progressActive()) progressJob(monotonicSeconds());
+}
+
+void monitorWaiting() {
+    if (progressActive()) progressTick(monotonicSeconds());
+}
+
+void monitorGeneration() {
+    progressGeneration();
+    const char* path = S[kLogCsv].value.s;
+    if (path == nullptr) return;
+    const GenerationRow row{gen,    tested,  {goodnessOf(1), goodnessOf(2), goodnessOf(3), goodnessOf(4)},
+                            libCnt, rejects, monotonicSeconds() - searchStart};
+    logText += generationCsvRow(row);
+    if (gen % kLogEvery == 0 && !logFailed) logFailed = !writeOrTell(path, logText, true);
+}
+
+void monitorBeforeMessage() { progressClear(); }
+
+void monitorReportBegins() {
+    progressEnd();
+    if (S[kCoilCsv].value.s != nullptr && coilsInFileOrder.empty()) takeCoilOrder();
+}
+
+void monitorReportEnds() {
+    if (const char* path = S[kCoilCsv].value.s; path != nullptr && collected != nullptr)
+        writeOrTell(path, coilCsv(coilsInFileOrder, collected), true);
+    if (const char* path = S[kLogCsv].value.s; path != nullptr) {
+        if (logText.empty()) logText = kGenerationCsvHeader;
+        writeOrTell(path, logText, !logFailed);
+    }
+}

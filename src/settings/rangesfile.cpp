@@ -1,0 +1,117 @@
+// The ranges file: coefficient ranges and settings, one statement per line.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "common/fatal.h"
+#include "common/infile.h"
+#include "settings/symtab.h"
+
+namespace {
+
+constexpr int kLineBufferSize = 256;  // one read takes at most 255 characters
+constexpr const char* kNameDelimiters = " ,\n";
+constexpr const char* kValueDelimiters = " \n";
+
+struct LineError {
+    int constant;
+    const char* format;
+};
+constexpr LineError kUnknownSymbol{269, "%s (%s:%d) At line %d in %s, %s unknown symbol\n"};
+constexpr LineError kSettingWithoutValue{278, "%s (%s:%d) At line %d in %s, %s has no valuel\n"};
+constexpr LineError kMissingLow{298, "%s (%s:%d) At line %d in %s, missing low value for %s\n"};
+constexpr LineError kMissingHigh{310, "%s (%s:%d) At line %d in %s, missing high value for %s\n"};
+constexpr LineError kMissingResolution{
+    322, "%s (%s:%d) At line %d in %s, missing resolution value for %s\n"};
+constexpr LineError kMissingMinorInc{
+    333, "%s (%s:%d) At line %d in %s, missing resolution value for %s\n"};
+constexpr LineError kMissingMcount{
+    344, "%s (%s:%d) At line %d in %s, missing minor count value for %s\n"};
+constexpr LineError kZeroMcount{352, "%s (%s:%d) At line %d in %s, minor count value is 0 for %s\n"};
+
+[[noreturn]] void lineError(FILE* file, const LineError& error, int line, const char* path,
+                            const char* name) {
+    std::fclose(file);
+    fatal(error.format, "symtab", "readSymtab", error.constant, line, path, name);
+}
+
+RangeEntry* findRange(const char* token) {
+    for (RangeEntry& entry : R)
+        if (strcasecmp(token, entry.name) == 0) return &entry;
+    return nullptr;
+}
+
+SymbolEntry* findSetting(const char* token) {
+    for (SymbolEntry& entry : S)
+        if (strcasecmp(token, entry.name) == 0) return &entry;
+    return nullptr;
+}
+
+// Integers keep the low 32 bits of the (saturated) 64-bit value.
+int32_t low32(long value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+void readRangeLine(FILE* file, RangeEntry& entry, int line, const char* path) {
+    double* const fields[] = {&entry.low, &entry.high, &entry.resolution, &entry.minorInc};
+    const LineError* const missing[] = {&kMissingLow, &kMissingHigh, &kMissingResolution,
+                                        &kMissingMinorInc};
+    for (int f = 0; f < 4; ++f) {
+        const char* token = std::strtok(nullptr, kNameDelimiters);
+        if (token == nullptr) lineError(file, *missing[f], line, path, entry.name);
+        *fields[f] = std::strtod(token, nullptr);
+    }
+    const char* token = std::strtok(nullptr, kNameDelimiters);
+    if (token == nullptr) lineError(file, kMissingMcount, line, path, entry.name);
+    entry.mcount = low32(std::strtol(token, nullptr, 10));
+    if (entry.mcount == 0) lineError(file, kZeroMcount, line, path, entry.name);
+}
+
+void readSettingLine(FILE* file, SymbolEntry& entry, int line, const char* path) {
+    const char* token = std::strtok(nullptr, kValueDelimiters);
+    if (token == nullptr) lineError(file, kSettingWithoutValue, line, path, entry.name);
+    switch (entry.type) {
+    case symInt: entry.value.i = low32(std::strtol(token, nullptr, 0)); break;
+    case symDouble: entry.value.d = std::strtod(token, nullptr); break;
+    case symLong: entry.value.l = std::strtol(token, nullptr, 10); break;
+    case symString:
+        // A setting given again replaces its earlier copy.
+        std::free(entry.value.s);
+        entry.value.s = strdup(token);
+        break;
+    }
+}
+
+}  // namespace
+
+void readSymtab(const char* path) {
+    const char* reason = nullptr;
+    FILE* file = openInputFile(path, &reason);
+    if (file == nullptr) {
+        reportCause(path, reason);
+        fatal("%s (%s:%d) Couldn't open %s for ranges\n", "symtab", "readSymtab", 237, path);
+    }
+
+    char buffer[kLineBufferSize];
+    int line = 0;
+    while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
+        ++line;
+        if (buffer[0] == '/' || buffer[0] == '#') continue;
+        char* name = std::strtok(buffer, kNameDelimiters);
+        if (name == nullptr) continue;
+        if (RangeEntry* range = findRange(name)) {
+            readRangeLine(file, *range, line, path);
+        } else if (SymbolEntry* setting = findSetting(name)) {
+            readSettingLine(file, *setting, line, path);
+        } else {
+            lineError(file, kUnknownSymbol, line, path, name);
+        }
+    }
+    if (const char* failure = inputReadFailure(file)) {
+        std::fclose(file);
+        reportCause(path, failure);
+        fatal("%s (%s:%d) Couldn't open %s for ranges\n", "symtab", "readSymtab", 237, path);
+    }
+    std::fclose(file);
+    computeInc();
+    dumpSymtab("Startup");
+}

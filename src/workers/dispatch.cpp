@@ -1,0 +1,184 @@
+// The dispatch loop: streams candidates to the workers and ranks their
+// refined results into the population as they come back.
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+
+#include "coils/storage.h"
+#include "common/fatal.h"
+#include "common/version.h"
+#include "reports/finalreport.h"
+#include "reports/reports.h"
+#include "reports/runmonitor.h"
+#include "search/searchstate.h"
+#include "search/sort.h"
+#include "settings/symtab.h"
+#include "workers/dispatch.h"
+#include "workers/process.h"
+#include "workers/terminal.h"
+
+namespace {
+
+// Longest wait between looks at the workers and the keyboard; a worker's
+// wake-up usually ends it much sooner.
+constexpr double kDispatchPoll = 0.001;
+
+constexpr int kEscape = 27;
+constexpr int kControlC = 3;
+
+double goodnessAt(int k) { return memberAt(k)->goodness; }
+
+void progressReport() {
+    std::printf("%s: time/process: %g us\n", kEquationLabel, 1000000 * accumSeconds / accumCnt);
+    accumSeconds = 0;
+    accumCnt = 0;
+    showResult(stdout, collected);
+    dumpRangeTable(stdout, "range table\n");
+}
+
+void handleKey(int key) {
+    if (key == kControlC) std::exit(0);
+    progressReport();
+    if (key == kEscape) {
+        if (stopAtGenerationEnd()) return;
+        std::printf("Quitting early\n");
+        finalReport();
+        std::exit(-1);
+    }
+}
+
+// Keeps the best `save` members; what follows goes back to the pool.
+void trimPopulation() {
+    const int save = S[kSave].value.i;
+    if (save <= 0) {
+        ResultRecord* head = collected;
+        collected = head->next;
+        freeResult(head);
+        fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 114);
+    }
+    ResultRecord* last = memberAt(save);
+    if (last == nullptr) return;
+    ResultRecord* cut = last->next;
+    last->next = nullptr;
+    while (cut != nullptr) {
+        ResultRecord* following = cut->next;
+        freeResult(cut);
+        cut = following;
+    }
+}
+
+// The jobs out with workers, in hand-over order, each with a copy of its
+// candidate: ordered dispatch awaits the oldest, and a snapshot records them
+// so that a resumed run hands them out again first.
+struct OutJob {
+    int slot;
+    ResultRecord* candidate;
+};
+std::deque<OutJob> outstanding;
+std::array<uint8_t, kMaxWorkers> phases{};
+
+void forgetJob(int slot) {
+    for (auto job = outstanding.begin(); job != outstanding.end(); ++job) {
+        if (job->slot != slot) continue;
+        freeResult(job->candidate);
+        outstanding.erase(job);
+        return;
+    }
+}
+
+// Takes the slot's finished result and ranks it into the population; an
+// improvement prints its line and records the generation.
+void harvestSlot(int slot) {
+    forgetJob(slot);
+    const double now = timeus();
+    ++accumCnt;
+    accumSeconds += now - slotStartTime(slot);
+    ResultRecord* record = takeResult(slot);
+    record->next = nullptr;
+    ++tested;
+    collected = sortgen(collected, record);
+    trimPopulation();
+    if (collected->goodness < bestGoodness) {
+        std::printf("%lu, %g, %g, %g, %g\n", static_cast<unsigned long>(tested), goodnessAt(1),
+                    goodnessAt(2), goodnessAt(3), goodnessAt(4));
+        lastTested = tested;
+        bestGoodness = collected->goodness;
+        lastgen = gen;
+    }
+}
+
+// Every finished result, in slot order.
+void harvestAll() {
+    const int workers = workerCount();
+    for (int i = 0; i < workers; ++i)
+        if (slotBusy(i) && hasFinished(i)) harvestSlot(i);
+}
+
+int highestIdleSlot() {
+    for (int i = workerCount() - 1; i >= 0; --i)
+        if (!slotBusy(i)) return i;
+    return -1;
+}
+
+// While a result is awaited: answer a key, then sleep until something may
+// have arrived.
+void waitRound() {
+    if (const int key = kbhit()) handleKey(key);
+    monitorWaiting();
+    awaitActivity(kDispatchPoll);
+}
+
+void handOverTo(int slot, ResultRecord* candidate) {
+    handOver(slot, candidate);
+    phases[static_cast<size_t>(slot)] ^= 1;
+    candidate->next = nullptr;
+    outstanding.push_back({slot, cloneResult(candidate)});
+}
+
+// Ranks results in hand-over order only, as if every job took the same time:
+// while fewer jobs than workers are out the candidate goes at once; otherwise
+// the oldest job's result is awaited and ranked first. The run is then a
+// function of its inputs, its seed and the number of workers.
+void runOrdered(ResultRecord* candidate) {
+    if (static_cast<int>(outstanding.size()) < workerCount()) {
+        handOverTo(highestIdleSlot(), candidate);
+        return;
+    }
+    const int oldest = outstanding.front().slot;
+    while (!hasFinished(oldest)) waitRound();
+    harvestSlot(oldest);
+    handOverTo(oldest, candidate);
+}
+
+}  // namespace
+
+int outstandingCount() { return static_cast<int>(outstanding.size()); }
+
+const ResultRecord* outstandingCandidate(int i) { return outstanding[static_cast<size_t>(i)].candidate; }
+
+int outstandingSlot(int i) { return outstanding[static_cast<size_t>(i)].slot; }
+
+void handOutAgain(int slot, ResultRecord* candidate) { handOverTo(slot, candidate); }
+
+uint8_t workerPhase(int slot) { return phases[static_cast<size_t>(slot)]; }
+
+void setWorkerPhase(int slot, uint8_t phase) { phases[static_cast<size_t>(slot)] = phase; }
+
+void runOne(ResultRecord* candidate) {
+    if (S[kOrdered].value.i != 0) {
+        runOrdered(candidate);
+        return;
+    }
+    // Every finished result is ranked before the candidate goes to the
+    // highest idle slot.
+    while (true) {
+        harvestAll();
+        const int slot = highestIdleSlot();
+        if (slot >= 0) {
+            handOverTo(slot, candidate);
+            return;
+        }
+        waitRound();
+    }
+}

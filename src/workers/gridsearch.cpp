@@ -1,0 +1,246 @@
+// The local grid search: every candidate is replaced by the best point of a
+// small grid of coefficient sets around it.
+//
+// The windows are settled first (greedily, in an order that alternates from
+// one call to the next, under the minormax cap); then every grid point is
+// evaluated over the coils and the earliest point in walk order (r0
+// outermost, l3 innermost) with the smallest goodness is returned. The walk
+// itself lives in gridsearch_kernel.h, built once per variant (scalar, AVX2,
+// AVX-512, each in a file of its own), and runs on the widest variant the CPU
+// supports; its results are bit-identical on every variant.
+#include <cstddef>
+#include <memory>
+#include <new>
+
+#include "coils/storage.h"
+#include "common/version.h"
+#include "settings/symtab.h"
+#include "workers/gridsearch.h"
+
+uint8_t swapper = 0;
+
+namespace {
+
+constexpr int kNumeratorCoefficients[] = {cR0, cR1, cR2, cR3, cT0, cT1, cT2, cT3};
+constexpr int kDenominatorCoefficients[] = {cW0, cW1, cW2, cL0, cL1, cL2, cL3};
+
+template <std::size_t N>
+GridSide makeSide(const GridWindows& windows, const int (&coefficients)[N]) {
+    static_assert(N <= kGridSideMax);
+    GridSide side{};
+    side.size = static_cast<int>(N);
+    side.combos = 1;
+    for (std::size_t s = 0; s < N; ++s) {
+        side.coef[s] = coefficients[s];
+        side.count[s] = windows.count[coefficients[s]];
+        side.combos *= side.count[s];
+    }
+    return side;
+}
+
+int64_t groupCombos(const GridWindows& windows, int first, int last) {
+    int64_t combos = 1;
+    for (int k = first; k <= last; ++k) combos *= windows.count[k];
+    return combos;
+}
+
+// Scratch memory of the walk, kept between calls so that small jobs do not
+// pay for allocation; it only grows.
+template <class T>
+class ScratchBuffer {
+public:
+    T* reserve(std::size_t size) {
+        if (size > capacity_) {
+            data_.reset(static_cast<T*>(::operator new(size * sizeof(T), std::align_val_t{64})));
+            capacity_ = size;
+        }
+        return data_.get();
+    }
+
+private:
+    struct Release {
+        void operator()(T* p) const { ::operator delete(p, std::align_val_t{64}); }
+    };
+    std::unique_ptr<T, Release> data_;
+    std::size_t capacity_ = 0;
+};
+
+ScratchBuffer<double> doubleScratch;
+ScratchBuffer<int64_t> indexScratch;
+
+// Lanes per chunk: the chunk's table (one row per coil) is kept to about
+// 128 KiB so it stays in the level-2 cache while every broadcast combination
+// streams over it.
+int64_t chunkLanes(int64_t laneCombos, int32_t coilCount) {
+    constexpr int64_t kTableDoubles = 16384;
+    int64_t chunk = kTableDoubles / coilCount / kGridBlockMax * kGridBlockMax;
+    if (chunk < kGridBlockMax) chunk = kGridBlockMax;
+    if (chunk > 4096) chunk = 4096;
+    const int64_t needed = (laneCombos + kGridBlockMax - 1) / kGridBlockMax * kGridBlockMax;
+    return needed < chunk ? needed : chunk;
+}
+
+constexpr std::size_t roundUp(std::size_t n) { return (n + 7) / 8 * 8; }
+
+GridBest walkGrid(GridWalk walk, const GridWindows& windows, const InductorRecord* coils) {
+    GridBest best{false, kNoValue, 0};
+    int32_t coilCount = 0;
+    for (const InductorRecord* coil = coils; coil != nullptr; coil = coil->next) ++coilCount;
+    if (coilCount == 0) return best;  // no point can be evaluated
+
+    GridPlan plan{};
+    plan.windows = &windows;
+    plan.numerator = makeSide(windows, kNumeratorCoefficients);
+    plan.denominator = makeSide(windows, kDenominatorCoefficients);
+    plan.countW = groupCombos(windows, cW0, cW2);
+    plan.countT = groupCombos(windows, cT0, cT3);
+    plan.countL = groupCombos(windows, cL0, cL3);
+    plan.lanesAreNumerator = plan.numerator.combos >= plan.denominator.combos;
+    const int64_t laneCombos =
+        plan.lanesAreNumerator ? plan.numerator.combos : plan.denominator.combos;
+    plan.chunk = chunkLanes(laneCombos, coilCount);
+    plan.coilCount = coilCount;
+
+    const std::size_t coilsRounded = roundUp(static_cast<std::size_t>(coilCount));
+    const std::size_t chunk = static_cast<std::size_t>(plan.chunk);
+    double* memory = doubleScratch.reserve(7 * coilsRounded + (coilsRounded + kGridSideMax) * chunk);
+    double* radius = memory;
+    double* wire = radius + coilsRounded;
+    double* length = wire + coilsRounded;
+    double* turns = length + coilsRounded;
+    double* measured = turns + coilsRounded;
+    plan.coilValue = measured + coilsRounded;
+    plan.coilMeasured = plan.coilValue + coilsRounded;
+    plan.laneCoef = plan.coilMeasured + coilsRounded;
+    plan.laneTable = plan.laneCoef + kGridSideMax * chunk;
+    plan.coilRow = indexScratch.reserve(coilsRounded);
+
+    int c = 0;
+    for (const InductorRecord* coil = coils; coil != nullptr; coil = coil->next, ++c) {
+        radius[c] = coil->radius;
+        wire[c] = coil->wire;
+        length[c] = coil->length;
+        turns[c] = static_cast<double>(coil->turns);
+        measured[c] = coil->measuredInductance;
+    }
+    plan.radius = radius;
+    plan.wire = wire;
+    plan.length = length;
+    plan.turns = turns;
+    plan.measured = measured;
+
+    walk(plan, best);
+    return best;
+}
+
+}  // namespace
+
+GridWalk gridWalkFor(GridPath path) {
+    switch (path) {
+    case GridPath::scalar: return gridWalkScalar;
+#if defined(__x86_64__)
+    case GridPath::avx2: return gridWalkAvx2;
+    case GridPath::avx512: return gridWalkAvx512;
+#else
+    default: return nullptr;
+#endif
+    }
+    return nullptr;
+}
+
+bool gridPathSupported(GridPath path) {
+    switch (path) {
+    case GridPath::scalar: return true;
+#if defined(__x86_64__)
+    case GridPath::avx2: return __builtin_cpu_supports("avx2") != 0;
+    case GridPath::avx512:
+        return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0;
+#else
+    default: return false;
+#endif
+    }
+    return false;
+}
+
+const char* gridPathName(GridPath path) {
+    switch (path) {
+    case GridPath::scalar: return "scalar";
+    case GridPath::avx2: return "avx2";
+    case GridPath::avx512: return "avx512";
+    }
+    return "?";
+}
+
+GridPath gridPathBest() {
+    static const GridPath best = [] {
+        if (gridPathSupported(GridPath::avx512)) return GridPath::avx512;
+        if (gridPathSupported(GridPath::avx2)) return GridPath::avx2;
+        return GridPath::scalar;
+    }();
+    return best;
+}
+
+GridWindows planGridWindows(const ResultRecord* candidate, bool forward) {
+    GridWindows windows{};
+    const int32_t minormax = S[kMinorMax].value.i;
+    int64_t product = 1;
+    for (int i = 0; i < kCoefficientCount; ++i) {
+        const int k = forward ? i : kCoefficientCount - 1 - i;
+        const RangeEntry& range = R[k];
+        const double centre = candidate->coefficients[k];
+        // Held unless a window is granted below.
+        windows.start[k] = centre;
+        windows.inc[k] = range.minorInc;
+        windows.count[k] = 1;
+        if (minormax <= 1) continue;
+        const double half = static_cast<double>(range.mcount / 2) * range.minorInc;
+        const double start = centre - half > range.low ? centre - half : range.low;
+        const double end = half + centre < range.high ? half + centre : range.high;
+        // A count below 1, at or beyond 2^31 or not a number (zero minorInc)
+        // cannot be walked: the coefficient stays held.
+        const double quotient = (end - start) / range.minorInc;
+        if (!(quotient >= 1.0 && quotient < 2147483648.0)) continue;
+        const int32_t count = static_cast<int32_t>(quotient);
+        if (product * count >= minormax) continue;
+        windows.start[k] = start;
+        windows.count[k] = count;
+        product *= count;
+    }
+    return windows;
+}
+
+// The grid search on a chosen walk. Test hooks reach it to compare the walks.
+ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate) {
+    ResultRecord* best = newResult();
+    best->goodness = kNoValue;
+    ResultRecord* point = newResult();
+    ResultRecord* base = newResult();
+
+    const GridWindows windows = planGridWindows(candidate, (swapper & 1) != 0);
+    ++swapper;
+    for (int k = 0; k < kCoefficientCount; ++k) base->coefficients[k] = windows.start[k];
+
+    const GridBest found = walkGrid(walk, windows, coils);
+    if (found.found) {
+        // Rebuild the winning point from its index in walk order (r0 most
+        // significant) with the same formula the walk used.
+        int64_t index = found.index;
+        for (int k = kCoefficientCount - 1; k >= 0; --k) {
+            point->coefficients[k] = gridValue(windows, k, index % windows.count[k]);
+            index /= windows.count[k];
+        }
+        point->goodness = found.goodness;
+        copyResult(best, point);
+    }
+    freeResult(point);
+    freeResult(base);
+    return best;
+}
+
+ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate) {
+    return runMajorWith(gridWalkFor(path), coils, candidate);
+}
+
+ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate) {
+    return runMajorOn(gridPathBest(), coils, candidate);
+}

@@ -1,0 +1,110 @@
+// The local grid search (runMajor) and its internals: the window plan, the
+// walk variants for each instruction set, and a way to run the search on a
+// chosen variant (used by the tests and the benchmarks).
+#pragma once
+
+#include <cstdint>
+
+#include "coils/records.h"
+
+// Alternates the order in which windows are offered from one call of runMajor
+// to the next; each worker keeps its own.
+extern uint8_t swapper;
+// The best point of the grid around `candidate` over `coils`, a fresh record.
+ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate);
+
+// The walk variants. The best one the CPU supports is chosen at run time.
+enum class GridPath : int { scalar = 0, avx2 = 1, avx512 = 2 };
+
+// Per coefficient, the first value of its window, its step and its point
+// count. A held coefficient has start = the candidate's value and count 1.
+// The value at index j is always formed as (double)j * inc + start.
+struct GridWindows {
+    double start[kCoefficientCount];
+    double inc[kCoefficientCount];
+    int32_t count[kCoefficientCount];
+};
+
+// Internal linkage: the vector walks' files use it too, and an inline
+// function with external linkage that the compiler emits out of line (as it
+// does without optimisation) could be taken by the linker from a file built
+// for AVX-512 and then run on any CPU.
+namespace {
+inline double gridValue(const GridWindows& windows, int k, int64_t j) {
+    return static_cast<double>(j) * windows.inc[k] + windows.start[k];
+}
+}  // namespace
+
+// Settles the windows around `candidate` from the range table R and the
+// minormax setting, offering them in the order r0..l3 when `forward`, else
+// l3..r0.
+GridWindows planGridWindows(const ResultRecord* candidate, bool forward);
+
+// The grid point index in walk order is a mixed-radix number over r0..l3
+// (r0 most significant). It splits into a numerator part over r0..r3, t0..t3
+// (M = R(a)*mu0*T(N) depends only on these) and a denominator part over
+// w0..w2, l0..l3 (D = Lambda(len)*W(w)). A side lists its coefficients in
+// significance order.
+inline constexpr int kGridSideMax = 8;
+struct GridSide {
+    int size;
+    int coef[kGridSideMax];
+    int64_t count[kGridSideMax];
+    int64_t combos;  // product of the counts
+};
+
+// Everything a walk variant needs: the windows, the coils in list order as
+// arrays, and scratch memory sized by the caller.
+struct GridPlan {
+    const GridWindows* windows;
+    GridSide numerator;    // r0..r3, t0..t3
+    GridSide denominator;  // w0..w2, l0..l3
+    int64_t countW, countT, countL;  // combos of the w, t and l groups
+    // The side whose combinations run across vector lanes (the larger one);
+    // the other side is broadcast, one combination at a time.
+    bool lanesAreNumerator;
+    int64_t chunk;  // lanes tabulated at once; a multiple of kGridBlockMax
+
+    int32_t coilCount;  // at least 1
+    const double* radius;
+    const double* wire;
+    const double* length;
+    const double* turns;
+    const double* measured;
+
+    double* laneTable;      // coilCount rows of chunk lanes: M or D per coil and lane
+    double* laneCoef;       // kGridSideMax rows of chunk lanes: coefficient values per lane
+    double* coilValue;      // per counted coil: its broadcast M or D
+    double* coilMeasured;   // per counted coil: its measured inductance
+    int64_t* coilRow;       // per counted coil: offset of its row in laneTable
+};
+
+// Widest block of lanes any variant evaluates at once.
+inline constexpr int kGridBlockMax = 16;
+
+// The earliest point in walk order with the smallest goodness.
+struct GridBest {
+    bool found;
+    double goodness;
+    int64_t index;
+};
+
+// A walk variant: the best point of the plan's grid. The vector variants
+// exist on x86-64 only; elsewhere the scalar one is the only one built.
+using GridWalk = void (*)(const GridPlan& plan, GridBest& best);
+void gridWalkScalar(const GridPlan& plan, GridBest& best);
+#if defined(__x86_64__)
+void gridWalkAvx2(const GridPlan& plan, GridBest& best);
+void gridWalkAvx512(const GridPlan& plan, GridBest& best);
+#endif
+// The AVX-512 walk built on SIMDe's portable emulation of the 512-bit
+// intrinsics. Only the tests build it, to check the 8-lane walk anywhere.
+void gridWalkAvx512Simde(const GridPlan& plan, GridBest& best);
+
+// The walk of a variant, or null when it is not built for this architecture.
+GridWalk gridWalkFor(GridPath path);
+// Whether the variant is built and this CPU can run it.
+bool gridPathSupported(GridPath path);
+const char* gridPathName(GridPath path);
+// The widest variant this CPU supports.
+GridPath gridPathBest();

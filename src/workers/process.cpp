@@ -1,0 +1,448 @@
+// Worker processes and the file exchange between the master and its workers.
+//
+// Each worker slot N has a request file "quelmoi.N", written by the master
+// (one 144-byte record, or a single zero byte that stops the worker), and a
+// reply file "quelmor.N", written by the worker. Every file is written under
+// a temporary name and renamed into place, so a reader never sees it
+// half-written.
+//
+// The files carry the records; wake-ups tell the other side that there is
+// something to read. Each worker has a doorbell socket that the master rings
+// after a hand-over, and all workers ring the master on one shared socket
+// after writing a reply. Both sides still look at the files after a short
+// time-out, so a lost wake-up costs no more than a poll interval. A worker
+// whose doorbell reports end-of-file knows that its master has gone.
+#include "workers/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sched.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <array>
+#include <filesystem>
+
+#include "coils/readind.h"
+#include "coils/storage.h"
+#include "common/fatal.h"
+#include "common/outfile.h"
+#include "settings/symtab.h"
+#include "workers/gridsearch.h"
+#include "workers/runlock.h"
+#include "workers/terminal.h"
+
+namespace {
+
+struct ProcSlot {
+    char* requestPath;    // "quelmoi.%d"
+    char* requestRemove;  // "rm -f quelmoi.%d"
+    char* replyPath;      // "quelmor.%d"
+    char* replyRemove;    // "rm -rf quelmor.%d"
+    double startTime;     // timeus() at the hand-over of the current job
+    uint8_t busy;         // 1 from hand-over until harvest
+    char* requestTemp;    // where a request is written before its rename
+    char* replyTemp;      // where a reply is written before its rename
+    int doorbell;         // master: the end that wakes this slot's worker
+    pid_t pid;            // the slot's worker
+    ResultRecord job;     // the current job, to give a replacement worker
+    uint64_t handedOver;  // jobs given to the slot so far
+};
+
+constexpr int kProcSlots = 48;
+ProcSlot P[kProcSlots];
+
+constexpr int kIdlePollMs = 1;             // between looks while nothing is there
+constexpr useconds_t kWritingPoll = 10000; // while a file is being written
+constexpr useconds_t kRetryPoll = 1000;    // before reading a short reply again
+constexpr double kStopWaitSeconds = 1.0;   // longest wait for a busy worker to take its job
+constexpr int kReadTries = 1000;           // looks at a short reply or an unreadable request
+// Workers that die this often are not replaced: something kills them all.
+constexpr int kDeathLimit = 3;
+constexpr double kDeathWindowSeconds = 60;
+
+pid_t masterPid = 0;
+// The range table as it stood when the first workers started. A replacement
+// worker searches with it too, so no result depends on when a worker began.
+std::array<RangeEntry, kCoefficientCount> startRanges;
+double deathTimes[kDeathLimit];
+int deaths = 0;
+// Master: the end on which workers ring. Worker: the end it rings on.
+int masterBell = -1;
+int workerBell = -1;
+
+char* formatSlotText(const char* format, int slot) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, slot);
+    char* copy = strdup(buffer);
+    if (copy == nullptr) fatal("Out of space for result\n");
+    return copy;
+}
+
+// -1 when the file does not exist.
+off_t fileSize(const char* path) {
+    struct stat status;
+    if (stat(path, &status) != 0) return -1;
+    return status.st_size;
+}
+
+// One byte on a socket, never blocking and never raising SIGPIPE. False when
+// the other side has gone.
+bool ring(int fd) {
+    const char byte = 0;
+    return send(fd, &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL) == 1 || errno == EAGAIN;
+}
+
+// Writes `record` (or the stop byte when null) under `temp`, then renames it
+// to `path`. False, with errno set, when any step fails.
+bool writeRecordFile(const char* temp, const char* path, const ResultRecord* record) {
+    FILE* out = std::fopen(temp, "wb");
+    if (out == nullptr) return false;
+    if (record != nullptr)
+        writeResult(record, out);
+    else
+        std::fputc(0, out);
+    bool ok = closeChecked(out);
+    int saved = errno;
+    if (ok && std::rename(temp, path) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) unlink(temp);
+    errno = saved;
+    return ok;
+}
+
+// Whether a waiting side may keep looking before it sleeps: only when the
+// master and its workers leave a processor free, so that looking never takes
+// time from a worker's search. Decided in the master before the fork.
+bool lookBeforeSleep = false;
+
+// Waits up to `ms` for one of `fds`. The other side usually answers within
+// microseconds, and a process that sleeps takes tens of microseconds to wake
+// (more on a virtual machine), so where a processor is free it first looks
+// for a short while, giving way to any process that wants the processor, and
+// only then sleeps.
+int pollSoon(pollfd* fds, int count, int ms) {
+    constexpr long kLookNanoseconds = 50000;
+    if (!lookBeforeSleep) return poll(fds, static_cast<nfds_t>(count), ms);
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    while (true) {
+        const int ready = poll(fds, static_cast<nfds_t>(count), 0);
+        if (ready != 0) return ready;
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if ((now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec) > kLookNanoseconds) break;
+        sched_yield();
+    }
+    return poll(fds, static_cast<nfds_t>(count), ms);
+}
+
+// Worker: waits up to `ms` for the doorbell; ends the worker when the master
+// has gone.
+void waitForDoorbell(int fd, int ms) {
+    pollfd bell{fd, POLLIN, 0};
+    if (pollSoon(&bell, 1, ms) <= 0) return;
+    char drained[64];
+    if (recv(fd, drained, sizeof drained, MSG_DONTWAIT) == 0) std::exit(0);
+}
+
+// Worker: reports why `path` failed and ends; the master sees the status and
+// stops the run.
+[[noreturn]] void workerFails(const char* path, const char* reason) {
+    reportCause(path, reason);
+    std::exit(-1);
+}
+
+// Serves one slot's jobs until the stop byte arrives or the master has gone.
+[[noreturn]] void workerLoop(int slot, int bell) {
+    const ProcSlot& self = P[slot];
+    int failedReads = 0;
+    while (true) {
+        if (getppid() != masterPid) std::exit(0);
+        off_t size = fileSize(self.requestPath);
+        if (size < 0) {
+            waitForDoorbell(bell, kIdlePollMs);
+            continue;
+        }
+        if (size == 0) {
+            // Only a file written by something other than the master can be
+            // seen empty; give it the time a writer would need.
+            usleep(kWritingPoll);
+            size = fileSize(self.requestPath);
+        }
+        if (size == 1) std::exit(0);
+
+        FILE* in = std::fopen(self.requestPath, "rb");
+        const int openError = errno;
+        ResultRecord* request = nullptr;
+        if (in != nullptr) {
+            request = readResult(in);
+            std::fclose(in);
+        }
+        if (request == nullptr) {
+            // Not yet readable, or not a whole record: look again a few times,
+            // but never wait for ever on a file that cannot be read.
+            if (++failedReads >= kReadTries)
+                workerFails(self.requestPath, in == nullptr ? std::strerror(openError) : "holds no whole record");
+            usleep(kWritingPoll);
+            continue;
+        }
+        failedReads = 0;
+        // A request left in place would be searched again.
+        if (unlink(self.requestPath) != 0) workerFails(self.requestPath, std::strerror(errno));
+
+        ResultRecord* best = runMajor(theInductors, request);
+        freeResult(request);
+        if (!writeRecordFile(self.replyTemp, self.replyPath, best)) {
+            reportCause(self.replyPath, std::strerror(errno));
+            fatal("%s (%s:%d) should never happen\n", "process", "evaluatePolynomial", 69);
+        }
+        freeResult(best);
+        if (!ring(workerBell)) std::exit(0);
+
+        checkRangeTable();
+        std::fflush(stdout);
+    }
+}
+
+// Runs in a new worker: keeps its own doorbell and the master's bell, closes
+// every other exchange socket, and asks to be ended with its master.
+void becomeWorker(int slot, int bell) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != masterPid) std::exit(0);  // the master died before prctl
+    for (int i = 0; i < kProcSlots; ++i)
+        if (P[i].doorbell >= 0) close(P[i].doorbell);
+    close(masterBell);
+    if (runLockFd() >= 0) close(runLockFd());
+    // A replacement goes on where the worker it replaces stood: the same
+    // ranges, and the grid search's alternation at the parity it had reached
+    // before the job it redoes.
+    R = startRanges;
+    const ProcSlot& self = P[slot];
+    const bool redo = self.busy && fileSize(self.replyPath) < 0;
+    swapper = static_cast<uint8_t>(self.handedOver - (redo ? 1 : 0));
+    workerLoop(slot, bell);
+}
+
+void startWorker(int slot) {
+    int bell[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, bell) != 0)
+        fatal("%s (%s:%d) couldn't start process because %s\n", "process", "startProcess", 179,
+              std::strerror(errno));
+    // Text still buffered would otherwise be written again by the worker.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        fatal("%s (%s:%d) couldn't start process because %s\n", "process", "startProcess", 179,
+              std::strerror(errno));
+    }
+    if (pid == 0) {
+        close(bell[0]);
+        becomeWorker(slot, bell[1]);
+    }
+    close(bell[1]);
+    P[slot].doorbell = bell[0];
+    P[slot].pid = pid;
+}
+
+// Stops the run: every worker is ended with the master.
+[[noreturn]] void stopRun(const char* format, int slot, long pid, int detail) {
+    std::fflush(stdout);
+    clearForMessage();
+    std::fprintf(stderr, format, slot, pid, detail);
+    std::exit(-1);
+}
+
+// A worker that died is replaced by a new one on the same slot, which is
+// given the lost job again unless its result had already arrived. A worker
+// that ended by itself has reported a failure it cannot get past, and one
+// that keeps being killed would only be killed again: both stop the run.
+void replaceWorker(int slot, int status) {
+    ProcSlot& lost = P[slot];
+    const long pid = lost.pid;
+    if (WIFEXITED(status))
+        stopRun("Worker %d (pid %ld) ended with status %d; the run stops\n", slot, pid, WEXITSTATUS(status));
+    const int signal = WTERMSIG(status);
+    std::fflush(stdout);
+    clearForMessage();
+    std::fprintf(stderr, "Worker %d (pid %ld) was killed by signal %d (%s); a new worker takes its job\n", slot,
+                 pid, signal, strsignal(signal));
+    const double now = timeus();
+    if (deaths == kDeathLimit) {
+        for (int i = 1; i < kDeathLimit; ++i) deathTimes[i - 1] = deathTimes[i];
+        --deaths;
+    }
+    deathTimes[deaths++] = now;
+    if (deaths == kDeathLimit && now - deathTimes[0] < kDeathWindowSeconds)
+        stopRun("Workers keep dying (%d of them within %ld s, the last on slot %d); the run stops\n", kDeathLimit,
+                static_cast<long>(kDeathWindowSeconds), slot);
+
+    close(lost.doorbell);
+    lost.doorbell = -1;
+    unlink(lost.replyTemp);
+    // The lost job is put back before the replacement starts, and only when
+    // the dead worker had taken it: a request written while the new worker
+    // reads could reach it twice.
+    const bool redo = lost.busy && fileSize(lost.replyPath) < 0;
+    if (redo && fileSize(lost.requestPath) < 0 &&
+        !writeRecordFile(lost.requestTemp, lost.requestPath, &lost.job)) {
+        reportCause(lost.requestPath, std::strerror(errno));
+        fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 160);
+    }
+    startWorker(slot);
+}
+
+// Collects every worker that has ended and replaces it.
+void reapWorkers() {
+    int status = 0;
+    pid_t pid;
+    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+        for (int i = 0; i < workerCount(); ++i)
+            if (P[i].pid == pid) replaceWorker(i, status);
+    }
+}
+
+}  // namespace
+
+void settleWorkerCount() {
+    const int processes = S[kProcesses].value.i;
+    if (processes < 1 || processes > kProcSlots)
+        fatal("Setting processes is %d, accepted range is 1 to %d\n", processes, kProcSlots);
+}
+
+void initProcs() {
+    // The exchange files live in the current directory: one run at a time.
+    lockRunDirectory();
+    masterPid = getpid();
+    for (ProcSlot& slot : P) slot.doorbell = -1;
+    int bell[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, bell) != 0)
+        fatal("%s (%s:%d) couldn't start process because %s\n", "process", "startProcess", 179,
+              std::strerror(errno));
+    masterBell = bell[0];
+    workerBell = bell[1];
+    fcntl(masterBell, F_SETFL, O_NONBLOCK);
+    startRanges = R;
+    lookBeforeSleep = workerCount() < sysconf(_SC_NPROCESSORS_ONLN);
+
+    const int processes = workerCount();
+    for (int i = 0; i < processes; ++i) {
+        ProcSlot& slot = P[i];
+        slot.replyPath = formatSlotText("quelmor.%d", i);
+        slot.replyRemove = formatSlotText("rm -rf quelmor.%d", i);
+        slot.replyTemp = formatSlotText("quelmor.%d.new", i);
+        std::error_code ignored;
+        std::filesystem::remove_all(slot.replyPath, ignored);
+        unlink(slot.replyTemp);
+        slot.requestPath = formatSlotText("quelmoi.%d", i);
+        slot.requestRemove = formatSlotText("rm -f quelmoi.%d", i);
+        slot.requestTemp = formatSlotText("quelmoi.%d.new", i);
+        unlink(slot.requestPath);
+        unlink(slot.requestTemp);
+        slot.startTime = timeus();
+        startWorker(i);
+    }
+}
+
+int workerCount() { return S[kProcesses].value.i; }
+
+bool slotBusy(int slot) { return P[slot].busy != 0; }
+
+double slotStartTime(int slot) { return P[slot].startTime; }
+
+bool hasFinished(int slot) {
+    while (true) {
+        const off_t size = fileSize(P[slot].replyPath);
+        if (size < 0) return false;
+        if (size > 0) return true;
+        usleep(kWritingPoll);
+    }
+}
+
+void handOver(int slot, const ResultRecord* candidate) {
+    ProcSlot& target = P[slot];
+    if (!writeRecordFile(target.requestTemp, target.requestPath, candidate)) {
+        reportCause(target.requestPath, std::strerror(errno));
+        fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 160);
+    }
+    copyResult(&target.job, candidate);
+    target.job.next = nullptr;
+    ++target.handedOver;
+    ring(target.doorbell);
+    target.busy = 1;
+    target.startTime = timeus();
+}
+
+ResultRecord* takeResult(int slot) {
+    const char* path = P[slot].replyPath;
+    for (int tries = 1;; ++tries) {
+        FILE* in = std::fopen(path, "rb");
+        if (in == nullptr) {
+            std::printf("%s fails because %s\n", path, std::strerror(errno));
+            fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 88);
+        }
+        ResultRecord* record = readResult(in);
+        std::fclose(in);
+        if (record != nullptr) {
+            // A reply left in place would be taken again.
+            if (unlink(path) != 0) {
+                reportCause(path, std::strerror(errno));
+                fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 88);
+            }
+            P[slot].busy = 0;
+            return record;
+        }
+        std::printf("*****rval for %s is NULL\n", path);
+        if (tries >= kReadTries) {
+            reportCause(path, "holds no whole record");
+            fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 88);
+        }
+        usleep(kRetryPoll);
+    }
+}
+
+void awaitActivity(double timeoutSeconds) {
+    reapWorkers();
+    pollfd watched[2] = {{masterBell, POLLIN, 0}, {keyWatchFd(), POLLIN, 0}};
+    const int count = watched[1].fd >= 0 ? 2 : 1;
+    const int ms = std::max(1, static_cast<int>(std::ceil(timeoutSeconds * 1000)));
+    if (pollSoon(watched, count, ms) <= 0) return;
+    if (watched[0].revents != 0) {
+        char drained[256];
+        while (recv(masterBell, drained, sizeof drained, MSG_DONTWAIT) > 0) {
+        }
+    }
+    if (count == 2 && watched[1].revents != 0) keyWatchReadable();
+}
+
+void terminateProcesses() {
+    const int processes = workerCount();
+    for (int i = 0; i < processes; ++i) {
+        ProcSlot& slot = P[i];
+        // A stop byte written while the worker is between reading its job and
+        // removing the request file would be removed with it: wait until the
+        // worker has taken the job.
+        if (slot.busy) {
+            const double deadline = timeus() + kStopWaitSeconds;
+            while (fileSize(slot.requestPath) >= 0 && timeus() < deadline) usleep(kRetryPoll);
+        }
+        if (!writeRecordFile(slot.requestTemp, slot.requestPath, nullptr)) {
+            reportCause(slot.requestPath, std::strerror(errno));
+            fatal("%s (%s:%d) should never happen\n", "process", "terminateProcesses", 275);
+        }
+        ring(slot.doorbell);
+    }
+}
