@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "coils/equation.h"
 #include "coils/readind.h"
 #include "coils/storage.h"
+#include "reports/ranking.h"
 #include "reports/reports.h"
 #include "settings/symtab.h"
 #include "testhooks.h"
@@ -160,6 +162,29 @@ TEST(FinalReport, WorstFirstTiesInFileOrderUnevaluableLast) {
                          "  1.0% L=10.000 : 11.000 uH, 16 turns, dia 1\", len 1\", #22 c\n"
                          "  *** L= 3.000 uH  5 turns, dia 1\", length 1\", #22, five1\n"
                          "  *** L= 7.000 uH  5 turns, dia 1\", length 1\", #22, five2\n");
+}
+
+TEST(FinalReport, RankingIsThatOfOneByOneInsertionWithTiesAndNaNs) {
+    // Few distinct errors, so that ties are common, with NaN and infinity.
+    const double errors[] = {0, 0.25, 0.25, 1, INFINITY, NAN, NAN};
+    std::mt19937_64 random(20240611);
+    for (int round = 0; round < 500; ++round) {
+        const size_t n = random() % 30;
+        std::vector<InductorRecord> inserted(n), ranked(n);
+        std::vector<InductorRecord*> order;
+        InductorRecord* reference = nullptr;
+        for (size_t i = 0; i < n; ++i) {
+            inserted[i].squaredError = ranked[i].squaredError = errors[random() % std::size(errors)];
+            reference = sortInd(reference, &inserted[i]);
+            order.push_back(&ranked[i]);
+        }
+        const InductorRecord* fast = rankWorstFirst(order);
+        for (const InductorRecord* slow = reference; slow != nullptr; slow = slow->next, fast = fast->next) {
+            ASSERT_NE(fast, nullptr) << "round " << round;
+            ASSERT_EQ(fast - ranked.data(), slow - inserted.data()) << "round " << round;
+        }
+        EXPECT_EQ(fast, nullptr) << "round " << round;
+    }
 }
 
 TEST(FinalReport, ResultFileStructureAndExportsLast) {
