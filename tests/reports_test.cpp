@@ -287,32 +287,30 @@ TEST(Checkpoint, EachCheckpointReplacesTheLastWhole) {
     EXPECT_EQ(info.st_mode & 0777 & ~0644, 0u);
 }
 
-TEST(Checkpoint, ReplacesLinksAndFifosAndNeverEndsTheRun) {
+TEST(Checkpoint, ReplacesLinksWritesFifosAndNeverEndsTheRun) {
     CliRun scratch;
     const ResultRecord set = turnsSet();
-    // A symbolic link is replaced, not written through; a FIFO (which would
-    // wait for a reader) is replaced too.
+    // A symbolic link is replaced, not written through.
     scratch.write("target.txt", "keep");
     const std::string target = (scratch.dir() / "target.txt").string();
     const std::string link = (scratch.dir() / "link.txt").string();
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    const std::string fifo = (scratch.dir() / "fifo.txt").string();
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    for (const std::string& path : {link, fifo}) {
-        writeCheckpoint(path.c_str(), &set);
-        struct stat info;
-        ASSERT_EQ(lstat(path.c_str(), &info), 0);
-        EXPECT_TRUE(S_ISREG(info.st_mode)) << path;
-        EXPECT_EQ(readFile(path), listing(set)) << path;
-    }
+    writeCheckpoint(link.c_str(), &set);
+    struct stat info;
+    ASSERT_EQ(lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(readFile(link), listing(set));
     EXPECT_EQ(readFile(target), "keep");
 
     // A checkpoint that cannot be written is a warning; what stood at the
-    // path stays, and no temporary file is left.
+    // path stays, and no temporary file is left. A FIFO is written into,
+    // never replaced, and without a reader it is not waited on.
     const std::string blocked = (scratch.dir() / "blocked").string();
     std::filesystem::create_directory(blocked);
     const std::string missing = (scratch.dir() / "no-such-dir" / "checkpoint.txt").string();
-    for (const std::string& path : {blocked, missing}) {
+    const std::string fifo = (scratch.dir() / "fifo.txt").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& path : {blocked, missing, fifo}) {
         testing::internal::CaptureStderr();
         writeCheckpoint(path.c_str(), &set);
         const std::string err = testing::internal::GetCapturedStderr();
@@ -320,5 +318,7 @@ TEST(Checkpoint, ReplacesLinksAndFifosAndNeverEndsTheRun) {
         EXPECT_NE(err.find("); the run goes on\n"), std::string::npos) << err;
     }
     EXPECT_TRUE(std::filesystem::is_directory(blocked));
+    ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"blocked", "fifo.txt", "link.txt", "target.txt"}));
 }

@@ -165,13 +165,13 @@ void showInductorResults(const ResultRecord* set) {
 }
 
 // The checkpoint often lives in a directory that every user shares. It is
-// always written beside its name and renamed over it, so a symbolic link or
-// another user's file there is replaced or refused, never written through,
-// and a reader never sees it half-written. It is a safety net: when it cannot
-// be written the run says so and goes on.
+// written beside its name and renamed over it, so a symbolic link or another
+// user's file there is replaced or refused, never written through, and a
+// reader never sees it half-written. It is a safety net: when it cannot be
+// written the run says so and goes on.
 void writeCheckpoint(const char* path, const ResultRecord* set) {
     OutFile out;
-    bool written = openOutFile(out, path, OutTarget::replace);
+    bool written = openOutFile(out, path);
     if (written) {
         showResult(out.stream, set);
         written = commitOutFile(out);
@@ -183,13 +183,15 @@ void writeCheckpoint(const char* path, const ResultRecord* set) {
     }
 }
 
+const char* checkpointPath() {
+    if (const char* path = S[kCheckpoint].value.s) return path;
+    static char path[64];
+    std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor, kVersionPatch);
+    return path;
+}
+
+bool checkpointsSkipped = false;
+
 void saveTempResults(const ResultRecord* set) {
-    if (const char* path = S[kCheckpoint].value.s) {
-        writeCheckpoint(path, set);
-        return;
-    }
-    char path[64];
-    std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor,
-                  kVersionPatch);
-    writeCheckpoint(path, set);
+    if (!checkpointsSkipped) writeCheckpoint(checkpointPath(), set);
 }

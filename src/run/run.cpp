@@ -2,16 +2,15 @@
 // settings and outputs, the workers, the search and the exit status.
 #include "run/run.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "coils/readind.h"
 #include "common/fatal.h"
-#include "common/outfile.h"
 #include "common/version.h"
 #include "reports/reports.h"
+#include "run/outputs.h"
 #include "search/driver.h"
 #include "search/library.h"
 #include "search/random.h"
@@ -67,19 +66,6 @@ void refuseUnusableSettings() {
     if (stateevery < 1) fatal("Setting stateevery is %d, accepted range is 1 or more\n", stateevery);
 }
 
-// An output file that cannot be created is found before the search starts,
-// not after hours of it.
-void refuseUnwritableOutputs() {
-    const char* outputs[] = {S[kResultFile].value.s, S[kResultC].value.s,
-                             S[kResultC].value.s != nullptr ? S[kResultJa].value.s : nullptr,
-                             S[kCoilCsv].value.s, S[kLogCsv].value.s};
-    for (const char* path : outputs) {
-        if (path == nullptr || canCreateOutFile(path)) continue;
-        reportCause(path, std::strerror(errno));
-        fatal("Couldn't open %s for output\n", path);
-    }
-}
-
 }  // namespace
 
 int runMaster(int argc, char** argv) {
@@ -93,7 +79,7 @@ int runMaster(int argc, char** argv) {
     const char* rangesPath = readArguments(argc, argv);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
-    refuseUnwritableOutputs();
+    checkRunFiles(argv[1], rangesPath);
     prepareSnapshots(argv[1], rangesPath);
     init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
     initProcs();
