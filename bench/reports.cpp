@@ -10,11 +10,10 @@
 // The errors are drawn from a few hundred values with some NaNs, so that ties
 // and passed-over coils occur as in real data.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -81,18 +80,7 @@ void BM_Run100000(benchmark::State& state) {
     std::ifstream ranges(projectPath("examples/ranges-example.txt"));
     std::ofstream(dir / "ranges.txt") << ranges.rdbuf() << "maxgenerations 0\nprocesses 2\ncheckpoint cp.txt\n";
     for (auto _ : state) {
-        const pid_t child = fork();
-        if (child == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, STDIN_FILENO);
-            dup2(null, STDOUT_FILENO);
-            if (chdir(dir.c_str()) != 0) _exit(127);
-            execl(QUELMO_BIN, QUELMO_BIN, "coils.txt", "ranges.txt", nullptr);
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("run failed");
+        if (!runProgram(QUELMO_BIN, dir.string(), "coils.txt")) state.SkipWithError("run failed");
     }
     fs::remove_all(dir);
 }
