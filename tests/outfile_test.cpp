@@ -22,11 +22,6 @@ bool writeOut(const std::string& path, const char* text) {
     return commitOutFile(file, true);
 }
 
-mode_t typeAt(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
-}
-
 }  // namespace
 
 TEST(OutFile, LinksAreReplacedDevicesFifosAndDescriptorsWrittenInto) {
@@ -37,20 +32,21 @@ TEST(OutFile, LinksAreReplacedDevicesFifosAndDescriptorsWrittenInto) {
     symlink(at("target.txt").c_str(), at("link").c_str());
     symlink(at("gone.txt").c_str(), at("dangling").c_str());
     symlink("/dev/null", at("devlink").c_str());  // one's own link to a device is followed
-    const std::tuple<const char*, OutWay, mode_t> cases[] = {
-        {"new", OutWay::replace, S_IFREG},  {"file", OutWay::replace, S_IFREG},
-        {"link", OutWay::replace, S_IFREG}, {"dangling", OutWay::replace, S_IFREG},
-        {"devlink", OutWay::stream, S_IFLNK},
+    using Type = std::filesystem::file_type;
+    const std::tuple<const char*, OutWay, Type> cases[] = {
+        {"new", OutWay::replace, Type::regular},  {"file", OutWay::replace, Type::regular},
+        {"link", OutWay::replace, Type::regular}, {"dangling", OutWay::replace, Type::regular},
+        {"devlink", OutWay::stream, Type::symlink},
     };
     for (const auto& [name, way, typeAfter] : cases) {
         EXPECT_EQ(outWay(at(name).c_str()), way) << name;
         ASSERT_TRUE(writeOut(at(name), "new")) << name;
-        EXPECT_EQ(typeAt(at(name)), typeAfter) << name;
+        EXPECT_EQ(std::filesystem::symlink_status(at(name)).type(), typeAfter) << name;
     }
     EXPECT_EQ(readFile(at("link")), "new");
     EXPECT_EQ(readFile(at("target.txt")), "old");
     EXPECT_FALSE(scratch.exists("gone.txt"));
-    EXPECT_EQ(typeAt("/dev/null"), S_IFCHR);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
     if (geteuid() == 0) {  // another user's link is not followed, even to a device
         ASSERT_EQ(lchown(at("devlink").c_str(), 65534, 65534), 0);
         EXPECT_EQ(outWay(at("devlink").c_str()), OutWay::replace);
@@ -72,7 +68,7 @@ TEST(OutFile, LinksAreReplacedDevicesFifosAndDescriptorsWrittenInto) {
     char got[8] = {};
     EXPECT_EQ(read(reader, got, sizeof got), 4);
     close(reader);
-    EXPECT_EQ(typeAt(at("fifo")), S_IFIFO);
+    EXPECT_TRUE(std::filesystem::is_fifo(at("fifo")));
 }
 
 TEST(OutFile, RefusalsAndFailuresLeaveWhatStood) {
@@ -105,6 +101,6 @@ TEST(OutFile, RefusalsAndFailuresLeaveWhatStood) {
         abandonOutFile(file);
     }
     close(sock);
-    EXPECT_EQ(typeAt(socketPath), S_IFSOCK);
+    EXPECT_TRUE(std::filesystem::is_socket(socketPath));
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"blocked", "result.txt", "socket"}));
 }
