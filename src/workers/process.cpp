@@ -36,7 +36,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <array>
-#include <filesystem>
 
 #include "coils/readind.h"
 #include "coils/storage.h"
@@ -133,6 +132,26 @@ bool isTemporaryName(const char* name, int slot) {
     if (std::strcmp(suffix, "new") == 0) return true;
     if (std::strlen(suffix) != 6) return false;
     return std::all_of(suffix, suffix + 6, [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Removes `name` in the directory `parent` and, when it is a directory,
+// everything in it, as "rm -rf" would. Each directory is opened relative to
+// the one above it and never through a link, so that another user who swaps
+// a directory for a link while it is being emptied cannot make the run
+// remove files elsewhere; the link itself is what gets removed.
+void removeTree(int parent, const char* name) {
+    if (unlinkat(parent, name, 0) == 0 || errno != EISDIR) return;
+    const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    if (DIR* directory = fdopendir(fd)) {
+        while (const dirent* entry = readdir(directory))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                removeTree(fd, entry->d_name);
+        closedir(directory);
+    } else {
+        close(fd);
+    }
+    unlinkat(parent, name, AT_REMOVEDIR);
 }
 
 // Removes temporary exchange files that a run left when it was killed
@@ -406,8 +425,7 @@ void initProcs() {
         slot.replyPath = formatSlotText("quelmor.%d", i);
         slot.replyRemove = formatSlotText("rm -rf quelmor.%d", i);
         slot.replyTemp = formatSlotText("quelmor.%d.", i);
-        std::error_code ignored;
-        std::filesystem::remove_all(slot.replyPath, ignored);
+        removeTree(AT_FDCWD, slot.replyPath);
         slot.requestPath = formatSlotText("quelmoi.%d", i);
         slot.requestRemove = formatSlotText("rm -f quelmoi.%d", i);
         slot.requestTemp = formatSlotText("quelmoi.%d.", i);
