@@ -128,7 +128,7 @@ def _write_coils(coils, path):
         if line[0].isalpha() or line[0] == "/":
             raise ValueError(f"coils: coil {name}: a line starting with {line[0]!r} is skipped as a comment")
         lines.append(line + "\n")
-    with open(path, "w", encoding="utf-8") as file:
+    with open(path, "w", encoding="utf-8", errors="surrogateescape") as file:
         file.write("// measured_H, coil_radius_m, wire_radius_m, gauge, turns, length_m, name\n")
         file.writelines(lines)
 

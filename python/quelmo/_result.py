@@ -15,7 +15,7 @@ def _read_csv(path, text_columns=()):
     # Every number exactly as written (the program writes them to read back
     # to the same double); names stay text, whatever they look like.
     frame = pd.read_csv(path, float_precision="round_trip", keep_default_na=False, na_values=[""],
-                        dtype={column: str for column in text_columns})
+                        dtype={column: str for column in text_columns}, encoding_errors="surrogateescape")
     for column in text_columns:
         frame[column] = frame[column].fillna("")
     return frame
@@ -99,7 +99,7 @@ class FitResult:
         that ``fit`` ran in before."""
         import numpy as np
         workdir = pathlib.Path(workdir)
-        with open(workdir / RESULT_JSON, encoding="utf-8") as file:
+        with open(workdir / RESULT_JSON, encoding="utf-8", errors="surrogateescape") as file:
             document = json.load(file)
         coils = _read_csv(workdir / COIL_CSV, text_columns=("name",))
         coils["evaluated"] = coils["evaluated"].astype(bool)
@@ -210,9 +210,9 @@ class FitResult:
                              f"in sample {_number(validation['in_sample'])}")
             if statistics.get("outliers"):
                 lines.append(f"  suspect coils (|studentized| > 3): {' '.join(statistics['outliers'])}")
-        worst = self.coils[self.coils["evaluated"]].reindex(
-            self.coils["relative_error"].abs().sort_values(ascending=False).index).dropna(subset=["relative_error"])
-        shown = [f"{row.name} {100 * row.relative_error:+.1f} %" for row in worst.head(3).itertuples()]
+        errors = self.coils.loc[self.coils["evaluated"], ["name", "relative_error"]].dropna()
+        worst = errors.loc[errors["relative_error"].abs().sort_values(ascending=False).index[:3]]
+        shown = [f"{name} {100 * error:+.1f} %" for name, error in zip(worst["name"], worst["relative_error"])]
         if shown:
             lines.append(f"  worst coils: {', '.join(shown)}")
         lines.append(f"  files in {os.fspath(self.workdir)}")

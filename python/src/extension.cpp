@@ -8,18 +8,18 @@
 
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 #include <limits>
+#include <stdexcept>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "coils/equation.h"
 #include "coils/readind.h"
 #include "common/fatal.h"
-#include "common/version.h"
 
 namespace py = pybind11;
 
@@ -83,13 +83,28 @@ private:
     int saved_ = -1;
 };
 
-void freeCoils(InductorRecord* list) {
-    while (list != nullptr) {
-        InductorRecord* next = list->next;
-        std::free(list->fileName);
-        std::free(list);
-        list = next;
+// The reader's list of coil records, freed with their names when it goes.
+struct CoilList {
+    InductorRecord* head = nullptr;
+    CoilList() = default;
+    CoilList(const CoilList&) = delete;
+    CoilList& operator=(const CoilList&) = delete;
+    ~CoilList() {
+        while (head != nullptr) {
+            InductorRecord* next = head->next;
+            std::free(head->fileName);
+            std::free(head);
+            head = next;
+        }
     }
+};
+
+// A coil name as text; bytes that are not UTF-8 are kept as Python keeps
+// such file names (surrogate escapes), so that they write back unchanged.
+py::str coilName(const char* name) {
+    PyObject* text = PyUnicode_DecodeUTF8(name, static_cast<Py_ssize_t>(std::strlen(name)), "surrogateescape");
+    if (text == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(text);
 }
 
 // Reads a coil file with the program's reader. Returns the columns in file
@@ -97,31 +112,32 @@ void freeCoils(InductorRecord* list) {
 // file raises ReadFailure with the reader's message.
 py::tuple readCoils(const std::string& path) {
     StandardErrorCapture capture;
+    CoilList list;
     theInductors = nullptr;
     fatalThrows = true;
     try {
         readTestInductors(path.c_str());
     } catch (const FatalError&) {
         fatalThrows = false;
-        freeCoils(theInductors);
+        list.head = theInductors;
         theInductors = nullptr;
         throw ReadFailure{capture.take()};
     }
     fatalThrows = false;
-    InductorRecord* list = theInductors;
+    list.head = theInductors;
     theInductors = nullptr;
     const std::string messages = capture.take();
 
     // The list holds the coils in reverse file order.
     std::vector<const InductorRecord*> coils;
-    for (const InductorRecord* coil = list; coil != nullptr; coil = coil->next) coils.push_back(coil);
+    for (const InductorRecord* coil = list.head; coil != nullptr; coil = coil->next) coils.push_back(coil);
     const auto n = static_cast<py::ssize_t>(coils.size());
     py::list names(n);
     Doubles measured(n), radius(n), wire(n), length(n);
     Integers gauge(n), turns(n);
     for (py::ssize_t i = 0; i < n; ++i) {
         const InductorRecord* coil = coils[coils.size() - 1 - static_cast<size_t>(i)];
-        names[i] = py::str(coil->fileName);
+        names[i] = coilName(coil->fileName);
         measured.mutable_at(i) = coil->measuredInductance;
         radius.mutable_at(i) = coil->radius;
         wire.mutable_at(i) = coil->wire;
@@ -129,7 +145,6 @@ py::tuple readCoils(const std::string& path) {
         turns.mutable_at(i) = coil->turns;
         length.mutable_at(i) = coil->length;
     }
-    freeCoils(list);
     return py::make_tuple(names, measured, radius, wire, gauge, turns, length, messages);
 }
 
@@ -141,16 +156,20 @@ ResultRecord coefficientSet(const Doubles& coefficients) {
     return set;
 }
 
+// The length the coil columns share.
+py::ssize_t coilCount(std::initializer_list<const py::array*> columns) {
+    const py::ssize_t n = (*columns.begin())->size();
+    for (const py::array* column : columns)
+        if (column->ndim() != 1 || column->size() != n) throw py::value_error("the coil columns differ in length");
+    return n;
+}
+
 // The coils as records, linked in reverse order of the arrays as the
 // program's reader links them, so that the goodness sums them in the
 // program's order.
 std::vector<InductorRecord> coilRecords(const Doubles& measured, const Doubles& radius, const Doubles& wire,
                                         const Integers& turns, const Doubles& length) {
-    const py::ssize_t n = radius.size();
-    for (const py::array* column : {static_cast<const py::array*>(&measured), static_cast<const py::array*>(&wire),
-                                    static_cast<const py::array*>(&turns), static_cast<const py::array*>(&length)})
-        if (column->ndim() != 1 || column->size() != n)
-            throw py::value_error("the coil columns differ in length");
+    const py::ssize_t n = coilCount({&measured, &radius, &wire, &turns, &length});
     std::vector<InductorRecord> records(static_cast<size_t>(n));
     const double* m = measured.data();
     const double* a = radius.data();
@@ -173,9 +192,7 @@ std::vector<InductorRecord> coilRecords(const Doubles& measured, const Doubles& 
 Doubles inductance(const Doubles& coefficients, const Doubles& radius, const Doubles& wire, const Integers& turns,
                    const Doubles& length) {
     const ResultRecord set = coefficientSet(coefficients);
-    const py::ssize_t n = radius.size();
-    if (radius.ndim() != 1 || wire.size() != n || turns.size() != n || length.size() != n)
-        throw py::value_error("the coil columns differ in length");
+    const py::ssize_t n = coilCount({&radius, &wire, &turns, &length});
     Doubles computed(n);
     double* out = computed.mutable_data();
     const double* a = radius.data();
@@ -218,10 +235,6 @@ PYBIND11_MODULE(_quelmo, m) {
             PyErr_SetString(readFailure.ptr(), error.message.c_str());
         }
     });
-    m.attr("EQUATION") = kEquationLabel;
-    py::list names;
-    for (const char* name : kCoefficientNames) names.append(name);
-    m.attr("COEFFICIENTS") = py::tuple(names);
     m.def("read_coils", &readCoils, py::arg("path"));
     m.def("inductance", &inductance, py::arg("coefficients"), py::arg("radius"), py::arg("wire"), py::arg("turns"),
           py::arg("length"));

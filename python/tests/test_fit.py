@@ -51,6 +51,9 @@ class FitTest(unittest.TestCase):
                 self.assertEqual(result.predict(coils).tobytes(), result.coils["computed_H"].to_numpy().tobytes())
                 self.assertEqual(len(result.log), 20)
                 self.assertIn("goodness 0.0772456 on 60 of 60 coils", repr(result))
+                figures = result.plot()
+                self.assertIn("error-vs-coil-radius.png", figures)
+                self.assertIn("seed 20240611, 60 coils", figures["goodness-vs-time.png"].axes[0].get_title())
                 self.assertEqual(processes_in(workdir), [])
 
         # A follow-up from the fitted set, with l3 pinned where it stands and
@@ -63,8 +66,8 @@ class FitTest(unittest.TestCase):
 
     def test_failures_carry_the_programs_message(self):
         cases = [
-            ({"processes": 0}, "processes"),
-            ({"noSuchSetting": 1}, "nosuchsetting unknown symbol"),
+            ({"processes": 0}, "Setting processes is 0, accepted range is 1 to 48"),
+            ({"noSuchSetting": 1}, "in ranges.txt, noSuchSetting unknown symbol"),
         ]
         for settings, text in cases:
             with self.subTest(**settings):
@@ -72,7 +75,7 @@ class FitTest(unittest.TestCase):
                     quelmo.fit(EXAMPLES / "coils-small.txt", workdir=self.directory, progress=False, **settings)
                 error = raised.exception
                 self.assertEqual(error.status, 255)
-                self.assertIn(text, str(error).lower())
+                self.assertTrue(str(error).endswith(text), str(error))
                 self.assertEqual(str(error), error.message)
         with self.assertRaisesRegex(ValueError, "fit\\(\\) sets coilcsv itself"):
             quelmo.fit(EXAMPLES / "coils-small.txt", coilcsv="x.csv")
