@@ -1,9 +1,12 @@
 """fit() running the built program: its result, its failures, and Control-C."""
 
 import _thread
+import glob
 import os
 import pathlib
 import shutil
+import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -94,6 +97,26 @@ class FitTest(unittest.TestCase):
                 self.assertLess(time.monotonic() - started, 120)
                 self.assertEqual(processes_in(workdir), [])
                 self.assertEqual((workdir / "state.bin").exists(), bool(settings))
+
+
+@unittest.skipUnless(os.environ.get("QUELMO_BUILD_DIR"), "QUELMO_BUILD_DIR names no build to install")
+class InstallTest(unittest.TestCase):
+    def test_installed_package_finds_its_program_and_examples(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            done = subprocess.run(["cmake", "--install", os.environ["QUELMO_BUILD_DIR"], "--prefix", prefix],
+                                  capture_output=True, text=True, timeout=300)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            site = glob.glob(os.path.join(prefix, "lib", "python3*", "*-packages"))
+            self.assertEqual(len(site), 1)
+            check = ("import quelmo, quelmo._fit as f; print(quelmo.__version__); print(quelmo.example()); "
+                     "print(f._program('quelmo', None, 'UNSET')); print(len(quelmo.read_coils(quelmo.example())))")
+            environment = {key: value for key, value in os.environ.items() if not key.startswith("QUELMO_")}
+            done = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True, cwd=prefix,
+                                  env=dict(environment, PYTHONPATH=site[0]), timeout=60)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stdout.split("\n"), [
+                quelmo.__version__, os.path.join(prefix, "share", "quelmo", "examples", "coils-example.txt"),
+                os.path.join(prefix, "bin", "quelmo"), "60", ""])
 
 
 if __name__ == "__main__":
