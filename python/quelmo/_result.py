@@ -187,16 +187,16 @@ class FitResult:
                          + (f", holding {' '.join(self.held)}" if self.held else ""))
         for name in COEFFICIENTS:
             value = self.coefficients[name]
-            line = f"  {name} = {value: .10g}"
+            line = f"  {name} = {value:< 18.10g}"
             if name in self.pinned:
-                line += "   pinned"
+                line += "pinned"
             elif name in self.held:
-                line += "   held"
+                line += "held"
             elif self.stderr is not None and not math.isnan(self.stderr[name]):
                 error = self.stderr[name]
                 share = f" ({100 * abs(error / value):.3g} %)" if value else ""
-                line += f"   ± {error:.3g}{share}"
-            lines.append(line)
+                line += f"± {error:.3g}{share}"
+            lines.append(line.rstrip())
         statistics = self.statistics
         if statistics and statistics.get("unavailable"):
             lines.append(f"  no statistics: {statistics['unavailable']}")
@@ -208,6 +208,15 @@ class FitResult:
             if validation:
                 lines.append(f"  prediction RMS ({validation['folds']}-fold) {_number(validation['rms'])}, "
                              f"in sample {_number(validation['in_sample'])}")
+            pairs = [f"{pair['first']}-{pair['second']} {pair['r']:+.3f}" for pair in statistics.get("high_correlations", [])]
+            if pairs:
+                lines.append(f"  correlated beyond 0.95: {', '.join(pairs)}")
+            if statistics.get("undetermined"):
+                lines.append(f"  undetermined by the coils: {' '.join(statistics['undetermined'])}")
+            pruned = statistics.get("pruned")
+            if pruned and pruned.get("pinned_to_zero"):
+                lines.append(f"  pruning advice: pin {' '.join(pruned['pinned_to_zero'])} to 0 (goodness "
+                             f"{_number(pruned['goodness'], '.6g')}, AIC {_number(pruned['aic'], '.6g')})")
             if statistics.get("outliers"):
                 lines.append(f"  suspect coils (|studentized| > 3): {' '.join(statistics['outliers'])}")
         errors = self.coils.loc[self.coils["evaluated"], ["name", "relative_error"]].dropna()

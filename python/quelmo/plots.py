@@ -155,15 +155,23 @@ def heading(coils, result):
     return f"goodness {rms:.6g} (from the coil errors), {len(coils)} coils"
 
 
-def name_coils(ax, points):
-    """Marks and names the coils of (x, y, name) points."""
+def name_coils(ax, points, label=None):
+    """Circles and names the coils of (x, y, name) points; call it once the
+    axes' scales and limits are set. A name goes to the left of its point in
+    the right fifth of the plot, and below it when the point above it is
+    close, so that names stay inside and apart."""
     if not points:
         return
     ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=30, facecolors="none",
-               edgecolors="tab:red", linewidths=1.2, zorder=4,
-               label=f"worst {len(points)}" if len(points) == WORST_NAMED else "named")
-    for x, y, name in points:
-        ax.annotate(name, (x, y), textcoords="offset points", xytext=(5, 4), fontsize=7, color="tab:red")
+               edgecolors="tab:red", linewidths=1.2, zorder=4, label=label)
+    to_axes = ax.transData + ax.transAxes.inverted()
+    placed = []
+    for x, y, name in sorted(points, key=lambda p: -p[1]):
+        fx, fy = to_axes.transform((x, y))
+        below = any(abs(fx - px) < 0.12 and abs(fy - py) < 0.06 for px, py in placed)
+        placed.append((fx, fy))
+        ax.annotate(name, (x, y), textcoords="offset points", xytext=(-5 if fx > 0.8 else 5, -10 if below else 4),
+                    ha="right" if fx > 0.8 else "left", fontsize=7, color="tab:red")
 
 
 def worst(evaluated, count=WORST_NAMED):
@@ -189,10 +197,11 @@ def coil_figures(plt, ticker, coils, head):
         ax.plot([low, high], [low, high], color="0.4", linewidth=1, label="computed = measured")
         ax.set_xlim(low, high)
         ax.set_ylim(low, high)
-    name_coils(ax, [(c["measured_H"] * 1e6, c["computed_H"] * 1e6, c["name"]) for c in named if c in shown])
     ax.set_xscale("log")
     ax.set_yscale("log")
     ax.set_aspect("equal")
+    name_coils(ax, [(c["measured_H"] * 1e6, c["computed_H"] * 1e6, c["name"]) for c in named if c in shown],
+               f"worst {len(named)}")
     ax.set_xlabel("measured inductance (µH)")
     ax.set_ylabel("computed inductance (µH)")
     skipped = len(evaluated) - len(shown)
@@ -214,10 +223,10 @@ def coil_figures(plt, ticker, coils, head):
         fig, ax = plt.subplots(figsize=(6.4, 4.4))
         ax.axhline(0, color="0.4", linewidth=1)
         ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=18, color="tab:blue", zorder=3)
-        name_coils(ax, [(x, y, c["name"]) for x, y, c in points if c in named])
         ax.set_xscale("log")
         xs = [x for x, _, _ in points] or [1]
         plain_log_axis(ax.xaxis, ticker, min(xs), max(xs))
+        name_coils(ax, [(x, y, c["name"]) for x, y, c in points if c in named])
         ax.set_xlabel(label)
         ax.set_ylabel("relative error (computed − measured) / measured (%)")
         ax.set_title(f"Relative error against {label.split(' (')[0]}, {len(points)} coils{note}\n{head}",
@@ -269,11 +278,7 @@ def leverage_figure(plt, result, head):
     for level in (-SUSPECT, 0, SUSPECT):
         ax.axhline(level, color="0.4" if level == 0 else "tab:red", linewidth=1,
                    linestyle="-" if level == 0 else "--")
-    if suspects:
-        ax.scatter([x for x, _, _ in suspects], [y for _, y, _ in suspects], s=30, facecolors="none",
-                   edgecolors="tab:red", linewidths=1.2, zorder=4)
-        for x, y, name in suspects:
-            ax.annotate(name, (x, y), textcoords="offset points", xytext=(5, 4), fontsize=7, color="tab:red")
+    name_coils(ax, suspects)
     ax.set_xlabel("leverage (diagonal of the hat matrix)")
     ax.set_ylabel("studentized residual")
     ax.set_title(f"Studentized residual against leverage, {len(suspects)} of {len(points)} coils "
