@@ -50,8 +50,9 @@ TEST(Mpi, OrderedRunsMatchTheFileExchange) {
         EXPECT_FALSE(b.processesLeft);
         EXPECT_EQ(b.out, a.out) << workers << " workers";
         EXPECT_EQ(mpi.read("result.txt"), files.read("result.txt")) << workers << " workers";
-        // No exchange files: only the inputs and the result.
-        EXPECT_EQ(mpi.files(), (std::vector<std::string>{"coils-small.txt", "ranges.txt", "result.txt"}));
+        // No exchange files: only the inputs, the result and the checkpoint.
+        EXPECT_EQ(mpi.files(), (std::vector<std::string>{"coils-small.txt", "fit-checkpoint.txt", "ranges.txt",
+                                                         "result.txt"}));
     }
 }
 
