@@ -177,27 +177,19 @@ TEST(Mpi, BadStartsEndEveryRank) {
 
 TEST(Mpi, UsageEndsTheWaitingWorkers) {
     SKIP_WITHOUT_MPI();
-    // Help and the version answer with any number of ranks, one included.
-    const struct {
-        int ranks;
-        std::vector<std::string> args;
-        std::string start;
-    } cases[] = {
-        {3, {}, kBanner + "Usage: quelmo "},
-        {3, {"--help"}, kBanner + "Usage: quelmo "},
-        {1, {"-h"}, kBanner + "Usage: quelmo "},
-        {1, {"--version"}, kBanner},
-    };
-    for (const auto& c : cases) {
-        CliRun run;
-        const CliResult result = run.runCommand(mpiCommand(c.ranks, c.args), 60);
-        EXPECT_EQ(result.status, 0) << c.ranks;
-        EXPECT_FALSE(result.processesLeft) << c.ranks;
-        EXPECT_EQ(result.out.rfind(c.start, 0), 0u) << result.out;
-        if (c.start == kBanner) {
-            EXPECT_EQ(result.out, kBanner);
-        }
-        EXPECT_EQ(result.err, "") << c.ranks;
+    CliRun run;
+    const CliResult result = run.runCommand(mpiCommand(3, {}), 60);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_FALSE(result.processesLeft);
+    EXPECT_EQ(result.out.rfind(kBanner + "Usage: quelmo ", 0), 0u);
+    EXPECT_EQ(result.err, "");
+    // Help and the version need no workers: they answer with one rank too.
+    for (const std::string argument : {"-h", "--version"}) {
+        const CliResult asked = run.runCommand(mpiCommand(1, {argument}), 60);
+        EXPECT_EQ(asked.status, 0) << argument;
+        EXPECT_EQ(asked.out.rfind(kBanner + (argument == "-h" ? "Usage: quelmo " : ""), 0), 0u) << asked.out;
+        EXPECT_EQ(asked.out == kBanner, argument == "--version") << asked.out;
+        EXPECT_EQ(asked.err, "") << argument;
     }
 }
 

@@ -317,9 +317,8 @@ TEST(Polish, SettingZeroChangesNothing) {
     const std::string extra = "minormax 50\nmaxgenerations 3\nresultc table.c\nresultja table.ja\n";
     CliRun without, zero;
     for (const CliRun* run : {&without, &zero}) run->copyExample("coils-small.txt");
-    // The example ranges without their own polish line, and without ours.
     std::string unset = readFile(sourcePath("examples/ranges-example.txt")) + "processes 1\n" + extra;
-    unset.erase(unset.find("\npolish 1\n"), 9);
+    unset.erase(unset.find("\npolish 1\n"), 9);  // the example's own polish line
     without.write("ranges.txt", unset);
     zero.write("ranges.txt", unset + "polish 0\n");
     const CliResult a = without.run({"coils-small.txt", "ranges.txt"});
