@@ -1,6 +1,8 @@
 // The example data the benchmarks measure on.
 #pragma once
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "coils/readind.h"
@@ -16,4 +18,15 @@ inline const InductorRecord* exampleCoils() {
         return theInductors;
     }();
     return coils;
+}
+
+// The example ranges file without its lines that set checkpoint and polish:
+// the search alone, as builds from before those settings run it too, with
+// the checkpoint in its default place.
+inline std::string exampleSearchRanges() {
+    std::ifstream file(projectPath("examples/ranges-example.txt"));
+    std::string text, line;
+    while (std::getline(file, line))
+        if (line.rfind("checkpoint ", 0) != 0 && line.rfind("polish ", 0) != 0) text += line + "\n";
+    return text;
 }

@@ -27,6 +27,7 @@ test=(
   libclang-rt-14-dev        # libFuzzer and the sanitizer runtimes for Clang 14 (fuzz/)
   tmux                      # a real terminal for the test of the progress line
   python3-matplotlib        # tools/quelmo-plot and its test (run with /usr/bin/python3)
+  man-db                    # man -l, for the check of the manual page (scripts/check-manpage.py)
   openmpi-bin               # mpirun, to run quelmo-mpi in its tests and benchmark
   libopenmpi-dev            # MPI headers and library, to build quelmo-mpi
 )

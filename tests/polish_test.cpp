@@ -192,7 +192,7 @@ TEST(Polish, TakesOnlyALowerGoodnessThatKeepsEveryCoil) {
 namespace {
 
 std::string exampleRanges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) + "processes 1\n" + extra;
+    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\nprocesses 1\n" + extra;
 }
 
 // The line of `text` that begins at `from`, without its newline.
@@ -317,8 +317,10 @@ TEST(Polish, SettingZeroChangesNothing) {
     const std::string extra = "minormax 50\nmaxgenerations 3\nresultc table.c\nresultja table.ja\n";
     CliRun without, zero;
     for (const CliRun* run : {&without, &zero}) run->copyExample("coils-small.txt");
-    without.write("ranges.txt", exampleRanges(extra));
-    zero.write("ranges.txt", exampleRanges(extra + "polish 0\n"));
+    std::string unset = readFile(sourcePath("examples/ranges-example.txt")) + "processes 1\n" + extra;
+    unset.erase(unset.find("\npolish 1\n"), 9);  // the example's own polish line
+    without.write("ranges.txt", unset);
+    zero.write("ranges.txt", unset + "polish 0\n");
     const CliResult a = without.run({"coils-small.txt", "ranges.txt"});
     const CliResult b = zero.run({"coils-small.txt", "ranges.txt"});
     ASSERT_EQ(a.status, 0) << a.err;

@@ -50,3 +50,14 @@ inline void reportCause(const char* path, const char* reason) {
     clearForMessage();
     std::fprintf(stderr, "%s fails because %s\n", path, reason);
 }
+
+// A mistake in the user's input, told as a plain sentence on a line of its
+// own on standard error before the failure's own message: what to fix.
+[[gnu::format(printf, 1, 2)]] inline void reportMistake(const char* format, ...) {
+    clearForMessage();
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+}

@@ -13,7 +13,8 @@ extern bool resultFileFailed;
 void showResult(FILE* stream, const ResultRecord* set);
 void showInductor(FILE* stream, const InductorRecord* coil);
 InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil);
-void showInductorResults(const ResultRecord* set);
+// The final report of `set`; true when it wrote the result file.
+bool showInductorResults(const ResultRecord* set);
 void saveTempResults(const ResultRecord* set);
 // The checkpoint written to `path`; saveTempResults picks the path.
 void writeCheckpoint(const char* path, const ResultRecord* set);

@@ -12,6 +12,7 @@
 #include "common/outfile.h"
 #include "common/version.h"
 #include "reports/reports.h"
+#include "run/help.h"
 #include "search/driver.h"
 #include "search/library.h"
 #include "search/random.h"
@@ -24,24 +25,21 @@ namespace {
 constexpr int kMaxSave = 1000000;
 constexpr int kMaxTries = 1000000;
 
-void printUsage() {
-    std::printf("Usage: quelmo <testinductors> [<ranges>] [outf]\n");
-    std::printf("  Coefficients: ");
-    for (const char* name : kCoefficientNames) std::printf(" %s ", name);
-    std::printf("\n");
-}
-
 // The second argument is the ranges file when it opens; otherwise, as the
 // last argument, it names the result file. A third argument names the
 // result file. Returns the ranges file's path, or null when none was read.
 const char* readArguments(int argc, char** argv) {
-    if (argc < 3) return nullptr;
+    if (argc < 3) {
+        noteRangesNotRead(argc, argv, nullptr);
+        return nullptr;
+    }
     if (FILE* ranges = std::fopen(argv[2], "rb")) {
         std::fclose(ranges);
         readSymtab(argv[2]);
         if (argc > 3) S[kResultFile].value.s = strdup(argv[3]);
         return argv[2];
     }
+    noteRangesNotRead(argc, argv, std::strerror(errno));
     if (argc == 3) S[kResultFile].value.s = strdup(argv[2]);
     return nullptr;
 }
@@ -87,6 +85,10 @@ int runMaster(int argc, char** argv) {
                 kEquationLabel);
     if (argc < 2) {
         printUsage();
+        return 0;
+    }
+    if (asksForHelp(argc, argv)) {
+        printHelp(argv[1]);
         return 0;
     }
     readTestInductors(argv[1]);

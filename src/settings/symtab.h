@@ -77,6 +77,9 @@ extern std::array<RangeEntry, kCoefficientCount> R;
 // True when setting `index` still holds its compiled-in default.
 bool isDefaultSetting(int index);
 
+// True when the entry's step count can be derived: (high - low) / resolution,
+// truncated, plus one is a positive 32-bit integer.
+bool hasValidSteps(const RangeEntry& entry);
 void computeInc();
 void dumpSymtab(const char* title);
 void dumpRangeTable(FILE* out, const char* title);
