@@ -161,3 +161,18 @@ std::vector<std::string> coefficientNames(int32_t mask) {
         if ((mask >> k & 1) != 0) names.emplace_back(kCoefficientNames[k]);
     return names;
 }
+
+double squaredErrorSum(const std::vector<FitCoil>& coils, const Coefficients& c, const InductorRecord** failed) {
+    ResultRecord set{};
+    set.coefficients = c;
+    double sum = 0;
+    for (const FitCoil& coil : coils) {
+        const double e = evalInductor(coil.record, &set);
+        if (e == kNoValue || std::isnan(e)) {
+            if (failed != nullptr) *failed = coil.record;
+            return std::nan("");
+        }
+        sum += e;
+    }
+    return sum;
+}

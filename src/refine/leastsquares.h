@@ -48,3 +48,9 @@ Refit refit(const std::vector<FitCoil>& coils, const Coefficients& start, int32_
 
 // The name of coefficient k when bit k of `mask` is set, in coefficient order.
 std::vector<std::string> coefficientNames(int32_t mask);
+
+// The sum of the squared relative errors of `coils` under `c`, as the
+// goodness forms them (evalInductor), or NaN when a coil cannot be evaluated;
+// `failed`, when given, receives that coil.
+double squaredErrorSum(const std::vector<FitCoil>& coils, const Coefficients& c,
+                       const InductorRecord** failed = nullptr);

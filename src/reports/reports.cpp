@@ -137,7 +137,9 @@ void writeExports(const InductorRecord* ranked) {
 
 }  // namespace
 
-void showInductorResults(const ResultRecord* set) {
+void showInductorResults(const ResultRecord* set) { showInductorResults(set, {}); }
+
+void showInductorResults(const ResultRecord* set, const std::string& appendix) {
     const char* path = S[kResultFile].value.s;
     OutFile result;
     FILE* file = openResultFile(result, path);
@@ -149,6 +151,8 @@ void showInductorResults(const ResultRecord* set) {
     if (file != nullptr) std::fputs("Worst first\n", file);
     showCoils(file, coils.ranked);
     showCoils(file, coils.unevaluable);
+    std::fputs(appendix.c_str(), stdout);
+    if (file != nullptr) std::fputs(appendix.c_str(), file);
 
     if (file != nullptr) {
         dumpRangeTable(file, "\n\nRange table\n");
