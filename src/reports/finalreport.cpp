@@ -33,36 +33,25 @@ void finalReport() {
         S[kStatistics].value.i == 1 || S[kCrossValidate].value.i > 0 || S[kPrune].value.i == 1;
     const bool polish = S[kPolish].value.i == 1 || statistics;
     const char* jsonPath = S[kResultJson].value.s;
-    ResultDocument document;
-    std::optional<ResultRecord> found;
-    if (collected != nullptr) found = *collected;
+    ResultRecord found = *collected;
     PolishOutcome outcome;
     if (polish) outcome = polishBest(theInductors, collected);
 
+    std::vector<const InductorRecord*> coils;
+    if (statistics || jsonPath != nullptr) coils = coilsInFileOrder();
     std::optional<FitAnalysis> analysis;
-    std::string block;
-    if (collected != nullptr && (statistics || jsonPath != nullptr)) {
-        document.coils = coilsInFileOrder();
-        if (statistics) {
-            analysis = analyseFit(document.coils, collected, pinnedCoefficients(), outcome.held,
-                                  S[kCrossValidate].value.i, S[kPrune].value.i == 1);
-            block = fitStatisticsBlock(*analysis);
-        }
-    }
+    if (statistics)
+        analysis = analyseFit(coils, collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
+                              S[kPrune].value.i == 1);
     monitorReportBegins();
-    showInductorResults(collected, block);
+    showInductorResults(collected, analysis ? fitStatisticsBlock(*analysis) : std::string());
     monitorReportEnds();
     // The checkpoint then holds the final set, polished or not.
     if (polish) saveTempResults(collected);
 
-    if (jsonPath != nullptr && collected != nullptr) {
-        document.final = collected;
-        if (outcome.replaced) found->goodness = outcome.found;
-        document.found = outcome.replaced ? &*found : collected;
-        document.polished = outcome.replaced;
-        document.held = outcome.held;
-        document.pinned = pinnedCoefficients();
-        document.analysis = analysis ? &*analysis : nullptr;
-        writeResultJson(jsonPath, document);
+    if (jsonPath != nullptr) {
+        found.goodness = outcome.replaced ? outcome.found : collected->goodness;
+        writeResultJson(jsonPath, {collected, outcome.replaced ? &found : collected, outcome.replaced, outcome.held,
+                                   pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils)});
     }
 }
