@@ -203,6 +203,10 @@ TEST(Cli, UnusableSettingsAreRefused) {
         {"resume -1", "Setting resume is -1, accepted range is 0 to 1\n"},
         {"polish 7", "Setting polish is 7, accepted range is 0 to 1\n"},
         {"stateevery 0", "Setting stateevery is 0, accepted range is 1 or more\n"},
+        {"statistics 2", "Setting statistics is 2, accepted range is 0 to 1\n"},
+        {"prune -1", "Setting prune is -1, accepted range is 0 to 1\n"},
+        {"crossvalidate 1", "Setting crossvalidate is 1, accepted range is 0 or 2 or more\n"},
+        {"crossvalidate -3", "Setting crossvalidate is -3, accepted range is 0 or 2 or more\n"},
     };
     for (const auto& [line, message] : cases) {
         CliRun run;

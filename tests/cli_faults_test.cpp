@@ -170,7 +170,7 @@ TEST(Faults, InputsMustBeFiles) {
 }
 
 TEST(Faults, UnwritableOutputsAreRefusedBeforeTheSearch) {
-    for (const std::string setting : {"resultfile", "resultc"}) {
+    for (const std::string setting : {"resultfile", "resultc", "resultjson"}) {
         CliRun run;
         prepare(run, "maxgenerations 5\n" + setting + " missing/out.txt\n");
         const CliResult result = run.run(kArgs, 10);

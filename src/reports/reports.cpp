@@ -139,7 +139,7 @@ void writeExports(const InductorRecord* ranked) {
 
 }  // namespace
 
-bool showInductorResults(const ResultRecord* set) {
+bool showInductorResults(const ResultRecord* set, const std::string& appendix) {
     const char* path = S[kResultFile].value.s;
     OutFile result;
     FILE* file = openResultFile(result, path);
@@ -151,6 +151,8 @@ bool showInductorResults(const ResultRecord* set) {
     if (file != nullptr) std::fputs("Worst first\n", file);
     showCoils(file, coils.ranked);
     showCoils(file, coils.unevaluable);
+    std::fputs(appendix.c_str(), stdout);
+    if (file != nullptr) std::fputs(appendix.c_str(), file);
 
     bool written = false;
     if (file != nullptr) {

@@ -56,13 +56,16 @@ void refuseUnusableSettings() {
     if (tries > kMaxTries) fatal("Setting tries is %d, accepted range is %d or less\n", tries, kMaxTries);
     const int raiselower = S[kRaiseLower].value.i;
     if (raiselower < 1) fatal("Setting raiselower is %d, accepted range is 1 or more\n", raiselower);
-    for (const int flag : {kOrdered, kResume, kPolish}) {
+    for (const int flag : {kOrdered, kResume, kPolish, kStatistics, kPrune}) {
         const int value = S[flag].value.i;
         if (value != 0 && value != 1)
             fatal("Setting %s is %d, accepted range is 0 to 1\n", S[flag].name, value);
     }
     const int stateevery = S[kStateEvery].value.i;
     if (stateevery < 1) fatal("Setting stateevery is %d, accepted range is 1 or more\n", stateevery);
+    // One fold would leave nothing to fit to.
+    const int folds = S[kCrossValidate].value.i;
+    if (folds < 0 || folds == 1) fatal("Setting crossvalidate is %d, accepted range is 0 or 2 or more\n", folds);
 }
 
 // An output file that cannot be created is found before the search starts,
@@ -70,7 +73,7 @@ void refuseUnusableSettings() {
 void refuseUnwritableOutputs() {
     const char* outputs[] = {S[kResultFile].value.s, S[kResultC].value.s,
                              S[kResultC].value.s != nullptr ? S[kResultJa].value.s : nullptr,
-                             S[kCoilCsv].value.s, S[kLogCsv].value.s};
+                             S[kCoilCsv].value.s, S[kLogCsv].value.s, S[kResultJson].value.s};
     for (const char* path : outputs) {
         if (path == nullptr || canCreateOutFile(path)) continue;
         reportCause(path, std::strerror(errno));

@@ -64,6 +64,10 @@ constexpr std::array<SymbolEntry, kSymbolCount> kDefaultSymbols = {
     intSetting("polish", 0),
     stringSetting("coilcsv"),
     stringSetting("logcsv"),
+    intSetting("statistics", 0),
+    intSetting("crossvalidate", 0),
+    intSetting("prune", 0),
+    stringSetting("resultjson"),
 };
 
 constexpr std::array<RangeEntry, kCoefficientCount> makeDefaultRanges() {
