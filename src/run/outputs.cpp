@@ -32,8 +32,8 @@ struct RunFile {
     Role role;
 };
 
-// Every file of the run that may not share its name with another. A later
-// output is one more row.
+// Every file of the run that may not share its name with another, in the
+// order their refusals are told. A new output is one more row.
 std::vector<RunFile> runFiles(const char* coilPath, const char* rangesPath) {
     std::vector<RunFile> files = {{"coil file", coilPath, Role::input}};
     if (rangesPath != nullptr) files.push_back({"ranges file", rangesPath, Role::input});
@@ -46,6 +46,7 @@ std::vector<RunFile> runFiles(const char* coilPath, const char* rangesPath) {
     if (S[kResultC].value.s != nullptr) add("resultja", S[kResultJa].value.s, Role::output);
     add("coilcsv", S[kCoilCsv].value.s, Role::output);
     add("logcsv", S[kLogCsv].value.s, Role::output);
+    add("resultjson", S[kResultJson].value.s, Role::output);
     add("statefile", S[kStateFile].value.s, Role::snapshot);
     add("checkpoint", checkpointPath(), Role::checkpoint);
     return files;
