@@ -129,7 +129,8 @@ TEST(CoilFile, CrLfLineEndsReadAsLfAlone) {
         {fits + "n\n", false},
         {"1e-6,0.01,0.0002,24,10,0.02,a\n\n", false},
     };
-    for (const auto& [lf, valid] : bodies) {
+    for (const auto& [lf, validBody] : bodies) {
+        const bool valid = validBody;  // a lambda cannot capture a structured binding in C++20
         const std::string crlf = std::regex_replace(lf, std::regex("\n"), "\r\n");
         const auto read = [&](const std::string& b) { return valid ? testing::PrintToString(readCoils(b)) : coilError(b); };
         EXPECT_EQ(read(crlf), read(lf)) << lf;
