@@ -78,10 +78,12 @@ constexpr std::array<RangeEntry, kCoefficientCount> kDefaultRanges = makeDefault
 std::array<SymbolEntry, kSymbolCount> S = kDefaultSymbols;
 std::array<RangeEntry, kCoefficientCount> R = kDefaultRanges;
 
+#if defined(QUELMO_TEST_HOOKS)
 void resetTables() {
     S = kDefaultSymbols;
     R = kDefaultRanges;
 }
+#endif
 
 void computeInc() {
     for (RangeEntry& entry : R) {
