@@ -33,9 +33,9 @@
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
+#include "state/resume.h"
 #include "state/snapshot.h"
 #include "state/snapshot_write.h"
-#include "workers/dispatch.h"
 #include "workers/process.h"
 
 namespace {
@@ -116,13 +116,8 @@ SnapshotInputs inputs() {
 // The run's state taken and encoded, as a snapshot of `generation` (late
 // enough for the library's size) into the buffer of the write before.
 std::vector<uint8_t> encodeRun(int generation, bool ended) {
-    RunState state;
-    captureSearchState(state);
-    captureDispatchState(state);
-    state.generation = generation;
-    state.ended = ended;
     std::vector<uint8_t> bytes = reusableSnapshotBuffer();
-    encodeSnapshot(state, inputs(), bytes);
+    encodeSnapshot(currentRunState(generation, ended), inputs(), bytes);
     return bytes;
 }
 constexpr int kLateGeneration = 20000;

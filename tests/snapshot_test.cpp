@@ -24,12 +24,12 @@
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "state/crc32c.h"
+#include "state/resume.h"
 #include "state/snapshot.h"
 #include "state/snapshot_write.h"
 #include "snapshot_forge.h"
 #include "test_support.h"
 #include "testhooks.h"
-#include "workers/dispatch.h"
 #include "workers/process.h"
 
 namespace {
@@ -108,12 +108,8 @@ SnapshotInputs testInputs() {
 }
 
 std::vector<uint8_t> encodeRun(const SnapshotInputs& inputs) {
-    RunState state;
-    captureSearchState(state);
-    captureDispatchState(state);
-    state.generation = kGeneration;
     std::vector<uint8_t> bytes;
-    encodeSnapshot(state, inputs, bytes);
+    encodeSnapshot(currentRunState(kGeneration, false), inputs, bytes);
     return bytes;
 }
 

@@ -78,13 +78,8 @@ void reportWriteFailure() {
 // is known.
 bool saveSnapshot(int32_t done, bool ended, bool wait) {
     if (!endSnapshotWrite()) reportWriteFailure();
-    RunState state;
-    captureSearchState(state);
-    captureDispatchState(state);
-    state.generation = done;
-    state.ended = ended;
     std::vector<uint8_t> bytes = reusableSnapshotBuffer();
-    encodeSnapshot(state, inputs, bytes);
+    encodeSnapshot(currentRunState(done, ended), inputs, bytes);
     if (!beginSnapshotWrite(statePath(), std::move(bytes))) {
         reportWriteFailure();
         return false;
@@ -146,6 +141,15 @@ void watchStopSignals() {
 }
 
 bool resuming() { return resumeAsked; }
+
+RunState currentRunState(int32_t done, bool ended) {
+    RunState state;
+    captureSearchState(state);
+    captureDispatchState(state);
+    state.generation = done;
+    state.ended = ended;
+    return state;
+}
 
 Resumed resumeRun() {
     std::printf("Resuming from %s at generation %d\n", statePath(), saved.generation);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "state/snapshot.h"
+
 // Before the workers start: refuses `resume 1` without a statefile and a
 // statefile that cannot be written, reads and checks the snapshot to resume
 // from (a snapshot that cannot be used ends the run with status 255), and
@@ -35,6 +37,9 @@ Resumed resumeRun();
 // printed, the status the run must end with (Escape 255, SIGINT and SIGTERM
 // 128 + the signal number); the caller gives the final report and ends it.
 std::optional<int> generationEnd(int32_t done, bool ended);
+// The run's state as it stands, `done` generations complete; `ended`: the
+// run ends here. Filled by the search and the dispatch loop.
+RunState currentRunState(int32_t done, bool ended);
 // Set when a snapshot could not be written; the run then ends with status
 // 255 (the file keeps the snapshot before).
 extern bool snapshotFailed;

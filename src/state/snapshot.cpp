@@ -105,6 +105,20 @@ std::string failureCause(const Decoder& d, const std::string& what) {
     return corrupted(what);
 }
 
+bool checksumMatches(Decoder& d, uint64_t end, const std::string& what, std::string& cause) {
+    const uint32_t computed = d.crc();
+    d.limitTo(end);
+    uint32_t stored = 0;
+    d.u32(stored);
+    if (d.failed()) {
+        cause = failureCause(d, what);
+        return false;
+    }
+    if (stored == computed) return true;
+    cause = corrupted("checksum mismatch");
+    return false;
+}
+
 uint64_t settingBits(const SymbolEntry& entry) {
     switch (entry.type) {
     case symInt: return static_cast<uint64_t>(static_cast<int64_t>(entry.value.i));
@@ -196,19 +210,7 @@ bool readSections(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Run
             cause = failureCause(d, name);
             return false;
         }
-        const uint32_t computed = d.crc();
-        d.limitTo(length);
-        uint32_t stored = 0;
-        d.u32(stored);
-        if (d.failed()) {
-            cause = failureCause(d, name);
-            return false;
-        }
-        if (stored != computed) {
-            cause = corrupted("checksum mismatch");
-            return false;
-        }
-        if (!known->check(contents, state, inputs, cause)) return false;
+        if (!checksumMatches(d, length, name, cause) || !known->check(contents, state, inputs, cause)) return false;
         ++next;
     }
     if (next < kSectionCount) {
@@ -391,16 +393,7 @@ bool readSnapshot(const char* path, const SnapshotInputs& inputs, RunState& stat
         cause = truncatedCause(size, kHeaderSize + kHeaderCrcSize);
         return false;
     }
-    uint32_t headerCrc = 0;
-    d.u32(headerCrc);
-    if (d.failed()) {
-        cause = failureCause(d, "header");
-        return false;
-    }
-    if (headerCrc != crc32c(header, kHeaderSize)) {
-        cause = corrupted("checksum mismatch");
-        return false;
-    }
+    if (!checksumMatches(d, size, "header", cause)) return false;
     if (!sizeMatches(size, length, kHeaderSize + kHeaderCrcSize, cause)) return false;
     return readSections(d, length, inputs, state, cause);
 }

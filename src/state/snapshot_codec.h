@@ -301,6 +301,11 @@ std::string corrupted(const std::string& what);
 // The cause for a decoder that failed: the read error, or `what` corrupted.
 std::string failureCause(const Decoder& d, const std::string& what);
 
+// Reads the u32 that follows, up to `end`, which must be the CRC-32C of the
+// bytes read since the decoder's last restartCrc() (or its start); false
+// with the cause otherwise, `what` naming the part when the file fails.
+bool checksumMatches(Decoder& d, uint64_t end, const std::string& what, std::string& cause);
+
 // Reads the rest of a version 1 snapshot of `length` bytes, its header
 // read (the decoder stands after it) and its length checked against the
 // file's, and checks it.

@@ -63,18 +63,7 @@ bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Con
         cause = corrupted("library");
         return false;
     }
-    const uint32_t computed = d.crc();
-    d.limitTo(length);
-    uint32_t stored = 0;
-    d.u32(stored);
-    if (d.failed()) {
-        cause = failureCause(d, "checksum");
-        return false;
-    }
-    if (stored != computed) {
-        cause = corrupted("checksum mismatch");
-        return false;
-    }
+    if (!checksumMatches(d, length, "checksum", cause)) return false;
     for (const Check check : kChecks)
         if (!check(contents, state, inputs, cause)) return false;
     return true;
