@@ -1,10 +1,14 @@
 // The example data the benchmarks measure on.
 #pragma once
 
+#include <array>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "coils/readind.h"
 #include "coils/records.h"
+#include "coils/storage.h"
 
 // A file of the source tree, by its path from the top.
 inline std::string projectPath(const char* relative) { return std::string(QUELMO_SOURCE_DIR) + "/" + relative; }
@@ -17,3 +21,58 @@ inline const InductorRecord* exampleCoils() {
     }();
     return coils;
 }
+
+// The example ranges file without its lines that set checkpoint and polish:
+// the search alone, as builds from before those settings run it too, with
+// the checkpoint in its default place.
+inline std::string exampleSearchRanges() {
+    std::ifstream file(projectPath("examples/ranges-example.txt"));
+    std::string text, line;
+    while (std::getline(file, line))
+        if (line.rfind("checkpoint ", 0) != 0 && line.rfind("polish ", 0) != 0) text += line + "\n";
+    return text;
+}
+
+// The best set of the first 20 generations of the example fit with one
+// worker (goodness 0.0875).
+inline constexpr std::array<double, kCoefficientCount> kFoundAfter20Generations = {
+    0.00002442312341, 0.00009804970108, 3.76357191414569, -31.69034624432601, 1.24672884299402,
+    -280.72249376538269, 277172.27999999996973, -0.70913176626091, 0.0, 1.01986636527706,
+    -0.00054010473582, 0.00887910499358, 1.13531389598634, -0.63392294585783, -11.01539417776527};
+
+// 120 coils: the example coils and a geometrically similar copy of each
+// (radius, wire radius and length scaled by 0.95, 0.97, 1.03 or 1.05 in
+// turn, the measured inductance by the same factor, as for a coil built to
+// scale), the copies first.
+inline const InductorRecord* doubledCoils() {
+    static const InductorRecord* coils = [] {
+        constexpr double kFactors[] = {0.95, 0.97, 1.03, 1.05};
+        InductorRecord* head = nullptr;
+        int i = 0;
+        for (const InductorRecord* coil = exampleCoils(); coil != nullptr; coil = coil->next, ++i) {
+            const double s = kFactors[i % 4];
+            InductorRecord* copy = newInductor();
+            *copy = *coil;
+            copy->radius *= s;
+            copy->wire *= s;
+            copy->length *= s;
+            copy->measuredInductance *= s;
+            copy->next = head;
+            head = copy;
+        }
+        InductorRecord* last = head;
+        while (last->next != nullptr) last = last->next;
+        for (const InductorRecord* coil = exampleCoils(); coil != nullptr; coil = coil->next) {
+            InductorRecord* copy = newInductor();
+            *copy = *coil;
+            copy->next = nullptr;
+            last->next = copy;
+            last = copy;
+        }
+        return head;
+    }();
+    return coils;
+}
+
+// The 60 example coils, or the 120 of doubledCoils.
+inline const InductorRecord* coilsOf(int count) { return count == 60 ? exampleCoils() : doubledCoils(); }

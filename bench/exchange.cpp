@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "coils/readind.h"
 #include "coils/storage.h"
 #include "settings/symtab.h"
@@ -33,13 +34,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kSource = QUELMO_SOURCE_DIR;
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 fs::path makeScratch() {
     std::string pattern = (fs::temp_directory_path() / "quelmo-bench-XXXXXX").string();
@@ -65,7 +59,7 @@ void BM_RoundTrip(benchmark::State& state) {
     static const bool started = [] {
         const fs::path dir = makeScratch();
         const std::string ranges = (dir / "ranges.txt").string();
-        std::ofstream(ranges) << readText(kSource + "/examples/ranges-example.txt")
+        std::ofstream(ranges) << exampleSearchRanges()
                               << "minormax 1\nprocesses 1\n";
         readTestInductors((kSource + "/examples/coils-example.txt").c_str());
         readRangesQuietly(ranges);
@@ -104,7 +98,7 @@ constexpr RunCase kRuns[] = {
 // Runs `binary` on the example coils in a scratch directory and waits for it.
 void runOnce(const std::string& binary, const RunCase& run) {
     const fs::path dir = makeScratch();
-    std::ofstream(dir / "ranges.txt") << readText(kSource + "/examples/ranges-example.txt")
+    std::ofstream(dir / "ranges.txt") << exampleSearchRanges()
                                       << run.settings;
     const pid_t child = fork();
     if (child == 0) {

@@ -17,7 +17,7 @@
 namespace {
 
 std::string ranges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) + "resultfile result.txt\n" + extra;
+    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\nresultfile result.txt\n" + extra;
 }
 
 void prepare(const CliRun& run, const std::string& extra) {
@@ -170,7 +170,7 @@ TEST(Faults, InputsMustBeFiles) {
 }
 
 TEST(Faults, UnwritableOutputsAreRefusedBeforeTheSearch) {
-    for (const std::string setting : {"resultfile", "resultc"}) {
+    for (const std::string setting : {"resultfile", "resultc", "resultjson"}) {
         CliRun run;
         prepare(run, "maxgenerations 5\n" + setting + " missing/out.txt\n");
         const CliResult result = run.run(kArgs, 10);

@@ -22,6 +22,31 @@ bool isSkipped(char first) {
     return (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z') || first == '/';
 }
 
+// Reads the next line as fgets does, with a carriage return that ends a line
+// (before its newline, or at the end of the file) dropped, so that a file
+// written with CR LF line ends reads exactly as its twin with LF alone: no
+// carriage return in a coil's name, the same line lengths and line numbers.
+bool readLine(char* buffer, int size, FILE* file) {
+    if (std::fgets(buffer, size, file) == nullptr) return false;
+    const size_t length = std::strlen(buffer);
+    if (length >= 2 && buffer[length - 2] == '\r' && buffer[length - 1] == '\n') {
+        buffer[length - 2] = '\n';
+        buffer[length - 1] = '\0';
+    } else if (length >= 1 && buffer[length - 1] == '\r') {
+        // The buffer filled up right after the carriage return, or the file
+        // ends there: the newline, if it comes next, belongs to this line.
+        const int next = std::getc(file);
+        if (next == '\n') {
+            buffer[length - 1] = '\n';
+        } else if (next == EOF) {
+            buffer[length - 1] = '\0';
+        } else {
+            std::ungetc(next, file);
+        }
+    }
+    return true;
+}
+
 struct CoilReader {
     FILE* file;
     const char* path;
@@ -93,7 +118,7 @@ void readTestInductors(const char* path) {
     }
     CoilReader reader{file, path, 0};
     char buffer[kLineBufferSize];
-    while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
+    while (readLine(buffer, sizeof buffer, file)) {
         ++reader.line;
         if (isSkipped(buffer[0])) continue;
         reader.readCoil(buffer);

@@ -88,12 +88,14 @@ FILE* openResultFile(OutFile& result, const char* path) {
     return result.stream;
 }
 
-// A failed write leaves any earlier result file as it was.
-void closeResultFile(OutFile& result, const char* path) {
-    if (commitOutFile(result)) return;
+// A failed write leaves any earlier result file as it was. True when the
+// file was written.
+bool closeResultFile(OutFile& result, const char* path) {
+    if (commitOutFile(result)) return true;
     reportCause(path, std::strerror(errno));
     std::fprintf(stderr, "Couldn't write %s\n", path);
     resultFileFailed = true;
+    return false;
 }
 
 struct RankedCoils {
@@ -137,7 +139,7 @@ void writeExports(const InductorRecord* ranked) {
 
 }  // namespace
 
-void showInductorResults(const ResultRecord* set) {
+bool showInductorResults(const ResultRecord* set, const std::string& appendix) {
     const char* path = S[kResultFile].value.s;
     OutFile result;
     FILE* file = openResultFile(result, path);
@@ -149,12 +151,16 @@ void showInductorResults(const ResultRecord* set) {
     if (file != nullptr) std::fputs("Worst first\n", file);
     showCoils(file, coils.ranked);
     showCoils(file, coils.unevaluable);
+    std::fputs(appendix.c_str(), stdout);
+    if (file != nullptr) std::fputs(appendix.c_str(), file);
 
+    bool written = false;
     if (file != nullptr) {
         dumpRangeTable(file, "\n\nRange table\n");
-        closeResultFile(result, path);
+        written = closeResultFile(result, path);
     }
     writeExports(coils.ranked);
+    return written;
 }
 
 // The checkpoint often lives in a directory that every user shares. It is

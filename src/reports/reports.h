@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "coils/records.h"
 
@@ -13,7 +14,10 @@ extern bool resultFileFailed;
 void showResult(FILE* stream, const ResultRecord* set);
 void showInductor(FILE* stream, const InductorRecord* coil);
 InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil);
-void showInductorResults(const ResultRecord* set);
+// The final report of `set`, with `appendix` after the coil lines on
+// standard output and in the result file (before its range table); true when
+// it wrote the result file.
+bool showInductorResults(const ResultRecord* set, const std::string& appendix = {});
 void saveTempResults(const ResultRecord* set);
 // The checkpoint written to `path`; saveTempResults picks the path.
 void writeCheckpoint(const char* path, const ResultRecord* set);
