@@ -10,8 +10,8 @@
 #include <bit>
 #include <cerrno>
 #include <cstdio>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <strings.h>
 

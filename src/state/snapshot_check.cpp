@@ -50,9 +50,8 @@ bool sameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bi
 
 // The steps computeInc gives for the range, or -1 where it refuses it.
 int64_t stepsOf(const RangeEntry& range) {
-    const double q = (range.high - range.low) / range.resolution;
-    if (!(q > -1.0 && q < 2147483647.0)) return -1;
-    return static_cast<int64_t>(static_cast<int32_t>(q)) + 1;
+    if (!hasValidSteps(range)) return -1;
+    return static_cast<int64_t>(static_cast<int32_t>((range.high - range.low) / range.resolution)) + 1;
 }
 
 }  // namespace
