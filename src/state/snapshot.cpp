@@ -21,13 +21,21 @@
 namespace snapshot {
 
 void Decoder::raw(void* out, size_t size) {
+    const uint8_t* bytes = take(size);
+    if (bytes != nullptr)
+        std::memcpy(out, bytes, size);
+    else
+        std::memset(out, 0, size);
+}
+
+const uint8_t* Decoder::take(size_t size) {
     if (failed_ || size > left() || (filled_ - at_ < size && !refill(size))) {
         failed_ = true;
-        std::memset(out, 0, size);
-        return;
+        return nullptr;
     }
-    std::memcpy(out, buffer_.data() + at_, size);
+    const uint8_t* bytes = buffer_.data() + at_;
     at_ += size;
+    return bytes;
 }
 
 void Decoder::name(std::string& text) {

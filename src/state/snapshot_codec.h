@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fatal.h"
 #include "state/snapshot.h"
 
 namespace snapshot {
@@ -34,22 +35,28 @@ public:
     static constexpr bool writing = true;
     // Writes over `out` from its start, reusing its storage (a large fresh
     // buffer costs a page fault every 4 KiB); `out` ends where the writing did.
-    explicit Encoder(std::vector<uint8_t>& out) : out_(out) {}
+    explicit Encoder(std::vector<uint8_t>& out) : out_(out), data_(out.data()), size_(out.size()) {}
     ~Encoder() { out_.resize(used_); }
     Encoder(const Encoder&) = delete;
     Encoder& operator=(const Encoder&) = delete;
 
     size_t size() const { return used_; }
-    const uint8_t* data() const { return out_.data(); }
+    const uint8_t* data() const { return data_; }
     // Makes room for `bytes` more at once, before a long run of fields.
     void room(size_t bytes) {
-        const size_t needed = used_ + bytes;
-        if (needed > out_.size()) out_.resize(std::max<size_t>(needed + needed / 8, 4096));
+        if (size_ - used_ < bytes) grow(bytes);
     }
     void raw(const void* data, size_t size) {
         room(size);
-        std::memcpy(out_.data() + used_, data, size);
+        std::memcpy(data_ + used_, data, size);
         used_ += size;
+    }
+    // The next `bytes`, taken as written, for a SpanWriter to fill.
+    uint8_t* take(size_t bytes) {
+        room(bytes);
+        uint8_t* at = data_ + used_;
+        used_ += bytes;
+        return at;
     }
     // The build is little-endian only (records.h): a value's memory image is
     // its encoding.
@@ -65,8 +72,8 @@ public:
         u8(static_cast<uint8_t>(text.size()));
         raw(text.data(), text.size());
     }
-    void patch32(size_t at, uint32_t v) { std::memcpy(out_.data() + at, &v, 4); }
-    void patch64(size_t at, uint64_t v) { std::memcpy(out_.data() + at, &v, 8); }
+    void patch32(size_t at, uint32_t v) { std::memcpy(data_ + at, &v, 4); }
+    void patch64(size_t at, uint64_t v) { std::memcpy(data_ + at, &v, 8); }
 
     // A u32 count and the items.
     template <typename Items, typename Item>
@@ -77,8 +84,53 @@ public:
     }
 
 private:
+    [[gnu::noinline]] void grow(size_t bytes) {
+        const size_t needed = used_ + bytes;
+        out_.resize(std::max<size_t>(needed + needed / 8, 4096));
+        data_ = out_.data();
+        size_ = out_.size();
+    }
     std::vector<uint8_t>& out_;
+    uint8_t* data_;
+    size_t size_;  // bytes of out_ that may be written
     size_t used_ = 0;
+};
+
+// Writes fields into room taken from an Encoder beforehand, unchecked: for
+// long runs of fields, such as the library's entries.
+class SpanWriter {
+public:
+    static constexpr bool writing = true;
+    explicit SpanWriter(uint8_t* at) : at_(at) {}
+    const uint8_t* position() const { return at_; }
+    void i32(int32_t v) { put(v); }
+    void f64(double v) { put(v); }
+
+private:
+    template <typename T>
+    void put(T v) {
+        std::memcpy(at_, &v, sizeof v);
+        at_ += sizeof v;
+    }
+    uint8_t* at_;
+};
+
+// Reads fields from bytes taken from a Decoder beforehand, unchecked: the
+// counterpart of SpanWriter.
+class SpanReader {
+public:
+    static constexpr bool writing = false;
+    explicit SpanReader(const uint8_t* at) : at_(at) {}
+    void i32(int32_t& v) { get(v); }
+    void f64(double& v) { get(v); }
+
+private:
+    template <typename T>
+    void get(T& v) {
+        std::memcpy(&v, at_, sizeof v);
+        at_ += sizeof v;
+    }
+    const uint8_t* at_;
 };
 
 // Reads fields from an open file through a fixed buffer, up to a limit set
@@ -105,6 +157,9 @@ public:
     void skip(uint64_t size);
 
     void raw(void* out, size_t size);
+    // The next `size` bytes (at most a buffer's worth) in the buffer, taken
+    // as read, for a SpanReader to decode; null when they cannot be read.
+    const uint8_t* take(size_t size);
     void u8(uint8_t& v) { raw(&v, 1); }
     void u32(uint32_t& v) { raw(&v, 4); }
     void i32(int32_t& v) { raw(&v, 4); }
@@ -226,15 +281,24 @@ template <typename Io, typename State>
 void libraryFields(Io& io, State& s) {
     if constexpr (Io::writing) {
         io.u64(s.library.size());
-        io.room(s.library.size() * kLibraryEntrySize);
-        for (const ResultRecord* entry : s.library) libraryEntryFields(io, *entry);
+        const size_t bytes = s.library.size() * kLibraryEntrySize;
+        uint8_t* start = io.take(bytes);
+        SpanWriter entries(start);
+        for (const ResultRecord* entry : s.library) libraryEntryFields(entries, *entry);
+        if (entries.position() != start + bytes)
+            fatal("%s (%s:%d) should never happen\n", "snapshot", "libraryFields", 1);
     } else {
         uint64_t count = 0;
         io.u64(count);
         if (count != static_cast<uint64_t>(s.libCnt)) io.fail();
         if (!io.fits(count, kLibraryEntrySize, kMaxLibrarySets)) return;
         s.libraryRecords.assign(count, ResultRecord{});
-        for (ResultRecord& entry : s.libraryRecords) libraryEntryFields(io, entry);
+        for (ResultRecord& entry : s.libraryRecords) {
+            const uint8_t* bytes = io.take(kLibraryEntrySize);
+            if (bytes == nullptr) return;
+            SpanReader fields(bytes);
+            libraryEntryFields(fields, entry);
+        }
         s.library.clear();
         s.library.reserve(count);
         for (const ResultRecord& entry : s.libraryRecords) s.library.push_back(&entry);
