@@ -12,7 +12,6 @@
 // previous commit's), every run is timed with it too, in the same process.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -100,20 +99,9 @@ void runOnce(const std::string& binary, const RunCase& run) {
     const fs::path dir = makeScratch();
     std::ofstream(dir / "ranges.txt") << exampleSearchRanges()
                                       << run.settings;
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(null, STDOUT_FILENO);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        const std::string coils = kSource + "/examples/coils-example.txt";
-        execl(binary.c_str(), binary.c_str(), coils.c_str(), "ranges.txt", nullptr);
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+    const bool ran = runProgram(binary, dir.string(), kSource + "/examples/coils-example.txt");
     fs::remove_all(dir);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("run failed");
+    if (!ran) throw std::runtime_error("run failed");
 }
 
 void BM_Run(benchmark::State& state, const std::string& binary, const RunCase& run) {

@@ -1,6 +1,7 @@
 // The test coil file: one measured coil per line, seven comma-separated fields.
 #include "coils/readind.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,22 @@ struct CoilReader {
         return token;
     }
 
+    // A measured inductance of 0 or one that is not a finite number is
+    // accepted, but it spoils the fit or leaves the coil out of it.
+    void warnAboutMeasured(double measured) const {
+        if (measured == 0) {
+            std::fprintf(stderr,
+                         "Warning: at line %d in %s, the measured inductance is 0: every set's goodness is "
+                         "infinite, so the fit cannot tell sets apart\n",
+                         line, path);
+        } else if (!std::isfinite(measured)) {
+            std::fprintf(stderr,
+                         "Warning: at line %d in %s, the measured inductance is %g: the coil counts in no "
+                         "goodness\n",
+                         line, path, measured);
+        }
+    }
+
     // A length that must be greater than 0; NaN is refused too.
     double positive(int missingNumber, const char* missing, int badNumber, const char* bad) {
         const double value = std::strtod(field(kFieldDelimiters, missingNumber, missing), nullptr);
@@ -100,6 +117,7 @@ struct CoilReader {
         parsed.length = positive(153, "missing length\n", 161, "length %g bad\n");
         parsed.fileName = strdup(field(kNameDelimiters, 171, "missing file name\n"));
         if (parsed.fileName == nullptr) fatal("Out of space for anInductor\n");
+        warnAboutMeasured(parsed.measuredInductance);
         InductorRecord* coil = newInductor();
         *coil = parsed;
         coil->next = theInductors;

@@ -19,5 +19,10 @@ InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil);
 // it wrote the result file.
 bool showInductorResults(const ResultRecord* set, const std::string& appendix = {});
 void saveTempResults(const ResultRecord* set);
+// The checkpoint's path: the `checkpoint` setting, or the fixed /tmp name.
+const char* checkpointPath();
+// Set before the search when no file can stand at the checkpoint's path (a
+// directory, socket or block device is there): no checkpoint is written.
+extern bool checkpointsSkipped;
 // The checkpoint written to `path`; saveTempResults picks the path.
 void writeCheckpoint(const char* path, const ResultRecord* set);

@@ -9,10 +9,10 @@
 
 #include "coils/readind.h"
 #include "common/fatal.h"
-#include "common/outfile.h"
 #include "common/version.h"
 #include "reports/reports.h"
 #include "run/help.h"
+#include "run/outputs.h"
 #include "search/driver.h"
 #include "search/library.h"
 #include "search/random.h"
@@ -68,19 +68,6 @@ void refuseUnusableSettings() {
     if (folds < 0 || folds == 1) fatal("Setting crossvalidate is %d, accepted range is 0 or 2 or more\n", folds);
 }
 
-// An output file that cannot be created is found before the search starts,
-// not after hours of it.
-void refuseUnwritableOutputs() {
-    const char* outputs[] = {S[kResultFile].value.s, S[kResultC].value.s,
-                             S[kResultC].value.s != nullptr ? S[kResultJa].value.s : nullptr,
-                             S[kCoilCsv].value.s, S[kLogCsv].value.s, S[kResultJson].value.s};
-    for (const char* path : outputs) {
-        if (path == nullptr || canCreateOutFile(path)) continue;
-        reportCause(path, std::strerror(errno));
-        fatal("Couldn't open %s for output\n", path);
-    }
-}
-
 }  // namespace
 
 int runMaster(int argc, char** argv) {
@@ -98,7 +85,7 @@ int runMaster(int argc, char** argv) {
     const char* rangesPath = readArguments(argc, argv);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
-    refuseUnwritableOutputs();
+    checkRunFiles(argv[1], rangesPath);
     prepareSnapshots(argv[1], rangesPath);
     init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
     initProcs();
