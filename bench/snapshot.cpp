@@ -1,7 +1,8 @@
 // Snapshot cost against the duplicate library's size (10^4, 10^5 and 10^6
-// sets): encoding (the search's own share, as the file is written on a
-// thread of its own), the whole durable write, reading and checking, and
-// restoring into an empty library; each beside a plain reference in the
+// sets): taking the run's state and encoding it (the search's own share, as
+// the file is written on a thread of its own), the whole durable write,
+// reading and checking (streamed, every member scored again), and restoring
+// into an empty library; each beside a plain reference in the
 // same run: the same bytes written durably (write, fsync, rename, directory
 // fsync) or read back with nothing else done. The last two write the 20
 // snapshots of the quick-start fit (200 generations, stateevery 10) at the
@@ -21,13 +22,21 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+#include "coils/equation.h"
 #include "coils/records.h"
 #include "coils/storage.h"
 #include "search/library.h"
+#include "search/random.h"
+#include "search/runstate.h"
+#include "search/schedule.h"
+#include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
+#include "state/resume.h"
 #include "state/snapshot.h"
-#include "testhooks.h"
+#include "state/snapshot_write.h"
+#include "workers/process.h"
 
 namespace {
 
@@ -59,9 +68,8 @@ std::string scratchDir() {
 
 std::string statePath() { return scratchDir() + "/state.bin"; }
 
+// Empties the library through its own interface.
 void clearLibrary() {
-    for (ResultRecord*& slot : lib)
-        if (slot != nullptr) freeResult(slot);
     initLibrary();
     libCnt = 0;
 }
@@ -79,12 +87,14 @@ void prepareState(int64_t sets) {
             range.mcount = 6;
         }
         computeInc();
+        init_genrand64(1);
         for (int i = 0; i < 5; ++i) {
             ResultRecord* member = newResult();
             makeSet(~static_cast<uint64_t>(i), member);
-            member->goodness = 0.1 * (i + 1);
+            evalInductors(exampleCoils(), member);
             collected = sortgen(collected, member);
         }
+        bestGoodness = collected->goodness;
     }
     if (libCnt > sets) clearLibrary();
     ResultRecord* set = newResult();
@@ -95,7 +105,22 @@ void prepareState(int64_t sets) {
     freeResult(set);
 }
 
-const SnapshotInputs kInputs{"coils.txt", "ranges.txt", 1, 2};
+SnapshotInputs inputs() {
+    SnapshotInputs in{"coils.txt", "ranges.txt", 1, 2};
+    in.coils = exampleCoils();
+    in.workers = workerCount();
+    in.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
+    return in;
+}
+
+// The run's state taken and encoded, as a snapshot of `generation` (late
+// enough for the library's size) into the buffer of the write before.
+std::vector<uint8_t> encodeRun(int generation, bool ended) {
+    std::vector<uint8_t> bytes = reusableSnapshotBuffer();
+    encodeSnapshot(currentRunState(generation, ended), inputs(), bytes);
+    return bytes;
+}
+constexpr int kLateGeneration = 20000;
 
 void writeDurably(const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t> copy = bytes;
@@ -112,7 +137,7 @@ void BM_Encode(benchmark::State& state) {
     prepareState(state.range(0));
     size_t bytes = 0;
     for (auto _ : state) {
-        std::vector<uint8_t> encoded = encodeSnapshot(kInputs, 10, false);
+        std::vector<uint8_t> encoded = encodeRun(kLateGeneration, false);
         bytes = encoded.size();
         state.PauseTiming();
         if (!beginSnapshotWrite(statePath(), std::move(encoded)) || !endSnapshotWrite()) std::abort();
@@ -125,7 +150,7 @@ void BM_WriteSnapshot(benchmark::State& state) {
     prepareState(state.range(0));
     size_t bytes = 0;
     for (auto _ : state) {
-        std::vector<uint8_t> encoded = encodeSnapshot(kInputs, 10, false);
+        std::vector<uint8_t> encoded = encodeRun(kLateGeneration, false);
         bytes = encoded.size();
         if (!beginSnapshotWrite(statePath(), std::move(encoded)) || !endSnapshotWrite()) std::abort();
     }
@@ -135,7 +160,7 @@ void BM_WriteSnapshot(benchmark::State& state) {
 // Reference: the same number of bytes, written durably with nothing else.
 void BM_PlainDurableWrite(benchmark::State& state) {
     prepareState(state.range(0));
-    const std::vector<uint8_t> bytes(encodeSnapshot(kInputs, 10, false).size(), 0x5A);
+    const std::vector<uint8_t> bytes(encodeRun(kLateGeneration, false).size(), 0x5A);
     const std::string temp = scratchDir() + "/plain.tmp";
     const std::string target = scratchDir() + "/plain.bin";
     for (auto _ : state) {
@@ -153,13 +178,14 @@ void BM_PlainDurableWrite(benchmark::State& state) {
 
 void BM_ReadSnapshot(benchmark::State& state) {
     prepareState(state.range(0));
-    writeDurably(encodeSnapshot(kInputs, 10, false));
+    writeDurably(encodeRun(kLateGeneration, false));
     size_t bytes = 0;
+    const SnapshotInputs in = inputs();
     for (auto _ : state) {
-        Snapshot snapshot;
+        RunState read;
         std::string cause;
-        if (!readSnapshot(statePath().c_str(), kInputs, snapshot, cause)) std::abort();
-        bytes = snapshot.bytes.size();
+        if (!readSnapshot(statePath().c_str(), in, read, cause)) std::abort();
+        bytes = std::filesystem::file_size(statePath());
     }
     setBytes(state, bytes);
 }
@@ -167,7 +193,7 @@ void BM_ReadSnapshot(benchmark::State& state) {
 // Reference: the same file read into memory with nothing else.
 void BM_PlainRead(benchmark::State& state) {
     prepareState(state.range(0));
-    writeDurably(encodeSnapshot(kInputs, 10, false));
+    writeDurably(encodeRun(kLateGeneration, false));
     size_t bytes = 0;
     for (auto _ : state) {
         std::vector<uint8_t> data(std::filesystem::file_size(statePath()));
@@ -184,15 +210,15 @@ void BM_PlainRead(benchmark::State& state) {
 // clearing of the 2^25-slot table is not timed).
 void BM_RestoreSnapshot(benchmark::State& state) {
     prepareState(state.range(0));
-    writeDurably(encodeSnapshot(kInputs, 10, false));
+    writeDurably(encodeRun(kLateGeneration, false));
+    const SnapshotInputs in = inputs();
     for (auto _ : state) {
         state.PauseTiming();
         clearLibrary();
         state.ResumeTiming();
-        Snapshot snapshot;
+        RunState read;
         std::string cause;
-        if (!readSnapshot(statePath().c_str(), kInputs, snapshot, cause) || !applySnapshot(snapshot, cause))
-            std::abort();
+        if (!readSnapshot(statePath().c_str(), in, read, cause) || !restoreSearchState(read, cause)) std::abort();
     }
     // Leaves the library as it was for the next benchmark.
     clearLibrary();
@@ -211,7 +237,7 @@ void BM_QuickStartSeriesWaited(benchmark::State& state) {
             state.PauseTiming();
             prepareState(5 + 70 * generation);
             state.ResumeTiming();
-            writeDurably(encodeSnapshot(kInputs, generation, generation == 200));
+            writeDurably(encodeRun(generation, generation == 200));
         }
     }
     clearLibrary();
@@ -231,7 +257,7 @@ void BM_QuickStartSeriesInRun(benchmark::State& state) {
             if (!endSnapshotWrite()) std::abort();
             state.ResumeTiming();
             const bool last = generation == 200;
-            if (!beginSnapshotWrite(statePath(), encodeSnapshot(kInputs, generation, last))) std::abort();
+            if (!beginSnapshotWrite(statePath(), encodeRun(generation, last))) std::abort();
             if (last && !endSnapshotWrite()) std::abort();
         }
     }

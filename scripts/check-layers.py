@@ -3,7 +3,8 @@
 
 A module is a source file and its header, with its variants (gridsearch,
 gridsearch_avx2 and gridsearch_kernel are one module). Each module belongs to
-the first layer below whose patterns match it, top layer first; a module may
+the layer that names it exactly, or else to the first layer below whose
+patterns match it, top layer first; a module may
 include modules of its own layer or of lower layers, never of a higher one,
 and the graph may hold no loop. Prints each fault and exits 1 when there is
 one; prints the layers with their modules otherwise.
@@ -20,14 +21,15 @@ LAYERS = [
     ("entry points and the run sequence", ["run/*"]),
     ("generation driver", ["search/driver"]),
     ("snapshots during a run", ["state/resume"]),
-    ("snapshot file", ["state/snapshot", "state/crc32c"]),
     ("dispatch loop", ["workers/dispatch"]),
     ("final report and result JSON", ["reports/finalreport", "reports/resultjson"]),
     ("refinement and run monitor", ["refine/*", "reports/runmonitor"]),
     ("reports and outputs", ["reports/*"]),
     ("transports", ["workers/process", "workers/workerstate", "workers/runlock", "workers/terminal"]),
     ("grid search", ["workers/gridsearch"]),
-    ("search state, operators, population, library, random source", ["search/*"]),
+    ("search state, operators, population, library, the search's part of the run state", ["search/*"]),
+    ("snapshot file", ["state/snapshot", "state/crc32c"]),
+    ("random source", ["search/random"]),
     ("settings", ["settings/*"]),
     ("coils and equation", ["coils/*"]),
     ("common helpers", ["common/*"]),
@@ -41,6 +43,9 @@ def module_of(path):
 
 
 def layer_of(module):
+    for index, (_, patterns) in enumerate(LAYERS):
+        if module in patterns:
+            return index
     for index, (_, patterns) in enumerate(LAYERS):
         if any(fnmatch.fnmatch(module, p) for p in patterns):
             return index

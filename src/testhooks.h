@@ -1,8 +1,15 @@
 // Hooks for the tests, the benchmarks and the fuzzing harnesses, which run
 // many configurations in one process or reach inside a module. No file of
 // the program includes this header; the hooks are defined beside what they
-// reach into.
+// reach into, under QUELMO_TEST_HOOKS, which only the test build of the
+// core (quelmo_testing) defines: the programs hold none of them. That build
+// also reads QUELMO_TEST_KILL_IN_SNAPSHOT=N, which kills the process during
+// its N-th snapshot write, after the write and before the rename.
 #pragma once
+
+#if !defined(QUELMO_TEST_HOOKS)
+#error "the test hooks are in the test build of the core only: link quelmo_testing"
+#endif
 
 #include "coils/records.h"
 #include "search/library.h"

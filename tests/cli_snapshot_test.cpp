@@ -5,13 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "cli_util.h"
+#include "snapshot_forge.h"
 
 namespace {
 
@@ -119,6 +124,23 @@ TEST(SnapshotRun, KilledRunResumesExactly) {
     }
 }
 
+TEST(SnapshotRun, FirstFormatSnapshotResumesExactly) {
+    // Made by the program before the current format, with the coil and
+    // ranges files beside it: the snapshot of generation 4 of 12.
+    const auto fixture = [](const std::string& name) { return readFile(sourcePath("tests/fixtures/snapshot-v1/" + name)); };
+    const std::string ranges = fixture("ranges.txt");
+    CliRun first;
+    first.write("coils-small.txt", fixture("coils-small.txt"));
+    first.write("ranges.txt", ranges);
+    const Uninterrupted whole{first.run(kArgs), first.read("result.txt")};
+    ASSERT_EQ(whole.result.status, 0) << whole.result.err;
+
+    CliRun run;
+    run.write("coils-small.txt", fixture("coils-small.txt"));
+    run.write("state.bin", fixture("state.bin"));
+    expectExactResume(run, ranges, whole);
+}
+
 TEST(SnapshotRun, StopRequestsSaveAndEnd) {
     const std::string ranges = fitRanges("processes 2\nordered 1\n" + kSnapshots);
     const Uninterrupted whole = runWhole(ranges);
@@ -172,10 +194,13 @@ TEST(SnapshotRun, CrashWhileWritingLeavesTheSnapshotBefore) {
 
     CliRun run;
     prepare(run, ranges);
-    // Test hook: the process kills itself during its second snapshot (of
-    // generation 14), after writing it in full and before renaming it.
+    // Test hook of the test build: the process kills itself during its
+    // second snapshot (of generation 14), after writing it in full and
+    // before renaming it.
+    std::vector<std::string> hooked = {QUELMO_HOOKED_BIN};
+    hooked.insert(hooked.end(), kArgs.begin(), kArgs.end());
     setenv("QUELMO_TEST_KILL_IN_SNAPSHOT", "2", 1);
-    const CliResult crashed = run.run(kArgs);
+    const CliResult crashed = run.runCommand(hooked);
     unsetenv("QUELMO_TEST_KILL_IN_SNAPSHOT");
     ASSERT_EQ(crashed.status, 128 + SIGKILL);
     EXPECT_FALSE(crashed.processesLeft);
@@ -213,11 +238,28 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
         std::string ranges = "";  // replaces the ranges file's settings after `base`
         std::string coils = "";   // replaces the coil file when given
         std::string err;
+        uint64_t sparseSize = 0;  // the file is extended to this size by a hole
     };
     std::string corrupted = good;
     corrupted[corrupted.size() / 2] = static_cast<char>(corrupted[corrupted.size() / 2] ^ 0x10);
     std::string otherVersion = good;
-    otherVersion[8] = 2;
+    otherVersion[8] = 3;
+    // Forgeries with valid checksums: a generation no run of 3 reaches, and a
+    // best member that scores better than its set does.
+    ForgedSnapshot lateGeneration(good);
+    lateGeneration.set<int32_t>(lateGeneration.body("counters"), INT_MAX);
+    ForgedSnapshot betterMember(good);
+    const size_t member = betterMember.body("population") + 4;
+    char scores[32];
+    std::snprintf(scores, sizeof scores, "%g", betterMember.get<double>(member));
+    betterMember.set<double>(member, 1e-9);
+    // Sparse files far beyond the snapshot: its header as written, and one
+    // that gives the whole size, so that nothing but zeros follows the last
+    // section.
+    constexpr uint64_t k4GiB = uint64_t{1} << 32;
+    constexpr uint64_t k64GiB = uint64_t{1} << 36;
+    ForgedSnapshot longHeader(good);
+    longHeader.set<uint64_t>(16, k64GiB);
     const std::string coils = readFile(sourcePath("examples/coils-small.txt"));
     const std::string fewerCoils = coils.substr(0, coils.rfind('\n', coils.size() - 2) + 1);
     const std::string prefix = "Cannot resume from state.bin: ";
@@ -231,7 +273,17 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
         {"truncated header", good.substr(0, 12), false, false, "", "", prefix + "it is truncated (12 of 24 bytes)\n"},
         {"corrupted byte", corrupted, false, false, "", "", prefix + "it is corrupted (checksum mismatch)\n"},
         {"other version", otherVersion, false, false, "", "",
-         prefix + "it has format version 2, this program reads version 1\n"},
+         prefix + "it has format version 3, this program reads versions 1 and 2\n"},
+        {"a generation beyond maxgenerations", lateGeneration.bytes(), false, false, "", "",
+         prefix + "it is corrupted (generation 2147483647, maxgenerations is 3)\n"},
+        {"a forged best goodness", betterMember.bytes(), false, false, "", "",
+         prefix + "it is corrupted (population member 1 has goodness 1e-09, its set scores " + scores + ")\n"},
+        {"4 GiB, sparse", good, false, false, "", "",
+         prefix + "it is corrupted (its header gives " + size + " bytes, the file has " + std::to_string(k4GiB) +
+             ")\n",
+         k4GiB},
+        {"64 GiB, sparse, as its header says", longHeader.bytes(), false, false, "", "",
+         prefix + "it is corrupted (section at byte " + size + ")\n", k64GiB},
         {"other coil file", good, false, false, "", fewerCoils,
          prefix + "it was made from another coil file than coils-small.txt\n"},
         {"other ranges file", good, false, false, "r0 -5e-5 6e-5 1e-6 1e-7 6\n", "",
@@ -246,6 +298,7 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
         if (!c.coils.empty()) run.write("coils-small.txt", c.coils);
         if (c.directory) std::filesystem::create_directory(run.dir() / "state.bin");
         if (!c.missing && !c.directory) run.write("state.bin", c.state);
+        if (c.sparseSize != 0) std::filesystem::resize_file(run.dir() / "state.bin", c.sparseSize);
         const CliResult result = run.run(kArgs);
         EXPECT_EQ(result.status, 255);
         EXPECT_EQ(result.err, c.err);
@@ -257,6 +310,12 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
             EXPECT_FALSE(run.exists("state.bin"));
         } else if (c.directory) {
             EXPECT_TRUE(std::filesystem::is_directory(run.dir() / "state.bin"));
+        } else if (c.sparseSize != 0) {
+            EXPECT_EQ(std::filesystem::file_size(run.dir() / "state.bin"), c.sparseSize);
+            std::ifstream in(run.dir() / "state.bin", std::ios::binary);
+            std::string head(c.state.size(), '\0');
+            in.read(head.data(), static_cast<std::streamsize>(head.size()));
+            EXPECT_EQ(head, c.state);
         } else {
             EXPECT_EQ(run.read("state.bin"), c.state);
         }

@@ -4,45 +4,119 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "cli_util.h"
+#include "coils/equation.h"
 #include "coils/storage.h"
-#include "library_support.h"
 #include "search/library.h"
 #include "search/operators.h"
 #include "search/random.h"
+#include "search/runstate.h"
+#include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "state/crc32c.h"
+#include "state/resume.h"
 #include "state/snapshot.h"
+#include "state/snapshot_write.h"
+#include "snapshot_forge.h"
 #include "test_support.h"
 #include "testhooks.h"
-#include "workers/dispatch.h"
+#include "workers/process.h"
 
 namespace {
 
-// Every occupied slot of the library with the set it holds.
-std::vector<std::pair<uint64_t, std::array<double, kCoefficientCount>>> librarySlots() {
-    std::vector<std::pair<uint64_t, std::array<double, kCoefficientCount>>> slots;
-    for (uint64_t i = 0; i < kLibrarySlots; ++i)
-        if (lib[i] != nullptr) slots.emplace_back(i, lib[i]->coefficients);
-    return slots;
-}
-
+// Empties the library through its own interface; the copies it held stay
+// out of the pool.
 void clearLibrary() {
-    for (ResultRecord*& slot : lib)
-        if (slot != nullptr) freeResult(slot);
     initLibrary();
+    libCnt = 0;
+    rejects = 0;
 }
 
 std::vector<std::array<double, kCoefficientCount>> populationSets() {
     std::vector<std::array<double, kCoefficientCount>> sets;
     for (const ResultRecord* m = collected; m != nullptr; m = m->next) sets.push_back(m->coefficients);
     return sets;
+}
+
+// Two coils of the small example set, to score sets on.
+InductorRecord testCoil(InductorRecord* next, double inductance, double radius, double length, int32_t turns) {
+    InductorRecord coil{};
+    coil.next = next;
+    coil.measuredInductance = inductance;
+    coil.radius = radius;
+    coil.wire = 1.4e-4;
+    coil.gauge = 29;
+    coil.length = length;
+    coil.turns = turns;
+    return coil;
+}
+InductorRecord secondCoil = testCoil(nullptr, 3.47862e-4, 0.0295, 0.1118, 120);
+InductorRecord firstCoil = testCoil(&secondCoil, 1.8192e-5, 0.00615, 0.0246, 62);
+
+constexpr int32_t kGeneration = 60;
+
+// A run's state off every start value: a library of sets made in a known
+// order, a ranked population scored on the test coils, an adapted range and
+// every counter within what 60 generations allow.
+void makeRunState() {
+    readRangesText(allRanges() + "processes 1\nsave 4\n");
+    clearLibrary();
+    init_genrand64(42);
+    for (int i = 0; i < 1000; ++i) genrand64_int64();
+    for (int i = 0; i < 3000; ++i) {
+        ResultRecord* set = genRandResult();
+        set->changeMask = i % 7;
+        doneAlready(set);
+        freeResult(set);
+    }
+    collected = nullptr;
+    for (int i = 0; i < 5; ++i) {
+        ResultRecord* member = genRandResult();
+        member->changeMask = i;
+        evalInductors(&firstCoil, member);
+        collected = sortgen(collected, member);
+    }
+    R[3].low = -123.5;
+    computeInc();
+    gen = kGeneration;
+    lastgen = 9;
+    tested = 999;
+    lastTested = 950;
+    rejects = 77;
+    bestGoodness = collected->goodness;
+    accumSeconds = 1.5;
+    accumCnt = 3;
+    setGoodDirUp(true);
+}
+
+SnapshotInputs testInputs() {
+    SnapshotInputs inputs{"coils.txt", "ranges.txt", 0x1234, 0x5678};
+    inputs.coils = &firstCoil;
+    inputs.workers = workerCount();
+    inputs.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
+    return inputs;
+}
+
+std::vector<uint8_t> encodeRun(const SnapshotInputs& inputs) {
+    std::vector<uint8_t> bytes;
+    encodeSnapshot(currentRunState(kGeneration, false), inputs, bytes);
+    return bytes;
+}
+
+std::string goodnessText(double goodness) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", goodness);
+    return text;
 }
 
 }  // namespace
@@ -86,40 +160,9 @@ TEST(SnapshotFormat, RangesDigestLeavesOutResumeLinesOnly) {
 }
 
 TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
-    readRangesText(allRanges() + "processes 1\nsave 4\n");
-    clearLibrary();
-    init_genrand64(42);
-    for (int i = 0; i < 1000; ++i) genrand64_int64();
-
-    // A library of sets made in a known order, a ranked population, an
-    // adapted range and every counter off its start value.
-    for (int i = 0; i < 3000; ++i) {
-        ResultRecord* set = genRandResult();
-        set->changeMask = i % 7;
-        doneAlready(set);
-        freeResult(set);
-    }
-    collected = nullptr;
-    for (int i = 0; i < 5; ++i) {
-        ResultRecord* member = genRandResult();
-        member->goodness = 0.5 + 0.125 * (i % 3);  // ties keep their order
-        member->changeMask = i;
-        collected = sortgen(collected, member);
-    }
-    R[3].low = -123.5;
-    computeInc();
-    gen = 12;
-    lastgen = 9;
-    tested = 999;
-    lastTested = 950;
-    rejects = 77;
-    bestGoodness = 0.25;
-    accumSeconds = 1.5;
-    accumCnt = 3;
-    setGoodDirUp(true);
-
-    const SnapshotInputs inputs{"coils.txt", "ranges.txt", 0x1234, 0x5678};
-    std::vector<uint8_t> bytes = encodeSnapshot(inputs, 12, false);
+    makeRunState();
+    const SnapshotInputs inputs = testInputs();
+    std::vector<uint8_t> bytes = encodeRun(inputs);
     const std::vector<uint8_t> encoded = bytes;
     CliRun scratch;
     const std::string path = (scratch.dir() / "state.bin").string();
@@ -129,10 +172,10 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
 
     const auto ranges = R;
     const auto members = populationSets();
-    const auto slots = librarySlots();
     std::vector<std::array<double, kCoefficientCount>> order;
     for (const ResultRecord* entry : libraryEntries()) order.push_back(entry->coefficients);
     const int64_t stored = libCnt;
+    const double best = bestGoodness;
     const RandomState random = saveRandomState();
     std::vector<uint64_t> draws;
     for (int i = 0; i < 400; ++i) draws.push_back(genrand64_int64());
@@ -150,19 +193,19 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     setGoodDirUp(false);
     collected = nullptr;
 
-    Snapshot snapshot;
+    RunState state;
     std::string cause;
-    ASSERT_TRUE(readSnapshot(path.c_str(), inputs, snapshot, cause)) << cause;
-    EXPECT_FALSE(snapshot.ended);
-    ASSERT_TRUE(applySnapshot(snapshot, cause)) << cause;
+    ASSERT_TRUE(readSnapshot(path.c_str(), inputs, state, cause)) << cause;
+    EXPECT_FALSE(state.ended);
+    ASSERT_TRUE(restoreSearchState(state, cause)) << cause;
 
-    EXPECT_EQ(gen, 12);
+    EXPECT_EQ(gen, kGeneration);
     EXPECT_EQ(lastgen, 9);
     EXPECT_EQ(tested, 999u);
     EXPECT_EQ(lastTested, 950u);
     EXPECT_EQ(libCnt, stored);
     EXPECT_EQ(rejects, 77);
-    EXPECT_EQ(bestGoodness, 0.25);
+    EXPECT_EQ(bestGoodness, best);
     EXPECT_EQ(accumSeconds, 1.5);
     EXPECT_EQ(accumCnt, 3u);
     EXPECT_TRUE(goodDirUp());
@@ -181,28 +224,24 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     std::vector<std::array<double, kCoefficientCount>> restoredOrder;
     for (const ResultRecord* entry : libraryEntries()) restoredOrder.push_back(entry->coefficients);
     EXPECT_EQ(restoredOrder, order);
-    EXPECT_EQ(librarySlots(), slots);
+    // Every set is known again: made anew, each is a repeat.
+    for (size_t i = 0; i < state.library.size(); i += 97) EXPECT_TRUE(doneAlready(state.library[i])) << i;
 
-    // A library that repeats a set, under a valid checksum, is refused when
+    // A library that repeats a set, under valid checksums, is refused when
     // applied: the entries are not what a run stored.
-    std::vector<uint8_t> repeated = encoded;
+    ForgedSnapshot repeated(std::string(encoded.begin(), encoded.end()));
     constexpr size_t kEntry = 4 + 8 * kCoefficientCount;
-    const size_t last = repeated.size() - 4 - kEntry;
-    std::memcpy(repeated.data() + last, repeated.data() + last - kEntry, kEntry);
-    const uint32_t crc = crc32c(repeated.data(), repeated.size() - 4);
-    for (int i = 0; i < 4; ++i) repeated[repeated.size() - 4 + i] = static_cast<uint8_t>(crc >> (8 * i));
-    scratch.write("repeated.bin", std::string(repeated.begin(), repeated.end()));
+    const size_t last = repeated.body("library") + 8 + (stored - 1) * kEntry;
+    std::string bytesOf = repeated.bytes();
+    bytesOf.replace(last, kEntry, bytesOf, last - kEntry, kEntry);
+    repeated = ForgedSnapshot(bytesOf);
+    repeated.reseal();
+    scratch.write("repeated.bin", repeated.bytes());
     clearLibrary();
-    Snapshot bad;
+    RunState bad;
     ASSERT_TRUE(readSnapshot((scratch.dir() / "repeated.bin").c_str(), inputs, bad, cause)) << cause;
-    EXPECT_FALSE(applySnapshot(bad, cause));
+    EXPECT_FALSE(restoreSearchState(bad, cause));
     EXPECT_EQ(cause, "it is corrupted (library entry " + std::to_string(stored - 1) + " repeats an earlier one)");
-
-    // Inputs other than the snapshot's.
-    SnapshotInputs otherCoils = inputs;
-    otherCoils.coilDigest = 1;
-    EXPECT_FALSE(readSnapshot(path.c_str(), otherCoils, bad, cause));
-    EXPECT_EQ(cause, "it was made from another coil file than coils.txt");
 
     // A write that cannot start leaves nothing behind and says why.
     errno = 0;
@@ -210,6 +249,99 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     EXPECT_EQ(errno, ENOENT);
     EXPECT_TRUE(endSnapshotWrite());
 
+    clearLibrary();
+    resetTables();
+}
+
+// Snapshots with valid checksums whose contents no run of these inputs and
+// settings can have produced are refused; one from a program with fewer
+// settings, or with a section this program does not know, is taken.
+TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
+    makeRunState();
+    const SnapshotInputs inputs = testInputs();
+    const std::vector<uint8_t> encoded = encodeRun(inputs);
+    const ForgedSnapshot good(std::string(encoded.begin(), encoded.end()));
+    const size_t counters = good.body("counters");
+    const size_t ranges = good.body("ranges");
+    const size_t population = good.body("population") + 4;
+    constexpr size_t kMember = 8 + 8 * kCoefficientCount + 4;
+    constexpr size_t kRange = 4 * 8 + 2 * 4;
+    const double second = good.get<double>(population + kMember);
+    const std::string prefix = "it is corrupted (";
+
+    struct Case {
+        const char* name;
+        std::function<void(ForgedSnapshot&)> forge;
+        std::string cause;  // "" when the snapshot is taken
+        std::function<void()> runSetting = [] {};
+    };
+    const Case cases[] = {
+        {"as written", [](ForgedSnapshot&) {}, ""},
+        {"generation INT_MAX", [&](ForgedSnapshot& f) { f.set<int32_t>(counters, INT_MAX); },
+         prefix + "generation 2147483647, maxgenerations is 100000)"},
+        {"generation 0 not at the end", [&](ForgedSnapshot& f) { f.set<int32_t>(counters, 0); },
+         prefix + "generation 0, maxgenerations is 100000)"},
+        {"lastgen after generation", [&](ForgedSnapshot& f) { f.set<int32_t>(counters + 4, kGeneration + 1); },
+         prefix + "lastgen)"},
+        {"more tested than handed out", [&](ForgedSnapshot& f) { f.set<uint64_t>(counters + 8, 1u << 30); },
+         prefix + "tested)"},
+        {"libCnt beyond the library", [&](ForgedSnapshot& f) { f.set<int64_t>(counters + 24, 1 << 20); },
+         prefix + "libCnt)"},
+        {"random index beyond the state", [&](ForgedSnapshot& f) { f.set<int32_t>(good.body("random"), 313); },
+         prefix + "random state)"},
+        {"steps of r1 off by one",
+         [&](ForgedSnapshot& f) { f.set<int32_t>(ranges + kRange + 24, f.get<int32_t>(ranges + kRange + 24) + 1); },
+         prefix + "range r1)"},
+        {"steps of the moved r3 off by one",
+         [&](ForgedSnapshot& f) { f.set<int32_t>(ranges + 3 * kRange + 24, 1); }, prefix + "range r3)"},
+        {"resolution of r2 zero", [&](ForgedSnapshot& f) { f.set<double>(ranges + 2 * kRange + 16, 0.0); },
+         prefix + "range r2)"},
+        {"minorInc of r0 not a number", [&](ForgedSnapshot& f) { f.set<double>(ranges + 28, std::nan("")); },
+         prefix + "range r0)"},
+        {"mcount of l3 negative", [&](ForgedSnapshot& f) { f.set<int32_t>(ranges + 14 * kRange + 36, -6); },
+         prefix + "range l3)"},
+        {"member 2 scores better than it does", [&](ForgedSnapshot& f) { f.set<double>(population + kMember, 1e-9); },
+         prefix + "population member 2 has goodness 1e-09, its set scores " + goodnessText(second) + ")"},
+        {"members out of rank order",
+         [&](ForgedSnapshot& f) {
+             const std::string first = f.bytes().substr(population, kMember);
+             std::string swapped = f.bytes();
+             swapped.replace(population, kMember, swapped, population + kMember, kMember);
+             swapped.replace(population + kMember, kMember, first);
+             f = ForgedSnapshot(swapped);
+             f.reseal();
+         },
+         prefix + "population)"},
+        {"member mask beyond 15 bits", [&](ForgedSnapshot& f) { f.set<int32_t>(population + kMember - 4, 1 << 15); },
+         prefix + "population)"},
+        {"best goodness not the first member's", [&](ForgedSnapshot& f) { f.set<double>(counters + 40, 1e-9); },
+         prefix + "best goodness 1e-09, the best member scores " +
+             goodnessText(good.get<double>(population)) + ")"},
+        {"worker phase 2", [&](ForgedSnapshot& f) { f.set<uint8_t>(good.body("workers") + 4, 2); },
+         prefix + "workers)"},
+        {"library count other than libCnt",
+         [&](ForgedSnapshot& f) { f.set<int64_t>(counters + 24, f.get<int64_t>(counters + 24) - 1); },
+         prefix + "library)"},
+        {"a later program's section", [](ForgedSnapshot& f) { f.insertSection("library", "future", "abc"); }, ""},
+        {"without a setting at its default", [](ForgedSnapshot& f) { f.eraseSetting("logcsv"); }, ""},
+        {"without a setting the run sets", [](ForgedSnapshot& f) { f.eraseSetting("ordered"); },
+         "it was made by a program without setting ordered, which this run sets to 1",
+         [] { S[kOrdered].value.i = 1; }},
+    };
+    CliRun scratch;
+    const std::string path = (scratch.dir() / "state.bin").string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ForgedSnapshot forged = good;
+        c.forge(forged);
+        scratch.write("state.bin", forged.bytes());
+        c.runSetting();
+        RunState state;
+        std::string cause;
+        EXPECT_EQ(readSnapshot(path.c_str(), inputs, state, cause), c.cause.empty());
+        EXPECT_EQ(cause, c.cause);
+        S[kOrdered].value.i = 0;
+    }
     clearLibrary();
     resetTables();
 }

@@ -2,6 +2,7 @@
 // calls of each generation, and the ways a run ends.
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "coils/equation.h"
 #include "coils/readind.h"
@@ -15,6 +16,7 @@
 #include "search/library.h"
 #include "search/operators.h"
 #include "search/random.h"
+#include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/rangehints.h"
@@ -90,33 +92,12 @@ void startPopulation() {
     bestGoodness = collected->goodness;
 }
 
-struct Pairing {
-    int first;
-    int second;
-    double rate;
-};
-constexpr Pairing kCrossAlways[] = {{1, 2, 0.30}, {1, 3, 0.28}, {1, 4, 0.26},
-                                    {2, 3, 0.24}, {2, 4, 0.22}, {3, 4, 0.20}};
-constexpr Pairing kCrossWithFifth[] = {{1, 5, 0.24}, {2, 5, 0.26}, {3, 5, 0.28}, {4, 5, 0.30}};
-constexpr Pairing kCrossWithLast[] = {{1, 0, 0.20}, {2, 0, 0.18}, {3, 0, 0.16}};
-
-struct Change {
-    int parent;
-    double rate;
-};
-constexpr Change kMutateAlways[] = {{1, 0.25}, {2, 0.35}, {3, 0.44}, {4, 0.55}, {1, 0.25}, {2, 0.30},
-                                    {3, 0.35}, {4, 0.40}, {1, 0.25}, {2, 0.35}, {3, 0.25}, {4, 0.20}};
-constexpr Change kMutateFifth[] = {{5, 0.50}, {5, 0.40}, {5, 0.30}};
-constexpr Change kDirected[] = {{1, 0.1}, {2, 0.2}, {3, 0.3}, {4, 0.4}};
-constexpr int kDirectedRounds = 5;
-
 void crossoverPhase(int save) {
-    const int passes = save > 6 ? 1 : 3;
-    for (int pass = 0; pass < passes; ++pass) {
+    for (int pass = 0; pass < crossoverPasses(save); ++pass) {
         for (const Pairing& p : kCrossAlways) dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate));
-        if (save > 4)
+        if (withFifth(save))
             for (const Pairing& p : kCrossWithFifth) dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate));
-        if (save > 6 && memberAt(save) != nullptr) {
+        if (withLast(save) && memberAt(save) != nullptr) {
             // The member at rank `save` serves all three calls, even if a
             // harvest meanwhile moves it or cuts it from the population.
             ResultRecord* last = cloneResult(memberAt(save));
@@ -129,11 +110,21 @@ void crossoverPhase(int save) {
 void generation(int save) {
     crossoverPhase(save);
     for (const Change& c : kMutateAlways) dispatch(mutate(memberAt(c.parent), c.rate));
-    if (save > 4)
+    if (withFifth(save))
         for (const Change& c : kMutateFifth) dispatch(mutate(memberAt(c.parent), c.rate));
     for (int round = 0; round < kDirectedRounds; ++round)
         for (const Change& c : kDirected) dispatch(goodDir(memberAt(c.parent), c.rate));
     for (int t = 0; t < S[kTries].value.i; ++t) dispatch(newRandomSet(true));
+}
+
+// The end of a generation, `done` generations complete: a snapshot when
+// one is due, and a stop asked for ends the run here with the final report.
+void endGeneration(int32_t done, bool ended) {
+    const std::optional<int> stopStatus = generationEnd(done, ended);
+    if (!stopStatus) return;
+    finalReport();
+    terminateProcesses();
+    std::exit(*stopStatus);
 }
 
 }  // namespace
@@ -141,14 +132,20 @@ void generation(int save) {
 void optimizeProc() {
     monitorStart();
     if (resuming()) {
-        if (!resumeRun()) {
+        switch (resumeRun()) {
+        case Resumed::refused:
+            terminateProcesses();
+            fatalExit();
+        case Resumed::finished:
             finalReport();
             return;
+        case Resumed::continues:
+            break;
         }
     } else {
         startPopulation();
         if (S[kMaxGenerations].value.i <= 0) {
-            generationEnd(0, true);
+            endGeneration(0, true);
             finalReport();
             return;
         }
@@ -164,13 +161,13 @@ void optimizeProc() {
         const int quitat = S[kQuitAt].value.i;
         if (quitat >= 0 && gen - lastgen > quitat) {
             std::printf("Gone to long without results\n");
-            generationEnd(gen + 1, true);
+            endGeneration(gen + 1, true);
             finalReport();
             return;
         }
         ++gen;
         const bool last = gen >= S[kMaxGenerations].value.i;
-        generationEnd(gen, last);
+        endGeneration(gen, last);
         if (last) {
             finalReport();
             return;

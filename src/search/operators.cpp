@@ -39,9 +39,11 @@ ResultRecord* makeCandidate(Rule rule) {
 
 }  // namespace
 
+#if defined(QUELMO_TEST_HOOKS)
 void resetGoodDir() {
     curDir = false;
 }
+#endif
 
 bool goodDirUp() { return curDir; }
 

@@ -82,10 +82,12 @@ constexpr std::array<RangeEntry, kCoefficientCount> kDefaultRanges = makeDefault
 std::array<SymbolEntry, kSymbolCount> S = kDefaultSymbols;
 std::array<RangeEntry, kCoefficientCount> R = kDefaultRanges;
 
+#if defined(QUELMO_TEST_HOOKS)
 void resetTables() {
     S = kDefaultSymbols;
     R = kDefaultRanges;
 }
+#endif
 
 bool hasValidSteps(const RangeEntry& entry) {
     const double q = (entry.high - entry.low) / entry.resolution;

@@ -19,14 +19,15 @@
 #include <string>
 #include <vector>
 
-#include "coils/storage.h"
+#include "coils/readind.h"
 #include "common/fatal.h"
 #include "common/outfile.h"
-#include "reports/finalreport.h"
+#include "search/runstate.h"
+#include "search/schedule.h"
 #include "search/searchstate.h"
-#include "search/sort.h"
 #include "settings/symtab.h"
 #include "state/snapshot.h"
+#include "state/snapshot_write.h"
 #include "workers/dispatch.h"
 #include "workers/process.h"
 
@@ -35,7 +36,6 @@ bool snapshotFailed = false;
 namespace {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM};
-constexpr double kWorkerPoll = 0.001;
 
 bool snapshotsOn = false;
 bool resumeAsked = false;
@@ -44,15 +44,14 @@ volatile sig_atomic_t stopSignal = 0;
 bool ignoredAtStart[std::size(kStopSignals)] = {};
 
 SnapshotInputs inputs;
-Snapshot saved;
+RunState saved;
 
 const char* statePath() { return S[kStateFile].value.s; }
 
-[[noreturn]] void cannotResume(const std::string& cause) {
+void reportCannotResume(const std::string& cause) {
     std::fflush(stdout);
     clearForMessage();
     std::fprintf(stderr, "Cannot resume from %s: %s\n", statePath(), cause.c_str());
-    std::exit(255);
 }
 
 void onStopSignal(int signal) {
@@ -79,7 +78,9 @@ void reportWriteFailure() {
 // is known.
 bool saveSnapshot(int32_t done, bool ended, bool wait) {
     if (!endSnapshotWrite()) reportWriteFailure();
-    if (!beginSnapshotWrite(statePath(), encodeSnapshot(inputs, done, ended))) {
+    std::vector<uint8_t> bytes = reusableSnapshotBuffer();
+    encodeSnapshot(currentRunState(done, ended), inputs, bytes);
+    if (!beginSnapshotWrite(statePath(), std::move(bytes))) {
         reportWriteFailure();
         return false;
     }
@@ -88,41 +89,6 @@ bool saveSnapshot(int32_t done, bool ended, bool wait) {
         return false;
     }
     return true;
-}
-
-// Each worker's grid search alternates its window order from one job to the
-// next, and a fresh worker starts at phase 0. A worker that must stand at
-// phase 1 before its saved job (or, idle, before its next one) is first
-// given a job whose result is thrown away. Then every saved job goes back to
-// its slot, oldest first, as the newest outstanding job.
-void restoreWorkers() {
-    const int workers = workerCount();
-    std::vector<bool> busy(static_cast<size_t>(workers), false);
-    for (const SavedJob& job : saved.outstanding) busy[static_cast<size_t>(job.slot)] = true;
-    std::vector<int> turning;
-    for (int slot = 0; slot < workers; ++slot) {
-        const uint8_t phase = saved.workerPhases[static_cast<size_t>(slot)] ^ (busy[static_cast<size_t>(slot)] ? 1 : 0);
-        setWorkerPhase(slot, phase);
-        if (phase == 0) continue;
-        handOver(slot, collected);
-        turning.push_back(slot);
-    }
-    while (!turning.empty()) {
-        for (size_t i = 0; i < turning.size();) {
-            if (hasFinished(turning[i])) {
-                freeResult(takeResult(turning[i]));
-                turning.erase(turning.begin() + static_cast<std::ptrdiff_t>(i));
-            } else {
-                ++i;
-            }
-        }
-        if (!turning.empty()) awaitActivity(kWorkerPoll);
-    }
-    for (const SavedJob& job : saved.outstanding) {
-        ResultRecord* candidate = cloneResult(&job.candidate);
-        handOutAgain(job.slot, candidate);
-        freeResult(candidate);
-    }
 }
 
 }  // namespace
@@ -141,9 +107,15 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     if (!digestCoilFile(coilPath, inputs.coilDigest)) fatal("Couldn't read %s: %s\n", coilPath, std::strerror(errno));
     if (rangesPath != nullptr && !digestRangesFile(rangesPath, inputs.rangesDigest))
         fatal("Couldn't read %s: %s\n", rangesPath, std::strerror(errno));
+    inputs.coils = theInductors;
+    inputs.workers = workerCount();
+    inputs.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     if (resumeAsked) {
         std::string cause;
-        if (!readSnapshot(path, inputs, saved, cause)) cannotResume(cause);
+        if (!readSnapshot(path, inputs, saved, cause)) {
+            reportCannotResume(cause);
+            fatalExit();
+        }
     }
     struct stat info;
     if (stat(path, &info) == 0 && S_ISDIR(info.st_mode))
@@ -170,34 +142,40 @@ void watchStopSignals() {
 
 bool resuming() { return resumeAsked; }
 
-bool resumeRun() {
-    std::printf("Resuming from %s at generation %d\n", statePath(), saved.generation);
-    std::string cause;
-    if (!applySnapshot(saved, cause)) {
-        terminateProcesses();
-        cannotResume(cause);
-    }
-    if (saved.ended) return false;
-    restoreWorkers();
-    saved = Snapshot{};
-    return true;
+RunState currentRunState(int32_t done, bool ended) {
+    RunState state;
+    captureSearchState(state);
+    captureDispatchState(state);
+    state.generation = done;
+    state.ended = ended;
+    return state;
 }
 
-void generationEnd(int32_t done, bool ended) {
-    if (!snapshotsOn) return;
+Resumed resumeRun() {
+    std::printf("Resuming from %s at generation %d\n", statePath(), saved.generation);
+    std::string cause;
+    if (!restoreSearchState(saved, cause)) {
+        reportCannotResume(cause);
+        return Resumed::refused;
+    }
+    if (saved.ended) return Resumed::finished;
+    restoreDispatchState(saved);
+    saved = RunState{};
+    return Resumed::continues;
+}
+
+std::optional<int> generationEnd(int32_t done, bool ended) {
+    if (!snapshotsOn) return std::nullopt;
     const int signal = stopSignal;
     const bool stopping = signal != 0 || escapeRequested;
     if (ended || stopping || done % S[kStateEvery].value.i == 0) {
         if (saveSnapshot(done, ended, ended || stopping) && stopping)
             std::printf("State saved in %s at generation %d\n", statePath(), done);
     }
-    if (!stopping) return;
+    if (!stopping) return std::nullopt;
     if (signal != 0)
         std::printf("Interrupted by %s\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     else
         std::printf("Quitting early\n");
-    finalReport();
-    terminateProcesses();
-    std::exit(signal != 0 ? 128 + signal : 255);
+    return signal != 0 ? 128 + signal : 255;
 }
-

@@ -1,21 +1,39 @@
 // Snapshots: the whole state of a run at the end of a generation, in a
-// versioned little-endian binary file guarded by a CRC-32C, from which a run
-// continues exactly as it would have gone on.
+// versioned little-endian binary file, from which a run continues exactly as
+// it would have gone on. This module encodes and decodes a plain RunState;
+// the search and the dispatch loop fill it and apply it.
 //
-// Layout, version 1 (integers little-endian, doubles as their IEEE bits):
-//   magic "QLMSTATE"; u32 version; u32 flags (bit 0: the run ended here);
-//   u64 file length; u64 coil file digest; u64 ranges file digest;
-//   u32 setting count, then per setting u8 type and u64 value (0 for text);
-//   i32 generation, i32 lastgen, u64 tested, u64 lastTested, i64 libCnt,
-//   i64 rejects, f64 bestGoodness, f64 accumSeconds, u32 accumCnt,
-//   u8 goodDir direction; u32 random index and 312 u64 random words;
-//   15 ranges (f64 low, f64 high, f64 resolution, i32 steps, f64 minorInc,
-//   i32 mcount); u32 count and the population in rank order (f64 goodness,
-//   15 f64 coefficients, i32 change mask each); u32 count and one u8 window
-//   phase per worker slot; u32 count and the jobs out with workers in
-//   hand-over order (u32 slot and a population-style record each); u64 count
-//   and the duplicate library in the order it was filled (i32 change mask and
-//   15 f64 coefficients each); u32 CRC-32C of every byte before it.
+// Version 2, written now (integers little-endian, doubles as their IEEE bits):
+//   header: magic "QLMSTATE"; u32 version; u32 flags (bit 0: the run ended
+//   here); u64 file length; u32 CRC-32C of those 24 bytes.
+//   Then sections up to the file length, each: u8 name length (1 or more), the
+//   name (printable ASCII), u64 body length, the body, u32 CRC-32C of the section's bytes
+//   before it. A reader skips, unread, a section whose name it does not
+//   know, so a later version may add sections. The sections and their fields
+//   are declared once, in snapshot_codec.h and the table in snapshot.cpp:
+//     inputs      u64 coil file digest, u64 ranges file digest
+//     settings    u32 count; per setting u8 name length, name, u8 type and u64
+//                 value (0 for text): a later program with more settings
+//                 still reads it, taking the missing ones at their defaults
+//     counters    i32 generation, i32 lastgen, u64 tested, u64 lastTested,
+//                 i64 libCnt, i64 rejects, f64 bestGoodness, f64 accumSeconds,
+//                 u32 accumCnt, u8 goodDir direction
+//     random      u32 index and 312 u64 words
+//     ranges      15 times f64 low, f64 high, f64 resolution, i32 steps,
+//                 f64 minorInc, i32 mcount
+//     population  u32 count, the members in rank order (f64 goodness, 15 f64
+//                 coefficients, i32 change mask each)
+//     workers     u32 count, one u8 window phase per worker slot
+//     jobs        u32 count, the jobs out in hand-over order (u32 slot and a
+//                 population-style record each)
+//     library     u64 count, the duplicate library in the order it was filled
+//                 (i32 change mask and 15 f64 coefficients each)
+//
+// Version 1, still read: the same header without its CRC; u64 coil file
+// digest, u64 ranges file digest; u32 setting count (42), then per setting,
+// by position, u8 type and u64 value; then the bodies of counters, random,
+// ranges, population, workers, jobs and library back to back; u32 CRC-32C of
+// every byte before it.
 #pragma once
 
 #include <array>
@@ -28,14 +46,22 @@
 #include "search/random.h"
 #include "settings/symtab.h"
 
-inline constexpr uint32_t kSnapshotVersion = 1;
+inline constexpr uint32_t kSnapshotVersion = 2;
 
-// The input files a snapshot belongs to: a run resumes only on the same ones.
+// What a run is made of, which a snapshot must match, and what bounds the
+// values a run of it can reach.
 struct SnapshotInputs {
     std::string coilPath;
     std::string rangesPath;
     uint64_t coilDigest = 0;
     uint64_t rangesDigest = 0;
+    // The coils, to score the population with.
+    const InductorRecord* coils = nullptr;
+    // The run's worker slots.
+    int workers = 0;
+    // The most candidates a generation hands out, each adding at most one set
+    // to the duplicate library.
+    int64_t candidatesPerGeneration = 0;
 };
 
 // 64-bit FNV-1a of `size` bytes.
@@ -53,10 +79,10 @@ struct SavedJob {
     ResultRecord candidate;
 };
 
-// A snapshot read back and checked.
-struct Snapshot {
-    bool ended = false;  // written at the end of the run
-    int32_t generation = 0;
+// Everything that decides the rest of a run, at the end of a generation.
+struct RunState {
+    bool ended = false;      // the run ended here
+    int32_t generation = 0;  // generations complete
     int32_t lastgen = 0;
     uint64_t tested = 0;
     uint64_t lastTested = 0;
@@ -67,37 +93,24 @@ struct Snapshot {
     uint32_t accumCnt = 0;
     bool goodDirUp = false;
     RandomState random{};
-    std::array<RangeEntry, kCoefficientCount> ranges{};
-    std::vector<ResultRecord> population;
-    std::vector<uint8_t> workerPhases;
-    std::vector<SavedJob> outstanding;
-    // The library entries stay encoded in the file's bytes until applied.
-    std::vector<uint8_t> bytes;
-    size_t libraryAt = 0;
-    uint64_t libraryCount = 0;
+    std::array<RangeEntry, kCoefficientCount> ranges{};  // names are not kept
+    std::vector<ResultRecord> population;                // rank order
+    std::vector<uint8_t> workerPhases;                   // per worker slot
+    std::vector<SavedJob> outstanding;                   // hand-over order
+    // The duplicate library's sets in the order they were stored: the
+    // library's own records when taken from a run, the records in
+    // `libraryRecords` when read from a file (so a RunState is moved, not
+    // copied).
+    std::vector<const ResultRecord*> library;
+    std::vector<ResultRecord> libraryRecords;
 };
 
-// The run's state as it stands, `generation` generations complete, encoded.
-// `ended`: the run ends here.
-std::vector<uint8_t> encodeSnapshot(const SnapshotInputs& inputs, int32_t generation, bool ended);
+// Encodes `state` for the run made of `inputs` and the settings S, in the
+// current version, into `out` (cleared first; its storage is reused).
+void encodeSnapshot(const RunState& state, const SnapshotInputs& inputs, std::vector<uint8_t>& out);
 
-// Reads the snapshot at `path` and checks it against the program's inputs
-// and settings. False with the cause in words ("it is truncated ...") when
-// it cannot be used; the file is never changed.
-bool readSnapshot(const char* path, const SnapshotInputs& inputs, Snapshot& snapshot, std::string& cause);
-
-// Puts the snapshot's state into the program: counters, random state,
-// direction of goodDir, range table, population and duplicate library (on
-// an empty library). Worker phases and saved jobs are left to the caller.
-// False with the cause when the library entries turn out inconsistent.
-bool applySnapshot(Snapshot& snapshot, std::string& cause);
-
-// Writes `bytes` to `path` durably: a temporary file beside it, fsync, a
-// rename over the old file and an fsync of the directory, so the file holds
-// either the old snapshot or the new one. The writing runs on a thread of
-// its own and the caller goes on; a write first waits for the one before it.
-// False, with errno set, when the temporary file could not be created.
-bool beginSnapshotWrite(const std::string& path, std::vector<uint8_t>&& bytes);
-// Waits for the write begun last. True when there was none or it succeeded;
-// false with errno set when it failed (the file keeps the older snapshot).
-bool endSnapshotWrite();
+// Reads the snapshot at `path` (either version) and checks it against the
+// run's inputs and settings and against what such a run can have produced,
+// reading no more than its own counts imply. False with the cause in words
+// ("it is truncated ...") when it cannot be used; the file is never changed.
+bool readSnapshot(const char* path, const SnapshotInputs& inputs, RunState& state, std::string& cause);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <vector>
 
 #include "coils/storage.h"
 #include "common/fatal.h"
@@ -153,17 +154,48 @@ void runOrdered(ResultRecord* candidate) {
 
 }  // namespace
 
-int outstandingCount() { return static_cast<int>(outstanding.size()); }
+void captureDispatchState(RunState& state) {
+    const int workers = workerCount();
+    state.workerPhases.assign(phases.begin(), phases.begin() + workers);
+    state.outstanding.clear();
+    for (const OutJob& job : outstanding) state.outstanding.push_back({job.slot, *job.candidate});
+}
 
-const ResultRecord* outstandingCandidate(int i) { return outstanding[static_cast<size_t>(i)].candidate; }
-
-int outstandingSlot(int i) { return outstanding[static_cast<size_t>(i)].slot; }
-
-void handOutAgain(int slot, ResultRecord* candidate) { handOverTo(slot, candidate); }
-
-uint8_t workerPhase(int slot) { return phases[static_cast<size_t>(slot)]; }
-
-void setWorkerPhase(int slot, uint8_t phase) { phases[static_cast<size_t>(slot)] = phase; }
+// A fresh worker starts at phase 0. A worker that must stand at phase 1
+// before its saved job (or, idle, before its next one) is first given a job
+// whose result is thrown away. Then every saved job goes back to its slot,
+// oldest first, as the newest outstanding job.
+void restoreDispatchState(const RunState& state) {
+    constexpr double kWorkerPoll = 0.001;
+    const int workers = workerCount();
+    std::vector<bool> busy(static_cast<size_t>(workers), false);
+    for (const SavedJob& job : state.outstanding) busy[static_cast<size_t>(job.slot)] = true;
+    std::vector<int> turning;
+    for (int slot = 0; slot < workers; ++slot) {
+        const auto at = static_cast<size_t>(slot);
+        const uint8_t phase = state.workerPhases[at] ^ (busy[at] ? 1 : 0);
+        phases[at] = phase;
+        if (phase == 0) continue;
+        handOver(slot, collected);
+        turning.push_back(slot);
+    }
+    while (!turning.empty()) {
+        for (size_t i = 0; i < turning.size();) {
+            if (hasFinished(turning[i])) {
+                freeResult(takeResult(turning[i]));
+                turning.erase(turning.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
+        }
+        if (!turning.empty()) awaitActivity(kWorkerPoll);
+    }
+    for (const SavedJob& job : state.outstanding) {
+        ResultRecord* candidate = cloneResult(&job.candidate);
+        handOverTo(job.slot, candidate);
+        freeResult(candidate);
+    }
+}
 
 void runOne(ResultRecord* candidate) {
     if (S[kOrdered].value.i != 0) {

@@ -209,8 +209,10 @@ GridWindows planGridWindows(const ResultRecord* candidate, bool forward) {
     return windows;
 }
 
+namespace {
+
 // The grid search on a chosen walk. Test hooks reach it to compare the walks.
-ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate) {
+ResultRecord* searchGridWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate) {
     ResultRecord* best = newResult();
     best->goodness = kNoValue;
     ResultRecord* point = newResult();
@@ -237,10 +239,18 @@ ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const Res
     return best;
 }
 
-ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate) {
-    return runMajorWith(gridWalkFor(path), coils, candidate);
+}  // namespace
+
+#if defined(QUELMO_TEST_HOOKS)
+ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate) {
+    return searchGridWith(walk, coils, candidate);
 }
 
+ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate) {
+    return searchGridWith(gridWalkFor(path), coils, candidate);
+}
+#endif
+
 ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate) {
-    return runMajorOn(gridPathBest(), coils, candidate);
+    return searchGridWith(gridWalkFor(gridPathBest()), coils, candidate);
 }

@@ -1,0 +1,232 @@
+// The checks of a snapshot read back: it must belong to this run (the same
+// coil file, ranges file and settings), and every value must be one a run of
+// it can have reached, down to the goodness of each member of the
+// population, which is scored again with the program's own equation. An
+// honest snapshot passes them all; whatever fails is refused before
+// anything of it is used.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "coils/equation.h"
+#include "state/snapshot_codec.h"
+
+namespace snapshot {
+
+namespace {
+
+std::string settingText(uint8_t type, uint64_t bits) {
+    char text[64];
+    if (type == symDouble)
+        std::snprintf(text, sizeof text, "%.17g", std::bit_cast<double>(bits));
+    else
+        std::snprintf(text, sizeof text, "%lld", static_cast<long long>(bits));
+    return text;
+}
+
+std::string goodnessText(double goodness) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", goodness);
+    return text;
+}
+
+int settingIndex(const std::string& name) {
+    for (int index = 0; index < kSymbolCount; ++index)
+        if (name == S[index].name) return index;
+    return -1;
+}
+
+// Settings that decide the run: every numeric one but `resume`. The text
+// settings are covered by the ranges file's digest.
+bool compared(int index) { return S[index].type != symString && index != kResume; }
+
+// -1 for a random start set, otherwise one bit per coefficient an operator
+// changed.
+bool validMask(int32_t mask) { return mask == -1 || (mask >= 0 && mask < (1 << kCoefficientCount)); }
+
+bool sameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+
+// The steps computeInc gives for the range, or -1 where it refuses it.
+int64_t stepsOf(const RangeEntry& range) {
+    if (!hasValidSteps(range)) return -1;
+    return static_cast<int64_t>(static_cast<int32_t>((range.high - range.low) / range.resolution)) + 1;
+}
+
+}  // namespace
+
+bool checkCoilFile(const Contents& contents, const RunState&, const SnapshotInputs& inputs, std::string& cause) {
+    if (contents.coilDigest == inputs.coilDigest) return true;
+    cause = "it was made from another coil file than " + inputs.coilPath;
+    return false;
+}
+
+// Settings are matched by name. One the snapshot does not have was not there
+// when it was made, so that run had it at its default; one this program does
+// not have is passed over.
+bool checkSettings(const Contents& contents, const RunState&, const SnapshotInputs& inputs, std::string& cause) {
+    std::vector<bool> seen(kSymbolCount, false);
+    for (const StoredSetting& stored : contents.settings) {
+        const int index = settingIndex(stored.name);
+        if (index < 0) continue;
+        if (seen[static_cast<size_t>(index)]) {
+            cause = corrupted("settings");
+            return false;
+        }
+        seen[static_cast<size_t>(index)] = true;
+        const SymbolEntry& entry = S[index];
+        if (stored.type != entry.type) {
+            cause = "it was made by a program with other settings";
+            return false;
+        }
+        if (!compared(index)) continue;
+        uint64_t bits = stored.bits;
+        if (entry.type == symInt) bits = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(bits)));
+        if (bits != settingBits(entry)) {
+            cause = std::string("it was made with ") + entry.name + " " + settingText(entry.type, bits) +
+                    ", this run has " + settingText(entry.type, settingBits(entry));
+            return false;
+        }
+    }
+    for (int index = 0; index < kSymbolCount; ++index) {
+        if (seen[static_cast<size_t>(index)] || !compared(index) || isDefaultSetting(index)) continue;
+        cause = std::string("it was made by a program without setting ") + S[index].name + ", which this run sets to " +
+                settingText(S[index].type, settingBits(S[index]));
+        return false;
+    }
+    if (contents.rangesDigest == inputs.rangesDigest) return true;
+    cause = "it was made from another ranges file than " + inputs.rangesPath;
+    return false;
+}
+
+// A snapshot not at the end of its run comes after generation 1 and before
+// the last; one at the end, after at most maxgenerations (0 when the run
+// had none to make). Each generation hands out at most
+// candidatesPerGeneration candidates, and each adds at most one set to the
+// library beside the save + 1 sets of the start population.
+bool checkCounters(const Contents&, const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
+    const int64_t maxgenerations = S[kMaxGenerations].value.i;
+    const int64_t generation = state.generation;
+    const bool inRange = state.ended ? generation >= 0 && generation <= std::max<int64_t>(maxgenerations, 0)
+                                     : generation >= 1 && generation < maxgenerations;
+    if (!inRange) {
+        cause = corrupted("generation " + std::to_string(generation) + ", maxgenerations is " +
+                          std::to_string(maxgenerations));
+        return false;
+    }
+    const int64_t perGeneration = inputs.candidatesPerGeneration;
+    const uint64_t handedOut = static_cast<uint64_t>(generation * perGeneration);
+    const int64_t librarySets = S[kSave].value.i + 1 + generation * perGeneration;
+    const char* flaw = nullptr;
+    if (state.lastgen < 0 || state.lastgen > state.generation)
+        flaw = "lastgen";
+    else if (state.tested > handedOut || state.lastTested > state.tested || state.accumCnt > state.tested)
+        flaw = "tested";
+    else if (state.libCnt < 0 || state.libCnt > librarySets || static_cast<uint64_t>(state.libCnt) >= kMaxLibrarySets)
+        flaw = "libCnt";
+    else if (state.rejects < 0)
+        flaw = "rejects";
+    else if (!std::isfinite(state.accumSeconds))
+        flaw = "accumSeconds";
+    if (flaw == nullptr) return true;
+    cause = corrupted(flaw);
+    return false;
+}
+
+// A seeded generator stands at word 0 to 312.
+bool checkRandom(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
+    if (state.random.index >= 0 && state.random.index <= kRandomStateWords) return true;
+    cause = corrupted("random state");
+    return false;
+}
+
+// Range adaptation moves only the ends of a range, and computeInc then
+// derives its steps; the resolution and the minor grid stay as the ranges
+// file gives them.
+bool checkRanges(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
+    for (int k = 0; k < kCoefficientCount; ++k) {
+        const RangeEntry& saved = state.ranges[static_cast<size_t>(k)];
+        const RangeEntry& given = R[static_cast<size_t>(k)];
+        const bool unmoved = sameBits(saved.low, given.low) && sameBits(saved.high, given.high);
+        const bool sameGrid = sameBits(saved.resolution, given.resolution) &&
+                              sameBits(saved.minorInc, given.minorInc) && saved.mcount == given.mcount;
+        const bool stepsRight = unmoved ? saved.steps == given.steps
+                                        : std::isfinite(saved.low) && std::isfinite(saved.high) &&
+                                              saved.steps == stepsOf(saved);
+        if (sameGrid && stepsRight) continue;
+        cause = corrupted(std::string("range ") + kCoefficientNames[static_cast<size_t>(k)]);
+        return false;
+    }
+    return true;
+}
+
+// The population in rank order as sortgen keeps it, each member with the
+// goodness its set scores, and the best goodness that of the first.
+bool checkPopulation(const Contents&, const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
+    const std::vector<ResultRecord>& members = state.population;
+    const uint64_t count = members.size();
+    const uint64_t save = static_cast<uint64_t>(S[kSave].value.i);
+    if (count < std::max<uint64_t>(state.ended ? 1 : save, 1) || count > populationLimit()) {
+        cause = corrupted("population");
+        return false;
+    }
+    for (size_t i = 0; i < members.size(); ++i) {
+        const ResultRecord& member = members[i];
+        ResultRecord scored = member;
+        scored.next = nullptr;
+        evalInductors(inputs.coils, &scored);
+        if (!sameBits(scored.goodness, member.goodness)) {
+            cause = corrupted("population member " + std::to_string(i + 1) + " has goodness " +
+                              goodnessText(member.goodness) + ", its set scores " + goodnessText(scored.goodness));
+            return false;
+        }
+        const bool ranked = i == 0 || !(members[i - 1].goodness > member.goodness ||
+                                        (members[i - 1].goodness == member.goodness &&
+                                         members[i - 1].coefficients == member.coefficients));
+        if (!validMask(member.changeMask) || !ranked) {
+            cause = corrupted("population");
+            return false;
+        }
+    }
+    if (sameBits(state.bestGoodness, members[0].goodness)) return true;
+    cause = corrupted("best goodness " + goodnessText(state.bestGoodness) + ", the best member scores " +
+                      goodnessText(members[0].goodness));
+    return false;
+}
+
+bool checkWorkers(const Contents&, const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
+    bool valid = state.workerPhases.size() == static_cast<size_t>(inputs.workers);
+    for (uint8_t phase : state.workerPhases) valid = valid && phase <= 1;
+    if (valid) return true;
+    cause = corrupted("workers");
+    return false;
+}
+
+// At most one job on each worker slot.
+bool checkJobs(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
+    const size_t workers = state.workerPhases.size();
+    std::vector<bool> busy(workers, false);
+    for (const SavedJob& job : state.outstanding) {
+        const auto slot = static_cast<size_t>(job.slot);
+        if (job.slot < 0 || slot >= workers || busy[slot] || !validMask(job.candidate.changeMask)) {
+            cause = corrupted("jobs");
+            return false;
+        }
+        busy[slot] = true;
+    }
+    return true;
+}
+
+// The count was checked against libCnt as it was read; that no set repeats
+// is found as the sets go back into the library.
+bool checkLibrary(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
+    for (const ResultRecord* entry : state.library) {
+        if (validMask(entry->changeMask)) continue;
+        cause = corrupted("library");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace snapshot
