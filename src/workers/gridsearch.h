@@ -53,6 +53,20 @@ struct GridSide {
     int64_t combos;  // product of the counts
 };
 
+// What a block evaluation needs of one coil that a broadcast combination
+// counts: the broadcast M or D, the measured inductance, the reciprocal
+// pairs of whichever of them divides (see gridsearch_quotient.h), and where
+// the coil's rows of the lane tables start. One cache line.
+struct alignas(64) GridCoilTerm {
+    double value;          // the broadcast M or D
+    double valueHigh;      // reciprocal pair of a broadcast D
+    double valueLow;
+    double measured;
+    double measuredHigh;   // reciprocal pair of the measured inductance
+    double measuredLow;
+    int64_t row;           // offset of the coil's rows in the lane tables
+};
+
 // Everything a walk variant needs: the windows, the coils in list order as
 // arrays, and scratch memory sized by the caller.
 struct GridPlan {
@@ -71,12 +85,17 @@ struct GridPlan {
     const double* length;
     const double* turns;
     const double* measured;
+    // The reciprocal pairs of the measured inductances, valid when
+    // measuredDivides: every one of them may divide by reciprocals.
+    const double* measuredHigh;
+    const double* measuredLow;
+    bool measuredDivides;
 
     double* laneTable;      // coilCount rows of chunk lanes: M or D per coil and lane
+    double* laneHigh;       // the same for the reciprocal pairs of D
+    double* laneLow;
     double* laneCoef;       // kGridSideMax rows of chunk lanes: coefficient values per lane
-    double* coilValue;      // per counted coil: its broadcast M or D
-    double* coilMeasured;   // per counted coil: its measured inductance
-    int64_t* coilRow;       // per counted coil: offset of its row in laneTable
+    GridCoilTerm* coilTerms;  // per counted coil of the current broadcast combination
 };
 
 // Widest block of lanes any variant evaluates at once.
@@ -97,14 +116,36 @@ void gridWalkScalar(const GridPlan& plan, GridBest& best);
 void gridWalkAvx2(const GridPlan& plan, GridBest& best);
 void gridWalkAvx512(const GridPlan& plan, GridBest& best);
 #endif
-// The AVX-512 walk built on SIMDe's portable emulation of the 512-bit
-// intrinsics. Only the tests build it, to check the 8-lane walk anywhere.
+// Built for the tests only, to check walks that do not run here otherwise:
+// the AVX-512 walk on SIMDe's portable emulation of the 512-bit intrinsics,
+// and the scalar walk dividing by reciprocals, as it does where the CPU has
+// a fused multiply-add (on x86-64 the scalar walk divides).
 void gridWalkAvx512Simde(const GridPlan& plan, GridBest& best);
+void gridWalkScalarFma(const GridPlan& plan, GridBest& best);
 
-// The walk of a variant, or null when it is not built for this architecture.
+// The best point of the grid `windows` over `coils` on the given walk.
+GridBest walkGrid(GridWalk walk, const GridWindows& windows, const InductorRecord* coils);
+
+// q[i] = RN(a[i] / b) for i < n by a variant's quotient routine (see
+// gridsearch_quotient.h) where b and a[i] are in its domain, by division
+// elsewhere; returns how many went through the routine. For the tests and
+// the benchmarks, to hold the routine against the division.
+using GridQuotients = int64_t (*)(const double* a, int64_t n, double b, double* q);
+int64_t gridQuotientsScalar(const double* a, int64_t n, double b, double* q);
+#if defined(__x86_64__)
+int64_t gridQuotientsAvx2(const double* a, int64_t n, double b, double* q);
+int64_t gridQuotientsAvx512(const double* a, int64_t n, double b, double* q);
+#endif
+int64_t gridQuotientsAvx512Simde(const double* a, int64_t n, double b, double* q);
+int64_t gridQuotientsScalarFma(const double* a, int64_t n, double b, double* q);
+
+// The walk or the quotient routine of a variant, or null when it is not
+// built for this architecture.
 GridWalk gridWalkFor(GridPath path);
+GridQuotients gridQuotientsFor(GridPath path);
 // Whether the variant is built and this CPU can run it.
 bool gridPathSupported(GridPath path);
 const char* gridPathName(GridPath path);
 // The widest variant this CPU supports.
 GridPath gridPathBest();
+
