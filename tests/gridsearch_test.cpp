@@ -1,6 +1,6 @@
 // The local grid search: the windows, the walk on every variant against a
 // plain literal walk, the record and order rules, each variant's quotient
-// routine against the division. Every walk test
+// routine against the division, and the choice of variant. Every walk test
 // runs once per variant (scalar, avx2, avx512, and the test-only builds
 // avx512_simde and scalar_fma); a variant that cannot run here is reported
 // as skipped, with the reason.
@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli_util.h"
 #include "coils/equation.h"
 #include "coils/storage.h"
 #include "common/version.h"
@@ -660,6 +661,41 @@ TEST_P(GridSearchSentinels, InductanceOrErrorOfExactlyNoValueLeavesTheCoilOut) {
             EXPECT_LT(result.goodness, 0.01);
             expectMatchesReference(walk(), coils, candidate);
         }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The choice of variant.
+
+// QUELMO_GRID_PATH forces a variant, and every variant gives the same run; a
+// name that this CPU cannot run is refused before the search starts.
+TEST(GridPathChoice, TheEnvironmentForcesAVariantAndEveryVariantGivesTheSameRun) {
+    const auto forcing = [](const std::string& name) {
+        std::vector<std::string> command = programCommand({"coils-small.txt", "ranges.txt"});
+        command.insert(command.begin(), {"/usr/bin/env", "QUELMO_GRID_PATH=" + name});
+        return command;
+    };
+    std::string accepted;
+    std::string first;
+    for (GridPath path : {GridPath::scalar, GridPath::avx2, GridPath::avx512}) {
+        if (!gridPathSupported(path)) continue;
+        accepted += (accepted.empty() ? "" : ", ") + std::string(gridPathName(path));
+        CliRun run;
+        prepareQuickRun(run, "minormax 2000\n");
+        const CliResult result = run.runCommand(forcing(gridPathName(path)));
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string outputs = result.out + run.read("result.txt");
+        if (first.empty()) first = outputs;
+        EXPECT_EQ(outputs, first) << gridPathName(path);
+    }
+    for (std::string name : {"avx", "AVX2", "avx512"}) {
+        if (name == "avx512" && gridPathSupported(GridPath::avx512)) continue;
+        CliRun run;
+        prepareQuickRun(run);
+        const CliResult result = run.runCommand(forcing(name));
+        EXPECT_EQ(result.status, 255);
+        EXPECT_EQ(result.err, "QUELMO_GRID_PATH is " + name + ", accepted on this CPU: " + accepted + "\n");
+        EXPECT_FALSE(run.exists("result.txt"));
     }
 }
 

@@ -6,8 +6,9 @@
 // evaluated over the coils and the earliest point in walk order (r0
 // outermost, l3 innermost) with the smallest goodness is returned. The walk
 // itself lives in gridsearch_kernel.h, built once per variant (scalar, AVX2,
-// AVX-512, each in a file of its own), and runs on the widest variant the CPU
-// supports; its results are bit-identical on every variant.
+// AVX-512, each in a file of its own), and runs on the variant chosen at
+// start-up (gridsearch_choice.cpp); its results are bit-identical on every
+// variant.
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -267,5 +268,5 @@ ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const Resul
 }
 
 ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate) {
-    return runMajorOn(gridPathBest(), coils, candidate);
+    return runMajorOn(gridPathChosen(), coils, candidate);
 }

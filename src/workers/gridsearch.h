@@ -13,7 +13,7 @@ extern uint8_t swapper;
 // The best point of the grid around `candidate` over `coils`, a fresh record.
 ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate);
 
-// The walk variants. The best one the CPU supports is chosen at run time.
+// The walk variants; runMajor runs on the one gridPathChosen settles.
 enum class GridPath : int { scalar = 0, avx2 = 1, avx512 = 2 };
 
 // Per coefficient, the first value of its window, its step and its point
@@ -149,3 +149,12 @@ const char* gridPathName(GridPath path);
 // The widest variant this CPU supports.
 GridPath gridPathBest();
 
+// The variant runMajor uses. The first call settles it: the one named by
+// the environment variable QUELMO_GRID_PATH (scalar, avx2 or avx512; a name
+// this CPU cannot run is a fatal error), else the fastest on a short
+// measurement of every supported variant. The master settles it before its
+// workers start, so that they inherit it.
+GridPath gridPathChosen();
+// Takes the master's choice in a worker that did not inherit it (an MPI
+// rank); a variant this CPU cannot run gives way to the widest it can.
+void setGridPath(GridPath path);
