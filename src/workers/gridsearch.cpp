@@ -69,9 +69,10 @@ private:
 
 ScratchBuffer<double> doubleScratch;
 ScratchBuffer<GridCoilTerm> termScratch;
+ScratchBuffer<GridTermSet> termSetScratch;
 
-// Lanes per chunk: the chunk's tables (one row per coil, three where the
-// lanes hold divisors with their reciprocal pairs) are kept to about
+// Lanes per chunk: the chunk's tables (one row per coil, two where the
+// lanes hold divisors with their reciprocals) are kept to about
 // 128 KiB so they stay in the level-2 cache while every broadcast
 // combination streams over them.
 int64_t chunkLanes(int64_t laneCombos, int32_t coilCount, int tables) {
@@ -103,7 +104,7 @@ GridBest walkGrid(GridWalk walk, const GridWindows& windows, const InductorRecor
     plan.lanesAreNumerator = plan.numerator.combos >= plan.denominator.combos;
     const int64_t laneCombos =
         plan.lanesAreNumerator ? plan.numerator.combos : plan.denominator.combos;
-    const int tables = plan.lanesAreNumerator ? 1 : 3;
+    const int tables = plan.lanesAreNumerator ? 1 : 2;
     plan.chunk = chunkLanes(laneCombos, coilCount, tables);
     plan.coilCount = coilCount;
 
@@ -121,8 +122,13 @@ GridBest walkGrid(GridWalk walk, const GridWindows& windows, const InductorRecor
     plan.laneCoef = measuredLow + coilsRounded;
     plan.laneTable = plan.laneCoef + kGridSideMax * chunk;
     plan.laneHigh = plan.lanesAreNumerator ? nullptr : plan.laneTable + coilsRounded * chunk;
-    plan.laneLow = plan.lanesAreNumerator ? nullptr : plan.laneHigh + coilsRounded * chunk;
-    plan.coilTerms = termScratch.reserve(coilsRounded);
+    // Room for every broadcast combination's coil terms, up to 4 MiB of them.
+    constexpr int64_t kKeptTerms = 65536;
+    const int64_t otherCombos = plan.lanesAreNumerator ? plan.denominator.combos : plan.numerator.combos;
+    const bool keep = laneCombos > plan.chunk && otherCombos * coilCount <= kKeptTerms;
+    plan.termSetCount = keep ? otherCombos : 1;
+    plan.coilTerms = termScratch.reserve(static_cast<std::size_t>(plan.termSetCount * coilCount));
+    plan.termSets = termSetScratch.reserve(static_cast<std::size_t>(plan.termSetCount));
 
     plan.measuredDivides = true;
     int c = 0;

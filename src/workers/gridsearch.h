@@ -55,8 +55,9 @@ struct GridSide {
 
 // What a block evaluation needs of one coil that a broadcast combination
 // counts: the broadcast M or D, the measured inductance, the reciprocal
-// pairs of whichever of them divides (see gridsearch_quotient.h), and where
-// the coil's rows of the lane tables start. One cache line.
+// pairs of whichever of them divides (see gridsearch_quotient.h), the
+// screen's factor, and where the coil's rows of the lane tables start. One
+// cache line.
 struct alignas(64) GridCoilTerm {
     double value;          // the broadcast M or D
     double valueHigh;      // reciprocal pair of a broadcast D
@@ -64,7 +65,13 @@ struct alignas(64) GridCoilTerm {
     double measured;
     double measuredHigh;   // reciprocal pair of the measured inductance
     double measuredLow;
+    double screenFactor;   // RN(1/D)*RN(1/m), or M*RN(1/m) for a broadcast M
     int64_t row;           // offset of the coil's rows in the lane tables
+};
+
+struct GridTermSet {
+    int32_t counted;
+    bool inDomain;
 };
 
 // Everything a walk variant needs: the windows, the coils in list order as
@@ -92,10 +99,17 @@ struct GridPlan {
     bool measuredDivides;
 
     double* laneTable;      // coilCount rows of chunk lanes: M or D per coil and lane
-    double* laneHigh;       // the same for the reciprocal pairs of D
-    double* laneLow;
+    double* laneHigh;       // the same for RN(1/D), where the lanes hold D
     double* laneCoef;       // kGridSideMax rows of chunk lanes: coefficient values per lane
-    GridCoilTerm* coilTerms;  // per counted coil of the current broadcast combination
+    // The terms of the counted coils of a broadcast combination, coilCount
+    // per combination. Where the lanes take several chunks and there is room
+    // (termSets == the broadcast side's combinations), every combination's
+    // are kept, with their count and whether all its operands lie in the
+    // quotient routine's domain, and serve every chunk; otherwise one set is
+    // filled anew for each combination of each chunk.
+    GridCoilTerm* coilTerms;
+    GridTermSet* termSets;
+    int64_t termSetCount;
 };
 
 // Widest block of lanes any variant evaluates at once.

@@ -100,7 +100,7 @@ auto laneGroupAt(const double* x, int64_t stride) {
 }
 
 // Row of coil c of the chunk's lane table: M (numerator lanes) or D per lane,
-// refused values replaced by NaN; with `domain`, D's reciprocal pairs too. A
+// refused values replaced by NaN; with `domain`, RN(1/D) too. A
 // group with a single combination has the same polynomial in every lane; it
 // is evaluated once. Returns the lanes (of all blocks, or-ed) whose value is
 // outside the quotient routine's domain (with `domain` only).
@@ -138,7 +138,6 @@ unsigned tabulateRow(const GridPlan& plan, int c, int64_t padded, bool domain) {
         const reg wireConst = V::set1(wirePolyOf(x, w));
         const reg lengthConst = V::set1(lengthPolyOf(x, len));
         double* high = plan.laneHigh + c * chunk;
-        double* low = plan.laneLow + c * chunk;
         for (int64_t o = 0; o < padded; o += W) {
             const reg wire =
                 firstVaries ? equation::wirePoly<V>(laneGroupAt<V>(coef + o, chunk), V::set1(w)) : wireConst;
@@ -149,10 +148,7 @@ unsigned tabulateRow(const GridPlan& plan, int c, int64_t padded, bool domain) {
             V::store(row + o, value);
             if (!domain) continue;
             unsafe |= unsafeLanes<V>(value, true);
-            reg valueHigh, valueLow;
-            reciprocalPairs<V>(value, valueHigh, valueLow);
-            V::store(high + o, valueHigh);
-            V::store(low + o, valueLow);
+            V::store(high + o, V::div(V::set1(1.0), value));
         }
     }
     return unsafe;
@@ -196,7 +192,8 @@ unsigned finishBlock(const typename V::reg* sum, const typename V::reg* count, d
 // chunk, over the counted coils of the current broadcast combination, by
 // division.
 template <class V, bool lanesAreNumerator>
-unsigned evaluateBlock(const GridPlan& plan, int64_t offset, int counted, double threshold, double* goodness) {
+unsigned evaluateBlock(const GridPlan& plan, const GridCoilTerm* terms, int counted, int64_t offset,
+                       double threshold, double* goodness) {
     using reg = typename V::reg;
     constexpr int W = V::width;
     constexpr int U = V::unroll;
@@ -204,7 +201,7 @@ unsigned evaluateBlock(const GridPlan& plan, int64_t offset, int counted, double
     reg count[U];
     for (int u = 0; u < U; ++u) sum[u] = count[u] = V::set1(0.0);
     for (int i = 0; i < counted; ++i) {
-        const GridCoilTerm& term = plan.coilTerms[i];
+        const GridCoilTerm& term = terms[i];
         const double* row = plan.laneTable + term.row + offset;
         const reg y = V::set1(term.value);
         const reg m = V::set1(term.measured);
@@ -221,8 +218,8 @@ unsigned evaluateBlock(const GridPlan& plan, int64_t offset, int counted, double
 // The same by reciprocals, for a combination whose operands are all in the
 // quotient routine's domain: every coil counts in every lane.
 template <class V, bool lanesAreNumerator>
-unsigned evaluateBlockByReciprocals(const GridPlan& plan, int64_t offset, int counted, double threshold,
-                                   double* goodness) {
+unsigned evaluateBlockByReciprocals(const GridPlan& plan, const GridCoilTerm* terms, int counted, int64_t offset,
+                                   double threshold, double* goodness) {
     using reg = typename V::reg;
     constexpr int W = V::width;
     constexpr int U = V::unroll;
@@ -233,7 +230,7 @@ unsigned evaluateBlockByReciprocals(const GridPlan& plan, int64_t offset, int co
         count[u] = V::set1(static_cast<double>(counted));
     }
     for (int i = 0; i < counted; ++i) {
-        const GridCoilTerm& term = plan.coilTerms[i];
+        const GridCoilTerm& term = terms[i];
         const double* row = plan.laneTable + term.row + offset;
         const reg y = V::set1(term.value);
         const reg m = V::set1(term.measured);
@@ -248,11 +245,13 @@ unsigned evaluateBlockByReciprocals(const GridPlan& plan, int64_t offset, int co
                 sum[u] = V::add(sum[u], V::mul(relative, relative));
             }
         } else {
+            // The low parts of the lanes' reciprocal pairs, needed only by
+            // the blocks the screen lets through, are formed here.
             const double* high = plan.laneHigh + term.row + offset;
-            const double* low = plan.laneLow + term.row + offset;
             for (int u = 0; u < U; ++u) {
-                const reg inductance =
-                    quotient<V>(y, V::load(row + u * W), V::load(high + u * W), V::load(low + u * W));
+                const reg x = V::load(row + u * W);
+                const reg xHigh = V::load(high + u * W);
+                const reg inductance = quotient<V>(y, x, xHigh, lowPart<V>(x, xHigh));
                 const reg relative = quotient<V>(V::sub(inductance, m), m, mHigh, mLow);
                 sum[u] = V::add(sum[u], V::mul(relative, relative));
             }
@@ -264,25 +263,28 @@ unsigned evaluateBlockByReciprocals(const GridPlan& plan, int64_t offset, int co
 // The screen: most points of a grid are worse than the best point found
 // before them, and that is proved for a whole block at a fraction of the cost
 // of its exact goodness. Each lane's sum of squared relative errors is
-// approximated with the reciprocals' high parts alone,
-//   L~ = RN(M*RN(1/D)),  rel~ = RN(RN(L~ - m)*RN(1/m)),  S~ = sum of RN(rel~^2)
-// in list order, and a block none of whose lanes can reach the threshold is
-// skipped. Only combinations whose operands are in the quotient routine's
-// domain are screened: every value is then normal and finite, and every
-// coil counts in every lane (see the top of this file).
+// approximated from the reciprocals' high parts alone, with the factor
+// f = RN(RN(1/D)*RN(1/m)) or RN(M*RN(1/m)) of the broadcast side:
+//   rel~ = RN(x*f - 1) for the tabulated M or RN(1/D) x,  S~ = sum of rel~^2
+// in list order, by fused multiply-adds (by products and sums, rounded
+// twice, where the walk does not divide by reciprocals), and a block none of
+// whose lanes can reach the threshold is skipped. Only combinations whose
+// operands are in the quotient routine's domain are screened: every value
+// is then normal and finite, and every coil counts in every lane (see the
+// top of this file).
 //
 // The bound, with u = 2^-53 and each rounding off by a factor 1 + d, |d| <= u:
-// - L~ and L = RN(M/D) are both within (1 + u)^2 of M/D, so
-//   |L~ - L| <= 3.1u|L|.
-// - With r = |L - m|/|m| (so |L|/|m| <= 1 + r), carrying that through the
-//   subtraction of m and the product by RN(1/m), against the division by m,
-//   adds at most five roundings of r: |rel~ - rel| <= 3.2u + 8.2u*r.
+// - x*f is M/(D*m) = l off by at most four roundings; the walk's L = RN(M/D)
+//   is off M/D by one. With r = |L - m|/|m|, |l| <= (1 + r)(1 + u) and
+//   |l - 1| <= r + 2.1u(1 + r); against rel = RN(RN(L - m)/m), with its two
+//   roundings and the one or two of rel~: |rel~ - rel| <= 5.2u + 8.2u*r.
 // - Squaring: |e~ - e| <= 2|rel||rel~ - rel| + |rel~ - rel|^2 + u(e~ + e)
-//   <= 6.5u*r + 21u*r^2 <= 4u + 25u*e, as r <= (1 + r^2)/2 and r^2 <= (1+6u)e.
+//   <= 10.5u*r + 18.5u*r^2 <= 6u + 24u*e, as r <= (1 + r^2)/2 and
+//   r^2 <= (1 + 6u)e.
 // - Both sums of n terms in the same order are off their exact sums by at
-//   most (n - 1)u(1 + 2^-32) times those, for n <= 2^20:
-//   |S~ - S| <= 5u*n + (2n + 32)u*S.
-// So S >= (S~ - 5u*n)/(1 + (2n + 32)u). If S > n*T^2*(1 + 2^-40) for the
+//   most nu(1 + 2^-32) times those, for n <= 2^20:
+//   |S~ - S| <= 7u*n + (2n + 32)u*S.
+// So S >= (S~ - 7u*n)/(1 + (2n + 32)u). If S > n*T^2*(1 + 2^-40) for the
 // threshold T, then RN(S/n) >= T^2*(1 + 2^-41), and the goodness
 // RN(sqrt(RN(S/n))) is at least T plus an ulp of T: the lane is worse.
 // screenLimit gives a limit on S~ that implies this, its own seven roundings
@@ -294,34 +296,31 @@ inline double screenLimit(double threshold, int counted) {
     constexpr double u = 0x1p-53;
     const double n = counted;
     const double target = threshold * threshold * n * (1 + 0x1p-39);
-    return (target * (1 + (2 * n + 32) * u) + 5 * u * n) * (1 + 0x1p-45);
+    return (target * (1 + (2 * n + 32) * u) + 7 * u * n) * (1 + 0x1p-45);
 }
 
 // The lanes of a block whose approximate sum S~ is within `limit`: those
 // that may not be worse than the threshold.
 template <class V, bool lanesAreNumerator>
-unsigned screenBlock(const GridPlan& plan, int64_t offset, int counted, double limit) {
+unsigned screenBlock(const GridPlan& plan, const GridCoilTerm* terms, int counted, int64_t offset, double limit) {
     using reg = typename V::reg;
     constexpr int W = V::width;
     constexpr int U = V::unroll;
+    const double* table = lanesAreNumerator ? plan.laneTable : plan.laneHigh;
+    const reg one = V::set1(1.0);
+    const reg minusOne = V::set1(-1.0);
     reg sum[U];
     for (int u = 0; u < U; ++u) sum[u] = V::set1(0.0);
     for (int i = 0; i < counted; ++i) {
-        const GridCoilTerm& term = plan.coilTerms[i];
-        const reg m = V::set1(term.measured);
-        const reg mHigh = V::set1(term.measuredHigh);
-        if constexpr (lanesAreNumerator) {
-            const double* row = plan.laneTable + term.row + offset;
-            const reg yHigh = V::set1(term.valueHigh);
-            for (int u = 0; u < U; ++u) {
-                const reg relative = V::mul(V::sub(V::mul(V::load(row + u * W), yHigh), m), mHigh);
-                sum[u] = V::add(sum[u], V::mul(relative, relative));
-            }
-        } else {
-            const double* high = plan.laneHigh + term.row + offset;
-            const reg y = V::set1(term.value);
-            for (int u = 0; u < U; ++u) {
-                const reg relative = V::mul(V::sub(V::mul(y, V::load(high + u * W)), m), mHigh);
+        const GridCoilTerm& term = terms[i];
+        const double* row = table + term.row + offset;
+        const reg factor = V::set1(term.screenFactor);
+        for (int u = 0; u < U; ++u) {
+            if constexpr (V::reciprocals) {
+                const reg relative = V::fma(V::load(row + u * W), factor, minusOne);
+                sum[u] = V::fma(relative, relative, sum[u]);
+            } else {
+                const reg relative = V::sub(V::mul(V::load(row + u * W), factor), one);
                 sum[u] = V::add(sum[u], V::mul(relative, relative));
             }
         }
@@ -350,27 +349,30 @@ inline void offer(GridBest& best, double goodness, int64_t index) {
     }
 }
 
-// Fills the terms of the coils the broadcast combination `otherCoef` counts,
+// Fills `terms` for the coils the broadcast combination `otherCoef` counts,
 // in list order; returns how many. `inDomain` is cleared unless every
 // operand is in the quotient routine's domain.
 template <bool lanesAreNumerator>
-int countCoils(const GridPlan& plan, const double* otherCoef, bool& inDomain) {
+int countCoils(const GridPlan& plan, const double* otherCoef, bool& inDomain, GridCoilTerm* terms) {
     int counted = 0;
     for (int c = 0; c < plan.coilCount; ++c) {
         const double y = lanesAreNumerator ? denominatorValue(otherCoef, plan.wire[c], plan.length[c])
                                            : numeratorValue(otherCoef, plan.radius[c], plan.turns[c]);
         if (y == 0 || y != y) continue;
-        GridCoilTerm& term = plan.coilTerms[counted++];
+        GridCoilTerm& term = terms[counted++];
         term.value = y;
         term.measured = plan.measured[c];
         term.row = c * plan.chunk;
         if (!inDomain) continue;
         term.measuredHigh = plan.measuredHigh[c];
         term.measuredLow = plan.measuredLow[c];
-        if (!lanesAreNumerator)
+        if (!lanesAreNumerator) {
             inDomain = safeOperand(y);  // a dividend
-        else if ((inDomain = safeDivisor(y)))
+            term.screenFactor = y * term.measuredHigh;
+        } else if ((inDomain = safeDivisor(y))) {
             reciprocalPair(y, term.valueHigh, term.valueLow);
+            term.screenFactor = term.valueHigh * term.measuredHigh;
+        }
     }
     return counted;
 }
@@ -387,6 +389,20 @@ void walkSides(const GridPlan& plan, GridBest& best) {
     int64_t otherDigits[kGridSideMax];
     double otherCoef[kGridSideMax];
     alignas(64) double goodness[B];
+
+    // Every combination's coil terms at once, where the plan keeps them.
+    const bool keptTerms = plan.termSetCount == other.combos && other.combos > 1;
+    if (keptTerms) {
+        for (int s = 0; s < other.size; ++s) otherDigits[s] = 0;
+        for (int64_t b = 0; b < other.combos; ++b, odometerStep(other, otherDigits)) {
+            for (int s = 0; s < other.size; ++s)
+                otherCoef[s] = gridValue(windows, other.coef[s], otherDigits[s]);
+            GridTermSet& set = plan.termSets[b];
+            set.inDomain = plan.measuredDivides;
+            set.counted = countCoils<lanesAreNumerator>(plan, otherCoef, set.inDomain,
+                                                         plan.coilTerms + b * plan.coilCount);
+        }
+    }
 
     for (int64_t first = 0; first < lanes.combos; first += chunk) {
         const int64_t filled = lanes.combos - first < chunk ? lanes.combos - first : chunk;
@@ -415,20 +431,29 @@ void walkSides(const GridPlan& plan, GridBest& best) {
 
         for (int s = 0; s < other.size; ++s) otherDigits[s] = 0;
         for (int64_t b = 0; b < other.combos; ++b, odometerStep(other, otherDigits)) {
-            for (int s = 0; s < other.size; ++s)
-                otherCoef[s] = gridValue(windows, other.coef[s], otherDigits[s]);
+            const GridCoilTerm* terms = plan.coilTerms;
+            int counted;
             bool inDomain = chunkInDomain;
-            const int counted = countCoils<lanesAreNumerator>(plan, otherCoef, inDomain);
+            if (keptTerms) {
+                terms += b * plan.coilCount;
+                counted = plan.termSets[b].counted;
+                inDomain = inDomain && plan.termSets[b].inDomain;
+            } else {
+                for (int s = 0; s < other.size; ++s)
+                    otherCoef[s] = gridValue(windows, other.coef[s], otherDigits[s]);
+                counted = countCoils<lanesAreNumerator>(plan, otherCoef, inDomain, plan.coilTerms);
+            }
             if (counted == 0) continue;
 
             double threshold = best.found ? best.goodness : kInfinity;
             double limit = inDomain ? screenLimit(threshold, counted) : kInfinity;
             for (int64_t o = 0; o < padded; o += B) {
-                if (limit != kInfinity && screenBlock<V, lanesAreNumerator>(plan, o, counted, limit) == 0) continue;
-                unsigned hits =
-                    inDomain && V::reciprocals
-                        ? evaluateBlockByReciprocals<V, lanesAreNumerator>(plan, o, counted, threshold, goodness)
-                        : evaluateBlock<V, lanesAreNumerator>(plan, o, counted, threshold, goodness);
+                if (limit != kInfinity && screenBlock<V, lanesAreNumerator>(plan, terms, counted, o, limit) == 0)
+                    continue;
+                unsigned hits = inDomain && V::reciprocals
+                                    ? evaluateBlockByReciprocals<V, lanesAreNumerator>(plan, terms, counted, o,
+                                                                                       threshold, goodness)
+                                    : evaluateBlock<V, lanesAreNumerator>(plan, terms, counted, o, threshold, goodness);
                 for (int lane = 0; hits != 0; ++lane, hits >>= 1) {
                     if ((hits & 1) == 0 || o + lane >= filled) continue;
                     const int64_t v = first + o + lane;

@@ -84,13 +84,11 @@ inline void reciprocalPair(double b, double& high, double& low) {
     low = high * __builtin_fma(-b, high, 1.0);
 }
 
-// The same, lane by lane. V provides div, mul, fnma(a, b, c) = RN(c - a*b)
-// and set1.
+// The low part of the pair, lane by lane, from b and high = RN(1/b). V
+// provides mul, fnma(a, b, c) = RN(c - a*b) and set1.
 template <class V>
-void reciprocalPairs(typename V::reg b, typename V::reg& high, typename V::reg& low) {
-    const typename V::reg one = V::set1(1.0);
-    high = V::div(one, b);
-    low = V::mul(high, V::fnma(b, high, one));
+typename V::reg lowPart(typename V::reg b, typename V::reg high) {
+    return V::mul(high, V::fnma(b, high, V::set1(1.0)));
 }
 
 // Lanes (as a bit mask) where x may not be a dividend, or (`divisor`) may not
