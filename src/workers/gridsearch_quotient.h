@@ -124,19 +124,30 @@ int64_t quotients(const double* a, int64_t n, double b, double* q) {
     double low = 0;
     if (byReciprocals) reciprocalPair(b, high, low);
     const reg divisor = V::set1(b);
+    const reg divisorHigh = V::set1(high);
+    const reg divisorLow = V::set1(low);
     int64_t given = 0;
     for (int64_t i = 0; i < n; i += W) {
+        // A last, partial register is filled up with ones.
         const int64_t width = n - i < W ? n - i : W;
         alignas(64) double lanes[W];
-        for (int j = 0; j < W; ++j) lanes[j] = j < width ? a[i + j] : 1.0;
-        const reg dividend = V::load(lanes);
+        const bool whole = width == W;
+        if (!whole)
+            for (int j = 0; j < W; ++j) lanes[j] = j < width ? a[i + j] : 1.0;
+        const reg dividend = V::load(whole ? a + i : lanes);
+        reg quotient;
         if (byReciprocals && unsafeLanes<V>(dividend, false) == 0) {
-            V::store(lanes, quotient<V>(dividend, divisor, V::set1(high), V::set1(low)));
+            quotient = grid::quotient<V>(dividend, divisor, divisorHigh, divisorLow);
             given += width;
         } else {
-            V::store(lanes, V::div(dividend, divisor));
+            quotient = V::div(dividend, divisor);
         }
-        for (int j = 0; j < width; ++j) q[i + j] = lanes[j];
+        if (whole) {
+            V::store(q + i, quotient);
+        } else {
+            V::store(lanes, quotient);
+            for (int j = 0; j < width; ++j) q[i + j] = lanes[j];
+        }
     }
     return given;
 }
