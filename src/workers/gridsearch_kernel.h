@@ -8,8 +8,9 @@
 // nor e is 1e208 or NaN), and `notWorse(g, t)` (bit i set where lane i of g
 // is <= t; never for NaN). For the division by reciprocals it also provides
 // `reciprocals` (whether the walk divides that way; false where a fused
-// multiply-add would be slower than a division), and what
-// gridsearch_quotient.h asks for: fma, fnma, abs, binade and outside.
+// multiply-add would be slower than a division), fma(a, b, c) = RN(a*b + c),
+// fnma(a, b, c) = RN(c - a*b), and what gridsearch_quotient.h's domain
+// check asks for: abs, binade, min and outside.
 //
 // How the walk stays bit-identical to evaluating every grid point in walk
 // order with evalInductorAbs:
@@ -30,6 +31,9 @@
 //   has a zero dividend; a zero's sign is lost in the square. Such an L is
 //   never 1e208 and the squared error, below 2^604, never 1e208 or NaN:
 //   every counted coil counts in every lane. Other combinations divide.
+// - In such a combination, a block whose points are all proved worse than
+//   the best point found before it is skipped (screenBlock): the in-order
+//   walk would keep none of them.
 // - Points are visited out of walk order, so the best is kept as (goodness,
 //   index) with strict improvement and ties going to the smaller index: the
 //   same point the in-order walk keeps, the first one with the minimum.
@@ -100,10 +104,10 @@ auto laneGroupAt(const double* x, int64_t stride) {
 }
 
 // Row of coil c of the chunk's lane table: M (numerator lanes) or D per lane,
-// refused values replaced by NaN; with `domain`, RN(1/D) too. A
-// group with a single combination has the same polynomial in every lane; it
-// is evaluated once. Returns the lanes (of all blocks, or-ed) whose value is
-// outside the quotient routine's domain (with `domain` only).
+// refused values replaced by NaN; with `domain`, RN(1/D) too. A group with a
+// single combination has the same polynomial in every lane; it is evaluated
+// once. Returns the lanes (of all blocks, or-ed) whose value is outside the
+// quotient routine's domain (with `domain` only).
 template <class V, bool lanesAreNumerator, bool firstVaries, bool secondVaries>
 unsigned tabulateRow(const GridPlan& plan, int c, int64_t padded, bool domain) {
     using reg = typename V::reg;

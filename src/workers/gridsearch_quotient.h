@@ -135,17 +135,17 @@ int64_t quotients(const double* a, int64_t n, double b, double* q) {
         if (!whole)
             for (int j = 0; j < W; ++j) lanes[j] = j < width ? a[i + j] : 1.0;
         const reg dividend = V::load(whole ? a + i : lanes);
-        reg quotient;
+        reg result;
         if (byReciprocals && unsafeLanes<V>(dividend, false) == 0) {
-            quotient = grid::quotient<V>(dividend, divisor, divisorHigh, divisorLow);
+            result = quotient<V>(dividend, divisor, divisorHigh, divisorLow);
             given += width;
         } else {
-            quotient = V::div(dividend, divisor);
+            result = V::div(dividend, divisor);
         }
         if (whole) {
-            V::store(q + i, quotient);
+            V::store(q + i, result);
         } else {
-            V::store(lanes, quotient);
+            V::store(lanes, result);
             for (int j = 0; j < width; ++j) q[i + j] = lanes[j];
         }
     }
