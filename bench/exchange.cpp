@@ -12,7 +12,6 @@
 // previous commit's), every run is timed with it too, in the same process.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -23,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "coils/readind.h"
 #include "coils/storage.h"
 #include "settings/symtab.h"
@@ -33,13 +33,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kSource = QUELMO_SOURCE_DIR;
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 fs::path makeScratch() {
     std::string pattern = (fs::temp_directory_path() / "quelmo-bench-XXXXXX").string();
@@ -65,7 +58,7 @@ void BM_RoundTrip(benchmark::State& state) {
     static const bool started = [] {
         const fs::path dir = makeScratch();
         const std::string ranges = (dir / "ranges.txt").string();
-        std::ofstream(ranges) << readText(kSource + "/examples/ranges-example.txt")
+        std::ofstream(ranges) << exampleSearchRanges()
                               << "minormax 1\nprocesses 1\n";
         readTestInductors((kSource + "/examples/coils-example.txt").c_str());
         readRangesQuietly(ranges);
@@ -104,22 +97,11 @@ constexpr RunCase kRuns[] = {
 // Runs `binary` on the example coils in a scratch directory and waits for it.
 void runOnce(const std::string& binary, const RunCase& run) {
     const fs::path dir = makeScratch();
-    std::ofstream(dir / "ranges.txt") << readText(kSource + "/examples/ranges-example.txt")
+    std::ofstream(dir / "ranges.txt") << exampleSearchRanges()
                                       << run.settings;
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(null, STDOUT_FILENO);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        const std::string coils = kSource + "/examples/coils-example.txt";
-        execl(binary.c_str(), binary.c_str(), coils.c_str(), "ranges.txt", nullptr);
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+    const bool ran = runProgram(binary, dir.string(), kSource + "/examples/coils-example.txt");
     fs::remove_all(dir);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("run failed");
+    if (!ran) throw std::runtime_error("run failed");
 }
 
 void BM_Run(benchmark::State& state, const std::string& binary, const RunCase& run) {

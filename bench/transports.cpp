@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -50,13 +52,6 @@ struct Workload {
 constexpr Workload kExchange{"coils-small.txt", 1, 2, 402};
 constexpr Workload kCompute{"coils-example.txt", 50000, 1, 11};
 constexpr int kJobsPerGeneration = 70;  // the schedule with save 4 and tries 20
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 struct Measured {
     double wallSeconds = 0;
@@ -144,7 +139,7 @@ void timeJobs(benchmark::State& state, Transport transport, const Workload& work
     Scratch scratch;
     const std::string source = QUELMO_SOURCE_DIR;
     fs::copy_file(source + "/examples/" + work.coils, scratch.dir() / "coils.txt");
-    const std::string ranges = readText(source + "/examples/ranges-example.txt") + "minormax " +
+    const std::string ranges = exampleSearchRanges() + "minormax " +
                                std::to_string(work.minormax) + "\nprocesses " + std::to_string(workers) + "\n";
     const int jobs = (work.longGenerations - work.shortGenerations) * kJobsPerGeneration;
     for (const int generations : {work.shortGenerations, work.longGenerations})

@@ -22,7 +22,7 @@ LAYERS = [
     ("snapshots during a run", ["state/resume"]),
     ("snapshot file", ["state/snapshot", "state/crc32c"]),
     ("dispatch loop", ["workers/dispatch"]),
-    ("final report", ["reports/finalreport"]),
+    ("final report and result JSON", ["reports/finalreport", "reports/resultjson"]),
     ("refinement and run monitor", ["refine/*", "reports/runmonitor"]),
     ("reports and outputs", ["reports/*"]),
     ("transports", ["workers/process", "workers/workerstate", "workers/runlock", "workers/terminal"]),

@@ -12,6 +12,12 @@ set -euo pipefail
 build=(
   g++ cmake make            # C++20 compiler and the build system
   libceres-dev              # Ceres Solver: the least-squares polish (setting polish)
+  nlohmann-json3-dev        # nlohmann-json: the result JSON (setting resultjson); the tests read it back
+  python3-dev               # the Python headers, for the package's compiled part (python/)
+  pybind11-dev              # pybind11, which binds the program's equation and coil reader to Python
+  python3-pybind11          # pybind11 for Debian's /usr/bin/python3 (python3 -m pybind11)
+  python3-numpy             # the package's arrays (quelmo.inductance)
+  python3-pandas            # the package's tables (quelmo.read_coils, quelmo.fit)
 )
 # Building and running the tests and benchmarks.
 test=(
@@ -22,6 +28,7 @@ test=(
   libclang-rt-14-dev        # libFuzzer and the sanitizer runtimes for Clang 14 (fuzz/)
   tmux                      # a real terminal for the test of the progress line
   python3-matplotlib        # tools/quelmo-plot and its test (run with /usr/bin/python3)
+  man-db                    # man -l, for the check of the manual page (scripts/check-manpage.py)
   openmpi-bin               # mpirun, to run quelmo-mpi in its tests and benchmark
   libopenmpi-dev            # MPI headers and library, to build quelmo-mpi
 )

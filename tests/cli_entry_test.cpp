@@ -1,6 +1,8 @@
 // The command line, the banner, the usage text and the input error paths.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "cli_util.h"
 #include "test_support.h"
 
@@ -20,6 +22,33 @@ TEST(Cli, NoArgumentPrintsBannerAndUsage) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, kBanner + kUsage);
     EXPECT_EQ(result.err, "");
+}
+
+TEST(Cli, HelpAndVersion) {
+    const std::string help = kBanner + kUsage +
+        "Fits the coefficients to the measured coils of <testinductors>, searching the\nranges that <ranges> "
+        "gives; the best set and the coils, worst first, go to\nstandard output and to the result file (outf, "
+        "or the setting resultfile).\nManual: man quelmo\nExample files: " QUELMO_EXAMPLES_DIR " (examples/ in "
+        "the source tree);\nto try them, in an empty directory:\n  quelmo " QUELMO_EXAMPLES_DIR
+        "/coils-example.txt " QUELMO_EXAMPLES_DIR "/ranges-example.txt\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--help"}, help},
+        {{"-h"}, help},
+        {{"-h", "ranges.txt", "out.txt"}, help},
+        {{"--version"}, kBanner},
+    };
+    for (const auto& [args, out] : cases) {
+        CliRun run;
+        const CliResult result = run.run(args);
+        EXPECT_EQ(result.status, 0) << args[0];
+        EXPECT_EQ(result.out, out) << args[0];
+        EXPECT_EQ(result.err, "") << args[0];
+        EXPECT_TRUE(run.files().empty()) << args[0];
+    }
+    // A file of that name is the coil file.
+    CliRun run;
+    run.write("--version", "\n");
+    EXPECT_EQ(run.run({"--version"}).err, "readind (readTestInductors:69) At line 1 in --version, no data\n");
 }
 
 TEST(Cli, CoilFileErrorsComeBeforeTheRangesFile) {
@@ -85,19 +114,79 @@ TEST(Cli, RangesWithoutCoefficientsFailAfterTheWholeFile) {
     run.write("r.txt", "# only settings\nseed 3\n");
     const CliResult result = run.run({"c.txt", "r.txt"});
     EXPECT_EQ(result.status, 255);
-    EXPECT_EQ(result.err, "symtab (computeInc:207) r0 has bad resolution (0 < 0)/0\n");
+    EXPECT_EQ(result.err, "r0 is missing from r.txt\nsymtab (computeInc:207) r0 has bad resolution (0 < 0)/0\n");
 }
 
-TEST(Cli, MissingRangesFileIsNotReported) {
+// A range the grid cannot be made from: a line that says what to fix, then
+// the message that names the values.
+TEST(Cli, RangeMistakesSayWhatToFix) {
+    const std::string all = allRanges();
+    const std::string withoutT3 = all.substr(0, all.find("t3 ")) + all.substr(all.find("l0 "));
+    const std::string cases[][3] = {
+        {withoutT3, "t3 is missing from r.txt", "t3 has bad resolution (0 < 0)/0"},
+        {all + "w0 1 1 0 0 1", "w0: low equals high, so the grid needs a resolution above 0, for example "
+                               "`w0 1 1 1 1 1`", "w0 has bad resolution (1 < 1)/0"},
+        {all + "r1 0 2 0 0 6", "r1: resolution is 0, so the grid from low to high has no spacing; give a resolution "
+                               "above 0, for example `r1 0 2 0.02 0.002 6`", "r1 has bad resolution (0 < 2)/0"},
+        {all + "r1 2 0 0.1 0.01 6", "r1: high is below low, so the range holds no grid point; give low first, "
+                                    "for example `r1 0 2 0.1 0.01 6`", "r1 has bad resolution (2 < 0)/0.1"},
+        {all + "r1 0 2 -0.1 0.01 -6", "r1: resolution is negative, so the grid runs away from high; give a "
+            "resolution above 0, for example `r1 0 2 0.1 0.01 6`", "r1 has bad resolution (0 < 2)/-0.1"},
+        {all + "r1 -1e-4 1e-4 1e-14 1e-15 6", "r1: resolution is too fine, so (high - low) / resolution gives more "
+            "than 2147483647 grid points; give a coarser resolution, for example `r1 -0.0001 0.0001 2e-06 1e-15 6`",
+         "r1 has bad resolution (-0.0001 < 0.0001)/1e-14"},
+        {all + "r1 0 inf 1 1 6", "r1: low, high and resolution must be finite numbers, not inf or nan",
+         "r1 has bad resolution (0 < inf)/1"},
+    };
+    for (const auto& [ranges, fix, values] : cases) {
+        CliRun run;
+        run.write("c.txt", kCoil);
+        run.write("r.txt", ranges + "\n");
+        const CliResult result = run.run({"c.txt", "r.txt"});
+        EXPECT_EQ(result.status, 255) << fix;
+        EXPECT_EQ(result.out, kBanner) << fix;
+        EXPECT_EQ(result.err, fix + "\nsymtab (computeInc:207) " + values + "\n");
+    }
+}
+
+// Range adaptation that widens a range past what its resolution can grid
+// ends the run with what to change.
+TEST(Cli, AdaptationPastTheGridSaysWhatToChange) {
+    CliRun run;
+    std::string ranges = "rangeexpand 1\nraiselower 1\npctchange 1000\nminormax 4\nmaxgenerations 20\n";
+    for (const char* name : kCoefficientNames) ranges += std::string(name) + " 0 1 1e-9 0.01 2\n";
+    run.write("c.txt", kCoil);
+    run.write("r.txt", ranges);
+    const CliResult result = run.run({"c.txt", "r.txt"});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_TRUE(std::regex_match(result.err, std::regex("(\\w+): range adaptation moved the range to \\S+, \\S+, "
+        "where resolution 1e-09 cannot give a grid of at most 2147483647 points; give \\1 a coarser resolution, or "
+        "leave rangeexpand at 0\nsymtab \\(computeInc:207\\) \\1 has bad resolution \\(\\S+ < \\S+\\)/1e-09\n")))
+        << result.err;
+}
+
+// A second argument that does not open leaves the ranges at zero, and the
+// run that then ends for want of distinct sets says why first.
+TEST(Cli, MissingRangesFileIsToldWhenTheRunEnds) {
     CliRun run;
     run.write("c.txt", kCoil);
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"c.txt", "absent.txt"}, {"c.txt", "absent.txt", "out.txt"}}) {
+    const std::string end = "The coefficient ranges admit no further distinct random sets\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"c.txt", "ranges-exampel.txt"},
+         "ranges-exampel.txt could not be opened (No such file or directory), so it names the result file and "
+         "no ranges were read\n"},
+        {{"c.txt", "absent.txt", "out.txt"},
+         "absent.txt could not be opened (No such file or directory), so no ranges were read and out.txt was "
+         "not used\n"},
+    };
+    for (const auto& [args, reason] : cases) {
         const CliResult result = run.run(args);
         // No ranges file: the table stays at its zero defaults.
         EXPECT_NE(result.out.find("test range\n  r0:          0          0          0          0   0 (0)\n"),
                   std::string::npos);
         EXPECT_EQ(result.out.find("Startup"), std::string::npos);
+        EXPECT_EQ(result.status, 255);
+        EXPECT_EQ(result.err, reason + end);
     }
 }
 
@@ -114,6 +203,10 @@ TEST(Cli, UnusableSettingsAreRefused) {
         {"resume -1", "Setting resume is -1, accepted range is 0 to 1\n"},
         {"polish 7", "Setting polish is 7, accepted range is 0 to 1\n"},
         {"stateevery 0", "Setting stateevery is 0, accepted range is 1 or more\n"},
+        {"statistics 2", "Setting statistics is 2, accepted range is 0 to 1\n"},
+        {"prune -1", "Setting prune is -1, accepted range is 0 to 1\n"},
+        {"crossvalidate 1", "Setting crossvalidate is 1, accepted range is 0 or 2 or more\n"},
+        {"crossvalidate -3", "Setting crossvalidate is -3, accepted range is 0 or 2 or more\n"},
     };
     for (const auto& [line, message] : cases) {
         CliRun run;

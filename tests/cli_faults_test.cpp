@@ -6,6 +6,9 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,7 +20,7 @@
 namespace {
 
 std::string ranges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) + "resultfile result.txt\n" + extra;
+    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\nresultfile result.txt\n" + extra;
 }
 
 void prepare(const CliRun& run, const std::string& extra) {
@@ -55,13 +58,14 @@ TEST(Faults, OneRunPerDirectory) {
     CliRun run;
     prepare(run, "maxgenerations 1\n");
     run.write("quelmoi.0", "another run's request");
-    // The test holds the lock as a running fit would.
-    run.write("quelmo.lock", "4242\n");
+    // The test holds the lock as a running fit would, its pid inside.
+    const std::string pid = std::to_string(getpid());
+    run.write("quelmo.lock", pid + "\n");
     const int fd = open((run.dir() / "quelmo.lock").c_str(), O_RDWR);
     ASSERT_EQ(flock(fd, LOCK_EX), 0);
     const CliResult refused = run.run(kArgs, 10);
     EXPECT_EQ(refused.status, 255);
-    EXPECT_EQ(refused.err, "Another run (pid 4242) is using the directory " + run.dir().string() +
+    EXPECT_EQ(refused.err, "Another run (pid " + pid + ") is using the directory " + run.dir().string() +
                                "; run each fit in a directory of its own\n");
     EXPECT_EQ(run.read("quelmoi.0"), "another run's request");
     EXPECT_FALSE(run.exists("result.txt"));
@@ -170,7 +174,7 @@ TEST(Faults, InputsMustBeFiles) {
 }
 
 TEST(Faults, UnwritableOutputsAreRefusedBeforeTheSearch) {
-    for (const std::string setting : {"resultfile", "resultc"}) {
+    for (const std::string setting : {"resultfile", "resultc", "resultjson"}) {
         CliRun run;
         prepare(run, "maxgenerations 5\n" + setting + " missing/out.txt\n");
         const CliResult result = run.run(kArgs, 10);
@@ -190,4 +194,126 @@ TEST(Faults, CheckpointSettingMovesIt) {
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("\n          checkpoint: 'mine.txt'\n"), std::string::npos);
     EXPECT_EQ(run.read("mine.txt").rfind("// Goodness = ", 0), 0u);
+}
+
+namespace {
+
+// A file beside the run directory that no planted link may touch.
+std::string secretPath(const CliRun& run) { return (run.dir().parent_path() / "secret").string(); }
+
+// Text with every "DIR" replaced by the run's directory.
+std::string inDirectory(std::string text, const CliRun& run) {
+    for (size_t at; (at = text.find("DIR")) != std::string::npos;) text.replace(at, 3, run.dir().string());
+    return text;
+}
+
+}  // namespace
+
+TEST(Faults, PlantedFilesAndCollidingOutputs) {
+    const std::string lockLink =
+        "Couldn't lock the run directory DIR: quelmo.lock: Is a symbolic link; remove it if no run is using this "
+        "directory\n";
+    const auto link = [](const char* name, const char* target = "secret") {
+        return [=](const CliRun& run) { symlink((run.dir().parent_path() / target).c_str(), (run.dir() / name).c_str()); };
+    };
+    struct Case {
+        const char* name;
+        std::string extra;  // ranges lines
+        std::function<void(const CliRun&)> plant;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        // Links at the names earlier versions wrote temporary files under
+        // are removed, never written through.
+        {"exchange", "", [&](const CliRun& run) { link("quelmoi.0.new")(run); link("quelmor.0.new")(run); }, 0, ""},
+        {"lock link", "", link("quelmo.lock"), 255, lockLink},
+        {"dangling lock", "", link("quelmo.lock", "created"), 255, lockLink},
+        {"fifo lock", "", [](const CliRun& run) { mkfifo((run.dir() / "quelmo.lock").c_str(), 0644); }, 255,
+         "Couldn't lock the run directory DIR: quelmo.lock: Not a regular file; remove it if no run is using this "
+         "directory\n"},
+        {"shared", "", [](const CliRun& run) { chmod(run.dir().c_str(), 0777); }, 0,
+         "Warning: the run directory DIR is writable by every user: another user could alter or remove the exchange "
+         "records quelmoi.N and quelmor.N and so spoil the fit; run it in a directory of your own to avoid this\n"},
+        // Written into and left a device (or, where no node can be made, a link to one).
+        {"device", "coilcsv null\ncheckpoint null\n",
+         [](const CliRun& run) {
+             if (mknod((run.dir() / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+                 symlink("/dev/null", (run.dir() / "null").c_str());
+         },
+         0, ""},
+        {"checkpoint directory", "checkpoint cp\n", [](const CliRun& run) { create_directory(run.dir() / "cp"); }, 0,
+         "Couldn't write checkpoint cp (Is a directory); the run goes on without checkpoints\n"},
+        {"coil file", "resultfile coils-small.txt\n", nullptr, 255,
+         "Setting resultfile names the coil file coils-small.txt; an output must not replace an input\n"},
+        {"two outputs", "coilcsv ./result.txt\n", nullptr, 255,
+         "Settings resultfile and coilcsv both name ./result.txt; each output needs a file of its own\n"},
+        {"snapshot", "statefile s.bin\ncheckpoint s.bin\n", nullptr, 255,
+         "Settings statefile and checkpoint both name s.bin; each output needs a file of its own\n"},
+        {"zero inductance", "",
+         [](const CliRun& run) { run.write("coils-small.txt", "// zero\n0,0.01,0.0003,22,20,0.02,z\n"); }, 0,
+         "Warning: at line 2 in coils-small.txt, the measured inductance is 0: every set's goodness is infinite, so "
+         "the fit cannot tell sets apart\n"},
+    };
+    for (const Case& c : cases) {
+        CliRun run;
+        prepare(run, "maxgenerations 1\n" + c.extra);
+        std::ofstream(secretPath(run)) << "secret";
+        if (c.plant) c.plant(run);
+        const std::string coils = run.read("coils-small.txt");
+        const CliResult result = run.run(kArgs, 20);
+        EXPECT_EQ(result.status, c.status) << c.name;
+        EXPECT_EQ(result.err, inDirectory(c.err, run)) << c.name;
+        EXPECT_FALSE(result.processesLeft) << c.name;
+        EXPECT_EQ(readFile(secretPath(run)), "secret") << c.name;
+        EXPECT_EQ(run.read("coils-small.txt"), coils) << c.name;
+        EXPECT_FALSE(run.exists("quelmoi.0.new")) << c.name;
+        EXPECT_FALSE(std::filesystem::is_regular_file(std::filesystem::symlink_status(run.dir() / "null"))) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(run.dir().parent_path() / "created")) << c.name;
+    }
+}
+
+TEST(Faults, AnotherUserInASharedDirectory) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+    const auto asNobody = [](std::vector<std::string> command) {
+        command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+        return command;
+    };
+    CliRun run;
+    prepare(run, "processes 2\nminormax 50\nmaxgenerations 20\n");
+    chmod(run.dir().parent_path().c_str(), 0755);
+    chmod(run.dir().c_str(), 0777);
+    const std::string secret = secretPath(run);
+    std::ofstream(secret) << "root only";
+    chmod(secret.c_str(), 0600);
+
+    // A lock left by root, even under a strict umask, does not stop another user.
+    std::vector<std::string> strict = programCommand(kArgs);
+    strict.insert(strict.begin(), {"/bin/sh", "-c", "umask 077; exec \"$0\" \"$@\""});
+    ASSERT_EQ(run.runCommand(strict).status, 0);
+    const CliResult second = run.runCommand(asNobody(programCommand(kArgs)));
+    EXPECT_EQ(second.status, 0) << second.err;
+
+    // While a fit runs, another user keeps planting links to the secret at
+    // the lock and at the names temporary files had before.
+    std::vector<std::string> planter = asNobody(
+        {"/bin/sh", "-c",
+         "end=$(($(date +%s) + 3)); while [ $(date +%s) -lt $end ]; do for n in quelmo.lock quelmoi.0.new "
+         "quelmor.0.new quelmoi.1.new quelmor.1.new; do ln -sfn \"$0\" $n; done; done 2>/dev/null",
+         secret});
+    pid_t planterPid = -1;
+    const CliResult raced = run.runActing(kArgs, 0.01, [&](pid_t master) {
+        if (planterPid > 0 || childrenOf(master).size() < 2) return;
+        if ((planterPid = fork()) != 0) return;
+        std::vector<char*> argv;
+        for (std::string& arg : planter) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (chdir(run.dir().c_str()) == 0) execv(argv[0], argv.data());
+        _exit(127);
+    });
+    ASSERT_GT(planterPid, 0);
+    waitpid(planterPid, nullptr, 0);
+    EXPECT_EQ(raced.status, 0) << raced.err;
+    EXPECT_FALSE(raced.processesLeft);
+    EXPECT_EQ(readFile(secret), "root only");
 }

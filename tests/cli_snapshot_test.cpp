@@ -21,7 +21,7 @@ const std::vector<std::string> kArgs = {"coils-small.txt", "ranges.txt"};
 // snapshot by far; every few generations range adaptation moves the ranges
 // (every ratio is below 1000), so the snapshot's range table matters.
 std::string fitRanges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) +
+    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
            "minormax 50\nmaxgenerations 60\nresultfile result.txt\n"
            "rangeexpand 1\nraiselower 5\npctchange 1000\n" + extra;
 }
@@ -192,7 +192,7 @@ TEST(SnapshotRun, CrashWhileWritingLeavesTheSnapshotBefore) {
 }
 
 TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
-    const std::string base = readFile(sourcePath("examples/ranges-example.txt")) +
+    const std::string base = readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
                              "minormax 50\nmaxgenerations 3\nresultfile result.txt\n";
     const std::string resume = "statefile state.bin\nstateevery 1\n";
 
@@ -282,7 +282,7 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
 }
 
 TEST(SnapshotRun, ResumingAFinishedRunGivesItsFinalReport) {
-    const std::string ranges = readFile(sourcePath("examples/ranges-example.txt")) +
+    const std::string ranges = readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
                                "minormax 50\nmaxgenerations 3\nresultfile result.txt\nstatefile state.bin\n";
     CliRun run;
     prepare(run, ranges);

@@ -59,7 +59,8 @@ bool readProcessInfo(pid_t pid, ProcessInfo& info) {
 
 // The live processes of session `session`. Exited ones that are this
 // process's children are reaped on the way, except the session's leader,
-// which the run's own wait reaps.
+// which the run's own wait reaps; none of them counts, so that killing a
+// session whose leader has exited ends.
 std::vector<pid_t> sessionMembers(pid_t session) {
     std::vector<pid_t> members;
     std::error_code error;
@@ -68,8 +69,8 @@ std::vector<pid_t> sessionMembers(pid_t session) {
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
         ProcessInfo info{};
         if (!readProcessInfo(std::stoi(name), info) || info.session != session) continue;
-        if (info.state == 'Z' && info.parent == getpid() && info.pid != session) {
-            waitpid(info.pid, nullptr, WNOHANG);
+        if (info.state == 'Z') {
+            if (info.parent == getpid() && info.pid != session) waitpid(info.pid, nullptr, WNOHANG);
             continue;
         }
         members.push_back(info.pid);
@@ -192,7 +193,7 @@ int countOf(const std::string& text, const std::string& piece) {
 }
 
 std::string quickRanges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) +
+    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
            "minormax 50\nmaxgenerations 3\nprocesses 1\nresultfile result.txt\n" + extra;
 }
 

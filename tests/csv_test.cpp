@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli_util.h"
@@ -110,6 +111,16 @@ TEST(CsvText, CoilRowsInTheGivenOrderWithEmptyFieldsForUnevaluableCoils) {
         EXPECT_EQ(f[7], std::to_string(c->turns));
         EXPECT_EQ(f[9], "1");
     }
+    // Evaluated means counted in the goodness: a measured 0 counts (with an
+    // infinite error), a NaN or infinite one does not.
+    for (const auto& [measured, error, evaluated] :
+         {std::tuple{0.0, "inf", "1"}, std::tuple{std::nan(""), "", "0"}, std::tuple{-HUGE_VAL, "", "0"}}) {
+        InductorRecord odd = a;
+        odd.measuredInductance = measured;
+        const std::vector<std::string> f = split(split(coilCsv({&odd}, &set), '\n')[1], ',');
+        EXPECT_EQ(f[3], error) << measured;
+        EXPECT_EQ(f[9], evaluated) << measured;
+    }
 }
 
 TEST(CsvText, GenerationRowLeavesMissingGoodnessEmpty) {
@@ -175,7 +186,7 @@ void prepareFit(const CliRun& run, const std::string& extra) {
     std::string coils = readFile(sourcePath("examples/coils-small.txt"));
     coils.replace(coils.find(",sm001"), 6, ",sm\"001");
     run.write("coils.txt", coils);
-    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
                                 "minormax 50\nmaxgenerations 3\nprocesses 1\n" + extra);
 }
 

@@ -50,8 +50,9 @@ TEST(Mpi, OrderedRunsMatchTheFileExchange) {
         EXPECT_FALSE(b.processesLeft);
         EXPECT_EQ(b.out, a.out) << workers << " workers";
         EXPECT_EQ(mpi.read("result.txt"), files.read("result.txt")) << workers << " workers";
-        // No exchange files: only the inputs and the result.
-        EXPECT_EQ(mpi.files(), (std::vector<std::string>{"coils-small.txt", "ranges.txt", "result.txt"}));
+        // No exchange files: only the inputs, the result and the checkpoint.
+        EXPECT_EQ(mpi.files(), (std::vector<std::string>{"coils-small.txt", "fit-checkpoint.txt", "ranges.txt",
+                                                         "result.txt"}));
     }
 }
 
@@ -182,6 +183,14 @@ TEST(Mpi, UsageEndsTheWaitingWorkers) {
     EXPECT_FALSE(result.processesLeft);
     EXPECT_EQ(result.out.rfind(kBanner + "Usage: quelmo ", 0), 0u);
     EXPECT_EQ(result.err, "");
+    // Help and the version need no workers: they answer with one rank too.
+    for (const std::string argument : {"-h", "--version"}) {
+        const CliResult asked = run.runCommand(mpiCommand(1, {argument}), 60);
+        EXPECT_EQ(asked.status, 0) << argument;
+        EXPECT_EQ(asked.out.rfind(kBanner + (argument == "-h" ? "Usage: quelmo " : ""), 0), 0u) << asked.out;
+        EXPECT_EQ(asked.out == kBanner, argument == "--version") << asked.out;
+        EXPECT_EQ(asked.err, "") << argument;
+    }
 }
 
 TEST(Mpi, AWorkerRankKilledMidRunEndsTheJob) {

@@ -1,57 +1,106 @@
-// Output files replaced whole: through a link, over an old file, and when
-// the write fails.
+// Output files: what stands at the name (a file, a link, a device, a FIFO, a
+// descriptor, a directory, a socket) decides how they are written.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "cli_util.h"
 #include "common/outfile.h"
 
-TEST(OutFile, ReplacesWholeFollowsLinksAndKeepsOldFilesOnFailure) {
+namespace {
+
+bool writeOut(const std::string& path, const char* text) {
+    OutFile file;
+    if (!openOutFile(file, path.c_str())) return false;
+    std::fputs(text, file.stream);
+    return commitOutFile(file, true);
+}
+
+}  // namespace
+
+TEST(OutFile, LinksAreReplacedDevicesFifosAndDescriptorsWrittenInto) {
+    CliRun scratch;
+    const auto at = [&scratch](const char* name) { return (scratch.dir() / name).string(); };
+    scratch.write("target.txt", "old");
+    scratch.write("file", "old");
+    symlink(at("target.txt").c_str(), at("link").c_str());
+    symlink(at("gone.txt").c_str(), at("dangling").c_str());
+    symlink("/dev/null", at("devlink").c_str());  // one's own link to a device is followed
+    using Type = std::filesystem::file_type;
+    const std::tuple<const char*, OutWay, Type> cases[] = {
+        {"new", OutWay::replace, Type::regular},  {"file", OutWay::replace, Type::regular},
+        {"link", OutWay::replace, Type::regular}, {"dangling", OutWay::replace, Type::regular},
+        {"devlink", OutWay::stream, Type::symlink},
+    };
+    for (const auto& [name, way, typeAfter] : cases) {
+        EXPECT_EQ(outWay(at(name).c_str()), way) << name;
+        ASSERT_TRUE(writeOut(at(name), "new")) << name;
+        EXPECT_EQ(std::filesystem::symlink_status(at(name)).type(), typeAfter) << name;
+    }
+    EXPECT_EQ(readFile(at("link")), "new");
+    EXPECT_EQ(readFile(at("target.txt")), "old");
+    EXPECT_FALSE(scratch.exists("gone.txt"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    if (geteuid() == 0) {  // another user's link is not followed, even to a device
+        ASSERT_EQ(lchown(at("devlink").c_str(), 65534, 65534), 0);
+        EXPECT_EQ(outWay(at("devlink").c_str()), OutWay::replace);
+    }
+
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_TRUE(writeOut("/dev/fd/" + std::to_string(ends[1]), "piped"));
+    close(ends[1]);
+    EXPECT_EQ(readFile("/dev/fd/" + std::to_string(ends[0])), "piped");
+    close(ends[0]);
+    // A FIFO without a reader fails at once; with one it is written into.
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(outFileProblem(at("fifo").c_str()), nullptr);  // not opened: a reader would see its end
+    EXPECT_FALSE(writeOut(at("fifo"), "x"));
+    EXPECT_EQ(errno, ENXIO);
+    const int reader = open(at("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_TRUE(writeOut(at("fifo"), "fifo"));
+    char got[8] = {};
+    EXPECT_EQ(read(reader, got, sizeof got), 4);
+    close(reader);
+    EXPECT_TRUE(std::filesystem::is_fifo(at("fifo")));
+}
+
+TEST(OutFile, RefusalsAndFailuresLeaveWhatStood) {
     CliRun scratch;
     const std::string target = (scratch.dir() / "result.txt").string();
-    const std::string link = (scratch.dir() / "link.txt").string();
     scratch.write("result.txt", "old");
-    ASSERT_EQ(symlink("result.txt", link.c_str()), 0);
-
-    // Written through the link the user named: the link stays a link.
     OutFile file;
-    ASSERT_TRUE(openOutFile(file, link.c_str()));
-    std::fputs("new", file.stream);
-    EXPECT_EQ(readFile(target), "old");  // nothing shows before the commit
-    ASSERT_TRUE(commitOutFile(file, true));
-    EXPECT_EQ(readFile(target), "new");
-    struct stat info;
-    ASSERT_EQ(lstat(link.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISLNK(info.st_mode));
-
-    // An abandoned file leaves the old one and no temporary file.
     ASSERT_TRUE(openOutFile(file, target.c_str()));
     std::fputs("half", file.stream);
     abandonOutFile(file);
-    EXPECT_EQ(readFile(target), "new");
-    EXPECT_EQ(scratch.files(), (std::vector<std::string>{"link.txt", "result.txt"}));
+    EXPECT_EQ(readFile(target), "old");
 
-    // A rename that cannot happen (a directory stands at the name) fails
-    // with its reason, and the temporary file goes.
     std::filesystem::create_directory(scratch.dir() / "blocked");
-    const std::string blocked = (scratch.dir() / "blocked").string();
-    ASSERT_TRUE(openOutFile(file, blocked.c_str(), OutTarget::replace));
-    EXPECT_FALSE(commitOutFile(file));
-    EXPECT_EQ(errno, EISDIR);
-    EXPECT_EQ(scratch.files(), (std::vector<std::string>{"blocked", "link.txt", "result.txt"}));
-}
-
-TEST(OutFile, CanCreateTellsBeforeTheWork) {
-    CliRun scratch;
-    EXPECT_TRUE(canCreateOutFile((scratch.dir() / "new.txt").c_str()));
-    EXPECT_TRUE(canCreateOutFile("/dev/null"));
-    EXPECT_FALSE(canCreateOutFile(scratch.dir().c_str()));
-    EXPECT_EQ(errno, EISDIR);
-    errno = 0;
-    EXPECT_FALSE(canCreateOutFile((scratch.dir() / "missing" / "new.txt").c_str()));
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_TRUE(scratch.files().empty());
+    const std::string socketPath = (scratch.dir() / "socket").string();
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::pair<std::string, const char*> problems[] = {
+        {(scratch.dir() / "new.txt").string(), nullptr},
+        {"/dev/null", nullptr},
+        {(scratch.dir() / "blocked").string(), "Is a directory"},
+        {socketPath, "Is a socket"},
+        {(scratch.dir() / "missing" / "new.txt").string(), "No such file or directory"},
+    };
+    for (const auto& [path, problem] : problems) {
+        EXPECT_STREQ(outFileProblem(path.c_str()), problem) << path;
+        EXPECT_EQ(openOutFile(file, path.c_str()), problem == nullptr) << path;
+        abandonOutFile(file);
+    }
+    close(sock);
+    EXPECT_TRUE(std::filesystem::is_socket(socketPath));
+    EXPECT_EQ(scratch.files(), (std::vector<std::string>{"blocked", "result.txt", "socket"}));
 }

@@ -1,4 +1,4 @@
-// tools/quelmo-plot: PNGs from the CSV files of a short fit, and a clear
+// tools/quelmo-plot: PNGs from the result files of a short fit, and a clear
 // refusal of a missing or malformed file.
 #include <gtest/gtest.h>
 
@@ -37,20 +37,26 @@ const std::string kLogRow = "0,68,0.2,0.3,0.4,0.5,75,0,0.25\n";
 
 }  // namespace
 
-TEST(Plot, ShortFitGivesFivePngs) {
+// A result JSON with statistics for two coils, one of them suspect.
+const std::string kResultJson = R"({"goodness": 0.0772456, "settings": {"seed": 7}, "statistics": {"n": 2},
+  "coils": [{"name": "c1", "leverage": 0.2, "studentized": 0.5}, {"name": "c2", "leverage": 0.9, "studentized": -3.5}]})";
+
+TEST(Plot, ShortFitGivesItsPngs) {
     if (!havePlotting()) GTEST_SKIP() << kPython << " with matplotlib is missing (Debian python3-matplotlib)";
     CliRun run;
     run.copyExample("coils-small.txt");
-    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
                                 "minormax 50\nmaxgenerations 3\nprocesses 1\ncoilcsv coils.csv\nlogcsv log.csv\n");
     const CliResult fit = run.run({"coils-small.txt", "ranges.txt"});
     ASSERT_EQ(fit.status, 0) << fit.err;
 
     const ToolResult both = runTool({kPython, kPlot, "coils.csv", "log.csv", "-o", "plots"}, run.dir());
     ASSERT_EQ(both.status, 0) << both.err;
-    const std::vector<std::string> expected = {"computed-vs-measured.png", "error-vs-shape.png",
-                                               "error-vs-turns.png", "goodness-vs-generation.png",
-                                               "goodness-vs-time.png"};
+    const std::vector<std::string> coilPlots = {"computed-vs-measured.png", "error-vs-coil-radius.png",
+                                                "error-vs-length.png",      "error-vs-shape.png",
+                                                "error-vs-turns.png",       "error-vs-wire-radius.png"};
+    std::vector<std::string> expected = coilPlots;
+    expected.insert(expected.end(), {"goodness-vs-generation.png", "goodness-vs-time.png"});
     EXPECT_EQ(pngsIn(run.dir() / "plots"), expected);
     for (const std::string& name : expected) {
         const std::string png = run.read("plots/" + name);
@@ -58,10 +64,25 @@ TEST(Plot, ShortFitGivesFivePngs) {
         EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n") << name;
     }
 
-    // Without the log, the three coil plots, in the current directory.
+    // Without the log, the coil plots, in the current directory.
     const ToolResult coilsOnly = runTool({kPython, kPlot, "coils.csv"}, run.dir());
     ASSERT_EQ(coilsOnly.status, 0) << coilsOnly.err;
-    EXPECT_EQ(pngsIn(run.dir()), (std::vector<std::string>(expected.begin(), expected.begin() + 3)));
+    EXPECT_EQ(pngsIn(run.dir()), coilPlots);
+
+    // A result JSON with statistics adds the leverage plot; one without
+    // them is said to lack them.
+    run.write("stats.json", kResultJson);
+    const ToolResult withStatistics = runTool({kPython, kPlot, "coils.csv", "--json", "stats.json", "-o", "s"}, run.dir());
+    ASSERT_EQ(withStatistics.status, 0) << withStatistics.err;
+    EXPECT_EQ(withStatistics.err, "");
+    EXPECT_EQ(pngsIn(run.dir() / "s").size(), coilPlots.size() + 1);
+    EXPECT_TRUE(run.exists("s/studentized-vs-leverage.png"));
+    run.write("plain.json", R"({"goodness": 0.1, "settings": {}, "statistics": null, "coils": []})");
+    const ToolResult plain = runTool({kPython, kPlot, "coils.csv", "--json", "plain.json", "-o", "p"}, run.dir());
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.err, "quelmo-plot: plain.json holds no statistics (setting statistics 1): "
+                         "no studentized-vs-leverage.png\n");
+    EXPECT_EQ(pngsIn(run.dir() / "p"), coilPlots);
 }
 
 TEST(Plot, MissingOrMalformedFilesAreRefused) {
@@ -70,6 +91,7 @@ TEST(Plot, MissingOrMalformedFilesAreRefused) {
         std::string coils;  // content of coils.csv; "-" for no file
         std::string log;    // content of log.csv; "" for no log argument
         std::string message;
+        std::string json = "";  // content of result.json; "" for no --json, "-" for no file
     } cases[] = {
         {"-", "", "quelmo-plot: cannot read coils.csv: No such file or directory\n"},
         {"", "", "quelmo-plot: coils.csv: the file is empty\n"},
@@ -90,6 +112,10 @@ TEST(Plot, MissingOrMalformedFilesAreRefused) {
         {kCoilHeader + kCoilRow, kCoilHeader + kCoilRow,
          "quelmo-plot: log.csv: line 1: not a quelmo CSV header, missing columns generation, tested, best1, best2, "
          "best3, best4, library_size, rejects, elapsed_s\n"},
+        {kCoilHeader + kCoilRow, "", "quelmo-plot: cannot read result.json: No such file or directory\n", "-"},
+        {kCoilHeader + kCoilRow, "", "quelmo-plot: result.json: line 2: not JSON: Expecting value\n", "{\"a\":\n,}"},
+        {kCoilHeader + kCoilRow, "", "quelmo-plot: result.json: not a quelmo result, missing coils, settings\n",
+         "{\"goodness\": 1}"},
     };
     for (const auto& c : cases) {
         CliRun scratch;
@@ -98,6 +124,10 @@ TEST(Plot, MissingOrMalformedFilesAreRefused) {
         if (!c.log.empty()) {
             scratch.write("log.csv", c.log);
             args.push_back("log.csv");
+        }
+        if (!c.json.empty()) {
+            if (c.json != "-") scratch.write("result.json", c.json);
+            args.insert(args.end(), {"--json", "result.json"});
         }
         const ToolResult result = runTool(args, scratch.dir());
         EXPECT_EQ(result.status, 1) << c.message;

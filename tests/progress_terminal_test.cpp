@@ -85,7 +85,7 @@ int waitForStatus(const CliRun& run, double seconds) {
 
 void prepare(const CliRun& run, int generations) {
     run.copyExample("coils-small.txt");
-    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
                                 "minormax 50\nprocesses 1\nmaxgenerations " + std::to_string(generations) + "\n");
 }
 
@@ -133,6 +133,9 @@ TEST(ProgressTerminal, ShownWhileRunningAndGoneAfterEveryEnding) {
         ASSERT_EQ(waitForStatus(run, 120), c.status);
         const std::string after = pane.screen();
         EXPECT_FALSE(std::regex_search(after, std::regex("jobs/s|gen \\d"))) << after;
+        // The last line on the terminal names the result file of a final report.
+        const bool reported = c.ending != Ending::interrupt;
+        EXPECT_EQ(std::regex_search(after, std::regex("Result written to fit-result.txt\n*$")), reported) << after;
         const std::string out = run.read("out.txt");
         EXPECT_EQ(out.find("jobs/s"), std::string::npos);
         if (c.ending != Ending::interrupt) {

@@ -1,6 +1,7 @@
 // The test coil file.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,7 @@ TEST(CoilFile, ReadsFieldsAndKeepsReverseFileOrder) {
         "4.48266e-06,0.0159268,0.000227333,25,11,0.0131143,coil001 trailing\n"
         " 1e-6 , 2e-3,1e-4,+7,12.7,0.5 , second,x\n"
         "-2,1,1,32,1,1,neg\r\n");
-    ASSERT_EQ(names, (std::vector<std::string>{"neg\r", "second", "coil001"}));
+    ASSERT_EQ(names, (std::vector<std::string>{"neg", "second", "coil001"}));
     const InductorRecord* second = theInductors->next;
     EXPECT_EQ(second->measuredInductance, 1e-6);
     EXPECT_EQ(second->radius, 2e-3);
@@ -113,4 +114,27 @@ TEST(CoilFile, EachFieldHasItsMessage) {
 
 TEST(CoilFile, AcceptsAnyMeasuredInductance) {
     EXPECT_EQ(readCoils("0,1,1,1,1,1,a\n-3e-6,1,1,1,1,1,b\n x,1,1,1,1,1,c\n").size(), 3u);
+}
+
+// A file with CR LF line ends reads as its twin with LF alone: the same coils
+// and names, and the same message at the same line, also where a line fills
+// the 79-character read up to its carriage return.
+TEST(CoilFile, CrLfLineEndsReadAsLfAlone) {
+    const std::string fill = "1e-6,0.01,0.0002,24,10,0.02,";
+    const std::string fits = fill + std::string(78 - fill.size(), 'n');
+    const std::pair<std::string, bool> bodies[] = {
+        {"// header\n1e-6,0.01,0.0002,24,10,0.02,a\n2e-6,0.02,0.0002,24,10,0.02,b\n", true},
+        {fits + "\n", true},
+        {"1e-6,0.01,0.0002,24,10,0.02,last", true},
+        {fits + "n\n", false},
+        {"1e-6,0.01,0.0002,24,10,0.02,a\n\n", false},
+    };
+    for (const auto& [lf, valid] : bodies) {
+        const std::string crlf = std::regex_replace(lf, std::regex("\n"), "\r\n");
+        const auto read = [&](const std::string& b) { return valid ? testing::PrintToString(readCoils(b)) : coilError(b); };
+        EXPECT_EQ(read(crlf), read(lf)) << lf;
+    }
+    // A carriage return at the very end of the file ends the line too.
+    EXPECT_EQ(readCoils("1e-6,0.01,0.0002,24,10,0.02,a\r\n2e-6,0.02,0.0002,24,10,0.02,b\r"),
+              (std::vector<std::string>{"b", "a"}));
 }

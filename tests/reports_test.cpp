@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "coils/equation.h"
 #include "coils/readind.h"
 #include "coils/storage.h"
+#include "reports/ranking.h"
 #include "reports/reports.h"
 #include "settings/symtab.h"
 #include "testhooks.h"
@@ -162,6 +164,24 @@ TEST(FinalReport, WorstFirstTiesInFileOrderUnevaluableLast) {
                          "  *** L= 7.000 uH  5 turns, dia 1\", length 1\", #22, five2\n");
 }
 
+TEST(FinalReport, RankingIsThatOfOneByOneInsertionWithTiesAndNaNs) {
+    // Few distinct errors, so that ties are common, with NaN and infinity.
+    const double errors[] = {0, 0.25, 0.25, 1, INFINITY, NAN, NAN};
+    std::mt19937_64 random(20240611);
+    for (int round = 0; round < 500; ++round) {
+        std::vector<InductorRecord> coils(random() % 30);
+        for (InductorRecord& coil : coils) coil.squaredError = errors[random() % std::size(errors)];
+        std::vector<InductorRecord*> order;
+        InductorRecord* reference = nullptr;
+        for (InductorRecord& coil : coils) order.push_back(&coil);
+        std::vector<const InductorRecord*> fast, slow;
+        for (const InductorRecord* c = rankWorstFirst(order); c != nullptr; c = c->next) fast.push_back(c);
+        for (InductorRecord* coil : order) reference = sortInd(reference, coil);
+        for (const InductorRecord* c = reference; c != nullptr; c = c->next) slow.push_back(c);
+        ASSERT_EQ(fast, slow) << "round " << round;
+    }
+}
+
 TEST(FinalReport, ResultFileStructureAndExportsLast) {
     CliRun scratch;
     resetTables();
@@ -262,32 +282,30 @@ TEST(Checkpoint, EachCheckpointReplacesTheLastWhole) {
     EXPECT_EQ(info.st_mode & 0777 & ~0644, 0u);
 }
 
-TEST(Checkpoint, ReplacesLinksAndFifosAndNeverEndsTheRun) {
+TEST(Checkpoint, ReplacesLinksWritesFifosAndNeverEndsTheRun) {
     CliRun scratch;
     const ResultRecord set = turnsSet();
-    // A symbolic link is replaced, not written through; a FIFO (which would
-    // wait for a reader) is replaced too.
+    // A symbolic link is replaced, not written through.
     scratch.write("target.txt", "keep");
     const std::string target = (scratch.dir() / "target.txt").string();
     const std::string link = (scratch.dir() / "link.txt").string();
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    const std::string fifo = (scratch.dir() / "fifo.txt").string();
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    for (const std::string& path : {link, fifo}) {
-        writeCheckpoint(path.c_str(), &set);
-        struct stat info;
-        ASSERT_EQ(lstat(path.c_str(), &info), 0);
-        EXPECT_TRUE(S_ISREG(info.st_mode)) << path;
-        EXPECT_EQ(readFile(path), listing(set)) << path;
-    }
+    writeCheckpoint(link.c_str(), &set);
+    struct stat info;
+    ASSERT_EQ(lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(readFile(link), listing(set));
     EXPECT_EQ(readFile(target), "keep");
 
     // A checkpoint that cannot be written is a warning; what stood at the
-    // path stays, and no temporary file is left.
+    // path stays, and no temporary file is left. A FIFO is written into,
+    // never replaced, and without a reader it is not waited on.
     const std::string blocked = (scratch.dir() / "blocked").string();
     std::filesystem::create_directory(blocked);
     const std::string missing = (scratch.dir() / "no-such-dir" / "checkpoint.txt").string();
-    for (const std::string& path : {blocked, missing}) {
+    const std::string fifo = (scratch.dir() / "fifo.txt").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& path : {blocked, missing, fifo}) {
         testing::internal::CaptureStderr();
         writeCheckpoint(path.c_str(), &set);
         const std::string err = testing::internal::GetCapturedStderr();
@@ -295,5 +313,7 @@ TEST(Checkpoint, ReplacesLinksAndFifosAndNeverEndsTheRun) {
         EXPECT_NE(err.find("); the run goes on\n"), std::string::npos) << err;
     }
     EXPECT_TRUE(std::filesystem::is_directory(blocked));
+    ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"blocked", "fifo.txt", "link.txt", "target.txt"}));
 }

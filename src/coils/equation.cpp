@@ -40,7 +40,7 @@ void evalInductors(const InductorRecord* list, ResultRecord* set) {
     int count = 0;
     for (const InductorRecord* coil = list; coil != nullptr; coil = coil->next) {
         const double e = evalInductor(coil, set);
-        if (e == kNoValue || std::isnan(e)) continue;
+        if (!countsInGoodness(e)) continue;
         sum += e;
         ++count;
     }

@@ -1,6 +1,8 @@
 // The inductance equation and the goodness of a coefficient set.
 #pragma once
 
+#include <cmath>
+
 #include "coils/records.h"
 
 inline constexpr double kMu0 = 1.256637061435916e-6;
@@ -11,5 +13,7 @@ double evalInductorAbs(const InductorRecord* coil, const ResultRecord* set);
 double squaredRelativeError(const InductorRecord* coil, double computed);
 // The squared relative error of `set` on `coil`, or kNoValue.
 double evalInductor(const InductorRecord* coil, const ResultRecord* set);
+// Whether a coil whose evalInductor result is `e` counts in the goodness.
+inline bool countsInGoodness(double e) { return e != kNoValue && !std::isnan(e); }
 // Sets the goodness of `set`: the RMS relative error over the coils it evaluates.
 void evalInductors(const InductorRecord* list, ResultRecord* set);

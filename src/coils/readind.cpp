@@ -1,6 +1,7 @@
 // The test coil file: one measured coil per line, seven comma-separated fields.
 #include "coils/readind.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,31 @@ constexpr const char* kLinePrefix = "%s (%s:%d) At line %d in %s, ";
 
 bool isSkipped(char first) {
     return (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z') || first == '/';
+}
+
+// Reads the next line as fgets does, with a carriage return that ends a line
+// (before its newline, or at the end of the file) dropped, so that a file
+// written with CR LF line ends reads exactly as its twin with LF alone: no
+// carriage return in a coil's name, the same line lengths and line numbers.
+bool readLine(char* buffer, int size, FILE* file) {
+    if (std::fgets(buffer, size, file) == nullptr) return false;
+    const size_t length = std::strlen(buffer);
+    if (length >= 2 && buffer[length - 2] == '\r' && buffer[length - 1] == '\n') {
+        buffer[length - 2] = '\n';
+        buffer[length - 1] = '\0';
+    } else if (length >= 1 && buffer[length - 1] == '\r') {
+        // The buffer filled up right after the carriage return, or the file
+        // ends there: the newline, if it comes next, belongs to this line.
+        const int next = std::getc(file);
+        if (next == '\n') {
+            buffer[length - 1] = '\n';
+        } else if (next == EOF) {
+            buffer[length - 1] = '\0';
+        } else {
+            std::ungetc(next, file);
+        }
+    }
+    return true;
 }
 
 struct CoilReader {
@@ -44,6 +70,22 @@ struct CoilReader {
         const char* token = std::strtok(nullptr, delimiters);
         if (token == nullptr) fail(number, missing);
         return token;
+    }
+
+    // A measured inductance of 0 or one that is not a finite number is
+    // accepted, but it spoils the fit or leaves the coil out of it.
+    void warnAboutMeasured(double measured) const {
+        if (measured == 0) {
+            std::fprintf(stderr,
+                         "Warning: at line %d in %s, the measured inductance is 0: every set's goodness is "
+                         "infinite, so the fit cannot tell sets apart\n",
+                         line, path);
+        } else if (!std::isfinite(measured)) {
+            std::fprintf(stderr,
+                         "Warning: at line %d in %s, the measured inductance is %g: the coil counts in no "
+                         "goodness\n",
+                         line, path, measured);
+        }
     }
 
     // A length that must be greater than 0; NaN is refused too.
@@ -75,6 +117,7 @@ struct CoilReader {
         parsed.length = positive(153, "missing length\n", 161, "length %g bad\n");
         parsed.fileName = strdup(field(kNameDelimiters, 171, "missing file name\n"));
         if (parsed.fileName == nullptr) fatal("Out of space for anInductor\n");
+        warnAboutMeasured(parsed.measuredInductance);
         InductorRecord* coil = newInductor();
         *coil = parsed;
         coil->next = theInductors;
@@ -93,7 +136,7 @@ void readTestInductors(const char* path) {
     }
     CoilReader reader{file, path, 0};
     char buffer[kLineBufferSize];
-    while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
+    while (readLine(buffer, sizeof buffer, file)) {
         ++reader.line;
         if (isSkipped(buffer[0])) continue;
         reader.readCoil(buffer);

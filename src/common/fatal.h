@@ -15,19 +15,21 @@ inline void clearForMessage() {
     if (beforeErrorMessage != nullptr) beforeErrorMessage();
 }
 
-#if defined(QUELMO_FUZZ_HOOKS)
-// Fuzzing builds only (fuzz/): while a harness sets fatalThrows, a fatal error
+#if defined(QUELMO_FUZZ_HOOKS) || defined(QUELMO_FATAL_THROWS)
+// Builds that run the readers inside another process only: the fuzzing
+// harnesses (fuzz/, QUELMO_FUZZ_HOOKS) and the Python extension (python/,
+// QUELMO_FATAL_THROWS). While such a caller sets fatalThrows, a fatal error
 // throws FatalError once its message is written, instead of ending the
-// process, so that the harness can go on with its next input. Code that
-// fails this way must not leave anything behind (open files, records that
-// are not linked anywhere); the harnesses check that with LeakSanitizer.
+// process, so that the caller can go on. Code that fails this way must not
+// leave anything behind (open files, records that are not linked anywhere);
+// the harnesses check that with LeakSanitizer.
 struct FatalError {};
 inline bool fatalThrows = false;
 #endif
 
 // Ends the process after a fatal error's message has been written.
 [[noreturn]] inline void fatalExit() {
-#if defined(QUELMO_FUZZ_HOOKS)
+#if defined(QUELMO_FUZZ_HOOKS) || defined(QUELMO_FATAL_THROWS)
     if (fatalThrows) throw FatalError{};
 #endif
     std::exit(-1);
@@ -47,4 +49,15 @@ inline bool fatalThrows = false;
 inline void reportCause(const char* path, const char* reason) {
     clearForMessage();
     std::fprintf(stderr, "%s fails because %s\n", path, reason);
+}
+
+// A mistake in the user's input, told as a plain sentence on a line of its
+// own on standard error before the failure's own message: what to fix.
+[[gnu::format(printf, 1, 2)]] inline void reportMistake(const char* format, ...) {
+    clearForMessage();
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
 }

@@ -1,4 +1,5 @@
-// Output files replaced whole, through a temporary file and a rename.
+// Output files: replaced whole through a temporary file and a rename, or
+// written into a device, FIFO or descriptor.
 #include "common/outfile.h"
 
 #include <fcntl.h>
@@ -8,9 +9,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
+
+constexpr int kMaxLinkHops = 40;  // as the kernel's own limit
 
 std::string directoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -19,27 +23,89 @@ std::string directoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// The path to write: a symbolic link is followed to the file it names, as
-// opening the link would have done, so the link itself stays in place.
-std::string resolveTarget(const char* path) {
-    struct stat info;
-    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
-        char resolved[PATH_MAX];
-        if (realpath(path, resolved) != nullptr) return resolved;
+struct Target {
+    OutWay way = OutWay::replace;
+    bool throughLink = false;      // a stream reached through a link of one's own
+    int descriptor = -1;           // >= 0: one of this process's descriptors
+    const char* refusal = nullptr;
+    int refusalErrno = 0;
+};
+
+Target refused(const char* why, int error) { return {OutWay::refused, false, -1, why, error}; }
+
+// The descriptor that a link in /proc/<this process>/fd stands for, or -1.
+int descriptorNamed(const std::string& hop) {
+    char directory[PATH_MAX];
+    if (realpath(directoryOf(hop).c_str(), directory) == nullptr) return -1;
+    if (std::string(directory) != "/proc/" + std::to_string(getpid()) + "/fd") return -1;
+    const std::string name = hop.substr(hop.rfind('/') + 1);
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::atoi(name.c_str());
+}
+
+// A link is followed only when it leads, through links of the user's own or
+// root's alone, to a device or FIFO or to an open descriptor; any other link
+// is replaced, never written through.
+Target examineLink(const char* path) {
+    std::string hop = path;
+    for (int i = 0; i < kMaxLinkHops; ++i) {
+        const int descriptor = descriptorNamed(hop);
+        if (descriptor >= 0) return {OutWay::stream, true, descriptor};
+        struct stat link;
+        if (lstat(hop.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) break;
+        if (link.st_uid != 0 && link.st_uid != geteuid()) return {};
+        char text[PATH_MAX];
+        const ssize_t length = readlink(hop.c_str(), text, sizeof text - 1);
+        if (length < 0) break;
+        text[length] = '\0';
+        hop = text[0] == '/' ? std::string(text) : directoryOf(hop) + "/" + text;
     }
-    return path;
+    struct stat target;
+    if (stat(path, &target) == 0 && (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode)))
+        return {OutWay::stream, true};
+    return {};
 }
 
-// True when the target exists and is something other than a plain file.
-bool isSpecial(const std::string& path) {
+// What stands at the name, looked at without following a link.
+Target examine(const char* path) {
     struct stat info;
-    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+    if (lstat(path, &info) != 0 || S_ISREG(info.st_mode)) return {};
+    if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) return {OutWay::stream};
+    if (S_ISLNK(info.st_mode)) return examineLink(path);
+    if (S_ISDIR(info.st_mode)) return refused(nullptr, EISDIR);
+    if (S_ISSOCK(info.st_mode)) return refused("Is a socket", ENXIO);
+    if (S_ISBLK(info.st_mode)) return refused("Is a block device", ENOTSUP);
+    return {};
 }
 
-// A new temporary file beside `target`, with the mode a plain create would give.
+// Opens a device, FIFO or descriptor for writing. A FIFO with no reader
+// fails at once (ENXIO) instead of waiting for one; writes block as usual.
+int openStream(const char* path, const Target& target) {
+    if (target.descriptor >= 0) {
+        // What this process has written to the descriptor comes first.
+        std::fflush(nullptr);
+        return fcntl(target.descriptor, F_DUPFD_CLOEXEC, 0);
+    }
+    const int flags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | (target.throughLink ? 0 : O_NOFOLLOW);
+    const int fd = open(path, flags);
+    if (fd < 0) return -1;
+    // The name may have changed since it was looked at.
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !(S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        close(fd);
+        errno = EAGAIN;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// A new temporary file beside `target` under a name no one can guess,
+// created exclusively (never through a link), with the mode a plain create
+// would give.
 int makeTemp(const std::string& target, std::string& tempPath) {
     std::string pattern = directoryOf(target) + "/.quelmo-XXXXXX";
-    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    const int fd = mkostemp(pattern.data(), O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return -1;
     const mode_t mask = umask(0);
     umask(mask);
@@ -60,20 +126,28 @@ bool syncDirectory(const std::string& path) {
 
 }  // namespace
 
-bool openOutFile(OutFile& file, const char* path, OutTarget target) {
+OutWay outWay(const char* path) { return examine(path).way; }
+
+bool openOutFile(OutFile& file, const char* path) {
     file = OutFile{};
-    file.path = target == OutTarget::follow ? resolveTarget(path) : std::string(path);
-    if (target == OutTarget::follow && isSpecial(file.path)) {
-        file.stream = std::fopen(file.path.c_str(), "wb");
-        return file.stream != nullptr;
+    file.path = path;
+    const Target target = examine(path);
+    if (target.way == OutWay::refused) {
+        errno = target.refusalErrno;
+        return false;
     }
-    const int fd = makeTemp(file.path, file.tempPath);
+    int fd;
+    if (target.way == OutWay::stream) {
+        fd = openStream(path, target);
+    } else {
+        fd = makeTemp(file.path, file.tempPath);
+    }
     if (fd < 0) return false;
     file.stream = fdopen(fd, "wb");
     if (file.stream == nullptr) {
         const int saved = errno;
         close(fd);
-        unlink(file.tempPath.c_str());
+        if (!file.tempPath.empty()) unlink(file.tempPath.c_str());
         errno = saved;
         return false;
     }
@@ -92,6 +166,8 @@ bool closeChecked(FILE* stream) {
 }
 
 bool commitOutFile(OutFile& file, bool durable) {
+    // Only a file can be forced to disk; a device or pipe has nothing to force.
+    durable = durable && !file.tempPath.empty();
     bool ok = true;
     int saved = 0;
     if (durable && (std::fflush(file.stream) != 0 || fsync(fileno(file.stream)) != 0)) {
@@ -124,18 +200,22 @@ void abandonOutFile(OutFile& file) {
     if (!file.tempPath.empty()) unlink(file.tempPath.c_str());
 }
 
-bool canCreateOutFile(const char* path) {
-    const std::string target = resolveTarget(path);
-    struct stat info;
-    if (stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        errno = EISDIR;
-        return false;
+const char* outFileProblem(const char* path) {
+    const Target target = examine(path);
+    if (target.way == OutWay::refused)
+        return target.refusal != nullptr ? target.refusal : std::strerror(target.refusalErrno);
+    if (target.way == OutWay::stream) {
+        if (target.descriptor >= 0) {
+            const int flags = fcntl(target.descriptor, F_GETFL);
+            if (flags < 0) return std::strerror(errno);
+            return (flags & O_ACCMODE) == O_RDONLY ? std::strerror(EBADF) : nullptr;
+        }
+        return access(path, W_OK) == 0 ? nullptr : std::strerror(errno);
     }
-    if (isSpecial(target)) return access(target.c_str(), W_OK) == 0;
     std::string tempPath;
-    const int fd = makeTemp(target, tempPath);
-    if (fd < 0) return false;
+    const int fd = makeTemp(path, tempPath);
+    if (fd < 0) return std::strerror(errno);
     close(fd);
     unlink(tempPath.c_str());
-    return true;
+    return nullptr;
 }

@@ -1,8 +1,14 @@
-// Output files that are replaced whole. A file is written under a temporary
-// name in its own directory and then renamed over the target, so a reader
-// never sees it half-written and a failed write never replaces an older good
-// file. A target that exists and is not a plain file (a terminal, a FIFO,
-// /dev/null) is written in place instead, as there is nothing to rename over.
+// Output files. A file is written under a temporary name in its own
+// directory, created afresh and exclusively, and then renamed over its name,
+// so a reader never sees it half-written, a failed write never replaces an
+// older good file, and nothing is ever written through a symbolic link that
+// another user could have planted: the rename replaces a link itself.
+//
+// A character device or a FIFO at the name (/dev/null, a pipe to another
+// program) is written into instead, never replaced; so is a link of the
+// user's own or root's that leads to one, and a name for one of this
+// process's open descriptors (/dev/stdout, /dev/fd/N). A directory, a socket
+// or a block device at the name is refused.
 #pragma once
 
 #include <cstdio>
@@ -10,18 +16,20 @@
 
 struct OutFile {
     FILE* stream = nullptr;
-    std::string path;      // the target, symbolic links resolved
-    std::string tempPath;  // empty when writing in place
+    std::string path;      // the name given
+    std::string tempPath;  // empty when writing into a device, FIFO or descriptor
 };
 
-// How a target is treated: a file the user named is reached through a
-// symbolic link and written in place when it is not a plain file; a file in a
-// shared directory is always replaced by a rename, which replaces a link
-// rather than writing where it points.
-enum class OutTarget { follow, replace };
+// How an output reaches its name, from what stands there now.
+enum class OutWay {
+    replace,  // a new file renamed into place
+    stream,   // written into directly
+    refused,  // a directory, socket or block device
+};
+OutWay outWay(const char* path);
 
 // Opens `path` for writing. False, with errno set, when it cannot be.
-bool openOutFile(OutFile& file, const char* path, OutTarget target = OutTarget::follow);
+bool openOutFile(OutFile& file, const char* path);
 // Checks that everything was written, closes the stream and renames the file
 // into place; `durable` also forces the data and the directory entry to disk.
 // False, with errno set, on failure: the temporary file is removed and the
@@ -32,7 +40,8 @@ void abandonOutFile(OutFile& file);
 // Flushes and closes `stream`; false, with errno set, when anything written
 // to it failed to arrive.
 bool closeChecked(FILE* stream);
-// Whether a file can be created where `path` points: its directory exists
-// and takes a new file. Found by creating and removing a temporary file, so
-// the answer holds for every user, root included. False with errno set.
-bool canCreateOutFile(const char* path);
+// Why an output could not be written at `path`, found before the work
+// starts; null when it can. A new file is tried by creating and removing a
+// temporary one, so the answer holds for every user, root included; a FIFO
+// is not opened, as that would end its reader's input.
+const char* outFileProblem(const char* path);

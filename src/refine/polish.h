@@ -16,6 +16,7 @@ struct PolishOutcome {
     int iterations = 0;       // solver iterations
     double milliseconds = 0;  // wall time of the whole polish
     std::string kept;         // why the found set was kept; empty when replaced
+    int32_t held = 0;         // coefficients held for the equation's free scales (bit k: coefficient k)
 };
 
 // Bit k is set when coefficient k's range is a single value (low == high):
@@ -36,4 +37,4 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
 
 // The polish at the end of a run: polishes `best` with the range table's
 // pinned coefficients and says on one line of standard output what came of it.
-void polishBest(const InductorRecord* coils, ResultRecord* best);
+PolishOutcome polishBest(const InductorRecord* coils, ResultRecord* best);

@@ -44,11 +44,13 @@ std::string coilCsv(const std::vector<const InductorRecord*>& coils, const Resul
     std::string text = kCoilCsvHeader;
     for (const InductorRecord* coil : coils) {
         const double computed = evalInductorAbs(coil, set);
-        const bool evaluated = hasValue(computed);
+        // Evaluated means counted in the goodness: a coil whose measured
+        // inductance is NaN or infinite has a computed value but no error.
+        const bool evaluated = countsInGoodness(evalInductor(coil, set));
         const double m = coil->measuredInductance;
         text += csvField(coil->fileName != nullptr ? coil->fileName : "");
         text += ',' + csvNumber(m);
-        text += ',' + (evaluated ? csvNumber(computed) : std::string());
+        text += ',' + (hasValue(computed) ? csvNumber(computed) : std::string());
         text += ',' + (evaluated ? csvNumber((computed - m) / m) : std::string());
         text += ',' + csvNumber(coil->radius);
         text += ',' + csvNumber(coil->wire);

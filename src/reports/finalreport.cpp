@@ -1,19 +1,70 @@
 // The final report of a run.
 #include "reports/finalreport.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
 #include "coils/readind.h"
+#include "refine/fitanalysis.h"
 #include "refine/polish.h"
 #include "reports/reports.h"
+#include "reports/resultjson.h"
 #include "reports/runmonitor.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
 
+namespace {
+
+// A user at a terminal is told where the result went, on the last line there;
+// standard output, and standard error when it is not a terminal, stay as
+// they are.
+void tellResultFile(const char* path) {
+    if (isatty(STDERR_FILENO) == 0) return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "Result written to %s\n", path);
+}
+
+// The final report relinks the coil list to rank it.
+std::vector<const InductorRecord*> coilsInFileOrder() {
+    std::vector<const InductorRecord*> coils;
+    for (const InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next) coils.push_back(coil);
+    std::reverse(coils.begin(), coils.end());
+    return coils;
+}
+
+}  // namespace
+
 void finalReport() {
-    const bool polish = S[kPolish].value.i == 1;
-    if (polish) polishBest(theInductors, collected);
+    // Cross-validation and pruning are part of the statistics, and the
+    // statistics are those of the polished set.
+    const bool statistics =
+        S[kStatistics].value.i == 1 || S[kCrossValidate].value.i > 0 || S[kPrune].value.i == 1;
+    const bool polish = S[kPolish].value.i == 1 || statistics;
+    const char* jsonPath = S[kResultJson].value.s;
+    ResultRecord found = *collected;
+    PolishOutcome outcome;
+    if (polish) outcome = polishBest(theInductors, collected);
+
+    std::vector<const InductorRecord*> coils;
+    if (statistics || jsonPath != nullptr) coils = coilsInFileOrder();
+    std::optional<FitAnalysis> analysis;
+    if (statistics)
+        analysis = analyseFit(coils, collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
+                              S[kPrune].value.i == 1);
     monitorReportBegins();
-    showInductorResults(collected);
+    const bool written = showInductorResults(collected, analysis ? fitStatisticsBlock(*analysis) : std::string());
     monitorReportEnds();
     // The checkpoint then holds the final set, polished or not.
     if (polish) saveTempResults(collected);
+
+    if (jsonPath != nullptr) {
+        found.goodness = outcome.replaced ? outcome.found : collected->goodness;
+        writeResultJson(jsonPath, {collected, outcome.replaced ? &found : collected, outcome.replaced, outcome.held,
+                                   pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils)});
+    }
+    if (written) tellResultFile(S[kResultFile].value.s);
 }

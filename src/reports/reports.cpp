@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "coils/equation.h"
 #include "coils/readind.h"
@@ -10,6 +11,7 @@
 #include "common/outfile.h"
 #include "common/version.h"
 #include "reports/exports.h"
+#include "reports/ranking.h"
 #include "reports/reports.h"
 #include "settings/symtab.h"
 
@@ -61,6 +63,8 @@ void showInductor(FILE* stream, const InductorRecord* coil) {
 }
 
 // Descending squaredError; a coil goes before listed coils with an equal error.
+// This insertion defines the final report's order; the report itself ranks
+// with rankWorstFirst, which gives the same order without its quadratic cost.
 InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil) {
     InductorRecord** link = &list;
     // A NaN error compares false either way and is passed over like a larger one.
@@ -88,12 +92,14 @@ FILE* openResultFile(OutFile& result, const char* path) {
     return result.stream;
 }
 
-// A failed write leaves any earlier result file as it was.
-void closeResultFile(OutFile& result, const char* path) {
-    if (commitOutFile(result)) return;
+// A failed write leaves any earlier result file as it was. True when the
+// file was written.
+bool closeResultFile(OutFile& result, const char* path) {
+    if (commitOutFile(result)) return true;
     reportCause(path, std::strerror(errno));
     std::fprintf(stderr, "Couldn't write %s\n", path);
     resultFileFailed = true;
+    return false;
 }
 
 struct RankedCoils {
@@ -102,11 +108,13 @@ struct RankedCoils {
 };
 
 // Ranks the coils by their error under `set`, recording each one's computed
-// inductance and squared error. The walk runs in reverse file order, so
-// equal errors end up in file order, and pushing each unevaluable coil on the
+// inductance and squared error. The walk runs in reverse file order, and
+// the ranking is that of inserting the coils one by one in it with sortInd,
+// so equal errors end up in file order; pushing each unevaluable coil on the
 // head of its own list leaves that list in file order too.
 RankedCoils rankCoils(const ResultRecord* set) {
     RankedCoils lists;
+    std::vector<InductorRecord*> evaluated;
     for (InductorRecord* coil = theInductors; coil != nullptr;) {
         InductorRecord* following = coil->next;
         coil->next = nullptr;
@@ -114,7 +122,7 @@ RankedCoils rankCoils(const ResultRecord* set) {
         if (hasValue(computed)) {
             coil->computedInductance = computed;
             coil->squaredError = squaredRelativeError(coil, computed);
-            lists.ranked = sortInd(lists.ranked, coil);
+            evaluated.push_back(coil);
         } else {
             coil->computedInductance = kNoValue;
             coil->squaredError = kNoValue;
@@ -123,6 +131,7 @@ RankedCoils rankCoils(const ResultRecord* set) {
         }
         coil = following;
     }
+    lists.ranked = rankWorstFirst(evaluated);
     return lists;
 }
 
@@ -137,7 +146,7 @@ void writeExports(const InductorRecord* ranked) {
 
 }  // namespace
 
-void showInductorResults(const ResultRecord* set) {
+bool showInductorResults(const ResultRecord* set, const std::string& appendix) {
     const char* path = S[kResultFile].value.s;
     OutFile result;
     FILE* file = openResultFile(result, path);
@@ -149,22 +158,26 @@ void showInductorResults(const ResultRecord* set) {
     if (file != nullptr) std::fputs("Worst first\n", file);
     showCoils(file, coils.ranked);
     showCoils(file, coils.unevaluable);
+    std::fputs(appendix.c_str(), stdout);
+    if (file != nullptr) std::fputs(appendix.c_str(), file);
 
+    bool written = false;
     if (file != nullptr) {
         dumpRangeTable(file, "\n\nRange table\n");
-        closeResultFile(result, path);
+        written = closeResultFile(result, path);
     }
     writeExports(coils.ranked);
+    return written;
 }
 
 // The checkpoint often lives in a directory that every user shares. It is
-// always written beside its name and renamed over it, so a symbolic link or
-// another user's file there is replaced or refused, never written through,
-// and a reader never sees it half-written. It is a safety net: when it cannot
-// be written the run says so and goes on.
+// written beside its name and renamed over it, so a symbolic link or another
+// user's file there is replaced or refused, never written through, and a
+// reader never sees it half-written. It is a safety net: when it cannot be
+// written the run says so and goes on.
 void writeCheckpoint(const char* path, const ResultRecord* set) {
     OutFile out;
-    bool written = openOutFile(out, path, OutTarget::replace);
+    bool written = openOutFile(out, path);
     if (written) {
         showResult(out.stream, set);
         written = commitOutFile(out);
@@ -176,13 +189,15 @@ void writeCheckpoint(const char* path, const ResultRecord* set) {
     }
 }
 
+const char* checkpointPath() {
+    if (const char* path = S[kCheckpoint].value.s) return path;
+    static char path[64];
+    std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor, kVersionPatch);
+    return path;
+}
+
+bool checkpointsSkipped = false;
+
 void saveTempResults(const ResultRecord* set) {
-    if (const char* path = S[kCheckpoint].value.s) {
-        writeCheckpoint(path, set);
-        return;
-    }
-    char path[64];
-    std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor,
-                  kVersionPatch);
-    writeCheckpoint(path, set);
+    if (!checkpointsSkipped) writeCheckpoint(checkpointPath(), set);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "coils/records.h"
 
@@ -13,7 +14,15 @@ extern bool resultFileFailed;
 void showResult(FILE* stream, const ResultRecord* set);
 void showInductor(FILE* stream, const InductorRecord* coil);
 InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil);
-void showInductorResults(const ResultRecord* set);
+// The final report of `set`, with `appendix` after the coil lines on
+// standard output and in the result file (before its range table); true when
+// it wrote the result file.
+bool showInductorResults(const ResultRecord* set, const std::string& appendix = {});
 void saveTempResults(const ResultRecord* set);
+// The checkpoint's path: the `checkpoint` setting, or the fixed /tmp name.
+const char* checkpointPath();
+// Set before the search when no file can stand at the checkpoint's path (a
+// directory, socket or block device is there): no checkpoint is written.
+extern bool checkpointsSkipped;
 // The checkpoint written to `path`; saveTempResults picks the path.
 void writeCheckpoint(const char* path, const ResultRecord* set);

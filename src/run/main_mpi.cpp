@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "run/help.h"
 #include "run/run.h"
 #include "workers/process.h"
 #include "workers/process_mpi.h"
@@ -39,6 +40,13 @@ int main(int argc, char** argv) {
     int size = 0;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
     MPI_Comm_size(MPI_COMM_WORLD, &size);
+    // Help and the version need no workers, so they answer with any number
+    // of ranks, started by mpirun or not.
+    if (asksForHelp(argc, argv)) {
+        if (rank == 0) runMaster(argc, argv);
+        MPI_Finalize();
+        return 0;
+    }
     if (size < 2 || size - 1 > kMaxWorkers) {
         if (rank == 0)
             std::fprintf(stderr,

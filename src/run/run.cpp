@@ -9,9 +9,10 @@
 
 #include "coils/readind.h"
 #include "common/fatal.h"
-#include "common/outfile.h"
 #include "common/version.h"
 #include "reports/reports.h"
+#include "run/help.h"
+#include "run/outputs.h"
 #include "search/driver.h"
 #include "search/library.h"
 #include "search/random.h"
@@ -25,24 +26,21 @@ namespace {
 constexpr int kMaxSave = 1000000;
 constexpr int kMaxTries = 1000000;
 
-void printUsage() {
-    std::printf("Usage: quelmo <testinductors> [<ranges>] [outf]\n");
-    std::printf("  Coefficients: ");
-    for (const char* name : kCoefficientNames) std::printf(" %s ", name);
-    std::printf("\n");
-}
-
 // The second argument is the ranges file when it opens; otherwise, as the
 // last argument, it names the result file. A third argument names the
 // result file. Returns the ranges file's path, or null when none was read.
 const char* readArguments(int argc, char** argv) {
-    if (argc < 3) return nullptr;
+    if (argc < 3) {
+        noteRangesNotRead(argc, argv, nullptr);
+        return nullptr;
+    }
     if (FILE* ranges = std::fopen(argv[2], "rb")) {
         std::fclose(ranges);
         readSymtab(argv[2]);
         if (argc > 3) S[kResultFile].value.s = strdup(argv[3]);
         return argv[2];
     }
+    noteRangesNotRead(argc, argv, std::strerror(errno));
     if (argc == 3) S[kResultFile].value.s = strdup(argv[2]);
     return nullptr;
 }
@@ -59,26 +57,16 @@ void refuseUnusableSettings() {
     if (tries > kMaxTries) fatal("Setting tries is %d, accepted range is %d or less\n", tries, kMaxTries);
     const int raiselower = S[kRaiseLower].value.i;
     if (raiselower < 1) fatal("Setting raiselower is %d, accepted range is 1 or more\n", raiselower);
-    for (const int flag : {kOrdered, kResume, kPolish}) {
+    for (const int flag : {kOrdered, kResume, kPolish, kStatistics, kPrune}) {
         const int value = S[flag].value.i;
         if (value != 0 && value != 1)
             fatal("Setting %s is %d, accepted range is 0 to 1\n", S[flag].name, value);
     }
     const int stateevery = S[kStateEvery].value.i;
     if (stateevery < 1) fatal("Setting stateevery is %d, accepted range is 1 or more\n", stateevery);
-}
-
-// An output file that cannot be created is found before the search starts,
-// not after hours of it.
-void refuseUnwritableOutputs() {
-    const char* outputs[] = {S[kResultFile].value.s, S[kResultC].value.s,
-                             S[kResultC].value.s != nullptr ? S[kResultJa].value.s : nullptr,
-                             S[kCoilCsv].value.s, S[kLogCsv].value.s};
-    for (const char* path : outputs) {
-        if (path == nullptr || canCreateOutFile(path)) continue;
-        reportCause(path, std::strerror(errno));
-        fatal("Couldn't open %s for output\n", path);
-    }
+    // One fold would leave nothing to fit to.
+    const int folds = S[kCrossValidate].value.i;
+    if (folds < 0 || folds == 1) fatal("Setting crossvalidate is %d, accepted range is 0 or 2 or more\n", folds);
 }
 
 }  // namespace
@@ -90,11 +78,15 @@ int runMaster(int argc, char** argv) {
         printUsage();
         return 0;
     }
+    if (asksForHelp(argc, argv)) {
+        printHelp(argv[1]);
+        return 0;
+    }
     readTestInductors(argv[1]);
     const char* rangesPath = readArguments(argc, argv);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
-    refuseUnwritableOutputs();
+    checkRunFiles(argv[1], rangesPath);
     prepareSnapshots(argv[1], rangesPath);
     init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
     // Settled here, once: forked workers inherit the walk variant, worker

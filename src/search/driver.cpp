@@ -17,6 +17,7 @@
 #include "search/random.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
+#include "settings/rangehints.h"
 #include "settings/symtab.h"
 #include "state/resume.h"
 #include "workers/dispatch.h"
@@ -38,6 +39,7 @@ void dispatch(ResultRecord* candidate) {
 [[noreturn]] void noDistinctSets() {
     std::fflush(stdout);
     monitorBeforeMessage();
+    explainNoRanges();
     std::fprintf(stderr, "The coefficient ranges admit no further distinct random sets\n");
     terminateProcesses();
     std::exit(255);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "settings/rangehints.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -48,6 +49,7 @@ void fixOneRange(const ResultRecord* best) {
             entry.low = -entry.high;
         }
         std::printf(" %g, %g\n", entry.low, entry.high);
+        explainAdaptedRange();
         computeInc();
     }
 
@@ -66,6 +68,7 @@ void fixOneRange(const ResultRecord* best) {
             entry.high = -entry.low;
         }
         std::printf(" %g, %g\n", entry.low, entry.high);
+        explainAdaptedRange();
         computeInc();
     }
 }

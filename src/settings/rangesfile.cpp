@@ -6,6 +6,7 @@
 
 #include "common/fatal.h"
 #include "common/infile.h"
+#include "settings/rangehints.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -93,12 +94,14 @@ void readSymtab(const char* path) {
 
     char buffer[kLineBufferSize];
     int line = 0;
+    std::array<bool, kCoefficientCount> given{};
     while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
         ++line;
         if (buffer[0] == '/' || buffer[0] == '#') continue;
         char* name = std::strtok(buffer, kNameDelimiters);
         if (name == nullptr) continue;
         if (RangeEntry* range = findRange(name)) {
+            given[static_cast<size_t>(range - R.data())] = true;
             readRangeLine(file, *range, line, path);
         } else if (SymbolEntry* setting = findSetting(name)) {
             readSettingLine(file, *setting, line, path);
@@ -112,6 +115,7 @@ void readSymtab(const char* path) {
         fatal("%s (%s:%d) Couldn't open %s for ranges\n", "symtab", "readSymtab", 237, path);
     }
     std::fclose(file);
+    explainBadRange(path, given);
     computeInc();
     dumpSymtab("Startup");
 }

@@ -38,7 +38,7 @@ struct RangeEntry {
 // only when set away from their defaults, so a run that uses none of them
 // prints exactly what it always printed.
 inline constexpr int kListedSymbolCount = 34;
-inline constexpr int kSymbolCount = 42;
+inline constexpr int kSymbolCount = 46;
 
 // Fixed positions of the settings in S.
 inline constexpr int kPopulation = 0;
@@ -69,6 +69,10 @@ inline constexpr int kResume = 38;      // 1: continue from the snapshot in stat
 inline constexpr int kPolish = 39;      // 1: least-squares polish of the final set
 inline constexpr int kCoilCsv = 40;     // per-coil CSV of the final set
 inline constexpr int kLogCsv = 41;      // per-generation CSV
+inline constexpr int kStatistics = 42;     // 1: statistics of the final set (implies the polish)
+inline constexpr int kCrossValidate = 43;  // K >= 2: K-fold prediction RMS of the final set
+inline constexpr int kPrune = 44;          // 1: terms to drop by AIC
+inline constexpr int kResultJson = 45;     // the whole result as one JSON document
 
 extern std::array<SymbolEntry, kSymbolCount> S;
 extern std::array<RangeEntry, kCoefficientCount> R;
@@ -77,6 +81,9 @@ extern std::array<RangeEntry, kCoefficientCount> R;
 // True when setting `index` still holds its compiled-in default.
 bool isDefaultSetting(int index);
 
+// True when the entry's step count can be derived: (high - low) / resolution,
+// truncated, plus one is a positive 32-bit integer.
+bool hasValidSteps(const RangeEntry& entry);
 void computeInc();
 void dumpSymtab(const char* title);
 void dumpRangeTable(FILE* out, const char* title);

@@ -64,6 +64,10 @@ constexpr std::array<SymbolEntry, kSymbolCount> kDefaultSymbols = {
     intSetting("polish", 0),
     stringSetting("coilcsv"),
     stringSetting("logcsv"),
+    intSetting("statistics", 0),
+    intSetting("crossvalidate", 0),
+    intSetting("prune", 0),
+    stringSetting("resultjson"),
 };
 
 constexpr std::array<RangeEntry, kCoefficientCount> makeDefaultRanges() {
@@ -83,16 +87,20 @@ void resetTables() {
     R = kDefaultRanges;
 }
 
+bool hasValidSteps(const RangeEntry& entry) {
+    const double q = (entry.high - entry.low) / entry.resolution;
+    // steps = trunc(q) + 1 must stay a positive 32-bit integer; a NaN or
+    // infinite quotient fails both comparisons.
+    return q > -1.0 && q < 2147483647.0;
+}
+
 void computeInc() {
     for (RangeEntry& entry : R) {
-        const double q = (entry.high - entry.low) / entry.resolution;
-        // steps = trunc(q) + 1 must stay a positive 32-bit integer; a NaN or
-        // infinite quotient fails both comparisons.
-        if (!(q > -1.0 && q < 2147483647.0)) {
+        if (!hasValidSteps(entry)) {
             fatal("%s (%s:%d) %s has bad resolution (%g < %g)/%g\n", "symtab", "computeInc", 207,
                   entry.name, entry.low, entry.high, entry.resolution);
         }
-        entry.steps = static_cast<int32_t>(q) + 1;
+        entry.steps = static_cast<int32_t>((entry.high - entry.low) / entry.resolution) + 1;
     }
 }
 

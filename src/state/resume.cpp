@@ -148,7 +148,7 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     struct stat info;
     if (stat(path, &info) == 0 && S_ISDIR(info.st_mode))
         fatal("Cannot write snapshots to %s: %s\n", path, std::strerror(EISDIR));
-    if (!canCreateOutFile(path)) fatal("Cannot write snapshots to %s: %s\n", path, std::strerror(errno));
+    if (const char* problem = outFileProblem(path)) fatal("Cannot write snapshots to %s: %s\n", path, problem);
     for (size_t i = 0; i < std::size(kStopSignals); ++i) {
         struct sigaction ignore {};
         struct sigaction before {};

@@ -3,8 +3,10 @@
 // Each worker slot N has a request file "quelmoi.N", written by the master
 // (one 144-byte record, or a single zero byte that stops the worker), and a
 // reply file "quelmor.N", written by the worker. Every file is written under
-// a temporary name and renamed into place, so a reader never sees it
-// half-written.
+// a temporary name that no one can guess ("quelmoi.N.XXXXXX"), created
+// exclusively so that it is never a link someone planted, and renamed into
+// place, so a reader never sees it half-written. Readers take only a
+// regular file at the name, never follow a link and never wait on a FIFO.
 //
 // The files carry the records; wake-ups tell the other side that there is
 // something to read. Each worker has a doorbell socket that the master rings
@@ -14,6 +16,7 @@
 // whose doorbell reports end-of-file knows that its master has gone.
 #include "workers/process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -25,13 +28,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <array>
-#include <filesystem>
 
 #include "coils/readind.h"
 #include "coils/storage.h"
@@ -51,8 +55,8 @@ struct ProcSlot {
     char* replyRemove;    // "rm -rf quelmor.%d"
     double startTime;     // timeus() at the hand-over of the current job
     uint8_t busy;         // 1 from hand-over until harvest
-    char* requestTemp;    // where a request is written before its rename
-    char* replyTemp;      // where a reply is written before its rename
+    char* requestTemp;    // "quelmoi.%d.": a request's temporary name, before its random end
+    char* replyTemp;      // "quelmor.%d.": a reply's temporary name, before its random end
     int doorbell;         // master: the end that wakes this slot's worker
     pid_t pid;            // the slot's worker
     ResultRecord job;     // the current job, to give a replacement worker
@@ -89,11 +93,75 @@ char* formatSlotText(const char* format, int slot) {
     return copy;
 }
 
-// -1 when the file does not exist.
+// -1 when no regular file stands at the name: a link, a FIFO or anything
+// else there is not an exchange file, and is left for the writer's rename to
+// replace.
 off_t fileSize(const char* path) {
     struct stat status;
-    if (stat(path, &status) != 0) return -1;
+    if (lstat(path, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
     return status.st_size;
+}
+
+// Opens an exchange file for reading: a regular file only, never through a
+// link and never waiting on a FIFO. Null, with errno set, otherwise.
+FILE* openRecordFile(const char* path) {
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE* in = fdopen(fd, "rb");
+    if (in == nullptr) close(fd);
+    return in;
+}
+
+// Whether `name` is one of slot `slot`'s temporary exchange names (any
+// slot's when `slot` is -1): "quelmoi.N." or "quelmor.N." and six letters or
+// digits, or "new" as earlier versions named them.
+bool isTemporaryName(const char* name, int slot) {
+    if (std::strncmp(name, "quelmoi.", 8) != 0 && std::strncmp(name, "quelmor.", 8) != 0) return false;
+    const char* digits = name + 8;
+    const char* end = digits;
+    while (*end >= '0' && *end <= '9') ++end;
+    if (end == digits || *end != '.') return false;
+    if (slot >= 0 && std::strtol(digits, nullptr, 10) != slot) return false;
+    const char* suffix = end + 1;
+    if (std::strcmp(suffix, "new") == 0) return true;
+    if (std::strlen(suffix) != 6) return false;
+    return std::all_of(suffix, suffix + 6, [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Removes `name` in the directory `parent` and, when it is a directory,
+// everything in it, as "rm -rf" would. Each directory is opened relative to
+// the one above it and never through a link, so that another user who swaps
+// a directory for a link while it is being emptied cannot make the run
+// remove files elsewhere; the link itself is what gets removed.
+void removeTree(int parent, const char* name) {
+    if (unlinkat(parent, name, 0) == 0 || errno != EISDIR) return;
+    const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    if (DIR* directory = fdopendir(fd)) {
+        while (const dirent* entry = readdir(directory))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                removeTree(fd, entry->d_name);
+        closedir(directory);
+    } else {
+        close(fd);
+    }
+    unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+// Removes temporary exchange files that a run left when it was killed
+// between a write and its rename: slot `slot`'s, or every slot's when -1.
+void removeTemporaries(int slot) {
+    DIR* directory = opendir(".");
+    if (directory == nullptr) return;
+    while (const dirent* entry = readdir(directory))
+        if (isTemporaryName(entry->d_name, slot)) unlink(entry->d_name);
+    closedir(directory);
 }
 
 // One byte on a socket, never blocking and never raising SIGPIPE. False when
@@ -103,11 +171,22 @@ bool ring(int fd) {
     return send(fd, &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL) == 1 || errno == EAGAIN;
 }
 
-// Writes `record` (or the stop byte when null) under `temp`, then renames it
-// to `path`. False, with errno set, when any step fails.
-bool writeRecordFile(const char* temp, const char* path, const ResultRecord* record) {
-    FILE* out = std::fopen(temp, "wb");
-    if (out == nullptr) return false;
+// Writes `record` (or the stop byte when null) under a new temporary name
+// that begins with `tempPrefix`, then renames it to `path`. False, with errno
+// set, when any step fails.
+bool writeRecordFile(const char* tempPrefix, const char* path, const ResultRecord* record) {
+    char temp[64];
+    std::snprintf(temp, sizeof temp, "%sXXXXXX", tempPrefix);
+    const int fd = mkostemp(temp, O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    FILE* out = fdopen(fd, "wb");
+    if (out == nullptr) {
+        const int saved = errno;
+        close(fd);
+        unlink(temp);
+        errno = saved;
+        return false;
+    }
     if (record != nullptr)
         writeResult(record, out);
     else
@@ -184,7 +263,7 @@ void waitForDoorbell(int fd, int ms) {
         }
         if (size == 1) std::exit(0);
 
-        FILE* in = std::fopen(self.requestPath, "rb");
+        FILE* in = openRecordFile(self.requestPath);
         const int openError = errno;
         ResultRecord* request = nullptr;
         if (in != nullptr) {
@@ -292,7 +371,7 @@ void replaceWorker(int slot, int status) {
 
     close(lost.doorbell);
     lost.doorbell = -1;
-    unlink(lost.replyTemp);
+    removeTemporaries(slot);
     // The lost job is put back before the replacement starts, and only when
     // the dead worker had taken it: a request written while the new worker
     // reads could reach it twice.
@@ -326,6 +405,7 @@ void settleWorkerCount() {
 void initProcs() {
     // The exchange files live in the current directory: one run at a time.
     lockRunDirectory();
+    warnIfDirectoryShared();
     masterPid = getpid();
     for (ProcSlot& slot : P) slot.doorbell = -1;
     int bell[2];
@@ -337,21 +417,19 @@ void initProcs() {
     fcntl(masterBell, F_SETFL, O_NONBLOCK);
     startRanges = R;
     lookBeforeSleep = workerCount() < sysconf(_SC_NPROCESSORS_ONLN);
+    removeTemporaries(-1);
 
     const int processes = workerCount();
     for (int i = 0; i < processes; ++i) {
         ProcSlot& slot = P[i];
         slot.replyPath = formatSlotText("quelmor.%d", i);
         slot.replyRemove = formatSlotText("rm -rf quelmor.%d", i);
-        slot.replyTemp = formatSlotText("quelmor.%d.new", i);
-        std::error_code ignored;
-        std::filesystem::remove_all(slot.replyPath, ignored);
-        unlink(slot.replyTemp);
+        slot.replyTemp = formatSlotText("quelmor.%d.", i);
+        removeTree(AT_FDCWD, slot.replyPath);
         slot.requestPath = formatSlotText("quelmoi.%d", i);
         slot.requestRemove = formatSlotText("rm -f quelmoi.%d", i);
-        slot.requestTemp = formatSlotText("quelmoi.%d.new", i);
+        slot.requestTemp = formatSlotText("quelmoi.%d.", i);
         unlink(slot.requestPath);
-        unlink(slot.requestTemp);
         slot.startTime = timeus();
         startWorker(i);
     }
@@ -364,10 +442,12 @@ bool slotBusy(int slot) { return P[slot].busy != 0; }
 double slotStartTime(int slot) { return P[slot].startTime; }
 
 bool hasFinished(int slot) {
-    while (true) {
+    // A reply is renamed into place whole; an empty file there was put by
+    // something else, and is taken (and refused) rather than waited on for ever.
+    for (int looks = 1;; ++looks) {
         const off_t size = fileSize(P[slot].replyPath);
         if (size < 0) return false;
-        if (size > 0) return true;
+        if (size > 0 || looks >= kReadTries) return true;
         usleep(kWritingPoll);
     }
 }
@@ -389,7 +469,7 @@ void handOver(int slot, const ResultRecord* candidate) {
 ResultRecord* takeResult(int slot) {
     const char* path = P[slot].replyPath;
     for (int tries = 1;; ++tries) {
-        FILE* in = std::fopen(path, "rb");
+        FILE* in = openRecordFile(path);
         if (in == nullptr) {
             std::printf("%s fails because %s\n", path, std::strerror(errno));
             fatal("%s (%s:%d) should never happen\n", "geneticproc", "runOne", 88);

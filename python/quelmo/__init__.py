@@ -1,0 +1,41 @@
+"""quelmo: fits of EQUATION J, an empirical inductance equation for
+single-layer air-core coils, from Python.
+
+    L = mu0 * R(a) * T(N) / (Lambda(l) * W(w))
+
+with cubic polynomials R, T and Lambda of the coil radius a, the turns N and
+the length l, and a quadratic W of the wire radius w, whose fifteen
+coefficients (``COEFFICIENTS``) are fitted to measured coils.
+
+The equation runs in-process, compiled from the program's own code, so its
+numbers are the program's to the last bit:
+
+    inductance(coefficients, coils)   the inductances a set computes (numpy)
+    goodness(coefficients, coils)     its RMS relative error on measured coils
+    read_coils(path)                  a coil file as a pandas DataFrame
+
+A fit runs the installed program (``quelmo``, or ``quelmo-mpi`` under
+``mpirun``) in a directory of its own and reads its result files back:
+
+    fit(coils, ranges=None, **settings) -> FitResult
+
+    >>> import quelmo
+    >>> result = quelmo.fit(quelmo.example("coils-example.txt"), polish=1, statistics=1)
+    >>> result                                  # a short fit report
+    >>> result.coefficients                     # a pandas Series
+    >>> result.predict({"coil_radius_m": [0.01], "wire_radius_m": [2e-4],
+    ...                 "turns": [20], "length_m": [0.03]})
+    >>> result.plot()                           # matplotlib figures
+
+Errors: ``InputError`` (a coil file the program's reader refuses) and
+``FitError`` (a fit whose run failed), both with the program's message.
+"""
+
+from ._build import VERSION as __version__
+from ._equation import COEFFICIENTS, COIL_COLUMNS, goodness, inductance, read_coils
+from ._errors import FitError, InputError, QuelmoError
+from ._fit import example, fit
+from ._result import FitResult
+
+__all__ = ["COEFFICIENTS", "COIL_COLUMNS", "FitError", "FitResult", "InputError", "QuelmoError", "example",
+           "fit", "goodness", "inductance", "read_coils"]

@@ -1,0 +1,228 @@
+"""FitResult: what a fit gives, read back from the files the program wrote."""
+
+import json
+import math
+import os
+import pathlib
+import re
+
+from ._equation import COEFFICIENTS, inductance
+from ._fit import COIL_CSV, LOG_CSV, MANAGED_MARKER, RANGES, RESULT_JSON
+
+
+def _read_csv(path, text_columns=()):
+    import pandas as pd
+    # Every number exactly as written (the program writes them to read back
+    # to the same double); names stay text, whatever they look like.
+    frame = pd.read_csv(path, float_precision="round_trip", keep_default_na=False, na_values=[""],
+                        dtype={column: str for column in text_columns}, encoding_errors="surrogateescape")
+    for column in text_columns:
+        frame[column] = frame[column].fillna("")
+    return frame
+
+
+def _series(mapping, name):
+    import pandas as pd
+    return pd.Series([math.nan if mapping.get(k) is None else float(mapping[k]) for k in COEFFICIENTS],
+                     index=list(COEFFICIENTS), name=name, dtype="float64")
+
+
+def _number(value, form="g"):
+    return "-" if value is None else format(value, form)
+
+
+class FitResult:
+    """The result of ``quelmo.fit``.
+
+    Attributes:
+
+    goodness
+        the final set's goodness (root-mean-square relative error), as in the
+        program's result file.
+    coefficients
+        the final set, a pandas Series indexed by coefficient name.
+    stderr
+        the coefficients' standard errors, a Series (NaN where a coefficient
+        is held, pinned or undetermined), or None when the fit was run
+        without ``statistics=1``.
+    statistics
+        the statistics as the program gives them in its result JSON (n, p,
+        chisqr, redchi, aic, bic, correlation, high_correlations,
+        undetermined, outliers, and crossvalidation and pruned when asked),
+        or None without ``statistics=1``.
+    coils
+        a DataFrame, one row per coil in file order: ``name``, ``measured_H``,
+        ``computed_H``, ``relative_error`` (the residual, (computed -
+        measured) / measured), ``coil_radius_m``, ``wire_radius_m``,
+        ``gauge``, ``turns``, ``length_m``, ``evaluated``, and ``leverage``
+        and ``studentized`` (NaN without statistics).
+    log
+        a DataFrame, one row per generation: ``generation``, ``tested``,
+        ``best1`` ... ``best4``, ``library_size``, ``rejects``, ``elapsed_s``.
+    found, polished, held, pinned
+        the set before the polish (a dict with ``goodness`` and
+        ``coefficients``), whether the polish replaced it, the coefficients
+        the polish held for the equation's scale freedoms, and those the
+        ranges pinned.
+    settings
+        every setting as the run used it; ``seed`` is the seed.
+    workdir
+        the run's directory, with its files (``result.json``, ``coils.csv``,
+        ``log.csv``, ``fit-result.txt``, ``ranges.txt``).
+    output, messages
+        what the program wrote to standard output and standard error.
+    """
+
+    def __init__(self, document, coils, log, workdir, output="", messages=""):
+        self.document = document
+        self.goodness = document["goodness"]
+        self.coefficients = _series(document["coefficients"], "value")
+        found = document.get("found") or {"goodness": self.goodness, "coefficients": document["coefficients"]}
+        self.found = {"goodness": found["goodness"], "coefficients": _series(found["coefficients"], "found")}
+        self.polished = bool(document.get("polished", False))
+        self.held = list(document.get("held", []))
+        self.pinned = list(document.get("pinned", []))
+        self.statistics = document.get("statistics")
+        self.stderr = None
+        if self.statistics and self.statistics.get("stderr") is not None:
+            self.stderr = _series(self.statistics["stderr"], "stderr")
+        self.settings = dict(document.get("settings", {}))
+        self.coils = coils
+        self.log = log
+        self.workdir = pathlib.Path(workdir)
+        self.output = output
+        self.messages = messages
+
+    @classmethod
+    def read(cls, workdir, output="", messages=""):
+        """Reads the result of a fit from its directory, for example one
+        that ``fit`` ran in before."""
+        import numpy as np
+        workdir = pathlib.Path(workdir)
+        with open(workdir / RESULT_JSON, encoding="utf-8", errors="surrogateescape") as file:
+            document = json.load(file)
+        coils = _read_csv(workdir / COIL_CSV, text_columns=("name",))
+        coils["evaluated"] = coils["evaluated"].astype(bool)
+        listed = document.get("coils") or []
+        for column in ("leverage", "studentized"):
+            values = [entry.get(column) for entry in listed] if len(listed) == len(coils) else []
+            coils[column] = np.array([math.nan if v is None else v for v in values] or math.nan, dtype=float)
+        log = _read_csv(workdir / LOG_CSV)
+        return cls(document, coils, log, workdir, output, messages)
+
+    @property
+    def seed(self):
+        """The seed of the run."""
+        return self.settings.get("seed")
+
+    def predict(self, coils):
+        """The inductance (H) the fitted set computes for each coil, through
+        ``quelmo.inductance``: a numpy array, NaN where the set cannot
+        evaluate a coil. ``coils`` needs the columns ``coil_radius_m``,
+        ``wire_radius_m``, ``turns`` and ``length_m``."""
+        return inductance(self.coefficients, coils)
+
+    def to_ranges(self, path, pin=()):
+        """Writes a ranges file for a follow-up fit that starts from the
+        fitted set (settings ``bestr0`` ... ``bestl3``): the ranges and
+        settings this fit was given, then the start set. A range that does
+        not hold the start value is widened to it.
+
+        ``pin`` names coefficients to pin (low = high) at their fitted value,
+        or maps names to the values to pin them at; for example the terms the
+        pruning advice drops:
+        ``pin={name: 0 for name in result.statistics["pruned"]["pinned_to_zero"]}``.
+        Returns the path.
+        """
+        path = pathlib.Path(path)
+        text = (self.workdir / RANGES).read_text(encoding="utf-8", errors="surrogateescape")
+        given = text.split(MANAGED_MARKER, 1)[0]
+        pins = {str(k).lower(): float(v) for k, v in pin.items()} if hasattr(pin, "items") else \
+            {str(k).lower(): float(self.coefficients[str(k).lower()]) for k in pin}
+        unknown = sorted(set(pins) - set(COEFFICIENTS))
+        if unknown:
+            raise ValueError(f"pin: unknown coefficient {', '.join(unknown)}")
+        ranges = {}
+        for line in given.splitlines():
+            fields = re.split(r"[\s,]+", line.strip())
+            if len(fields) >= 6 and fields[0].lower() in COEFFICIENTS:
+                ranges[fields[0].lower()] = fields[1:6]
+        start = {name: pins.get(name, float(self.coefficients[name])) for name in COEFFICIENTS}
+        lines = [f"# Follow-up of the fit in {self.workdir} (goodness {self.goodness:g}): it starts from "
+                 "the fitted set" + (f"; pinned: {', '.join(pins)}." if pins else ".")]
+        for name in COEFFICIENTS:
+            if name not in ranges:
+                raise ValueError(f"the fit's ranges file does not give {name}")
+            low, high, resolution, minor, count = ranges[name]
+            value = start[name]
+            if name in pins:
+                lines.append(f"{name} {value!r} {value!r} {resolution} {minor} {count}")
+            elif not float(low) <= value <= float(high):
+                lines.append(f"{name} {min(float(low), value)!r} {max(float(high), value)!r} "
+                             f"{resolution} {minor} {count}")
+        lines += [f"best{name} {start[name]!r}" for name in COEFFICIENTS]
+        path.write_text(given + "\n".join(lines) + "\n", encoding="utf-8", errors="surrogateescape")
+        return path
+
+    def plot(self):
+        """The figures of ``tools/quelmo-plot`` as matplotlib figures, in a
+        dict by the name of the PNG file the tool writes: computed against
+        measured inductance, relative error against each coil variable and
+        the shape, goodness against generation and time, and with
+        statistics, the studentized residuals against leverage."""
+        from . import plots
+        records = self.coils.to_dict("records")
+        for record in records:
+            for key, value in record.items():
+                if isinstance(value, float) and math.isnan(value):
+                    record[key] = None
+        return dict(plots.figures(records, self.log.to_dict("records"), self.document))
+
+    def __repr__(self):
+        evaluated = int(self.coils["evaluated"].sum())
+        lines = [f"quelmo fit: goodness {self.goodness:.6g} on {evaluated} of {len(self.coils)} coils, "
+                 f"seed {self.seed}, {len(self.log)} generations"]
+        if self.polished:
+            lines.append(f"  polished from {self.found['goodness']:.6g}"
+                         + (f", holding {' '.join(self.held)}" if self.held else ""))
+        for name in COEFFICIENTS:
+            value = self.coefficients[name]
+            line = f"  {name} = {value:< 18.10g}"
+            if name in self.pinned:
+                line += "pinned"
+            elif name in self.held:
+                line += "held"
+            elif self.stderr is not None and not math.isnan(self.stderr[name]):
+                error = self.stderr[name]
+                share = f" ({100 * abs(error / value):.3g} %)" if value else ""
+                line += f"± {error:.3g}{share}"
+            lines.append(line.rstrip())
+        statistics = self.statistics
+        if statistics and statistics.get("unavailable"):
+            lines.append(f"  no statistics: {statistics['unavailable']}")
+        elif statistics:
+            lines.append(f"  n {statistics['n']}, p {statistics['p']}, chi-square {_number(statistics['chisqr'])}, "
+                         f"reduced {_number(statistics['redchi'])}, AIC {_number(statistics['aic'], '.6g')}, "
+                         f"BIC {_number(statistics['bic'], '.6g')}")
+            validation = statistics.get("crossvalidation")
+            if validation:
+                lines.append(f"  prediction RMS ({validation['folds']}-fold) {_number(validation['rms'])}, "
+                             f"in sample {_number(validation['in_sample'])}")
+            pairs = [f"{pair['first']}-{pair['second']} {pair['r']:+.3f}" for pair in statistics.get("high_correlations", [])]
+            if pairs:
+                lines.append(f"  correlated beyond 0.95: {', '.join(pairs)}")
+            if statistics.get("undetermined"):
+                lines.append(f"  undetermined by the coils: {' '.join(statistics['undetermined'])}")
+            pruned = statistics.get("pruned")
+            if pruned and pruned.get("pinned_to_zero"):
+                lines.append(f"  pruning advice: pin {' '.join(pruned['pinned_to_zero'])} to 0 (goodness "
+                             f"{_number(pruned['goodness'], '.6g')}, AIC {_number(pruned['aic'], '.6g')})")
+            if statistics.get("outliers"):
+                lines.append(f"  suspect coils (|studentized| > 3): {' '.join(statistics['outliers'])}")
+        errors = self.coils.loc[self.coils["evaluated"], ["name", "relative_error"]].dropna()
+        worst = errors.loc[errors["relative_error"].abs().sort_values(ascending=False).index[:3]]
+        shown = [f"{name} {100 * error:+.1f} %" for name, error in zip(worst["name"], worst["relative_error"])]
+        if shown:
+            lines.append(f"  worst coils: {', '.join(shown)}")
+        lines.append(f"  files in {os.fspath(self.workdir)}")
+        return "\n".join(lines)

@@ -1,0 +1,359 @@
+"""The plots of a fit, for ``tools/quelmo-plot`` and ``FitResult.plot()``.
+
+Plain Python and matplotlib alone: the script loads this file by itself,
+without the rest of the package, so it runs wherever matplotlib does.
+
+usage: quelmo-plot COILCSV [LOGCSV] [--json RESULT] [-o DIR]
+
+From COILCSV (the coilcsv setting) it writes into DIR (default: the current
+directory):
+  computed-vs-measured.png  computed against measured inductance, log-log,
+                            with the line where the two are equal
+  error-vs-shape.png        relative error against length/diameter
+  error-vs-turns.png        relative error against the number of turns
+  error-vs-coil-radius.png  relative error against the coil radius
+  error-vs-wire-radius.png  relative error against the wire radius
+  error-vs-length.png       relative error against the coil length
+from LOGCSV (the logcsv setting):
+  goodness-vs-generation.png  best and fourth best goodness against the generation
+  goodness-vs-time.png        the same against the time since the start
+and from RESULT (the resultjson setting) of a run with statistics:
+  studentized-vs-leverage.png  studentized residual against leverage, the
+                               suspect coils (|studentized| > 3) named
+
+The worst five coils are named on the error plots. Every title gives the
+goodness, the seed and the number of coils: the goodness and seed from
+RESULT; without it, the goodness the coil file's relative errors give and no
+seed. A missing or malformed file ends the script with status 1 and a
+message that names the file and the line; no plot is written then.
+"""
+
+import argparse
+import csv
+import json
+import math
+import os
+import sys
+
+# Columns the plots need; a column may hold no value where it says so.
+COIL_COLUMNS = {
+    "name": "text",
+    "measured_H": "number",
+    "computed_H": "optional",
+    "relative_error": "optional",
+    "coil_radius_m": "number",
+    "wire_radius_m": "number",
+    "gauge": "number",
+    "turns": "number",
+    "length_m": "number",
+    "evaluated": "number",
+}
+LOG_COLUMNS = {
+    "generation": "number",
+    "tested": "number",
+    "best1": "optional",
+    "best2": "optional",
+    "best3": "optional",
+    "best4": "optional",
+    "library_size": "number",
+    "rejects": "number",
+    "elapsed_s": "number",
+}
+RESULT_MEMBERS = ("goodness", "coils", "settings")
+WORST_NAMED = 5
+SUSPECT = 3  # |studentized residual| above which a coil is suspect
+
+
+class BadInput(Exception):
+    pass
+
+
+def read_table(path, columns):
+    """The rows of a CSV file as dicts of the wanted columns, numbers as floats
+    (None where an optional column is empty)."""
+    try:
+        with open(path, newline="", encoding="utf-8", errors="replace") as f:
+            reader = csv.reader(f, strict=True)
+            try:
+                header = next(reader, None)
+                if header is None:
+                    raise BadInput(f"{path}: the file is empty")
+                missing = [c for c in columns if c not in header]
+                if missing:
+                    plural = "s" if len(missing) > 1 else ""
+                    raise BadInput(f"{path}: line 1: not a quelmo CSV header, "
+                                   f"missing column{plural} {', '.join(missing)}")
+                index = {c: header.index(c) for c in columns}
+                rows = []
+                for fields in reader:
+                    line = reader.line_num
+                    if len(fields) != len(header):
+                        raise BadInput(f"{path}: line {line}: {len(fields)} fields, "
+                                       f"the header has {len(header)}")
+                    rows.append(parse_row(path, line, fields, index, columns))
+            except csv.Error as error:
+                raise BadInput(f"{path}: line {reader.line_num}: {error}") from None
+    except OSError as error:
+        raise BadInput(f"cannot read {path}: {error.strerror}") from None
+    if not rows:
+        raise BadInput(f"{path}: no data rows after the header")
+    return rows
+
+
+def parse_row(path, line, fields, index, columns):
+    row = {}
+    for column, kind in columns.items():
+        text = fields[index[column]]
+        if kind == "text":
+            row[column] = text
+        elif kind == "optional" and text == "":
+            row[column] = None
+        else:
+            try:
+                row[column] = float(text)
+            except ValueError:
+                raise BadInput(f"{path}: line {line}: {column} is {text!r}, "
+                               "not a number") from None
+    return row
+
+
+def read_result(path):
+    """The result JSON (the resultjson setting) as a dict."""
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            result = json.load(f)
+    except OSError as error:
+        raise BadInput(f"cannot read {path}: {error.strerror}") from None
+    except json.JSONDecodeError as error:
+        raise BadInput(f"{path}: line {error.lineno}: not JSON: {error.msg}") from None
+    missing = [m for m in RESULT_MEMBERS if not isinstance(result, dict) or m not in result]
+    if missing:
+        raise BadInput(f"{path}: not a quelmo result, missing {', '.join(missing)}")
+    return result
+
+
+def finite(*values):
+    return all(v is not None and math.isfinite(v) for v in values)
+
+
+def plain_log_axis(axis, ticker, low, high):
+    """A log axis labelled with plain numbers: at every digit when the data
+    span less than a decade and a half, else at 1, 2 and 5 times powers of ten."""
+    subs = (1, 1.2, 1.5, 2, 2.5, 3, 4, 5, 6, 7, 8, 9) if high < 15 * low else (1, 2, 5)
+    axis.set_major_locator(ticker.LogLocator(base=10, subs=subs, numticks=40))
+    axis.set_major_formatter(ticker.FuncFormatter(lambda value, _: f"{value:g}"))
+    axis.set_minor_formatter(ticker.NullFormatter())
+
+
+def heading(coils, result):
+    """The line every title ends with: goodness, seed and coil count."""
+    if result is not None:
+        seed = result["settings"].get("seed")
+        return f"goodness {result['goodness']:.6g}, seed {seed}, {len(coils)} coils"
+    errors = [c["relative_error"] for c in coils if c["evaluated"] == 1 and finite(c["relative_error"])]
+    rms = math.sqrt(sum(e * e for e in errors) / len(errors)) if errors else math.nan
+    return f"goodness {rms:.6g} (from the coil errors), {len(coils)} coils"
+
+
+def name_coils(ax, points, label=None):
+    """Circles and names the coils of (x, y, name) points; call it once the
+    axes' scales and limits are set. A name goes to the left of its point in
+    the right fifth of the plot, and below it when the point above it is
+    close, so that names stay inside and apart."""
+    if not points:
+        return
+    ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=30, facecolors="none",
+               edgecolors="tab:red", linewidths=1.2, zorder=4, label=label)
+    to_axes = ax.transData + ax.transAxes.inverted()
+    placed = []
+    for x, y, name in sorted(points, key=lambda p: -p[1]):
+        fx, fy = to_axes.transform((x, y))
+        below = any(abs(fx - px) < 0.12 and abs(fy - py) < 0.06 for px, py in placed)
+        placed.append((fx, fy))
+        ax.annotate(name, (x, y), textcoords="offset points", xytext=(-5 if fx > 0.8 else 5, -10 if below else 4),
+                    ha="right" if fx > 0.8 else "left", fontsize=7, color="tab:red")
+
+
+def worst(evaluated, count=WORST_NAMED):
+    return sorted(evaluated, key=lambda c: -abs(c["relative_error"]))[:count]
+
+
+def coil_figures(plt, ticker, coils, head):
+    figures = []
+    evaluated = [c for c in coils if c["evaluated"] == 1
+                 and finite(c["computed_H"], c["relative_error"])]
+    left_out = len(coils) - len(evaluated)
+    note = f" ({left_out} not evaluable, not shown)" if left_out else ""
+    named = worst(evaluated)
+
+    shown = [c for c in evaluated if c["measured_H"] > 0 and c["computed_H"] > 0]
+    measured = [c["measured_H"] * 1e6 for c in shown]
+    computed = [c["computed_H"] * 1e6 for c in shown]
+    fig, ax = plt.subplots(figsize=(6.4, 5.6))
+    ax.scatter(measured, computed, s=18, color="tab:blue", label="coils", zorder=3)
+    if shown:
+        low = min(measured + computed) / 1.5
+        high = max(measured + computed) * 1.5
+        ax.plot([low, high], [low, high], color="0.4", linewidth=1, label="computed = measured")
+        ax.set_xlim(low, high)
+        ax.set_ylim(low, high)
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.set_aspect("equal")
+    name_coils(ax, [(c["measured_H"] * 1e6, c["computed_H"] * 1e6, c["name"]) for c in named if c in shown],
+               f"worst {len(named)}")
+    ax.set_xlabel("measured inductance (µH)")
+    ax.set_ylabel("computed inductance (µH)")
+    skipped = len(evaluated) - len(shown)
+    extra = f", {skipped} not positive, not shown" if skipped else ""
+    ax.set_title(f"Computed against measured, {len(shown)} coils{note}{extra}\n{head}", fontsize=10)
+    ax.grid(True, which="both", linewidth=0.3)
+    ax.legend(loc="upper left")
+    figures.append(("computed-vs-measured.png", fig))
+
+    for name, label, key in (
+        ("error-vs-shape.png", "length / diameter", lambda c: c["length_m"] / (2 * c["coil_radius_m"])),
+        ("error-vs-turns.png", "turns", lambda c: c["turns"]),
+        ("error-vs-coil-radius.png", "coil radius (mm)", lambda c: c["coil_radius_m"] * 1e3),
+        ("error-vs-wire-radius.png", "wire radius (mm)", lambda c: c["wire_radius_m"] * 1e3),
+        ("error-vs-length.png", "coil length (mm)", lambda c: c["length_m"] * 1e3),
+    ):
+        points = [(key(c), 100 * c["relative_error"], c) for c in evaluated]
+        points = [(x, y, c) for x, y, c in points if finite(x, y) and x > 0]
+        fig, ax = plt.subplots(figsize=(6.4, 4.4))
+        ax.axhline(0, color="0.4", linewidth=1)
+        ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=18, color="tab:blue", zorder=3)
+        ax.set_xscale("log")
+        xs = [x for x, _, _ in points] or [1]
+        plain_log_axis(ax.xaxis, ticker, min(xs), max(xs))
+        name_coils(ax, [(x, y, c["name"]) for x, y, c in points if c in named])
+        ax.set_xlabel(label)
+        ax.set_ylabel("relative error (computed − measured) / measured (%)")
+        ax.set_title(f"Relative error against {label.split(' (')[0]}, {len(points)} coils{note}\n{head}",
+                     fontsize=10)
+        ax.grid(True, which="both", linewidth=0.3)
+        figures.append((name, fig))
+    return figures
+
+
+def log_figures(plt, ticker, rows, head):
+    figures = []
+    for name, key, label, against in (
+        ("goodness-vs-generation.png", "generation", "generation", "generation"),
+        ("goodness-vs-time.png", "elapsed_s", "seconds since the start of the search", "time"),
+    ):
+        fig, ax = plt.subplots(figsize=(6.4, 4.4))
+        values = []
+        # The fourth best often lies on the best: a dashed line drawn over a
+        # wide solid one stays visible where the two agree.
+        for column, style in (("best1", dict(color="tab:blue", linewidth=2.6, label="best")),
+                              ("best4", dict(color="tab:orange", linewidth=1.2, linestyle=(0, (4, 3)),
+                                             label="fourth best"))):
+            points = [(r[key], r[column]) for r in rows if finite(r[key], r[column]) and r[column] > 0]
+            ax.plot([x for x, _ in points], [y for _, y in points], drawstyle="steps-post", **style)
+            values += [y for _, y in points]
+        ax.set_yscale("log")
+        values = values or [1]
+        plain_log_axis(ax.yaxis, ticker, min(values), max(values))
+        ax.set_xlabel(label)
+        ax.set_ylabel("goodness (RMS relative error)")
+        ax.set_title(f"Best goodness against {against}, {len(rows)} generations\n{head}", fontsize=10)
+        ax.grid(True, which="both", linewidth=0.3)
+        ax.legend(loc="upper right")
+        figures.append((name, fig))
+    return figures
+
+
+def leverage_figure(plt, result, head):
+    """Studentized residual against leverage, or None when the result has
+    no statistics."""
+    statistics = result.get("statistics")
+    if not statistics or statistics.get("unavailable"):
+        return None
+    points = [(c["leverage"], c["studentized"], c["name"]) for c in result["coils"]
+              if finite(c.get("leverage"), c.get("studentized"))]
+    suspects = [p for p in points if abs(p[1]) > SUSPECT]
+    fig, ax = plt.subplots(figsize=(6.4, 4.8))
+    ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=18, color="tab:blue", zorder=3)
+    for level in (-SUSPECT, 0, SUSPECT):
+        ax.axhline(level, color="0.4" if level == 0 else "tab:red", linewidth=1,
+                   linestyle="-" if level == 0 else "--")
+    name_coils(ax, suspects)
+    ax.set_xlabel("leverage (diagonal of the hat matrix)")
+    ax.set_ylabel("studentized residual")
+    ax.set_title(f"Studentized residual against leverage, {len(suspects)} of {len(points)} coils "
+                 f"beyond ±{SUSPECT}\n{head}", fontsize=10)
+    ax.grid(True, linewidth=0.3)
+    return "studentized-vs-leverage.png", fig
+
+
+def figures(coils, log=None, result=None):
+    """The plots as (PNG file name, matplotlib figure) pairs: coils as rows
+    of COIL_COLUMNS, log as rows of LOG_COLUMNS or None, result the result
+    JSON or None."""
+    import matplotlib.pyplot as plt
+    import matplotlib.ticker as ticker
+    head = heading(coils, result)
+    made = coil_figures(plt, ticker, coils, head)
+    if log is not None:
+        made += log_figures(plt, ticker, log, head)
+    if result is not None:
+        leverage = leverage_figure(plt, result, head)
+        if leverage is not None:
+            made.append(leverage)
+    return made
+
+
+def save(plt, fig, directory, name):
+    path = os.path.join(directory, name)
+    fig.tight_layout()
+    try:
+        fig.savefig(path, dpi=100)
+    except OSError as error:
+        raise BadInput(f"cannot write {path}: {error.strerror}") from None
+    finally:
+        plt.close(fig)
+    return path
+
+
+def main(argv, program="quelmo-plot"):
+    parser = argparse.ArgumentParser(prog=program, description="Plots of quelmo's result files.")
+    parser.add_argument("coilcsv", help="CSV file of the coils (setting coilcsv)")
+    parser.add_argument("logcsv", nargs="?", help="CSV file of the generations (setting logcsv)")
+    parser.add_argument("--json", dest="result", help="the result JSON (setting resultjson): goodness and seed "
+                        "for the titles, and with statistics the plot of studentized residuals")
+    parser.add_argument("-o", dest="directory", default=".", help="directory for the PNG files (default: .)")
+    args = parser.parse_args(argv)
+    try:
+        coils = read_table(args.coilcsv, COIL_COLUMNS)
+        log = read_table(args.logcsv, LOG_COLUMNS) if args.logcsv is not None else None
+        result = read_result(args.result) if args.result is not None else None
+        try:
+            import matplotlib
+            matplotlib.use("Agg")
+            import matplotlib.pyplot as plt
+        except ImportError:
+            raise BadInput("matplotlib is missing (Debian package python3-matplotlib)") from None
+        try:
+            os.makedirs(args.directory, exist_ok=True)
+        except OSError as error:
+            raise BadInput(f"cannot create {args.directory}: {error.strerror}") from None
+        made = figures(coils, log, result)
+        written = []
+        while made:
+            name, fig = made.pop(0)
+            try:
+                written.append(save(plt, fig, args.directory, name))
+            except BadInput:
+                for _, rest in made:
+                    plt.close(rest)
+                raise
+    except BadInput as error:
+        print(f"{program}: {error}", file=sys.stderr)
+        return 1
+    for path in written:
+        print(path)
+    if result is not None and not any(p.endswith("studentized-vs-leverage.png") for p in written):
+        print(f"{program}: {args.result} holds no statistics (setting statistics 1): "
+              "no studentized-vs-leverage.png", file=sys.stderr)
+    return 0

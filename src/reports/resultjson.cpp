@@ -1,0 +1,171 @@
+// The result JSON. Members come in a fixed order (ordered_json); doubles are
+// written with the digits that read back to the same double; a value that is
+// not a finite number, or the "no value" sentinel where a result stands, is
+// written as null.
+#include "reports/resultjson.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "coils/equation.h"
+#include "common/fatal.h"
+#include "common/version.h"
+#include "reports/csvfiles.h"
+#include "reports/reports.h"
+#include "settings/symtab.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json number(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
+Json goodness(double value) { return value == kNoValue ? Json(nullptr) : number(value); }
+
+Json names(int32_t mask) { return Json(coefficientNames(mask)); }
+
+Json coefficients(const Coefficients& c) {
+    Json object = Json::object();
+    for (int k = 0; k < kCoefficientCount; ++k) object[kCoefficientNames[k]] = number(c[k]);
+    return object;
+}
+
+Json crossValidation(const std::optional<CrossValidation>& cv, double inSample) {
+    if (!cv) return nullptr;
+    Json failed = Json::array();
+    for (const FoldFailure& failure : cv->failed) failed.push_back(failure.fold);
+    return {{"folds", cv->folds}, {"rms", number(cv->rms)}, {"in_sample", goodness(inSample)}, {"failed", failed}};
+}
+
+Json pruned(const FitAnalysis& a) {
+    if (!a.pruning) return nullptr;
+    Json dropped = Json::array(), steps = Json::array();
+    for (const PruneStep& step : a.pruning->steps) {
+        dropped.push_back(kCoefficientNames[step.coefficient]);
+        steps.push_back({{"coefficient", kCoefficientNames[step.coefficient]},
+                         {"goodness", number(step.goodness)},
+                         {"aic", number(step.aic)}});
+    }
+    return {{"pinned_to_zero", dropped},
+            {"goodness", number(a.pruning->goodness)},
+            {"aic", number(a.pruning->aic)},
+            {"crossvalidation_rms", a.prunedCrossValidation ? number(a.prunedCrossValidation->rms) : Json(nullptr)},
+            {"steps", steps}};
+}
+
+Json statistics(const FitAnalysis* a) {
+    if (a == nullptr) return nullptr;
+    const FitStatistics& s = a->statistics;
+    const bool given = s.unavailable.empty();
+    const auto numeric = [given](double value) { return given ? number(value) : Json(nullptr); };
+    Json errors = Json::object();
+    for (int k = 0; k < kCoefficientCount; ++k) errors[kCoefficientNames[k]] = number(s.standardError[k]);
+    Json correlationNames = Json::array(), matrix = Json::array();
+    if (!s.correlation.empty()) {
+        const size_t p = s.freeOrder.size();
+        for (size_t i = 0; i < p; ++i) {
+            correlationNames.push_back(kCoefficientNames[s.freeOrder[i]]);
+            Json row = Json::array();
+            for (size_t j = 0; j < p; ++j) row.push_back(number(s.correlation[i * p + j]));
+            matrix.push_back(row);
+        }
+    }
+    Json high = Json::array();
+    for (const CorrelatedPair& pair : s.highCorrelations)
+        high.push_back({{"first", kCoefficientNames[pair.first]},
+                        {"second", kCoefficientNames[pair.second]},
+                        {"r", number(pair.r)}});
+    Json outliers = Json::array();
+    for (const int i : s.outliers) outliers.push_back(a->fitted[i].record->fileName);
+    Json object = {{"n", given ? Json(s.n) : Json(nullptr)},
+                   {"p", given ? Json(s.p) : Json(nullptr)},
+                   {"chisqr", numeric(s.chisqr)},
+                   {"redchi", numeric(s.redchi)},
+                   {"aic", numeric(s.aic)},
+                   {"bic", numeric(s.bic)},
+                   {"stderr", errors},
+                   {"correlation", {{"names", correlationNames}, {"matrix", matrix}}},
+                   {"high_correlations", high},
+                   {"undetermined", names(s.undetermined)},
+                   {"outliers", outliers},
+                   {"unavailable", given ? Json(nullptr) : Json(s.unavailable)}};
+    if (a->foldsAsked > 0) object["crossvalidation"] = crossValidation(a->crossValidation, a->goodness);
+    if (a->pruneAsked) object["pruned"] = pruned(*a);
+    return object;
+}
+
+Json coils(const ResultDocument& d) {
+    std::map<const InductorRecord*, size_t> fitted;
+    if (d.analysis != nullptr)
+        for (size_t i = 0; i < d.analysis->fitted.size(); ++i) fitted[d.analysis->fitted[i].record] = i;
+    Json list = Json::array();
+    for (const InductorRecord* coil : d.coils) {
+        const bool evaluated = evaluates(coil, d.final);
+        const double computed = evalInductorAbs(coil, d.final);
+        const double m = coil->measuredInductance;
+        double leverage = NAN, studentized = NAN;
+        if (const auto at = fitted.find(coil); at != fitted.end()) {
+            leverage = d.analysis->statistics.leverage[at->second];
+            studentized = d.analysis->statistics.studentized[at->second];
+        }
+        list.push_back({{"name", coil->fileName != nullptr ? coil->fileName : ""},
+                        {"measured_H", number(m)},
+                        {"computed_H", evaluated ? number(computed) : Json(nullptr)},
+                        {"relative_error", evaluated ? number((computed - m) / m) : Json(nullptr)},
+                        {"evaluated", evaluated},
+                        {"coil_radius_m", number(coil->radius)},
+                        {"wire_radius_m", number(coil->wire)},
+                        {"gauge", coil->gauge},
+                        {"turns", coil->turns},
+                        {"length_m", number(coil->length)},
+                        {"leverage", number(leverage)},
+                        {"studentized", number(studentized)}});
+    }
+    return list;
+}
+
+Json settings() {
+    Json object = Json::object();
+    for (const SymbolEntry& entry : S) {
+        switch (entry.type) {
+        case symInt: object[entry.name] = entry.value.i; break;
+        case symDouble: object[entry.name] = number(entry.value.d); break;
+        case symLong: object[entry.name] = entry.value.l; break;
+        case symString: object[entry.name] = entry.value.s != nullptr ? Json(entry.value.s) : Json(nullptr); break;
+        }
+    }
+    return object;
+}
+
+}  // namespace
+
+std::string resultJson(const ResultDocument& d) {
+    char version[32];
+    std::snprintf(version, sizeof version, "%d.%02d.%03d", kVersionMajor, kVersionMinor, kVersionPatch);
+    Json document = {
+        {"program", "quelmo"},
+        {"version", version},
+        {"equation", kEquationLabel},
+        {"goodness", goodness(d.final->goodness)},
+        {"coefficients", coefficients(d.final->coefficients)},
+        {"found", {{"goodness", goodness(d.found->goodness)}, {"coefficients", coefficients(d.found->coefficients)}}},
+        {"polished", d.polished},
+        {"held", names(d.held)},
+        {"pinned", names(d.pinned)},
+        {"statistics", statistics(d.analysis)},
+        {"coils", coils(d)},
+        {"settings", settings()},
+    };
+    return document.dump(2) + "\n";
+}
+
+void writeResultJson(const char* path, const ResultDocument& document) {
+    std::string error;
+    if (writeCsvFile(path, resultJson(document), error)) return;
+    std::fflush(stdout);
+    clearForMessage();
+    std::fputs(error.c_str(), stderr);
+    resultFileFailed = true;
+}

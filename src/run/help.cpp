@@ -1,0 +1,60 @@
+// The usage text, the command line's -h, --help and --version, and what a
+// run is told when its command line gave no ranges file.
+#include "run/help.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "coils/records.h"
+#include "settings/rangehints.h"
+
+void printUsage() {
+    std::printf("Usage: quelmo <testinductors> [<ranges>] [outf]\n");
+    std::printf("  Coefficients: ");
+    for (const char* name : kCoefficientNames) std::printf(" %s ", name);
+    std::printf("\n");
+}
+
+bool asksForHelp(int argc, char** argv) {
+    if (argc < 2) return false;
+    const char* argument = argv[1];
+    if (std::strcmp(argument, "-h") != 0 && std::strcmp(argument, "--help") != 0 &&
+        std::strcmp(argument, "--version") != 0)
+        return false;
+    FILE* file = std::fopen(argument, "rb");
+    if (file == nullptr) return true;
+    std::fclose(file);
+    return false;
+}
+
+void printHelp(const char* argument) {
+    if (std::strcmp(argument, "--version") == 0) return;
+    printUsage();
+    // Where `cmake --install` puts the example files (the build defines it).
+    const char* examples = QUELMO_EXAMPLES_DIR;
+    std::printf(
+        "Fits the coefficients to the measured coils of <testinductors>, searching the\n"
+        "ranges that <ranges> gives; the best set and the coils, worst first, go to\n"
+        "standard output and to the result file (outf, or the setting resultfile).\n"
+        "Manual: man quelmo\n"
+        "Example files: %s (examples/ in the source tree);\n"
+        "to try them, in an empty directory:\n"
+        "  quelmo %s/coils-example.txt %s/ranges-example.txt\n",
+        examples, examples, examples);
+}
+
+// A run without a ranges file searches all-zero ranges and soon ends for want
+// of distinct sets; the reason, kept for that moment, says what to fix.
+void noteRangesNotRead(int argc, char** argv, const char* reason) {
+    if (argc < 3) {
+        noRangesReason = std::string("No ranges file was given, so every range is 0; give one after the coil "
+                                     "file, as in quelmo ") + argv[1] + " ranges.txt";
+    } else if (argc == 3) {
+        noRangesReason = std::string(argv[2]) + " could not be opened (" + reason +
+                         "), so it names the result file and no ranges were read";
+    } else {
+        noRangesReason = std::string(argv[2]) + " could not be opened (" + reason +
+                         "), so no ranges were read and " + argv[3] + " was not used";
+    }
+}

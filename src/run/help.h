@@ -1,0 +1,18 @@
+// The usage text, the command line's -h, --help and --version, and what a
+// run is told when its command line gave no ranges file.
+#pragma once
+
+// The usage line and the coefficient names, printed when no argument is given.
+void printUsage();
+// True when the first argument asks for help or the version (-h, --help,
+// --version) and names no file that opens: a file of that name is still
+// read as the coil file.
+bool asksForHelp(int argc, char** argv);
+// Prints what the first argument asks for, after the banner: the usage with
+// where the manual and the example files are, or, for the version, nothing
+// more than the banner, which gives it.
+void printHelp(const char* argument);
+// Keeps, for the moment the search runs out of distinct sets in the all-zero
+// ranges, why the command line read no ranges file: none was given, or the
+// second argument did not open (for the reason `reason`).
+void noteRangesNotRead(int argc, char** argv, const char* reason);

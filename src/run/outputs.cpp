@@ -1,0 +1,134 @@
+// The files a run reads and writes, checked before the search starts, so that
+// no output is lost after hours of search and none replaces an input or
+// another output.
+#include "run/outputs.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/fatal.h"
+#include "common/outfile.h"
+#include "reports/reports.h"
+#include "settings/symtab.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Role {
+    input,
+    output,      // checked here before the search
+    snapshot,    // checked with the snapshots
+    checkpoint,  // a safety net: warned about and skipped, never refused
+};
+
+struct RunFile {
+    const char* name;  // the setting that names the file, or what the input is
+    const char* path;
+    Role role;
+};
+
+// Every file of the run that may not share its name with another, in the
+// order their refusals are told. A new output is one more row.
+std::vector<RunFile> runFiles(const char* coilPath, const char* rangesPath) {
+    std::vector<RunFile> files = {{"coil file", coilPath, Role::input}};
+    if (rangesPath != nullptr) files.push_back({"ranges file", rangesPath, Role::input});
+    const auto add = [&files](const char* setting, const char* path, Role role) {
+        if (path != nullptr) files.push_back({setting, path, role});
+    };
+    add("resultfile", S[kResultFile].value.s, Role::output);
+    add("resultc", S[kResultC].value.s, Role::output);
+    // The script is written only with the C table.
+    if (S[kResultC].value.s != nullptr) add("resultja", S[kResultJa].value.s, Role::output);
+    add("coilcsv", S[kCoilCsv].value.s, Role::output);
+    add("logcsv", S[kLogCsv].value.s, Role::output);
+    add("resultjson", S[kResultJson].value.s, Role::output);
+    add("statefile", S[kStateFile].value.s, Role::snapshot);
+    add("checkpoint", checkpointPath(), Role::checkpoint);
+    return files;
+}
+
+// Where a file is, for comparing: an input is read through its links, so it
+// is where they lead; an output replaces a link itself, so it is the name in
+// its directory. Device and inode where something stands there. An output
+// written into a device, FIFO or descriptor replaces nothing and is not
+// compared, nor is an input that is a character device.
+struct Place {
+    std::string path;
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool stream = false;
+};
+
+Place placeOf(const RunFile& file) {
+    Place place;
+    std::error_code ignored;
+    struct stat info;
+    if (file.role == Role::input) {
+        place.path = fs::weakly_canonical(file.path, ignored).string();
+        if (stat(file.path, &info) != 0) return place;
+        place.stream = S_ISCHR(info.st_mode);
+    } else {
+        if (outWay(file.path) == OutWay::stream) {
+            place.stream = true;
+            return place;
+        }
+        const fs::path given(file.path);
+        const fs::path directory = given.has_parent_path() ? given.parent_path() : fs::path(".");
+        place.path = (fs::weakly_canonical(directory, ignored) / given.filename()).string();
+        if (lstat(file.path, &info) != 0) return place;
+    }
+    place.exists = true;
+    place.device = info.st_dev;
+    place.inode = info.st_ino;
+    return place;
+}
+
+bool samePlace(const Place& a, const Place& b) {
+    if (a.stream || b.stream) return false;
+    if (a.exists && b.exists && a.device == b.device && a.inode == b.inode) return true;
+    return !a.path.empty() && a.path == b.path;
+}
+
+// Outputs that cannot be written are found before the search, not after
+// hours of it. A checkpoint path where no file can stand is skipped.
+void checkWritable(const std::vector<RunFile>& files) {
+    for (const RunFile& file : files) {
+        if (file.role == Role::output) {
+            if (const char* problem = outFileProblem(file.path)) {
+                reportCause(file.path, problem);
+                fatal("Couldn't open %s for output\n", file.path);
+            }
+        } else if (file.role == Role::checkpoint && outWay(file.path) == OutWay::refused) {
+            clearForMessage();
+            std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on without checkpoints\n",
+                         file.path, outFileProblem(file.path));
+            checkpointsSkipped = true;
+        }
+    }
+}
+
+}  // namespace
+
+void checkRunFiles(const char* coilPath, const char* rangesPath) {
+    std::vector<RunFile> files = runFiles(coilPath, rangesPath);
+    checkWritable(files);
+    std::erase_if(files, [](const RunFile& file) { return file.role == Role::checkpoint && checkpointsSkipped; });
+    std::vector<Place> places;
+    for (const RunFile& file : files) places.push_back(placeOf(file));
+    for (size_t i = 0; i < files.size(); ++i) {
+        for (size_t j = i + 1; j < files.size(); ++j) {
+            if (files[j].role == Role::input || !samePlace(places[i], places[j])) continue;
+            if (files[i].role == Role::input)
+                fatal("Setting %s names the %s %s; an output must not replace an input\n", files[j].name,
+                      files[i].name, files[j].path);
+            fatal("Settings %s and %s both name %s; each output needs a file of its own\n", files[i].name,
+                  files[j].name, files[j].path);
+        }
+    }
+}
