@@ -1,24 +1,24 @@
 // Speed of the local grid search in coil-point evaluations per second (grid
-// points x coils), for every walk variant this CPU supports, the literal
-// reference walk, and a roofline loop of two independent divisions per
-// element (the two divisions per coil-point that no exact walk can avoid).
+// points x coils), for every walk variant this CPU supports, the scalar walk
+// dividing by reciprocals (scalar_fma, which the program does not use here),
+// the literal reference walk, and roofline loops: two independent divisions
+// per element (the two divisions per coil-point of a walk that divides), the
+// same two quotients by reciprocal pairs (each coil-point the screen lets
+// through), and the screen's two fused multiply-adds (every other one).
 //
 // Grids: "million" is about a million points (six windows of 10 under the
 // default cap) in both offer orders; "example" is the typical job of the
 // example ranges (minormax 20000, 7776 points), whose time per call includes
 // all per-call overhead. The coils are the 60 of examples/coils-example.txt.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
-#include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_support.h"
@@ -49,30 +49,6 @@ ResultRecord fitSet() {
 }
 
 enum class Grid { millionForward, millionBackward, example };
-
-// The tables as the example ranges file sets them, read once.
-struct Tables {
-    std::array<SymbolEntry, kSymbolCount> settings;
-    std::array<RangeEntry, kCoefficientCount> ranges;
-};
-
-const Tables& exampleTables() {
-    static const Tables tables = [] {
-        // The ranges reader lists the settings; keep that out of the report.
-        std::fflush(stdout);
-        const int saved = dup(STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        resetTables();
-        readSymtab(projectPath("examples/ranges-example.txt").c_str());
-        std::fflush(stdout);
-        dup2(saved, STDOUT_FILENO);
-        close(null);
-        close(saved);
-        return Tables{S, R};
-    }();
-    return tables;
-}
 
 int64_t pointCount(const ResultRecord& candidate, bool forward) {
     const GridWindows windows = planGridWindows(&candidate, forward);
@@ -120,11 +96,7 @@ void reportRate(benchmark::State& state, double points) {
                                                         benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void productionWalk(benchmark::State& state, GridPath path, Grid grid) {
-    if (!gridPathSupported(path)) {
-        state.SkipWithError("variant not supported by this CPU");
-        return;
-    }
+void productionWalk(benchmark::State& state, GridWalk walk, Grid grid) {
     const ResultRecord candidate = fitSet();
     const InductorRecord* coils = exampleCoils();
     const double points = setUpGrid(grid, candidate);
@@ -133,7 +105,7 @@ void productionWalk(benchmark::State& state, GridPath path, Grid grid) {
         // The million grids repeat one order; the example job alternates as a
         // worker does.
         if (grid != Grid::example) swapper = first;
-        ResultRecord* result = runMajorOn(path, coils, &candidate);
+        ResultRecord* result = runMajorWith(walk, coils, &candidate);
         benchmark::DoNotOptimize(result->goodness);
         freeResult(result);
     }
@@ -170,6 +142,20 @@ struct RooflineData {
     }
 };
 
+// The divisors of the reciprocal and screen loops are broadcast, as in the
+// walk: d0 and d1 with their reciprocal pairs, and the screen's factor.
+struct Broadcast {
+    double d0 = 1.3, d1 = 2.1e-6, d0High, d0Low, d1High, d1Low, factor = 0.77;
+    Broadcast() {
+        d0High = 1 / d0;
+        d0Low = d0High * std::fma(-d0, d0High, 1.0);
+        d1High = 1 / d1;
+        d1Low = d1High * std::fma(-d1, d1High, 1.0);
+    }
+};
+
+enum class Roofline { division, reciprocal, screen };
+
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) double rooflineAvx2(const RooflineData& x) {
     __m256d s0 = _mm256_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
@@ -181,6 +167,39 @@ __attribute__((target("avx2"))) double rooflineAvx2(const RooflineData& x) {
     }
     double out[4];
     _mm256_storeu_pd(out, _mm256_add_pd(_mm256_add_pd(s0, s1), _mm256_add_pd(s2, s3)));
+    return out[0] + out[1] + out[2] + out[3];
+}
+
+__attribute__((target("avx2,fma"))) inline __m256d quotientAvx2(__m256d a, __m256d b, __m256d high, __m256d low) {
+    const __m256d q0 = _mm256_fmadd_pd(a, high, _mm256_mul_pd(a, low));
+    return _mm256_fmadd_pd(_mm256_fnmadd_pd(b, q0, a), high, q0);
+}
+
+__attribute__((target("avx2,fma"))) double reciprocalAvx2(const RooflineData& x, const Broadcast& y) {
+    const __m256d d0 = _mm256_set1_pd(y.d0), d0High = _mm256_set1_pd(y.d0High), d0Low = _mm256_set1_pd(y.d0Low);
+    const __m256d d1 = _mm256_set1_pd(y.d1), d1High = _mm256_set1_pd(y.d1High), d1Low = _mm256_set1_pd(y.d1Low);
+    __m256d s0 = _mm256_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
+    for (int i = 0; i < kRooflineElements; i += 8) {
+        s0 = _mm256_add_pd(s0, quotientAvx2(_mm256_loadu_pd(&x.a[i]), d0, d0High, d0Low));
+        s1 = _mm256_add_pd(s1, quotientAvx2(_mm256_loadu_pd(&x.c[i]), d1, d1High, d1Low));
+        s2 = _mm256_add_pd(s2, quotientAvx2(_mm256_loadu_pd(&x.a[i + 4]), d0, d0High, d0Low));
+        s3 = _mm256_add_pd(s3, quotientAvx2(_mm256_loadu_pd(&x.c[i + 4]), d1, d1High, d1Low));
+    }
+    double out[4];
+    _mm256_storeu_pd(out, _mm256_add_pd(_mm256_add_pd(s0, s1), _mm256_add_pd(s2, s3)));
+    return out[0] + out[1] + out[2] + out[3];
+}
+
+__attribute__((target("avx2,fma"))) double screenAvx2(const RooflineData& x, const Broadcast& y) {
+    const __m256d factor = _mm256_set1_pd(y.factor), minusOne = _mm256_set1_pd(-1.0);
+    __m256d s[4] = {_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
+    for (int i = 0; i < kRooflineElements; i += 16)
+        for (int k = 0; k < 4; ++k) {
+            const __m256d relative = _mm256_fmadd_pd(_mm256_loadu_pd(&x.a[i + 4 * k]), factor, minusOne);
+            s[k] = _mm256_fmadd_pd(relative, relative, s[k]);
+        }
+    double out[4];
+    _mm256_storeu_pd(out, _mm256_add_pd(_mm256_add_pd(s[0], s[1]), _mm256_add_pd(s[2], s[3])));
     return out[0] + out[1] + out[2] + out[3];
 }
 
@@ -196,6 +215,39 @@ __attribute__((target("avx512f"))) double rooflineAvx512(const RooflineData& x) 
     _mm512_storeu_pd(out, _mm512_add_pd(_mm512_add_pd(s0, s1), _mm512_add_pd(s2, s3)));
     return out[0] + out[1] + out[2] + out[3] + out[4] + out[5] + out[6] + out[7];
 }
+
+__attribute__((target("avx512f"))) inline __m512d quotientAvx512(__m512d a, __m512d b, __m512d high, __m512d low) {
+    const __m512d q0 = _mm512_fmadd_pd(a, high, _mm512_mul_pd(a, low));
+    return _mm512_fmadd_pd(_mm512_fnmadd_pd(b, q0, a), high, q0);
+}
+
+__attribute__((target("avx512f"))) double reciprocalAvx512(const RooflineData& x, const Broadcast& y) {
+    const __m512d d0 = _mm512_set1_pd(y.d0), d0High = _mm512_set1_pd(y.d0High), d0Low = _mm512_set1_pd(y.d0Low);
+    const __m512d d1 = _mm512_set1_pd(y.d1), d1High = _mm512_set1_pd(y.d1High), d1Low = _mm512_set1_pd(y.d1Low);
+    __m512d s0 = _mm512_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
+    for (int i = 0; i < kRooflineElements; i += 16) {
+        s0 = _mm512_add_pd(s0, quotientAvx512(_mm512_loadu_pd(&x.a[i]), d0, d0High, d0Low));
+        s1 = _mm512_add_pd(s1, quotientAvx512(_mm512_loadu_pd(&x.c[i]), d1, d1High, d1Low));
+        s2 = _mm512_add_pd(s2, quotientAvx512(_mm512_loadu_pd(&x.a[i + 8]), d0, d0High, d0Low));
+        s3 = _mm512_add_pd(s3, quotientAvx512(_mm512_loadu_pd(&x.c[i + 8]), d1, d1High, d1Low));
+    }
+    double out[8];
+    _mm512_storeu_pd(out, _mm512_add_pd(_mm512_add_pd(s0, s1), _mm512_add_pd(s2, s3)));
+    return out[0] + out[1] + out[2] + out[3] + out[4] + out[5] + out[6] + out[7];
+}
+
+__attribute__((target("avx512f"))) double screenAvx512(const RooflineData& x, const Broadcast& y) {
+    const __m512d factor = _mm512_set1_pd(y.factor), minusOne = _mm512_set1_pd(-1.0);
+    __m512d s[4] = {_mm512_setzero_pd(), _mm512_setzero_pd(), _mm512_setzero_pd(), _mm512_setzero_pd()};
+    for (int i = 0; i < kRooflineElements; i += 32)
+        for (int k = 0; k < 4; ++k) {
+            const __m512d relative = _mm512_fmadd_pd(_mm512_loadu_pd(&x.a[i + 8 * k]), factor, minusOne);
+            s[k] = _mm512_fmadd_pd(relative, relative, s[k]);
+        }
+    double out[8];
+    _mm512_storeu_pd(out, _mm512_add_pd(_mm512_add_pd(s[0], s[1]), _mm512_add_pd(s[2], s[3])));
+    return out[0] + out[1] + out[2] + out[3] + out[4] + out[5] + out[6] + out[7];
+}
 #endif
 
 double rooflineScalar(const RooflineData& x) {
@@ -209,21 +261,33 @@ double rooflineScalar(const RooflineData& x) {
     return s0 + s1 + s2 + s3;
 }
 
-void divisionRoofline(benchmark::State& state, GridPath width) {
+double rooflineOf(Roofline kind, GridPath width, const RooflineData& data, const Broadcast& broadcast) {
+#if defined(__x86_64__)
+    if (width == GridPath::avx512)
+        return kind == Roofline::division     ? rooflineAvx512(data)
+               : kind == Roofline::reciprocal ? reciprocalAvx512(data, broadcast)
+                                              : screenAvx512(data, broadcast);
+    if (width == GridPath::avx2)
+        return kind == Roofline::division     ? rooflineAvx2(data)
+               : kind == Roofline::reciprocal ? reciprocalAvx2(data, broadcast)
+                                              : screenAvx2(data, broadcast);
+#endif
+    (void)kind;
+    (void)width;
+    (void)broadcast;
+    return rooflineScalar(data);
+}
+
+void roofline(benchmark::State& state, GridPath width, Roofline kind) {
     if (!gridPathSupported(width)) {
         state.SkipWithError("width not supported by this CPU");
         return;
     }
     const RooflineData data;
+    const Broadcast broadcast;
     for (auto _ : state) {
         benchmark::DoNotOptimize(&data);
-#if defined(__x86_64__)
-        double sum = width == GridPath::avx512 ? rooflineAvx512(data)
-                     : width == GridPath::avx2 ? rooflineAvx2(data)
-                                               : rooflineScalar(data);
-#else
-        double sum = rooflineScalar(data);
-#endif
+        double sum = rooflineOf(kind, width, data, broadcast);
         benchmark::DoNotOptimize(sum);
     }
     state.counters["coilpoints/s"] =
@@ -231,16 +295,25 @@ void divisionRoofline(benchmark::State& state, GridPath width) {
 }
 
 int registerAll() {
-    const GridPath widest = gridPathBest();
-    benchmark::RegisterBenchmark((std::string("DivisionRoofline/") + gridPathName(widest)).c_str(),
-                                 divisionRoofline, widest);
-    if (widest != GridPath::scalar)
-        benchmark::RegisterBenchmark("DivisionRoofline/scalar", divisionRoofline, GridPath::scalar);
+    struct Kind {
+        const char* name;
+        Roofline kind;
+    };
+    for (const Kind& roof : {Kind{"Division", Roofline::division}, Kind{"Reciprocal", Roofline::reciprocal},
+                             Kind{"Screen", Roofline::screen}})
+        for (GridPath width : {GridPath::avx512, GridPath::avx2, GridPath::scalar}) {
+            if (!gridPathSupported(width) || (width == GridPath::scalar && roof.kind != Roofline::division)) continue;
+            const std::string name = std::string(roof.name) + "Roofline/" + gridPathName(width);
+            benchmark::RegisterBenchmark(name.c_str(), roofline, width, roof.kind);
+        }
     for (Grid grid : {Grid::millionForward, Grid::millionBackward, Grid::example}) {
-        for (GridPath path : {GridPath::avx512, GridPath::avx2, GridPath::scalar}) {
-            if (!gridPathSupported(path)) continue;
-            const std::string name = std::string("GridSearch/") + gridName(grid) + "/" + gridPathName(path);
-            auto* bench = benchmark::RegisterBenchmark(name.c_str(), productionWalk, path, grid);
+        std::vector<std::pair<std::string, GridWalk>> walks;
+        for (GridPath path : {GridPath::avx512, GridPath::avx2, GridPath::scalar})
+            if (gridPathSupported(path)) walks.emplace_back(gridPathName(path), gridWalkFor(path));
+        walks.emplace_back("scalar_fma", gridWalkScalarFma);
+        for (const auto& [walkName, walk] : walks) {
+            const std::string name = std::string("GridSearch/") + gridName(grid) + "/" + walkName;
+            auto* bench = benchmark::RegisterBenchmark(name.c_str(), productionWalk, walk, grid);
             bench->Unit(grid == Grid::example ? benchmark::kMicrosecond : benchmark::kMillisecond);
         }
         const std::string name = std::string("GridSearch/") + gridName(grid) + "/reference";

@@ -1,7 +1,9 @@
 // The local grid search: the windows, the walk on every variant against a
-// plain literal walk, and the record and order rules. Every walk test runs
-// once per variant (scalar, avx2, avx512 and the SIMDe-built avx512_simde);
-// a variant that cannot run here is reported as skipped, with the reason.
+// plain literal walk, the record and order rules, each variant's quotient
+// routine against the division, and the choice of variant. Every walk test
+// runs once per variant (scalar, avx2, avx512, and the test-only builds
+// avx512_simde and scalar_fma); a variant that cannot run here is reported
+// as skipped, with the reason.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli_util.h"
 #include "coils/equation.h"
 #include "coils/storage.h"
 #include "common/version.h"
@@ -29,10 +32,13 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kFit[kCoefficientCount] = {-8.73e-6, 0.00996, 1.985, -4.98, 1,    427.9, -3.36e5, -2.14,
                                             0.250,    1,       -9.1e-4, 0.00650, 1, -2.24, -0.27};
 
-// A walk variant under test, and why it cannot run here (empty: it can).
+// A walk variant under test, its quotient routine, whether that divides
+// through reciprocals, and why the variant cannot run here (empty: it can).
 struct WalkCase {
     std::string name;
     GridWalk walk;
+    GridQuotients quotients;
+    bool reciprocals;
     std::string skipReason;
 };
 
@@ -45,14 +51,20 @@ std::vector<WalkCase> walkCases() {
             reason = "the " + name + " walk is not built for this architecture";
         else if (!gridPathSupported(path))
             reason = "this CPU cannot run the " + name + " walk";
-        cases.push_back({name, gridWalkFor(path), reason});
+#if defined(FP_FAST_FMA)
+        const bool reciprocals = true;
+#else
+        const bool reciprocals = path != GridPath::scalar;  // the scalar walk divides
+#endif
+        cases.push_back({name, gridWalkFor(path), gridQuotientsFor(path), reciprocals, reason});
     }
 #if defined(QUELMO_TEST_SIMDE)
-    cases.push_back({"avx512_simde", gridWalkAvx512Simde, ""});
+    cases.push_back({"avx512_simde", gridWalkAvx512Simde, gridQuotientsAvx512Simde, true, ""});
 #else
-    cases.push_back({"avx512_simde", nullptr,
+    cases.push_back({"avx512_simde", nullptr, nullptr, true,
                      "the SIMDe-built avx512 walk is not part of this build (it needs x86-64 and libsimde-dev)"});
 #endif
+    cases.push_back({"scalar_fma", gridWalkScalarFma, gridQuotientsScalarFma, true, ""});
     return cases;
 }
 
@@ -281,6 +293,101 @@ TEST_P(GridSearchEquivalence, LargeGridsOfRealisticCoilsMatch) {
 }
 
 // ---------------------------------------------------------------------------
+// The quotient routine against the division, on every variant.
+
+uint64_t bitsOf(double x) {
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits;
+}
+
+class GridQuotientRoutine : public GridWalkTest {
+protected:
+    // The routine's quotients of a[i] / b must be the division's, bit for
+    // bit; `byRoutine`: the routine, not its fallback division, forms them.
+    void expectDivision(const std::vector<double>& a, double b, bool byRoutine, const std::string& what) {
+        std::vector<double> q(a.size());
+        const int64_t given = GetParam().quotients(a.data(), static_cast<int64_t>(a.size()), b, q.data());
+        for (size_t i = 0; i < a.size(); ++i) {
+            char text[96];
+            std::snprintf(text, sizeof text, "%a / %a", a[i], b);
+            EXPECT_EQ(bitsOf(q[i]), bitsOf(a[i] / b)) << what << ": " << text << " gave " << q[i];
+        }
+        EXPECT_EQ(given, byRoutine && GetParam().reciprocals ? static_cast<int64_t>(a.size()) : 0) << what;
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Walk, GridQuotientRoutine, testing::ValuesIn(walkCases()), walkName);
+
+TEST_P(GridQuotientRoutine, EqualsTheDivisionOnAdversarialOperands) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* what;
+        double a, b;
+        bool inDomain;
+    };
+    const Case kCases[] = {
+        {"a third", 1, 3, true},
+        {"an inductance", 2.7e-6, 1.3, true},
+        {"a relative error", 1.2e-7, 2.1e-6, true},
+        {"an exact quotient", 6, 3, true},
+        {"a power-of-two divisor", 5, 0.25, true},
+        {"a quotient just below one", std::nextafter(3.0, 0.0), 3, true},
+        {"a quotient just above one", std::nextafter(3.0, kInf), 3, true},
+        {"a dividend whose significand is all ones", 0x1.fffffffffffffp0, 1.5, true},
+        {"the largest divisor significand", 1.5, 0x1.ffffffff00000p0, true},
+        {"a divisor significand beyond it", 1.5, 0x1.ffffffff00001p0, false},
+        {"a divisor significand all ones", 1.5, 0x1.fffffffffffffp0, false},
+        {"the smallest operands", 0x1p-100, 0x1p-100, true},
+        {"the smallest over the largest", 0x1p-100, 0x1p100, true},
+        {"the largest over the smallest", 0x1p100, 0x1p-100, true},
+        {"a dividend below the domain", 0x1.fffffffffffffp-101, 3, false},
+        {"a dividend above it", 0x1.0000000000001p100, 3, false},
+        {"a divisor below it", 3, 0x1.8p-101, false},
+        {"a divisor above it", 3, 0x1.8p100, false},
+        {"zero", 0.0, 3, false},
+        {"a zero divisor", 3, 0.0, false},
+        {"an infinite dividend", kInf, 3, false},
+        {"an infinite divisor", 3, kInf, false},
+        {"a NaN dividend", kNaN, 3, false},
+        {"a NaN divisor", 3, kNaN, false},
+        {"a subnormal dividend", 0x1p-1070, 3, false},
+        {"a subnormal divisor", 3, 0x1p-1070, false},
+    };
+    for (const Case& c : kCases)
+        for (double signA : {1.0, -1.0})
+            for (double signB : {1.0, -1.0}) expectDivision({signA * c.a}, signB * c.b, c.inDomain, c.what);
+
+    // Quotients a few units of 2^-105 (relative) from a midpoint between two
+    // doubles, the hardest to round: for an odd divisor significand B and a
+    // small odd r, the odd 54-bit M with B*M = -r (mod 2^54) makes
+    // A = (B*M + r)/2^54 an integer of at most 53 bits, and A/B = (M + r/B)/2^54
+    // lies r/B units of 2^-54 off the midpoint M/2^54. Every fifth divisor
+    // lies next to the largest significand allowed.
+    std::mt19937_64 rng(24);
+    std::uniform_int_distribution<int> exponent(-45, 45);
+    int made = 0;
+    for (int n = 0; made < 4000; ++n) {
+        const uint64_t limit = 0x1ffffffff00000u;  // the largest significand allowed, as an integer
+        const uint64_t B = n % 5 == 0 ? limit - 1 - 2 * (rng() % 64) : (rng() >> 11) | (uint64_t{1} << 52) | 1;
+        uint64_t inverse = B;  // B^-1 mod 2^64 by Newton's iteration
+        for (int k = 0; k < 6; ++k) inverse *= 2 - B * inverse;
+        const int64_t r = static_cast<int64_t>(rng() % 7) * 2 - 7;  // odd, -7 to 5
+        const uint64_t M = (static_cast<uint64_t>(-r) * inverse) & ((uint64_t{1} << 54) - 1);
+        if (M < (uint64_t{1} << 53)) continue;
+        const unsigned __int128 product = static_cast<unsigned __int128>(B) * M + static_cast<__int128>(r);
+        const auto A = static_cast<uint64_t>(product >> 54);
+        const int eb = exponent(rng);
+        const double b = std::ldexp(static_cast<double>(B), eb - 52);
+        const double a = std::ldexp(static_cast<double>(A), eb - 52 + exponent(rng));
+        for (double signA : {1.0, -1.0})
+            expectDivision({signA * a, std::nextafter(signA * a, 0.0)}, (rng() & 1) != 0 ? -b : b, true,
+                           "next to a midpoint");
+        ++made;
+        if (HasFailure()) break;
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Windows.
 
 class GridWindowsTest : public testing::Test {
@@ -460,8 +567,10 @@ InductorRecord bareCoil(double measured) {
 }
 
 // Two points tie exactly (doubling numerator and denominator), and the tie
-// that comes first in walk order is visited last by the tiled walk; a third
-// value of the lane side makes M or D zero, refused in that lane only.
+// that comes first in walk order is visited last by the tiled walk. Either a
+// third value of the lane side makes M or D zero, refused in that lane only,
+// or every value lies in the quotient routine's domain and the tie, off the
+// measured value, has a goodness the screen must not skip.
 using GridSearchTies = GridWalkTest;
 INSTANTIATE_TEST_SUITE_P(Walk, GridSearchTies, testing::ValuesIn(walkCases()), walkName);
 
@@ -470,9 +579,16 @@ TEST_P(GridSearchTies, EqualGoodnessKeepsTheEarliestPointInWalkOrder) {
         const char* name;
         int lane;      // r0 (numerator across lanes) or w0 (denominator across lanes)
         int other;     // w0 or t0, broadcast
+        bool refused;  // a third lane value with M or D zero
         double expectedLane, expectedOther;
     };
-    for (const Tie& tie : {Tie{"numerator lanes", cR0, cW0, 1, -1}, Tie{"denominator lanes", cW0, cT0, -2, 2}}) {
+    const Tie kTies[] = {
+        {"numerator lanes", cR0, cW0, true, 1, -1},
+        {"denominator lanes", cW0, cT0, true, -2, 2},
+        {"numerator lanes, screened", cR0, cW0, false, 1, -1},
+        {"denominator lanes, screened", cW0, cT0, false, -2, 2},
+    };
+    for (const Tie& tie : kTies) {
         SCOPED_TRACE(tie.name);
         resetTables();
         for (int k = 0; k < kCoefficientCount; ++k) setRange(k, -100, 100, 1, 1);
@@ -480,17 +596,20 @@ TEST_P(GridSearchTies, EqualGoodnessKeepsTheEarliestPointInWalkOrder) {
         candidate.coefficients[cR0] = candidate.coefficients[cT0] = candidate.coefficients[cL0] = 1;
         candidate.coefficients[cW0] = -1;
         if (tie.lane == cR0) {
-            setRange(cR0, 0, 100, 1, 4);   // r0 0, 1, 2
-            R[cW0].mcount = 2;             // w0 -2, -1
+            setRange(cR0, tie.refused ? 0 : 1, tie.refused ? 100 : 3, 1, 4);  // r0 (0,) 1, 2
+            R[cW0].mcount = 2;                                                // w0 -2, -1
         } else {
-            setRange(cW0, -2, 1, 1, 4);    // w0 -2, -1, 0
+            setRange(cW0, -2, tie.refused ? 1 : 0, 1, 4);  // w0 -2, -1(, 0)
             candidate.coefficients[cT0] = 2;
-            R[cT0].mcount = 2;             // t0 1, 2
+            R[cT0].mcount = 2;  // t0 1, 2
         }
+        // L = -mu0 where r0*t0 = -w0.
+        const double measured = tie.refused ? -kMu0 : -1.01 * kMu0;
         CoilList list;
-        list.coils.push_back(bareCoil(-kMu0));  // L = -mu0 where r0*t0 = -w0
+        list.coils.push_back(bareCoil(measured));
         const ResultRecord result = runOnce(walk(), list.link(), candidate);
-        EXPECT_EQ(result.goodness, 0.0);
+        const double relative = (-kMu0 - measured) / measured;
+        EXPECT_EQ(result.goodness, std::sqrt(relative * relative));
         EXPECT_EQ(result.coefficients[tie.lane], tie.expectedLane);
         EXPECT_EQ(result.coefficients[tie.other], tie.expectedOther);
         expectMatchesReference(walk(), list.link(), candidate);
@@ -542,6 +661,41 @@ TEST_P(GridSearchSentinels, InductanceOrErrorOfExactlyNoValueLeavesTheCoilOut) {
             EXPECT_LT(result.goodness, 0.01);
             expectMatchesReference(walk(), coils, candidate);
         }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The choice of variant.
+
+// QUELMO_GRID_PATH forces a variant, and every variant gives the same run; a
+// name that this CPU cannot run is refused before the search starts.
+TEST(GridPathChoice, TheEnvironmentForcesAVariantAndEveryVariantGivesTheSameRun) {
+    const auto forcing = [](const std::string& name) {
+        std::vector<std::string> command = programCommand({"coils-small.txt", "ranges.txt"});
+        command.insert(command.begin(), {"/usr/bin/env", "QUELMO_GRID_PATH=" + name});
+        return command;
+    };
+    std::string accepted;
+    std::string first;
+    for (GridPath path : {GridPath::scalar, GridPath::avx2, GridPath::avx512}) {
+        if (!gridPathSupported(path)) continue;
+        accepted += (accepted.empty() ? "" : ", ") + std::string(gridPathName(path));
+        CliRun run;
+        prepareQuickRun(run, "minormax 2000\n");
+        const CliResult result = run.runCommand(forcing(gridPathName(path)));
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string outputs = result.out + run.read("result.txt");
+        if (first.empty()) first = outputs;
+        EXPECT_EQ(outputs, first) << gridPathName(path);
+    }
+    for (std::string name : {"avx", "AVX2", "avx512"}) {
+        if (name == "avx512" && gridPathSupported(GridPath::avx512)) continue;
+        CliRun run;
+        prepareQuickRun(run);
+        const CliResult result = run.runCommand(forcing(name));
+        EXPECT_EQ(result.status, 255);
+        EXPECT_EQ(result.err, "QUELMO_GRID_PATH is " + name + ", accepted on this CPU: " + accepted + "\n");
+        EXPECT_FALSE(run.exists("result.txt"));
     }
 }
 

@@ -111,6 +111,22 @@ TEST(WorkerState, NoCoilsAndDefaultTablesTravelToo) {
     EXPECT_EQ(swapper, 0);
 }
 
+// A worker rank runs the master's walk variant, or the widest it has where
+// its CPU cannot run that one.
+TEST(WorkerState, TheMastersWalkVariantTravels) {
+    masterState();
+    for (int32_t path = 0; path <= 2; ++path) {
+        setGridPath(GridPath::scalar);
+        std::vector<unsigned char> packed = packWorkerState();
+        std::memcpy(packed.data() + packed.size() - sizeof path, &path, sizeof path);
+        setGridPath(gridPathBest());
+        unpackWorkerState(packed.data(), packed.size());
+        const auto sent = static_cast<GridPath>(path);
+        EXPECT_EQ(gridPathChosen(), gridPathSupported(sent) ? sent : gridPathBest()) << gridPathName(sent);
+    }
+    resetTables();
+}
+
 TEST(WorkerState, BytesThatAreNotOneStateAreRefused) {
     masterState();
     std::vector<unsigned char> packed = packWorkerState();
@@ -123,6 +139,11 @@ TEST(WorkerState, BytesThatAreNotOneStateAreRefused) {
     std::memcpy(packed.data(), &count, sizeof count);
     EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size()), testing::ExitedWithCode(255), message);
     EXPECT_EXIT(unpackWorkerState(nullptr, 0), testing::ExitedWithCode(255), message);
+    // A walk variant that does not exist.
+    packed = packWorkerState();
+    const int32_t path = 7;
+    std::memcpy(packed.data() + packed.size() - sizeof path, &path, sizeof path);
+    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size()), testing::ExitedWithCode(255), message);
     resetTables();
     swapper = 0;
 }

@@ -18,6 +18,7 @@
 #include "search/random.h"
 #include "settings/symtab.h"
 #include "state/resume.h"
+#include "workers/gridsearch.h"
 #include "workers/process.h"
 
 namespace {
@@ -88,6 +89,9 @@ int runMaster(int argc, char** argv) {
     checkRunFiles(argv[1], rangesPath);
     prepareSnapshots(argv[1], rangesPath);
     init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
+    // Settled here, once: forked workers inherit the walk variant, worker
+    // ranks are sent it.
+    gridPathChosen();
     initProcs();
     watchStopSignals();
     initLibrary();

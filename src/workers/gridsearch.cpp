@@ -6,8 +6,9 @@
 // evaluated over the coils and the earliest point in walk order (r0
 // outermost, l3 innermost) with the smallest goodness is returned. The walk
 // itself lives in gridsearch_kernel.h, built once per variant (scalar, AVX2,
-// AVX-512, each in a file of its own), and runs on the widest variant the CPU
-// supports; its results are bit-identical on every variant.
+// AVX-512, each in a file of its own), and runs on the variant chosen at
+// start-up (gridsearch_choice.cpp); its results are bit-identical on every
+// variant.
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -16,6 +17,7 @@
 #include "common/version.h"
 #include "settings/symtab.h"
 #include "workers/gridsearch.h"
+#include "workers/gridsearch_quotient.h"
 
 uint8_t swapper = 0;
 
@@ -66,14 +68,16 @@ private:
 };
 
 ScratchBuffer<double> doubleScratch;
-ScratchBuffer<int64_t> indexScratch;
+ScratchBuffer<GridCoilTerm> termScratch;
+ScratchBuffer<GridTermSet> termSetScratch;
 
-// Lanes per chunk: the chunk's table (one row per coil) is kept to about
-// 128 KiB so it stays in the level-2 cache while every broadcast combination
-// streams over it.
-int64_t chunkLanes(int64_t laneCombos, int32_t coilCount) {
+// Lanes per chunk: the chunk's tables (one row per coil, two where the
+// lanes hold divisors with their reciprocals) are kept to about
+// 128 KiB so they stay in the level-2 cache while every broadcast
+// combination streams over them.
+int64_t chunkLanes(int64_t laneCombos, int32_t coilCount, int tables) {
     constexpr int64_t kTableDoubles = 16384;
-    int64_t chunk = kTableDoubles / coilCount / kGridBlockMax * kGridBlockMax;
+    int64_t chunk = kTableDoubles / tables / coilCount / kGridBlockMax * kGridBlockMax;
     if (chunk < kGridBlockMax) chunk = kGridBlockMax;
     if (chunk > 4096) chunk = 4096;
     const int64_t needed = (laneCombos + kGridBlockMax - 1) / kGridBlockMax * kGridBlockMax;
@@ -81,6 +85,8 @@ int64_t chunkLanes(int64_t laneCombos, int32_t coilCount) {
 }
 
 constexpr std::size_t roundUp(std::size_t n) { return (n + 7) / 8 * 8; }
+
+}  // namespace
 
 GridBest walkGrid(GridWalk walk, const GridWindows& windows, const InductorRecord* coils) {
     GridBest best{false, kNoValue, 0};
@@ -98,23 +104,33 @@ GridBest walkGrid(GridWalk walk, const GridWindows& windows, const InductorRecor
     plan.lanesAreNumerator = plan.numerator.combos >= plan.denominator.combos;
     const int64_t laneCombos =
         plan.lanesAreNumerator ? plan.numerator.combos : plan.denominator.combos;
-    plan.chunk = chunkLanes(laneCombos, coilCount);
+    const int tables = plan.lanesAreNumerator ? 1 : 2;
+    plan.chunk = chunkLanes(laneCombos, coilCount, tables);
     plan.coilCount = coilCount;
 
     const std::size_t coilsRounded = roundUp(static_cast<std::size_t>(coilCount));
     const std::size_t chunk = static_cast<std::size_t>(plan.chunk);
-    double* memory = doubleScratch.reserve(7 * coilsRounded + (coilsRounded + kGridSideMax) * chunk);
+    double* memory =
+        doubleScratch.reserve(7 * coilsRounded + (kGridSideMax + tables * coilsRounded) * chunk);
     double* radius = memory;
     double* wire = radius + coilsRounded;
     double* length = wire + coilsRounded;
     double* turns = length + coilsRounded;
     double* measured = turns + coilsRounded;
-    plan.coilValue = measured + coilsRounded;
-    plan.coilMeasured = plan.coilValue + coilsRounded;
-    plan.laneCoef = plan.coilMeasured + coilsRounded;
+    double* measuredHigh = measured + coilsRounded;
+    double* measuredLow = measuredHigh + coilsRounded;
+    plan.laneCoef = measuredLow + coilsRounded;
     plan.laneTable = plan.laneCoef + kGridSideMax * chunk;
-    plan.coilRow = indexScratch.reserve(coilsRounded);
+    plan.laneHigh = plan.lanesAreNumerator ? nullptr : plan.laneTable + coilsRounded * chunk;
+    // Room for every broadcast combination's coil terms, up to 4 MiB of them.
+    constexpr int64_t kKeptTerms = 65536;
+    const int64_t otherCombos = plan.lanesAreNumerator ? plan.denominator.combos : plan.numerator.combos;
+    const bool keep = laneCombos > plan.chunk && otherCombos * coilCount <= kKeptTerms;
+    plan.termSetCount = keep ? otherCombos : 1;
+    plan.coilTerms = termScratch.reserve(static_cast<std::size_t>(plan.termSetCount * coilCount));
+    plan.termSets = termSetScratch.reserve(static_cast<std::size_t>(plan.termSetCount));
 
+    plan.measuredDivides = true;
     int c = 0;
     for (const InductorRecord* coil = coils; coil != nullptr; coil = coil->next, ++c) {
         radius[c] = coil->radius;
@@ -122,18 +138,20 @@ GridBest walkGrid(GridWalk walk, const GridWindows& windows, const InductorRecor
         length[c] = coil->length;
         turns[c] = static_cast<double>(coil->turns);
         measured[c] = coil->measuredInductance;
+        if (plan.measuredDivides && (plan.measuredDivides = grid::safeDivisor(measured[c])))
+            grid::reciprocalPair(measured[c], measuredHigh[c], measuredLow[c]);
     }
     plan.radius = radius;
     plan.wire = wire;
     plan.length = length;
     plan.turns = turns;
     plan.measured = measured;
+    plan.measuredHigh = measuredHigh;
+    plan.measuredLow = measuredLow;
 
     walk(plan, best);
     return best;
 }
-
-}  // namespace
 
 GridWalk gridWalkFor(GridPath path) {
     switch (path) {
@@ -148,11 +166,25 @@ GridWalk gridWalkFor(GridPath path) {
     return nullptr;
 }
 
+GridQuotients gridQuotientsFor(GridPath path) {
+    switch (path) {
+    case GridPath::scalar: return gridQuotientsScalar;
+#if defined(__x86_64__)
+    case GridPath::avx2: return gridQuotientsAvx2;
+    case GridPath::avx512: return gridQuotientsAvx512;
+#else
+    default: return nullptr;
+#endif
+    }
+    return nullptr;
+}
+
 bool gridPathSupported(GridPath path) {
     switch (path) {
     case GridPath::scalar: return true;
 #if defined(__x86_64__)
-    case GridPath::avx2: return __builtin_cpu_supports("avx2") != 0;
+    // The AVX2 walk's file is built with fused multiply-adds too.
+    case GridPath::avx2: return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
     case GridPath::avx512:
         return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0;
 #else
@@ -252,5 +284,5 @@ ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const Resul
 #endif
 
 ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate) {
-    return searchGridWith(gridWalkFor(gridPathBest()), coils, candidate);
+    return searchGridWith(gridWalkFor(gridPathChosen()), coils, candidate);
 }

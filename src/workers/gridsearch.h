@@ -13,7 +13,7 @@ extern uint8_t swapper;
 // The best point of the grid around `candidate` over `coils`, a fresh record.
 ResultRecord* runMajor(const InductorRecord* coils, const ResultRecord* candidate);
 
-// The walk variants. The best one the CPU supports is chosen at run time.
+// The walk variants; runMajor runs on the one gridPathChosen settles.
 enum class GridPath : int { scalar = 0, avx2 = 1, avx512 = 2 };
 
 // Per coefficient, the first value of its window, its step and its point
@@ -53,6 +53,27 @@ struct GridSide {
     int64_t combos;  // product of the counts
 };
 
+// What a block evaluation needs of one coil that a broadcast combination
+// counts: the broadcast M or D, the measured inductance, the reciprocal
+// pairs of whichever of them divides (see gridsearch_quotient.h), the
+// screen's factor, and where the coil's rows of the lane tables start. One
+// cache line.
+struct alignas(64) GridCoilTerm {
+    double value;          // the broadcast M or D
+    double valueHigh;      // reciprocal pair of a broadcast D
+    double valueLow;
+    double measured;
+    double measuredHigh;   // reciprocal pair of the measured inductance
+    double measuredLow;
+    double screenFactor;   // RN(1/D)*RN(1/m), or M*RN(1/m) for a broadcast M
+    int64_t row;           // offset of the coil's rows in the lane tables
+};
+
+struct GridTermSet {
+    int32_t counted;
+    bool inDomain;
+};
+
 // Everything a walk variant needs: the windows, the coils in list order as
 // arrays, and scratch memory sized by the caller.
 struct GridPlan {
@@ -71,12 +92,24 @@ struct GridPlan {
     const double* length;
     const double* turns;
     const double* measured;
+    // The reciprocal pairs of the measured inductances, valid when
+    // measuredDivides: every one of them may divide by reciprocals.
+    const double* measuredHigh;
+    const double* measuredLow;
+    bool measuredDivides;
 
     double* laneTable;      // coilCount rows of chunk lanes: M or D per coil and lane
+    double* laneHigh;       // the same for RN(1/D), where the lanes hold D
     double* laneCoef;       // kGridSideMax rows of chunk lanes: coefficient values per lane
-    double* coilValue;      // per counted coil: its broadcast M or D
-    double* coilMeasured;   // per counted coil: its measured inductance
-    int64_t* coilRow;       // per counted coil: offset of its row in laneTable
+    // The terms of the counted coils of a broadcast combination, coilCount
+    // per combination. Where the lanes take several chunks and there is room
+    // (termSets == the broadcast side's combinations), every combination's
+    // are kept, with their count and whether all its operands lie in the
+    // quotient routine's domain, and serve every chunk; otherwise one set is
+    // filled anew for each combination of each chunk.
+    GridCoilTerm* coilTerms;
+    GridTermSet* termSets;
+    int64_t termSetCount;
 };
 
 // Widest block of lanes any variant evaluates at once.
@@ -97,14 +130,45 @@ void gridWalkScalar(const GridPlan& plan, GridBest& best);
 void gridWalkAvx2(const GridPlan& plan, GridBest& best);
 void gridWalkAvx512(const GridPlan& plan, GridBest& best);
 #endif
-// The AVX-512 walk built on SIMDe's portable emulation of the 512-bit
-// intrinsics. Only the tests build it, to check the 8-lane walk anywhere.
+// Built for the tests only, to check walks that do not run here otherwise:
+// the AVX-512 walk on SIMDe's portable emulation of the 512-bit intrinsics,
+// and the scalar walk dividing by reciprocals, as it does where the CPU has
+// a fused multiply-add (on x86-64 the scalar walk divides).
 void gridWalkAvx512Simde(const GridPlan& plan, GridBest& best);
+void gridWalkScalarFma(const GridPlan& plan, GridBest& best);
 
-// The walk of a variant, or null when it is not built for this architecture.
+// The best point of the grid `windows` over `coils` on the given walk.
+GridBest walkGrid(GridWalk walk, const GridWindows& windows, const InductorRecord* coils);
+
+// q[i] = RN(a[i] / b) for i < n by a variant's quotient routine (see
+// gridsearch_quotient.h) where b and a[i] are in its domain, by division
+// elsewhere; returns how many went through the routine. For the tests and
+// the benchmarks, to hold the routine against the division.
+using GridQuotients = int64_t (*)(const double* a, int64_t n, double b, double* q);
+int64_t gridQuotientsScalar(const double* a, int64_t n, double b, double* q);
+#if defined(__x86_64__)
+int64_t gridQuotientsAvx2(const double* a, int64_t n, double b, double* q);
+int64_t gridQuotientsAvx512(const double* a, int64_t n, double b, double* q);
+#endif
+int64_t gridQuotientsAvx512Simde(const double* a, int64_t n, double b, double* q);
+int64_t gridQuotientsScalarFma(const double* a, int64_t n, double b, double* q);
+
+// The walk or the quotient routine of a variant, or null when it is not
+// built for this architecture.
 GridWalk gridWalkFor(GridPath path);
+GridQuotients gridQuotientsFor(GridPath path);
 // Whether the variant is built and this CPU can run it.
 bool gridPathSupported(GridPath path);
 const char* gridPathName(GridPath path);
 // The widest variant this CPU supports.
 GridPath gridPathBest();
+
+// The variant runMajor uses. The first call settles it: the one named by
+// the environment variable QUELMO_GRID_PATH (scalar, avx2 or avx512; a name
+// this CPU cannot run is a fatal error), else the fastest on a short
+// measurement of every supported variant. The master settles it before its
+// workers start, so that they inherit it.
+GridPath gridPathChosen();
+// Takes the master's choice in a worker that did not inherit it (an MPI
+// rank); a variant this CPU cannot run gives way to the widest it can.
+void setGridPath(GridPath path);

@@ -1,6 +1,6 @@
 // The grid search walk on 256-bit vectors (four doubles per register). This
-// file is compiled with -mavx2 and only called after a run-time CPU check;
-// it is empty on other architectures.
+// file is compiled with -mavx2 -mfma and only called after a run-time CPU
+// check for both; it is empty on other architectures.
 #if defined(__x86_64__)
 #include <immintrin.h>
 
@@ -12,6 +12,7 @@ struct Avx2Lanes {
     using reg = __m256d;
     static constexpr int width = 4;
     static constexpr int unroll = 4;
+    static constexpr bool reciprocals = true;
 
     static reg load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, reg x) { _mm256_storeu_pd(p, x); }
@@ -21,6 +22,15 @@ struct Avx2Lanes {
     static reg mul(reg a, reg b) { return _mm256_mul_pd(a, b); }
     static reg div(reg a, reg b) { return _mm256_div_pd(a, b); }
     static reg sqrt(reg a) { return _mm256_sqrt_pd(a); }
+    static reg fma(reg a, reg b, reg c) { return _mm256_fmadd_pd(a, b, c); }
+    static reg fnma(reg a, reg b, reg c) { return _mm256_fnmadd_pd(a, b, c); }
+    static reg abs(reg x) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), x); }
+    static reg min(reg a, reg b) { return _mm256_min_pd(a, b); }
+    static reg binade(reg x) { return _mm256_and_pd(x, _mm256_set1_pd(__builtin_inf())); }
+    static unsigned outside(reg x, reg low, reg high) {
+        const reg in = _mm256_and_pd(_mm256_cmp_pd(x, low, _CMP_GE_OQ), _mm256_cmp_pd(x, high, _CMP_LE_OQ));
+        return static_cast<unsigned>(_mm256_movemask_pd(in)) ^ 0xFu;
+    }
 
     // All-ones is a NaN, so OR-ing the "0 or NaN" mask in gives NaN there.
     static reg refuseToNan(reg x) {
@@ -46,5 +56,9 @@ struct Avx2Lanes {
 }  // namespace
 
 void gridWalkAvx2(const GridPlan& plan, GridBest& best) { grid::gridWalk<Avx2Lanes>(plan, best); }
+
+int64_t gridQuotientsAvx2(const double* a, int64_t n, double b, double* q) {
+    return grid::quotients<Avx2Lanes>(a, n, b, q);
+}
 
 #endif  // __x86_64__

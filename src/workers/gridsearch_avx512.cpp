@@ -26,6 +26,7 @@ struct Avx512Lanes {
     using reg = __m512d;
     static constexpr int width = 8;
     static constexpr int unroll = 2;
+    static constexpr bool reciprocals = true;
 
     static reg load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, reg x) { _mm512_storeu_pd(p, x); }
@@ -34,9 +35,35 @@ struct Avx512Lanes {
     static reg sub(reg a, reg b) { return _mm512_sub_pd(a, b); }
     static reg mul(reg a, reg b) { return _mm512_mul_pd(a, b); }
     static reg div(reg a, reg b) { return _mm512_div_pd(a, b); }
-    // The masked form with every lane selected: the plain one trips a false
+    // The masked forms with every lane selected: the plain ones trip a false
     // "may be used uninitialized" warning in some compilers' headers.
     static reg sqrt(reg a) { return _mm512_mask_sqrt_pd(a, 0xFF, a); }
+    static reg min(reg a, reg b) { return _mm512_mask_min_pd(a, 0xFF, a, b); }
+#if defined(QUELMO_GRID_SIMDE)
+    // SIMDe emulates a fused multiply-add by a product and a sum, rounded
+    // twice; the C library's rounds once, lane by lane.
+    static reg fma(reg a, reg b, reg c) {
+        alignas(64) double x[8], y[8], z[8];
+        store(x, a);
+        store(y, b);
+        store(z, c);
+        for (int i = 0; i < 8; ++i) x[i] = __builtin_fma(x[i], y[i], z[i]);
+        return load(x);
+    }
+    static reg fnma(reg a, reg b, reg c) { return fma(_mm512_sub_pd(_mm512_setzero_pd(), a), b, c); }
+#else
+    static reg fma(reg a, reg b, reg c) { return _mm512_fmadd_pd(a, b, c); }
+    static reg fnma(reg a, reg b, reg c) { return _mm512_fnmadd_pd(a, b, c); }
+#endif
+    static reg abs(reg x) { return _mm512_abs_pd(x); }
+    static reg binade(reg x) {
+        return _mm512_castsi512_pd(
+            _mm512_and_si512(_mm512_castpd_si512(x), _mm512_set1_epi64(0x7FF0000000000000LL)));
+    }
+    static unsigned outside(reg x, reg low, reg high) {
+        const Mask8 in = _mm512_cmp_pd_mask(x, low, _CMP_GE_OQ) & _mm512_cmp_pd_mask(x, high, _CMP_LE_OQ);
+        return static_cast<Mask8>(~in);
+    }
 
     static reg refuseToNan(reg x) {
         const Mask8 refused = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_UQ);
@@ -63,8 +90,14 @@ struct Avx512Lanes {
 
 #if defined(QUELMO_GRID_SIMDE)
 void gridWalkAvx512Simde(const GridPlan& plan, GridBest& best) { grid::gridWalk<Avx512Lanes>(plan, best); }
+int64_t gridQuotientsAvx512Simde(const double* a, int64_t n, double b, double* q) {
+    return grid::quotients<Avx512Lanes>(a, n, b, q);
+}
 #else
 void gridWalkAvx512(const GridPlan& plan, GridBest& best) { grid::gridWalk<Avx512Lanes>(plan, best); }
+int64_t gridQuotientsAvx512(const double* a, int64_t n, double b, double* q) {
+    return grid::quotients<Avx512Lanes>(a, n, b, q);
+}
 #endif
 
 #endif  // QUELMO_GRID_SIMDE || __x86_64__

@@ -114,6 +114,7 @@ std::vector<unsigned char> packWorkerState() {
         packer.put(entry.mcount);
     }
     packer.put(swapper);
+    packer.put(static_cast<int32_t>(gridPathChosen()));
     return packer.take();
 }
 
@@ -150,6 +151,10 @@ void unpackWorkerState(const unsigned char* bytes, std::size_t size) {
         entry.mcount = in.get<int32_t>();
     }
     swapper = in.get<uint8_t>();
+    const auto path = in.get<int32_t>();
+    if (path < static_cast<int32_t>(GridPath::scalar) || path > static_cast<int32_t>(GridPath::avx512))
+        fatal("The state sent to a worker is damaged\n");
+    setGridPath(static_cast<GridPath>(path));
     in.expectEnd();
     theInductors = head;
 }

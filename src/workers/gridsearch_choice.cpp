@@ -1,0 +1,118 @@
+// Which walk variant the grid search runs on. Every variant gives the same
+// bits, so the choice is about speed alone, and the widest is not always
+// the fastest: it is settled by timing each supported variant on a fixed
+// job of typical shape, both ways round (numerator and denominator across
+// the lanes), a few times over, within a few milliseconds. The environment
+// variable QUELMO_GRID_PATH forces a variant instead, for the tests and the
+// benchmarks.
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "coils/equation.h"
+#include "common/fatal.h"
+#include "workers/gridsearch.h"
+
+namespace {
+
+constexpr GridPath kPaths[] = {GridPath::scalar, GridPath::avx2, GridPath::avx512};
+
+bool settled = false;
+GridPath chosen = GridPath::scalar;
+
+[[noreturn]] void refuseForcedPath(const char* name) {
+    std::string accepted;
+    for (GridPath path : kPaths) {
+        if (!gridPathSupported(path)) continue;
+        if (!accepted.empty()) accepted += ", ";
+        accepted += gridPathName(path);
+    }
+    fatal("QUELMO_GRID_PATH is %s, accepted on this CPU: %s\n", name, accepted.c_str());
+}
+
+GridPath forcedPath(const char* name) {
+    for (GridPath path : kPaths)
+        if (std::strcmp(name, gridPathName(path)) == 0 && gridPathSupported(path)) return path;
+    refuseForcedPath(name);
+}
+
+// The timed job: 16 coils of the example's kind around a good fit, and the
+// windows a typical job gets (five of six values, granted in r0..l3 order:
+// r0..r3 and w0, or in l3..r0 order: l3..l0 and t3).
+constexpr int kCoils = 16;
+constexpr double kFit[kCoefficientCount] = {-8.73e-6, 0.00996, 1.985, -4.98, 1,    427.9, -3.36e5, -2.14,
+                                            0.250,    1,       -9.1e-4, 0.00650, 1, -2.24, -0.27};
+
+void makeCoils(InductorRecord (&coils)[kCoils]) {
+    ResultRecord fit{};
+    for (int k = 0; k < kCoefficientCount; ++k) fit.coefficients[k] = kFit[k];
+    for (int i = 0; i < kCoils; ++i) {
+        const double t = (i + 0.5) / kCoils;  // spread over each quantity's range
+        InductorRecord& coil = coils[i];
+        coil = InductorRecord{};
+        coil.radius = 0.003 + 0.05 * t;
+        coil.wire = 1e-4 + 9e-4 * (1 - t);
+        coil.turns = 1 + (37 * i) % 150;
+        coil.length = coil.turns * coil.wire * (2.1 + t);
+        coil.measuredInductance = evalInductorAbs(&coil, &fit) * (1 + 0.05 * std::sin(7.0 * i));
+        coil.next = i + 1 < kCoils ? &coils[i + 1] : nullptr;
+    }
+}
+
+GridWindows typicalWindows(bool forward) {
+    GridWindows windows{};
+    for (int k = 0; k < kCoefficientCount; ++k) {
+        const bool open = forward ? (k <= cW0) : (k >= cT3);
+        windows.inc[k] = std::fabs(kFit[k]) * 0.001;
+        windows.count[k] = open ? 6 : 1;
+        windows.start[k] = kFit[k] - 3 * windows.inc[k];
+    }
+    return windows;
+}
+
+GridPath fastestPath() {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kBudget = std::chrono::milliseconds(12);
+    constexpr int kRounds = 3;
+    InductorRecord coils[kCoils];
+    makeCoils(coils);
+    const GridWindows jobs[] = {typicalWindows(true), typicalWindows(false)};
+
+    // The shortest time per variant over the rounds: interruptions only ever
+    // add time.
+    double shortest[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL};
+    const Clock::time_point start = Clock::now();
+    for (int round = 0; round < kRounds; ++round) {
+        for (GridPath path : kPaths) {
+            if (!gridPathSupported(path)) continue;
+            const Clock::time_point before = Clock::now();
+            for (const GridWindows& windows : jobs) walkGrid(gridWalkFor(path), windows, coils);
+            const double seconds = std::chrono::duration<double>(Clock::now() - before).count();
+            double& best = shortest[static_cast<int>(path)];
+            if (seconds < best) best = seconds;
+        }
+        if (Clock::now() - start > kBudget) break;
+    }
+    GridPath fastest = GridPath::scalar;
+    for (GridPath path : kPaths)
+        if (shortest[static_cast<int>(path)] < shortest[static_cast<int>(fastest)]) fastest = path;
+    return fastest;
+}
+
+}  // namespace
+
+GridPath gridPathChosen() {
+    if (!settled) {
+        const char* forced = std::getenv("QUELMO_GRID_PATH");
+        chosen = forced != nullptr && *forced != '\0' ? forcedPath(forced) : fastestPath();
+        settled = true;
+    }
+    return chosen;
+}
+
+void setGridPath(GridPath path) {
+    chosen = gridPathSupported(path) ? path : gridPathBest();
+    settled = true;
+}
