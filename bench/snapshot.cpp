@@ -60,7 +60,7 @@ std::string scratchDir() {
 std::string statePath() { return scratchDir() + "/state.bin"; }
 
 void clearLibrary() {
-    for (ResultRecord*& slot : lib)
+    for (ResultRecord*& slot : libraryTable())
         if (slot != nullptr) freeResult(slot);
     initLibrary();
     libCnt = 0;

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <span>
 #include <vector>
 
 #include "coils/storage.h"
@@ -187,11 +188,13 @@ TEST(LibraryDeath, FindsTheLastFreeSlotThenOverflows) {
     EXPECT_EXIT(
         {
             ResultRecord filler = candidateOf(1.0, 1 << 20);
-            std::fill(std::begin(lib), std::end(lib), &filler);
-            lib[12345] = nullptr;
+            growLibraryTable(kLibrarySlots);
+            const std::span<ResultRecord*> table = libraryTable();
+            std::fill(table.begin(), table.end(), &filler);
+            table[12345] = nullptr;
             ResultRecord candidate = candidateOf(0.5, 7);
             const int64_t stored = libCnt;
-            if (doneAlready(&candidate) || libCnt != stored + 1 || lib[12345] == nullptr) std::exit(1);
+            if (doneAlready(&candidate) || libCnt != stored + 1 || table[12345] == nullptr) std::exit(1);
             ResultRecord another = candidateOf(0.25, 7);
             doneAlready(&another);
             std::exit(3);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -28,15 +29,17 @@ namespace {
 // Every occupied slot of the library with the set it holds.
 std::vector<std::pair<uint64_t, std::array<double, kCoefficientCount>>> librarySlots() {
     std::vector<std::pair<uint64_t, std::array<double, kCoefficientCount>>> slots;
-    for (uint64_t i = 0; i < kLibrarySlots; ++i)
-        if (lib[i] != nullptr) slots.emplace_back(i, lib[i]->coefficients);
+    const std::span<ResultRecord*> table = libraryTable();
+    for (uint64_t i = 0; i < table.size(); ++i)
+        if (table[i] != nullptr) slots.emplace_back(i, table[i]->coefficients);
     return slots;
 }
 
 void clearLibrary() {
-    for (ResultRecord*& slot : lib)
+    for (ResultRecord*& slot : libraryTable())
         if (slot != nullptr) freeResult(slot);
     initLibrary();
+    libCnt = 0;  // as in a run, which stores from an empty library
 }
 
 std::vector<std::array<double, kCoefficientCount>> populationSets() {
