@@ -1,7 +1,9 @@
 // The ranked population (sortgen) and the duplicate library (doneAlready).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <vector>
@@ -78,7 +80,6 @@ TEST(RankedPopulation, DeclinesEqualGoodnessWithEqualCoefficients) {
     ResultRecord* copyOfFirst = makeSet(0.2, 1, -1);
     EXPECT_EQ(sortgen(list, copyOfFirst), first);
     EXPECT_EQ(members(list), before);
-    EXPECT_EQ(FreeResults, copyOfFirst);
     EXPECT_EQ(newResult(), copyOfFirst);
 
     // Same as the second of two equal members, with -0.0 for its 0.0.
@@ -87,8 +88,7 @@ TEST(RankedPopulation, DeclinesEqualGoodnessWithEqualCoefficients) {
     copyOfTie->coefficients[3] = -0.0;
     EXPECT_EQ(sortgen(list, copyOfTie), first);
     EXPECT_EQ(members(list), before);
-    EXPECT_EQ(FreeResults, copyOfTie);
-    newResult();
+    EXPECT_EQ(newResult(), copyOfTie);
 
     // Equal coefficients with a different goodness are a different member.
     ResultRecord* better = makeSet(0.1, 1);
@@ -180,6 +180,44 @@ TEST(Library, ManySmallCandidatesWithOneMask) {
     }
     EXPECT_EQ(libCnt, stored + count);
     EXPECT_EQ(rejects, rejected + count);
+}
+
+namespace {
+
+// The table that storing the library's entries in their stored order into an
+// empty table of `size` slots gives.
+std::vector<const ResultRecord*> storedInOrderInto(uint64_t size) {
+    std::vector<const ResultRecord*> slots(size, nullptr);
+    for (const ResultRecord* entry : libraryEntries()) {
+        uint64_t slot = libraryHash(entry) & (size - 1);
+        for (uint64_t step = 1; slots[slot] != nullptr; ++step) slot = (slot + step) & (size - 1);
+        slots[slot] = entry;
+    }
+    return slots;
+}
+
+}  // namespace
+
+TEST(Library, GrowsIntoTheTableThatStoringInOrderGives) {
+    // Whatever size the table has grown to, it holds each entry where storing
+    // them in order into an empty table of that size puts it; at full size
+    // that is the table a full-size library would have, which runs out of
+    // room at the same entry.
+    emptyLibrary();
+    ResultRecord candidate = candidateOf(0.0, -1);
+    uint64_t grownFrom = 0;
+    for (int n = 0; n < 40000; ++n) {
+        candidate.coefficients[n % kCoefficientCount] += 1e-3;
+        ASSERT_FALSE(doneAlready(&candidate)) << n;
+        const std::span<ResultRecord*> table = libraryTable();
+        if (n % 997 != 0 && table.size() == grownFrom) continue;
+        grownFrom = table.size();
+        ASSERT_LE(libraryEntries().size() * 2, table.size()) << n;
+        ASSERT_TRUE(std::equal(table.begin(), table.end(), storedInOrderInto(table.size()).begin())) << n;
+    }
+    growLibraryTable(uint64_t{1} << 20);
+    EXPECT_TRUE(std::ranges::equal(libraryTable(), storedInOrderInto(uint64_t{1} << 20)));
+    for (const ResultRecord* entry : libraryEntries()) ASSERT_TRUE(doneAlready(entry));
 }
 
 TEST(LibraryDeath, FindsTheLastFreeSlotThenOverflows) {
