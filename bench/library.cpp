@@ -104,6 +104,7 @@ void MixedSlot(benchmark::State& state) {
     if (stored == 0) initLibrary();
     fillTo(state.range(0), stored, doneAlready);
     runLookups(state, doneAlready);
+    state.counters["table_MiB"] = static_cast<double>(libraryTable().size_bytes()) / (1 << 20);
 }
 
 void FullSizeTable(benchmark::State& state) {
@@ -111,6 +112,7 @@ void FullSizeTable(benchmark::State& state) {
     if (stored == 0) madvise(fullTable, sizeof fullTable, MADV_HUGEPAGE);
     fillTo(state.range(0), stored, fullDoneAlready);
     runLookups(state, fullDoneAlready);
+    state.counters["table_MiB"] = static_cast<double>(sizeof fullTable) / (1 << 20);
 }
 
 void IntegerPartSlot(benchmark::State& state) {
