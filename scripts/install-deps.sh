@@ -31,6 +31,7 @@ test=(
   man-db                    # man -l, for the check of the manual page (scripts/check-manpage.py)
   openmpi-bin               # mpirun, to run quelmo-mpi in its tests and benchmark
   libopenmpi-dev            # MPI headers and library, to build quelmo-mpi
+  time                      # /usr/bin/time -v: peak memory of a whole run (README, Performance)
 )
 
 wanted=("${build[@]}")

@@ -11,8 +11,10 @@
 #error "the test hooks are in the test build of the core only: link quelmo_testing"
 #endif
 
+#include <cstdint>
+#include <span>
+
 #include "coils/records.h"
-#include "search/library.h"
 #include "workers/gridsearch.h"
 
 // Restores the settings and range tables to their compiled-in defaults
@@ -20,8 +22,12 @@
 void resetTables();
 // Makes the next goodDir call scale down again, as at program start.
 void resetGoodDir();
-// The duplicate library's table.
-extern ResultRecord* lib[kLibrarySlots];
+// The duplicate library's table as it stands: one pointer per slot, null
+// where free; empty before the first candidate is stored.
+std::span<ResultRecord*> libraryTable();
+// Grows the duplicate library's table at once to `slots` slots (a power of
+// two, at most kLibrarySlots), as if it had filled up to there.
+void growLibraryTable(uint64_t slots);
 // runMajor on the given variant, which must be supported.
 ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate);
 // runMajor on the given walk, which the CPU must be able to run.

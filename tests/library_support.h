@@ -8,11 +8,11 @@
 #include "testhooks.h"
 
 // Returns to the pool every copy the library holds and clears it. Touches
-// the whole table only when something was stored since the last clear.
+// the table only when something was stored since the last clear.
 inline void emptyLibrary() {
     static int64_t storedAtLastClear = 0;
     if (libCnt == storedAtLastClear) return;
-    for (ResultRecord*& slot : lib) {
+    for (ResultRecord*& slot : libraryTable()) {
         if (slot != nullptr) freeResult(slot);
     }
     initLibrary();

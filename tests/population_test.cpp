@@ -1,8 +1,11 @@
 // The ranked population (sortgen) and the duplicate library (doneAlready).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <vector>
 
 #include "coils/storage.h"
@@ -77,7 +80,6 @@ TEST(RankedPopulation, DeclinesEqualGoodnessWithEqualCoefficients) {
     ResultRecord* copyOfFirst = makeSet(0.2, 1, -1);
     EXPECT_EQ(sortgen(list, copyOfFirst), first);
     EXPECT_EQ(members(list), before);
-    EXPECT_EQ(FreeResults, copyOfFirst);
     EXPECT_EQ(newResult(), copyOfFirst);
 
     // Same as the second of two equal members, with -0.0 for its 0.0.
@@ -86,8 +88,7 @@ TEST(RankedPopulation, DeclinesEqualGoodnessWithEqualCoefficients) {
     copyOfTie->coefficients[3] = -0.0;
     EXPECT_EQ(sortgen(list, copyOfTie), first);
     EXPECT_EQ(members(list), before);
-    EXPECT_EQ(FreeResults, copyOfTie);
-    newResult();
+    EXPECT_EQ(newResult(), copyOfTie);
 
     // Equal coefficients with a different goodness are a different member.
     ResultRecord* better = makeSet(0.1, 1);
@@ -181,17 +182,45 @@ TEST(Library, ManySmallCandidatesWithOneMask) {
     EXPECT_EQ(rejects, rejected + count);
 }
 
+TEST(Library, GrowsIntoTheTableThatStoringInOrderGives) {
+    // At every size the table holds each entry where storing the entries in
+    // stored order into an empty table of that size puts it, so at full size
+    // it is the full-size table, which overflows at the same entry.
+    const auto storedInOrderInto = [](uint64_t size) {
+        std::vector<const ResultRecord*> slots(size, nullptr);
+        for (const ResultRecord* entry : libraryEntries()) {
+            uint64_t slot = libraryHash(entry) & (size - 1);
+            for (uint64_t step = 1; slots[slot] != nullptr; ++step) slot = (slot + step) & (size - 1);
+            slots[slot] = entry;
+        }
+        return slots;
+    };
+    emptyLibrary();
+    ResultRecord candidate = candidateOf(0.0, -1);
+    for (int n = 1; n <= 40000; ++n) {
+        candidate.coefficients[n % kCoefficientCount] += 1e-3;
+        ASSERT_FALSE(doneAlready(&candidate)) << n;
+        if (n % 2048 == 1)  // just after each doubling, and between them
+            ASSERT_TRUE(std::ranges::equal(libraryTable(), storedInOrderInto(libraryTable().size()))) << n;
+    }
+    growLibraryTable(uint64_t{1} << 20);
+    EXPECT_TRUE(std::ranges::equal(libraryTable(), storedInOrderInto(uint64_t{1} << 20)));
+    for (const ResultRecord* entry : libraryEntries()) ASSERT_TRUE(doneAlready(entry));
+}
+
 TEST(LibraryDeath, FindsTheLastFreeSlotThenOverflows) {
     // Every slot but one holds a set that matches nothing: a new candidate
     // must probe its way to the free slot, and the next one finds no room.
     EXPECT_EXIT(
         {
             ResultRecord filler = candidateOf(1.0, 1 << 20);
-            std::fill(std::begin(lib), std::end(lib), &filler);
-            lib[12345] = nullptr;
+            growLibraryTable(kLibrarySlots);
+            const std::span<ResultRecord*> table = libraryTable();
+            std::fill(table.begin(), table.end(), &filler);
+            table[12345] = nullptr;
             ResultRecord candidate = candidateOf(0.5, 7);
             const int64_t stored = libCnt;
-            if (doneAlready(&candidate) || libCnt != stored + 1 || lib[12345] == nullptr) std::exit(1);
+            if (doneAlready(&candidate) || libCnt != stored + 1 || table[12345] == nullptr) std::exit(1);
             ResultRecord another = candidateOf(0.25, 7);
             doneAlready(&another);
             std::exit(3);

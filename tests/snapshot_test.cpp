@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <span>
 #include <utility>
 #include <vector>
 

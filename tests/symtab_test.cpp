@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "settings/symtab.h"
 #include "test_support.h"
@@ -63,13 +65,38 @@ TEST(Tables, LaterSettingsAreListedOnlyWhenSet) {
 }
 
 TEST(Tables, SettingsSitAtTheirFixedPositions) {
+    // The code reads each setting at its position, the ranges file writes it
+    // by name: every name must reach that position, and only it, as a value
+    // of the setting's type.
+    std::vector<std::pair<int, std::string>> settings = {
+        {kPopulation, "population"}, {kSave, "save"}, {kMaxGenerations, "maxgenerations"},
+        {kResultFile, "resultfile"}, {kProcesses, "processes"}, {kSeed, "seed"}, {kNoise, "noise"},
+        {kMinorMax, "minormax"}, {kRandomMinor, "randomminor"}, {kTries, "tries"}, {kResultC, "resultc"},
+        {kCVarName, "cvarname"}, {kPctChange, "pctchange"}, {kRaiseLower, "raiselower"}, {kQuitAt, "quitat"},
+        {kRangeExpand, "rangeexpand"}, {kDirection, "direction"}, {kResultJa, "resultja"},
+        {kJaVarName, "javarname"}, {kOrdered, "ordered"}, {kCheckpoint, "checkpoint"},
+        {kStateFile, "statefile"}, {kStateEvery, "stateevery"}, {kResume, "resume"}, {kPolish, "polish"},
+        {kCoilCsv, "coilcsv"}, {kLogCsv, "logcsv"}, {kStatistics, "statistics"}, {kCrossValidate, "crossvalidate"},
+        {kPrune, "prune"}, {kResultJson, "resultjson"}};
+    for (int k = 0; k < kCoefficientCount; ++k)
+        settings.emplace_back(kBestFirst + k, std::string("best") + kCoefficientNames[k]);
+    ASSERT_EQ(settings.size(), static_cast<size_t>(kSymbolCount));
     resetTables();
-    EXPECT_STREQ(S[kSave].name, "save");
-    EXPECT_STREQ(S[kJaVarName].name, "javarname");
-    for (int k = 0; k < kCoefficientCount; ++k) {
-        EXPECT_EQ(std::string(S[kBestFirst + k].name), std::string("best") + kCoefficientNames[k]);
-        EXPECT_EQ(S[kBestFirst + k].value.d, 1e208);
+    const auto defaults = S;
+    for (const auto& [index, name] : settings) {
+        readRangesText(allRanges() + name + " 7\n");
+        for (int i = 0; i < kSymbolCount; ++i) {
+            const SymbolEntry& entry = S[i];
+            const bool seven = entry.type == symInt      ? entry.value.i == 7
+                               : entry.type == symLong   ? entry.value.l == 7
+                               : entry.type == symDouble ? entry.value.d == 7.0
+                               : entry.value.s != nullptr && std::strcmp(entry.value.s, "7") == 0;
+            if (i == index) EXPECT_TRUE(seven) << name;
+            else EXPECT_EQ(std::memcmp(&entry.value, &defaults[i].value, 8), 0) << name << " changed " << entry.name;
+        }
     }
+    for (int k = 0; k < kCoefficientCount; ++k) EXPECT_EQ(defaults[kBestFirst + k].value.d, 1e208);
+    resetTables();
     // An int setting uses the first four bytes; the other four stay zero.
     unsigned char bytes[8];
     std::memcpy(bytes, &S[kSave].value, 8);

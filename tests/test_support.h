@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli_util.h"
 #include "settings/symtab.h"
@@ -25,4 +27,15 @@ inline std::string readRangesText(const std::string& body) {
     testing::internal::CaptureStdout();
     readSymtab((scratch.dir() / "ranges.txt").c_str());
     return testing::internal::GetCapturedStdout();
+}
+
+// The pieces of `text` between separators; a separator at the end is
+// followed by an empty piece.
+inline std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(text);
+    while (std::getline(in, part, separator)) parts.push_back(part);
+    if (!text.empty() && text.back() == separator) parts.push_back("");
+    return parts;
 }

@@ -1,28 +1,60 @@
 // The duplicate library: an open-addressing table with a private copy of
 // every candidate the search has made. It is filled for the whole run and
-// never shrinks.
+// never shrinks. The table starts small and doubles as it fills, up to
+// kLibrarySlots slots; at every size it holds exactly what storing the
+// entries in their stored order into an empty table of that size gives, so
+// at full size it is the same table, slot for slot, as one allocated at full
+// size from the start, and it runs out of room at the same entry.
 #include "search/library.h"
 
 #include <sys/mman.h>
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
+#include <memory>
+#include <span>
 
 #include "coils/storage.h"
 #include "common/fatal.h"
 
-// Aligned to a huge page so that the kernel can back the table with huge
-// pages: lookups land on random slots, and with 4 KiB pages nearly every one
-// would also miss the address translation cache.
-alignas(2 * 1024 * 1024) ResultRecord* lib[kLibrarySlots];
 int64_t libCnt = 0;
 int64_t rejects = 0;
 
 namespace {
 
+// The first table; it doubles whenever it is half full, so that lookups
+// seldom step past more than one other entry.
+constexpr uint64_t kFirstSlots = uint64_t{1} << 12;
+// Tables at least this large are aligned to a huge page and offered to the
+// kernel for huge pages: lookups land on random slots, and with 4 KiB pages
+// nearly every one would also miss the address translation cache.
+constexpr size_t kHugePage = size_t{2} << 20;
+
+struct FreeDeleter {
+    void operator()(ResultRecord** slots) const { std::free(slots); }
+};
+
+// One pointer per slot, null where free; `size` slots, a power of two, or
+// none before the first candidate is stored.
+struct SlotTable {
+    std::unique_ptr<ResultRecord*[], FreeDeleter> slots;
+    uint64_t size = 0;
+};
+
+SlotTable table;
 std::vector<const ResultRecord*> storedInOrder;
 
-constexpr uint64_t kSlotMask = kLibrarySlots - 1;
+SlotTable emptyTable(uint64_t size) {
+    const size_t bytes = size * sizeof(ResultRecord*);
+    const bool huge = bytes >= kHugePage;
+    void* memory = std::aligned_alloc(huge ? kHugePage : alignof(ResultRecord*), bytes);
+    if (memory == nullptr) fatal("Out of space for library\n");
+    if (huge) madvise(memory, bytes, MADV_HUGEPAGE);  // a hint; without it the table works the same
+    auto* slots = static_cast<ResultRecord**>(memory);
+    std::fill(slots, slots + size, nullptr);
+    return SlotTable{std::unique_ptr<ResultRecord*[], FreeDeleter>(slots), size};
+}
 
 // Final avalanche of a 64-bit value (every input bit reaches every output bit).
 uint64_t finalMix(uint64_t z) {
@@ -31,32 +63,45 @@ uint64_t finalMix(uint64_t z) {
     return z ^ (z >> 31);
 }
 
-// Home slot from the full bit patterns of the change mask and the 15
-// coefficients, so that sets differing only in their fractional parts
-// still spread over the whole table. -0.0 is taken as 0.0 because the two
-// compare equal and must meet.
-uint64_t homeSlot(const ResultRecord* candidate) {
-    uint64_t h = finalMix(static_cast<uint32_t>(candidate->changeMask));
-    for (double c : candidate->coefficients) {
-        const uint64_t bits = c == 0.0 ? 0 : std::bit_cast<uint64_t>(c);
-        h = (h ^ bits) * 0x9E3779B97F4A7C15ULL;
-        h ^= h >> 32;
-    }
-    return finalMix(h) & kSlotMask;
-}
-
 // Same change mask and every coefficient numerically equal; the goodness is
 // not compared.
 bool sameCandidate(const ResultRecord* held, const ResultRecord* candidate) {
     return held->changeMask == candidate->changeMask && held->coefficients == candidate->coefficients;
 }
 
+// Moves every entry, in stored order, into a new empty table of `size`
+// slots. The entries are all different, so each goes into the first free
+// slot of its probe sequence, where doneAlready would have put it.
+void rebuildAt(uint64_t size) {
+    SlotTable grown = emptyTable(size);
+    const uint64_t mask = size - 1;
+    for (const ResultRecord* entry : storedInOrder) {
+        uint64_t slot = libraryHash(entry) & mask;
+        for (uint64_t step = 1; grown.slots[slot] != nullptr; ++step) slot = (slot + step) & mask;
+        grown.slots[slot] = const_cast<ResultRecord*>(entry);
+    }
+    table = std::move(grown);
+}
+
 }  // namespace
 
+// From the full bit patterns of the change mask and the 15 coefficients, so
+// that sets differing only in their fractional parts still spread over the
+// whole table. -0.0 is taken as 0.0 because the two compare equal and must
+// meet.
+uint64_t libraryHash(const ResultRecord* candidate) {
+    uint64_t h = finalMix(static_cast<uint32_t>(candidate->changeMask));
+    for (double c : candidate->coefficients) {
+        const uint64_t bits = c == 0.0 ? 0 : std::bit_cast<uint64_t>(c);
+        h = (h ^ bits) * 0x9E3779B97F4A7C15ULL;
+        h ^= h >> 32;
+    }
+    return finalMix(h);
+}
+
 void initLibrary() {
-    madvise(lib, sizeof lib, MADV_HUGEPAGE);  // a hint; without it the table works the same
-    std::fill(std::begin(lib), std::end(lib), nullptr);
-    storedInOrder.clear();
+    table = SlotTable{};
+    std::vector<const ResultRecord*>().swap(storedInOrder);
 }
 
 const std::vector<const ResultRecord*>& libraryEntries() { return storedInOrder; }
@@ -64,15 +109,19 @@ const std::vector<const ResultRecord*>& libraryEntries() { return storedInOrder;
 // True if an equal candidate was made before (one more reject); otherwise
 // stores a copy of it (one more entry) and returns false. The probe offsets
 // from the home slot are the triangular numbers 0, 1, 3, 6, ...; after
-// 2^25 - 1 slots the table counts as full.
+// 2^25 - 1 slots of the full table it counts as full. A smaller table is
+// never more than half full, so its probes always reach a free slot first.
 bool doneAlready(const ResultRecord* candidate) {
-    uint64_t slot = homeSlot(candidate);
+    if (table.size == 0) rebuildAt(kFirstSlots);
+    else if (table.size < kLibrarySlots && storedInOrder.size() >= table.size / 2) rebuildAt(table.size * 2);
+    const uint64_t mask = table.size - 1;
+    uint64_t slot = libraryHash(candidate) & mask;
     uint64_t step = 1;
     for (;;) {
-        const ResultRecord* held = lib[slot];
+        const ResultRecord* held = table.slots[slot];
         if (held == nullptr) {
-            lib[slot] = cloneResult(candidate);
-            storedInOrder.push_back(lib[slot]);
+            table.slots[slot] = cloneResult(candidate);
+            storedInOrder.push_back(table.slots[slot]);
             ++libCnt;
             return false;
         }
@@ -80,8 +129,16 @@ bool doneAlready(const ResultRecord* candidate) {
             ++rejects;
             return true;
         }
-        slot = (slot + step) & kSlotMask;
+        slot = (slot + step) & mask;
         ++step;
-        if (step == kLibrarySlots) fatal("%s (%s:%d) Symbol table overflow\n", "library", "doneAlready", 121);
+        if (step == table.size) fatal("%s (%s:%d) Symbol table overflow\n", "library", "doneAlready", 121);
     }
 }
+
+#if defined(QUELMO_TEST_HOOKS)
+std::span<ResultRecord*> libraryTable() { return {table.slots.get(), table.size}; }
+
+void growLibraryTable(uint64_t slots) {
+    if (slots > table.size) rebuildAt(slots);
+}
+#endif
