@@ -201,6 +201,12 @@ start() {
       exit 1
     fi
   done
+  for p in "$port" $((port + 1)); do
+    if (exec 3<> "/dev/tcp/127.0.0.1/$p") 2> /dev/null; then
+      echo "Port $p is in use (another cluster?): stop it, or give QUELMO_SLURM_PORT two free ports" >&2
+      exit 1
+    fi
+  done
   install_packages || exit 1
   write_config
   # From here on, a failure ends whatever was started.
