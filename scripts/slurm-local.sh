@@ -147,7 +147,8 @@ SlurmUser=root
 SlurmdUser=root
 AuthType=auth/munge
 CredType=cred/munge
-AuthInfo=socket=$dir/munge/munge.socket
+# cred_expire: a requeued job may start again 20 s after it ended, not 120.
+AuthInfo=socket=$dir/munge/munge.socket,cred_expire=20
 StateSaveLocation=$dir/state
 SlurmdSpoolDir=$dir/spool
 SlurmctldPidFile=$dir/slurmctld.pid
@@ -173,6 +174,7 @@ EOF
 start_munged() {
   local m=$dir/munge
   mkdir -p "$m"
+  chmod a+x "$dir"                     # munged runs as munge and must reach its folder
   [ -s "$m/munge.key" ] || { dd if=/dev/urandom of="$m/munge.key" bs=1024 count=1 status=none; }
   chown -R munge:munge "$m"
   chmod 0755 "$m"
