@@ -156,13 +156,14 @@ TEST(SlurmJob, OneWorkerRankGivesQuelmosResult) {
 
 TEST(SlurmJob, StoppedFitsContinueToTheSameResult) {
     SKIP_WITHOUT_CLUSTER();
-    enum class Stop { user, timeLimit, workstation };
+    enum class Stop { user, cancel, timeLimit, workstation };
     struct Case {
         const char* what;
         Stop stop;
     };
     const Case cases[] = {
         {"scancel --signal=TERM, then submitted again", Stop::user},
+        {"scancel: cancelled, not requeued, then submitted again", Stop::cancel},
         {"the signal before the time limit: the job requeues itself", Stop::timeLimit},
         {"begun by quelmo, stopped by SIGTERM, continued as a job", Stop::workstation},
     };
@@ -181,15 +182,18 @@ TEST(SlurmJob, StoppedFitsContinueToTheSameResult) {
         } else {
             ASSERT_EQ(jobs.submit(kArgs, false, first).status, 0);
             ASSERT_TRUE(awaitCondition([&] { return run.exists(state); }, 300)) << jobs.output(first);
-            // --signal=B:TERM@120 signals the batch script alone, as scancel --batch does.
+            // --signal=B:USR1@120 signals the batch script alone, as scancel --batch does.
             const std::vector<std::string> signal =
-                c.stop == Stop::user ? std::vector<std::string>{"--signal=TERM", first}
-                                     : std::vector<std::string>{"--batch", "--signal=TERM", first};
+                c.stop == Stop::user     ? std::vector<std::string>{"--signal=TERM", first}
+                : c.stop == Stop::cancel ? std::vector<std::string>{first}
+                                         : std::vector<std::string>{"--batch", "--signal=USR1", first};
             ASSERT_EQ(slurm(run, "scancel", signal).status, 0);
         }
-        if (c.stop == Stop::user) {
-            ASSERT_TRUE(awaitCondition([&] { return jobs.state(first) == "FAILED"; }, 120)) << jobs.state(first);
+        if (c.stop == Stop::user || c.stop == Stop::cancel) {
+            const std::string ended = c.stop == Stop::user ? "FAILED" : "CANCELLED";
+            ASSERT_TRUE(awaitCondition([&] { return jobs.state(first) == ended; }, 120)) << jobs.state(first);
             EXPECT_NE(jobs.output(first).find("\nInterrupted by SIGTERM\n"), std::string::npos) << jobs.output(first);
+            EXPECT_EQ(jobs.output(first).find("requeued"), std::string::npos) << jobs.output(first);
         }
         if (c.stop == Stop::timeLimit) {
             // A requeued job waits for its credential to expire before it
