@@ -78,9 +78,11 @@ std::vector<pid_t> sessionMembers(pid_t session) {
     return members;
 }
 
-bool environmentHolds(pid_t pid, const std::string& entry) {
+// True when the process's environment holds `entry`, or with `prefixOnly`
+// an entry that starts with it.
+bool environmentHolds(pid_t pid, const std::string& entry, bool prefixOnly = false) {
     const std::string environment = readFile("/proc/" + std::to_string(pid) + "/environ");
-    const std::string wanted = entry + '\0';
+    const std::string wanted = prefixOnly ? entry : entry + '\0';
     return environment.rfind(wanted, 0) == 0 || environment.find('\0' + wanted) != std::string::npos;
 }
 
@@ -237,6 +239,25 @@ CliResult CliRun::runCommandAndKill(const std::vector<std::string>& command, dou
     how.graceSeconds = graceSeconds;
     how.killAfter = seconds;
     how.victimEnvironment = environmentEntry;
+    return launch(how);
+}
+
+CliResult CliRun::runCommandAndSignalWhen(const std::vector<std::string>& command, const std::function<bool()>& ready,
+                                          int signal, const std::string& environmentPrefix, double timeoutSeconds,
+                                          double graceSeconds) const {
+    bool signalled = false;
+    const std::function<void(pid_t)> action = [&](pid_t child) {
+        if (signalled || !ready()) return;
+        for (const pid_t pid : sessionMembers(child))
+            if (environmentHolds(pid, environmentPrefix, true)) kill(pid, signal);
+        signalled = true;
+    };
+    Launch how;
+    how.command = command;
+    how.timeoutSeconds = timeoutSeconds;
+    how.graceSeconds = graceSeconds;
+    how.action = &action;
+    how.actionEvery = 0.002;
     return launch(how);
 }
 

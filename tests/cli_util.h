@@ -66,6 +66,13 @@ public:
     CliResult runCommandAndKill(const std::vector<std::string>& command, double seconds,
                                 const std::string& environmentEntry, double timeoutSeconds = 120,
                                 double graceSeconds = 10) const;
+    // Once `ready()` holds, sends `signal` to every process of the run with
+    // an environment entry that starts with `environmentPrefix`, as a batch
+    // system signals every task of a job ("OMPI_COMM_WORLD_RANK=": every
+    // rank), then lets the run end on its own.
+    CliResult runCommandAndSignalWhen(const std::vector<std::string>& command, const std::function<bool()>& ready,
+                                      int signal, const std::string& environmentPrefix,
+                                      double timeoutSeconds = 120, double graceSeconds = 10) const;
 
 private:
     struct Launch {

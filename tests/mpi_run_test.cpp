@@ -2,6 +2,8 @@
 // a job ends badly, always with every rank and daemon gone afterwards.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -204,4 +206,58 @@ TEST(Mpi, AWorkerRankKilledMidRunEndsTheJob) {
     EXPECT_FALSE(result.processesLeft);
     EXPECT_NE(result.err.find("process rank 1 with PID"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("exited on signal 9 (Killed)"), std::string::npos) << result.err;
+}
+
+// A fit moves between the programs through its snapshot: stopped by SIGTERM
+// in one (in quelmo-mpi to every rank, as srun and scancel send it), resumed
+// in the other with the same number of workers, it ends with the result file
+// of the uninterrupted run. Another number of workers is refused.
+TEST(Mpi, SnapshotsMoveBetweenTransports) {
+    SKIP_WITHOUT_MPI();
+    const std::string ranges =
+        quickRanges("processes 2\nordered 1\nmaxgenerations 60\nstatefile state.bin\nstateevery 7\n");
+    CliRun whole;
+    whole.copyExample("coils-small.txt");
+    whole.write("ranges.txt", ranges);
+    ASSERT_EQ(whole.run(kArgs).status, 0);
+
+    struct Case {
+        const char* what;
+        bool stopInMpi;
+        int resumeWorkers;  // in the other program
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"quelmo to quelmo-mpi", false, 2, 0, ""},
+        {"quelmo-mpi to quelmo", true, 2, 0, ""},
+        {"quelmo to quelmo-mpi with 1 worker", false, 1, 255,
+         "Cannot resume from state.bin: it was made with processes 2, this run has 1\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CliRun run;
+        run.copyExample("coils-small.txt");
+        run.write("ranges.txt", ranges);
+        const auto saved = [&] { return run.exists("state.bin"); };
+        const CliResult stopped =
+            c.stopInMpi ? run.runCommandAndSignalWhen(mpiCommand(3, kArgs), saved, SIGTERM, "OMPI_COMM_WORLD_RANK=")
+                        : run.runAndSignalWhen(kArgs, saved, SIGTERM);
+        ASSERT_EQ(stopped.status, 128 + SIGTERM) << "the run ended before it could be stopped\n" << stopped.err;
+        EXPECT_NE(stopped.out.find("\nInterrupted by SIGTERM\n"), std::string::npos);
+        EXPECT_EQ(stopped.err.find("MPI_ABORT"), std::string::npos) << stopped.err;
+        EXPECT_FALSE(stopped.processesLeft);
+
+        run.write("ranges.txt", ranges + "resume 1\n");
+        const CliResult resumed =
+            c.stopInMpi ? run.run(kArgs) : run.runCommand(mpiCommand(c.resumeWorkers + 1, kArgs));
+        EXPECT_EQ(resumed.status, c.status) << resumed.err;
+        EXPECT_FALSE(resumed.processesLeft);
+        if (c.status == 0) {
+            EXPECT_NE(resumed.out.find("\nResuming from state.bin at generation "), std::string::npos);
+            EXPECT_EQ(run.read("result.txt"), whole.read("result.txt"));
+        } else {
+            EXPECT_NE(resumed.err.find(c.message), std::string::npos) << resumed.err;
+        }
+    }
 }

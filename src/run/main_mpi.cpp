@@ -17,13 +17,16 @@ namespace {
 int rank = 0;
 
 // Every end passes here: a return from main, exit() after a key, fatal().
-// A clean end lets all ranks finish MPI together; any other status ends the
-// whole job at once with that status, as mpirun then reports it.
+// A clean end lets all ranks finish MPI together, and so does an end whose
+// workers were already released (a stop that saved a snapshot, or a run that
+// ended but failed to write a file): the job then ends with the master's
+// status, as quelmo would. Any other status ends the whole job at once with
+// that status, as mpirun and srun then report it.
 void endRanks(int status, void*) {
     int finalized = 0;
     MPI_Finalized(&finalized);
     if (finalized != 0) return;
-    if (status == 0) {
+    if (status == 0 || (rank == 0 && workersReleased())) {
         if (rank == 0) releaseWorkers();
         MPI_Finalize();
         return;

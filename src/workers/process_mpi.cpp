@@ -19,6 +19,7 @@
 #include <mpi.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -61,6 +62,8 @@ struct Slot {
 std::vector<Slot> slots;
 std::vector<int> workerPids;  // process id of each slot's worker, for its reports
 double lastExchange = 0;      // steadyNow() at the master's last hand-over or take
+int lastAsked = -1;           // the slot hasFinished was asked about last
+bool lookedThisSweep = false; // hasFinished has looked for results since a sweep began
 double typicalJob = 0;        // moving average of the time from hand-over to arrival
 
 // Seconds on a clock that never jumps, for the lengths of waits.
@@ -201,6 +204,19 @@ MPI_Status awaitMessage() {
     }
 }
 
+// Worker: srun, and Slurm's signals before a time limit, send SIGTERM to every
+// rank of the job. With snapshots the master answers it by finishing the
+// generation and saving, for which it needs its workers, so they ignore
+// SIGINT and SIGTERM as forked workers do; they end when the master tells
+// them. Without snapshots the signals end every rank, the master too.
+void ignoreStopSignalsWithSnapshots() {
+    if (S[kStateFile].value.s == nullptr) return;
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGINT, &ignore, nullptr);
+    sigaction(SIGTERM, &ignore, nullptr);
+}
+
 }  // namespace
 
 void settleWorkerCount() {
@@ -240,7 +256,23 @@ void handOver(int slot, const ResultRecord* candidate) {
     lastExchange = s.handedOver;
 }
 
-bool hasFinished(int slot) { return receiveIfThere(slot); }
+bool hasFinished(int slot) {
+    // A look for results costs a progress pass over every connection (and a
+    // yield of the CPU where Open MPI finds the cores oversubscribed), so a
+    // sweep that asks the slots in ascending order, as the dispatch loop's
+    // harvest does, looks once, at its first slot whose result has not come
+    // yet, and takes in every result that has come; the other slots are
+    // answered from that. Asking a slot not above the one asked last starts
+    // a new sweep. Results that come during a sweep are seen by the next.
+    if (slot <= lastAsked) lookedThisSweep = false;
+    lastAsked = slot;
+    const Slot& s = slots[static_cast<size_t>(slot)];
+    if (!s.arrived && !lookedThisSweep) {
+        receiveNewResults();
+        lookedThisSweep = true;
+    }
+    return s.arrived;
+}
 
 ResultRecord* takeResult(int slot) {
     awaitResult(slot);
@@ -277,6 +309,8 @@ void terminateProcesses() {
     }
 }
 
+bool workersReleased() { return phase == Phase::stopped; }
+
 void releaseWorkers() {
     if (phase == Phase::waiting) {
         phase = Phase::stopped;
@@ -295,6 +329,7 @@ int serveJobs() {
     std::vector<unsigned char> state(size);
     broadcast(state.data(), static_cast<int>(size));
     unpackWorkerState(state.data(), state.size());
+    ignoreStopSignalsWithSnapshots();
     gatherPids();
 
     while (true) {

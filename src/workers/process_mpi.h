@@ -13,3 +13,6 @@ int serveJobs();
 // Master, at a clean end (status 0): lets every worker rank end, whether the
 // workers were started, are still busy or were already told to stop.
 void releaseWorkers();
+// Master: true once every worker rank has been told to stop and has handed
+// back the jobs it held, so that each is on its way to a clean end.
+bool workersReleased();
