@@ -200,8 +200,9 @@ TEST(Library, GrowsIntoTheTableThatStoringInOrderGives) {
     for (int n = 1; n <= 40000; ++n) {
         candidate.coefficients[n % kCoefficientCount] += 1e-3;
         ASSERT_FALSE(doneAlready(&candidate)) << n;
-        if (n % 2048 == 1)  // just after each doubling, and between them
+        if (n % 2048 == 1) {  // just after each doubling, and between them
             ASSERT_TRUE(std::ranges::equal(libraryTable(), storedInOrderInto(libraryTable().size()))) << n;
+        }
     }
     growLibraryTable(uint64_t{1} << 20);
     EXPECT_TRUE(std::ranges::equal(libraryTable(), storedInOrderInto(uint64_t{1} << 20)));
