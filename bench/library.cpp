@@ -104,7 +104,7 @@ void MixedSlot(benchmark::State& state) {
     if (stored == 0) initLibrary();
     fillTo(state.range(0), stored, doneAlready);
     runLookups(state, doneAlready);
-    state.counters["table_MiB"] = static_cast<double>(libraryTable().size_bytes()) / (1 << 20);
+    state.counters["table_MiB"] = static_cast<double>(libraryTableBytes()) / (1 << 20);
 }
 
 void FullSizeTable(benchmark::State& state) {
@@ -125,8 +125,7 @@ void IntegerPartSlot(benchmark::State& state) {
 void Fill(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
-        for (ResultRecord*& slot : libraryTable())
-            if (slot != nullptr) freeResult(slot);
+        for (const ResultRecord* entry : libraryEntries()) freeResult(const_cast<ResultRecord*>(entry));
         initLibrary();
         state.ResumeTiming();
         int64_t stored = 0;

@@ -11,8 +11,9 @@
 #error "the test hooks are in the test build of the core only: link quelmo_testing"
 #endif
 
+#include <cstddef>
 #include <cstdint>
-#include <span>
+#include <vector>
 
 #include "coils/records.h"
 #include "workers/gridsearch.h"
@@ -22,9 +23,13 @@
 void resetTables();
 // Makes the next goodDir call scale down again, as at program start.
 void resetGoodDir();
-// The duplicate library's table as it stands: one pointer per slot, null
-// where free; empty before the first candidate is stored.
-std::span<ResultRecord*> libraryTable();
+// The duplicate library's table as it stands: the copy each slot holds,
+// null where free; empty before the first candidate is stored.
+std::vector<const ResultRecord*> libraryTable();
+// The bytes the table takes.
+size_t libraryTableBytes();
+// Puts `record` (or null) into a slot of the table, as if stored there.
+void setLibrarySlot(uint64_t slot, ResultRecord* record);
 // Grows the duplicate library's table at once to `slots` slots (a power of
 // two, at most kLibrarySlots), as if it had filled up to there.
 void growLibraryTable(uint64_t slots);

@@ -12,9 +12,7 @@
 inline void emptyLibrary() {
     static int64_t storedAtLastClear = 0;
     if (libCnt == storedAtLastClear) return;
-    for (ResultRecord*& slot : libraryTable()) {
-        if (slot != nullptr) freeResult(slot);
-    }
+    for (const ResultRecord* entry : libraryEntries()) freeResult(const_cast<ResultRecord*>(entry));
     initLibrary();
     storedAtLastClear = libCnt;
 }

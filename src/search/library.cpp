@@ -13,7 +13,6 @@
 #include <bit>
 #include <cstdlib>
 #include <memory>
-#include <span>
 
 #include "coils/storage.h"
 #include "common/fatal.h"
@@ -31,14 +30,21 @@ constexpr uint64_t kFirstSlots = uint64_t{1} << 12;
 // nearly every one would also miss the address translation cache.
 constexpr size_t kHugePage = size_t{2} << 20;
 
-struct FreeDeleter {
-    void operator()(ResultRecord** slots) const { std::free(slots); }
+// A slot: the stored copy, null where free, with its hash. A probe compares
+// the hashes first and reads the copy only when they are equal, so the
+// other entries it passes cost no memory access beyond the slot itself.
+struct Slot {
+    ResultRecord* record;
+    uint64_t hash;
 };
 
-// One pointer per slot, null where free; `size` slots, a power of two, or
-// none before the first candidate is stored.
+struct FreeDeleter {
+    void operator()(Slot* slots) const { std::free(slots); }
+};
+
+// `size` slots, a power of two, or none before the first candidate is stored.
 struct SlotTable {
-    std::unique_ptr<ResultRecord*[], FreeDeleter> slots;
+    std::unique_ptr<Slot[], FreeDeleter> slots;
     uint64_t size = 0;
 };
 
@@ -46,14 +52,14 @@ SlotTable table;
 std::vector<const ResultRecord*> storedInOrder;
 
 SlotTable emptyTable(uint64_t size) {
-    const size_t bytes = size * sizeof(ResultRecord*);
+    const size_t bytes = size * sizeof(Slot);
     const bool huge = bytes >= kHugePage;
-    void* memory = std::aligned_alloc(huge ? kHugePage : alignof(ResultRecord*), bytes);
+    void* memory = std::aligned_alloc(huge ? kHugePage : alignof(Slot), bytes);
     if (memory == nullptr) fatal("Out of space for library\n");
     if (huge) madvise(memory, bytes, MADV_HUGEPAGE);  // a hint; without it the table works the same
-    auto* slots = static_cast<ResultRecord**>(memory);
-    std::fill(slots, slots + size, nullptr);
-    return SlotTable{std::unique_ptr<ResultRecord*[], FreeDeleter>(slots), size};
+    auto* slots = static_cast<Slot*>(memory);
+    std::fill(slots, slots + size, Slot{nullptr, 0});
+    return SlotTable{std::unique_ptr<Slot[], FreeDeleter>(slots), size};
 }
 
 // Final avalanche of a 64-bit value (every input bit reaches every output bit).
@@ -76,9 +82,10 @@ void rebuildAt(uint64_t size) {
     SlotTable grown = emptyTable(size);
     const uint64_t mask = size - 1;
     for (const ResultRecord* entry : storedInOrder) {
-        uint64_t slot = libraryHash(entry) & mask;
-        for (uint64_t step = 1; grown.slots[slot] != nullptr; ++step) slot = (slot + step) & mask;
-        grown.slots[slot] = const_cast<ResultRecord*>(entry);
+        const uint64_t hash = libraryHash(entry);
+        uint64_t slot = hash & mask;
+        for (uint64_t step = 1; grown.slots[slot].record != nullptr; ++step) slot = (slot + step) & mask;
+        grown.slots[slot] = Slot{const_cast<ResultRecord*>(entry), hash};
     }
     table = std::move(grown);
 }
@@ -115,17 +122,18 @@ bool doneAlready(const ResultRecord* candidate) {
     if (table.size == 0) rebuildAt(kFirstSlots);
     else if (table.size < kLibrarySlots && storedInOrder.size() >= table.size / 2) rebuildAt(table.size * 2);
     const uint64_t mask = table.size - 1;
-    uint64_t slot = libraryHash(candidate) & mask;
+    const uint64_t hash = libraryHash(candidate);
+    uint64_t slot = hash & mask;
     uint64_t step = 1;
     for (;;) {
-        const ResultRecord* held = table.slots[slot];
-        if (held == nullptr) {
-            table.slots[slot] = cloneResult(candidate);
-            storedInOrder.push_back(table.slots[slot]);
+        const Slot held = table.slots[slot];
+        if (held.record == nullptr) {
+            table.slots[slot] = Slot{cloneResult(candidate), hash};
+            storedInOrder.push_back(table.slots[slot].record);
             ++libCnt;
             return false;
         }
-        if (sameCandidate(held, candidate)) {
+        if (held.hash == hash && sameCandidate(held.record, candidate)) {
             ++rejects;
             return true;
         }
@@ -136,7 +144,17 @@ bool doneAlready(const ResultRecord* candidate) {
 }
 
 #if defined(QUELMO_TEST_HOOKS)
-std::span<ResultRecord*> libraryTable() { return {table.slots.get(), table.size}; }
+std::vector<const ResultRecord*> libraryTable() {
+    std::vector<const ResultRecord*> records(table.size);
+    for (uint64_t i = 0; i < table.size; ++i) records[i] = table.slots[i].record;
+    return records;
+}
+
+size_t libraryTableBytes() { return table.size * sizeof(Slot); }
+
+void setLibrarySlot(uint64_t slot, ResultRecord* record) {
+    table.slots[slot] = Slot{record, record == nullptr ? 0 : libraryHash(record)};
+}
 
 void growLibraryTable(uint64_t slots) {
     if (slots > table.size) rebuildAt(slots);
