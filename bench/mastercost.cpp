@@ -40,6 +40,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -126,22 +127,6 @@ Measured runJob(const std::vector<std::string>& command, const fs::path& dir, in
     }
     return m;
 }
-
-class Scratch {
-public:
-    Scratch() {
-        std::string pattern = (fs::temp_directory_path() / "quelmo-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) dir_ = pattern;
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        if (!dir_.empty()) fs::remove_all(dir_, ignored);
-    }
-    const fs::path& dir() const { return dir_; }
-
-private:
-    fs::path dir_;
-};
 
 // The coil file of the workload: each copy of every coil line with the
 // measured inductance (the first field) scaled by 1 + copy / 500, and a name

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "scratch.h"
 
 namespace {
 
@@ -98,22 +99,6 @@ Measured runCommand(const std::vector<std::string>& command, const fs::path& dir
     m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return m;
 }
-
-class Scratch {
-public:
-    Scratch() {
-        std::string pattern = (fs::temp_directory_path() / "quelmo-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) dir_ = pattern;
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        if (!dir_.empty()) fs::remove_all(dir_, ignored);
-    }
-    const fs::path& dir() const { return dir_; }
-
-private:
-    fs::path dir_;
-};
 
 std::vector<std::string> commandFor(Transport transport, int workers, const std::string& ranges) {
     if (transport == Transport::files) return {QUELMO_BIN, "coils.txt", ranges};
