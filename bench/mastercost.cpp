@@ -40,6 +40,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
 #include "scratch.h"
 
 namespace fs = std::filesystem;
