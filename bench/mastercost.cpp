@@ -41,7 +41,7 @@
 #include <string>
 #include <vector>
 
-#include "scratch.h"
+#include "program_runs.h"
 
 namespace fs = std::filesystem;
 
@@ -101,21 +101,8 @@ struct Measured {
 // Runs `command` in `dir` with no input and its output discarded.
 Measured runJob(const std::vector<std::string>& command, const fs::path& dir, int workers) {
     for (int rank = 0; rank <= workers; ++rank) fs::remove(dir / ("cpu." + std::to_string(rank)));
-    std::vector<std::string> copies = command;
-    std::vector<char*> argv;
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
     const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    const pid_t child = startQuietly(command, dir);
     int status = 0;
     waitpid(child, &status, 0);
     Measured m;

@@ -36,7 +36,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "scratch.h"
+#include "program_runs.h"
 
 namespace {
 
@@ -71,22 +71,9 @@ double cpuOfChildren() {
 Measured runCommand(const std::vector<std::string>& command, const fs::path& dir) {
     static const bool subreaper = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
     (void)subreaper;
-    std::vector<std::string> copies = command;
-    std::vector<char*> argv;
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
     const double cpuBefore = cpuOfChildren();
     const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    const pid_t child = startQuietly(command, dir);
     int status = 0;
     waitpid(child, &status, 0);
     // quelmo's forked workers outlive it briefly and come to this process as
