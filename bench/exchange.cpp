@@ -26,7 +26,7 @@
 #include "coils/readind.h"
 #include "coils/storage.h"
 #include "settings/symtab.h"
-#include "workers/process.h"
+#include "transport/process.h"
 
 namespace fs = std::filesystem;
 

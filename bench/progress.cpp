@@ -30,7 +30,7 @@
 #include "search/sort.h"
 #include "settings/symtab.h"
 #include "testhooks.h"
-#include "workers/gridsearch.h"
+#include "grid/gridsearch.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The grid walk's quotient routine (workers/gridsearch_quotient.h) against the
+// The grid walk's quotient routine (grid/gridsearch_quotient.h) against the
 // hardware division: whether it ever differs, and how fast it is. A divisor
 // serves a batch of 256 dividends, as in the walk, where a divisor's
 // reciprocal pair is computed once and used many times.
@@ -25,7 +25,7 @@
 
 #include "bench_support.h"
 #include "coils/equation_terms.h"
-#include "workers/gridsearch.h"
+#include "grid/gridsearch.h"
 
 namespace {
 

@@ -28,15 +28,15 @@
 #include "coils/storage.h"
 #include "search/library.h"
 #include "search/random.h"
-#include "search/runstate.h"
+#include "state/runstate.h"
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
-#include "state/resume.h"
+#include "engine/resume.h"
 #include "state/snapshot.h"
 #include "state/snapshot_write.h"
-#include "workers/process.h"
+#include "transport/process.h"
 
 namespace {
 

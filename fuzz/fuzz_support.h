@@ -22,7 +22,7 @@
 #include "gridsearch_reference.h"
 #include "settings/symtab.h"
 #include "testhooks.h"
-#include "workers/gridsearch.h"
+#include "grid/gridsearch.h"
 
 namespace fuzz {
 

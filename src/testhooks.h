@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "coils/records.h"
-#include "workers/gridsearch.h"
+#include "grid/gridsearch.h"
 
 // Restores the settings and range tables to their compiled-in defaults
 // (string values are dropped, not freed).

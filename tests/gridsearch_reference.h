@@ -12,7 +12,7 @@
 #include "coils/storage.h"
 #include "common/version.h"
 #include "settings/symtab.h"
-#include "workers/gridsearch.h"
+#include "grid/gridsearch.h"
 
 namespace reference {
 

@@ -20,18 +20,18 @@
 #include "search/library.h"
 #include "search/operators.h"
 #include "search/random.h"
-#include "search/runstate.h"
+#include "state/runstate.h"
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "state/crc32c.h"
-#include "state/resume.h"
+#include "engine/resume.h"
 #include "state/snapshot.h"
 #include "state/snapshot_write.h"
 #include "snapshot_forge.h"
 #include "test_support.h"
 #include "testhooks.h"
-#include "workers/process.h"
+#include "transport/process.h"
 
 namespace {
 

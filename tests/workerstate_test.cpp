@@ -10,8 +10,8 @@
 #include "settings/symtab.h"
 #include "test_support.h"
 #include "testhooks.h"
-#include "workers/gridsearch.h"
-#include "workers/workerstate.h"
+#include "grid/gridsearch.h"
+#include "transport/workerstate.h"
 
 namespace {
 

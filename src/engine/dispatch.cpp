@@ -15,9 +15,9 @@
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
-#include "workers/dispatch.h"
-#include "workers/process.h"
-#include "workers/terminal.h"
+#include "engine/dispatch.h"
+#include "transport/process.h"
+#include "transport/terminal.h"
 
 namespace {
 

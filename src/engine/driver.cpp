@@ -12,7 +12,7 @@
 #include "reports/finalreport.h"
 #include "reports/reports.h"
 #include "reports/runmonitor.h"
-#include "search/driver.h"
+#include "engine/driver.h"
 #include "search/library.h"
 #include "search/operators.h"
 #include "search/random.h"
@@ -21,9 +21,9 @@
 #include "search/sort.h"
 #include "settings/rangehints.h"
 #include "settings/symtab.h"
-#include "state/resume.h"
-#include "workers/dispatch.h"
-#include "workers/process.h"
+#include "engine/resume.h"
+#include "engine/dispatch.h"
+#include "transport/process.h"
 
 namespace {
 

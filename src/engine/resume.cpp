@@ -6,7 +6,7 @@
 // next step is the first operator call of the next generation, so a resumed
 // run repeats exactly what the interrupted one would have done, given that
 // its workers are put back as they were (see resumeRun).
-#include "state/resume.h"
+#include "engine/resume.h"
 
 #include <sys/stat.h>
 
@@ -22,14 +22,14 @@
 #include "coils/readind.h"
 #include "common/fatal.h"
 #include "common/outfile.h"
-#include "search/runstate.h"
+#include "state/runstate.h"
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "settings/symtab.h"
 #include "state/snapshot.h"
 #include "state/snapshot_write.h"
-#include "workers/dispatch.h"
-#include "workers/process.h"
+#include "engine/dispatch.h"
+#include "transport/process.h"
 
 bool snapshotFailed = false;
 

@@ -16,8 +16,8 @@
 #include "coils/storage.h"
 #include "common/version.h"
 #include "settings/symtab.h"
-#include "workers/gridsearch.h"
-#include "workers/gridsearch_quotient.h"
+#include "grid/gridsearch.h"
+#include "grid/gridsearch_quotient.h"
 
 uint8_t swapper = 0;
 

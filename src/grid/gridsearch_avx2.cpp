@@ -4,7 +4,7 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 
-#include "workers/gridsearch_kernel.h"
+#include "grid/gridsearch_kernel.h"
 
 namespace {
 

@@ -18,7 +18,7 @@ using Mask8 = __mmask8;
 
 #if defined(QUELMO_GRID_SIMDE) || defined(__x86_64__)
 
-#include "workers/gridsearch_kernel.h"
+#include "grid/gridsearch_kernel.h"
 
 namespace {
 

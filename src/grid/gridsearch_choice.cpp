@@ -13,7 +13,7 @@
 
 #include "coils/equation.h"
 #include "common/fatal.h"
-#include "workers/gridsearch.h"
+#include "grid/gridsearch.h"
 
 namespace {
 

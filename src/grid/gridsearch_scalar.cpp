@@ -9,7 +9,7 @@
 // CPU, so that this route is checked on x86-64 too.
 #include <cmath>
 
-#include "workers/gridsearch_kernel.h"
+#include "grid/gridsearch_kernel.h"
 
 namespace {
 

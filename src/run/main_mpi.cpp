@@ -9,8 +9,8 @@
 
 #include "run/help.h"
 #include "run/run.h"
-#include "workers/process.h"
-#include "workers/process_mpi.h"
+#include "transport/process.h"
+#include "transport/process_mpi.h"
 
 namespace {
 

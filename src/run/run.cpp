@@ -13,13 +13,13 @@
 #include "reports/reports.h"
 #include "run/help.h"
 #include "run/outputs.h"
-#include "search/driver.h"
+#include "engine/driver.h"
 #include "search/library.h"
 #include "search/random.h"
 #include "settings/symtab.h"
-#include "state/resume.h"
-#include "workers/gridsearch.h"
-#include "workers/process.h"
+#include "engine/resume.h"
+#include "grid/gridsearch.h"
+#include "transport/process.h"
 
 namespace {
 

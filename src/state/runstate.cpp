@@ -1,5 +1,5 @@
 // The search's part of a run's state, to and from a RunState.
-#include "search/runstate.h"
+#include "state/runstate.h"
 
 #include "coils/storage.h"
 #include "search/library.h"

@@ -14,7 +14,7 @@
 // after writing a reply. Both sides still look at the files after a short
 // time-out, so a lost wake-up costs no more than a poll interval. A worker
 // whose doorbell reports end-of-file knows that its master has gone.
-#include "workers/process.h"
+#include "transport/process.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -42,9 +42,9 @@
 #include "common/fatal.h"
 #include "common/outfile.h"
 #include "settings/symtab.h"
-#include "workers/gridsearch.h"
-#include "workers/runlock.h"
-#include "workers/terminal.h"
+#include "grid/gridsearch.h"
+#include "transport/runlock.h"
+#include "transport/terminal.h"
 
 namespace {
 

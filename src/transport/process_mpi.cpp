@@ -14,7 +14,7 @@
 // 1 ms. Each wake-up costs CPU, so the master, which knows how long jobs have
 // been taking, naps half the time left until the next result is due when that
 // is longer. The master's naps end early when a key arrives on standard input.
-#include "workers/process_mpi.h"
+#include "transport/process_mpi.h"
 
 #include <mpi.h>
 #include <poll.h>
@@ -35,10 +35,10 @@
 #include "coils/storage.h"
 #include "common/fatal.h"
 #include "settings/symtab.h"
-#include "workers/gridsearch.h"
-#include "workers/process.h"
-#include "workers/terminal.h"
-#include "workers/workerstate.h"
+#include "grid/gridsearch.h"
+#include "transport/process.h"
+#include "transport/terminal.h"
+#include "transport/workerstate.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The run directory's lock file.
-#include "workers/runlock.h"
+#include "transport/runlock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

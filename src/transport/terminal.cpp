@@ -1,6 +1,6 @@
 // The master's keyboard and clock: a key check that does not wait for Enter,
 // and wall-clock time for job timing.
-#include "workers/terminal.h"
+#include "transport/terminal.h"
 
 #include <sys/ioctl.h>
 #include <sys/time.h>

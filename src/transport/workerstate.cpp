@@ -1,7 +1,7 @@
 // Packing of the state a worker starts from. Numbers travel as their memory
 // images (the records already require a little-endian machine with 8-byte
 // pointers); strings as a length and their bytes, a missing one as length -1.
-#include "workers/workerstate.h"
+#include "transport/workerstate.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,7 +12,7 @@
 #include "coils/storage.h"
 #include "common/fatal.h"
 #include "settings/symtab.h"
-#include "workers/gridsearch.h"
+#include "grid/gridsearch.h"
 
 namespace {
 
