@@ -5,8 +5,6 @@
 
 #include "coils/records.h"
 
-inline constexpr double kMu0 = 1.256637061435916e-6;
-
 // The inductance `set` computes for `coil`, or kNoValue when it cannot.
 double evalInductorAbs(const InductorRecord* coil, const ResultRecord* set);
 // ((computed - measured) / measured)^2 for a computed inductance.

@@ -15,7 +15,7 @@
 // code that runs on any CPU.
 #pragma once
 
-#include "coils/equation.h"
+#include "coils/records.h"
 
 namespace {
 namespace equation {

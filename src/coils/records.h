@@ -15,6 +15,9 @@ inline constexpr int kCoefficientCount = 15;
 // that cannot be computed.
 inline constexpr double kNoValue = 1e208;
 
+// The magnetic constant the equation multiplies by, as the equation writes it.
+inline constexpr double kMu0 = 1.256637061435916e-6;
+
 // Coefficient order, shared by ResultRecord, the range table R, the best*
 // settings and the change mask (bit k stands for coefficient k).
 enum CoefficientIndex : int {
