@@ -55,10 +55,10 @@ struct Avx2Lanes {
 
 }  // namespace
 
-void gridWalkAvx2(const GridPlan& plan, GridBest& best) { grid::gridWalk<Avx2Lanes>(plan, best); }
+extern const GridKernels gridKernelsAvx2 = {grid::gridWalk<Avx2Lanes>, grid::quotients<Avx2Lanes>};
 
-int64_t gridQuotientsAvx2(const double* a, int64_t n, double b, double* q) {
-    return grid::quotients<Avx2Lanes>(a, n, b, q);
-}
+#else
+#include "grid/gridsearch_walk.h"
 
+extern const GridKernels gridKernelsAvx2 = {nullptr, nullptr};
 #endif  // __x86_64__

@@ -94,10 +94,11 @@ int64_t gridQuotientsAvx512Simde(const double* a, int64_t n, double b, double* q
     return grid::quotients<Avx512Lanes>(a, n, b, q);
 }
 #else
-void gridWalkAvx512(const GridPlan& plan, GridBest& best) { grid::gridWalk<Avx512Lanes>(plan, best); }
-int64_t gridQuotientsAvx512(const double* a, int64_t n, double b, double* q) {
-    return grid::quotients<Avx512Lanes>(a, n, b, q);
-}
+extern const GridKernels gridKernelsAvx512 = {grid::gridWalk<Avx512Lanes>, grid::quotients<Avx512Lanes>};
 #endif
 
+#else
+#include "grid/gridsearch_walk.h"
+
+extern const GridKernels gridKernelsAvx512 = {nullptr, nullptr};
 #endif  // QUELMO_GRID_SIMDE || __x86_64__

@@ -9,32 +9,63 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "coils/equation.h"
 #include "common/fatal.h"
-#include "grid/gridsearch.h"
+#include "grid/gridsearch_choice.h"
 
 namespace {
 
-constexpr GridPath kPaths[] = {GridPath::scalar, GridPath::avx2, GridPath::avx512};
+// Whether this CPU runs a variant's instructions. Kept here, in a file built
+// for any CPU: asked in a variant's own file, the check itself could be
+// compiled to instructions the CPU lacks.
+bool always() { return true; }
+#if defined(__x86_64__)
+// The AVX2 walk's file is built with fused multiply-adds too.
+bool cpuHasAvx2() { return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0; }
+bool cpuHasAvx512() { return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0; }
+#else
+bool cpuHasAvx2() { return false; }
+bool cpuHasAvx512() { return false; }
+#endif
+
+// The variants, one row each, in the order of GridPath, narrowest first.
+struct Variant {
+    GridPath path;
+    const char* name;
+    const GridKernels& kernels;  // null members where the variant is not built
+    bool (*cpuRuns)();
+};
+const Variant kVariants[] = {
+    {GridPath::scalar, "scalar", gridKernelsScalar, always},
+    {GridPath::avx2, "avx2", gridKernelsAvx2, cpuHasAvx2},
+    {GridPath::avx512, "avx512", gridKernelsAvx512, cpuHasAvx512},
+};
+
+const Variant* variantOf(GridPath path) {
+    for (const Variant& variant : kVariants)
+        if (variant.path == path) return &variant;
+    return nullptr;
+}
 
 bool settled = false;
 GridPath chosen = GridPath::scalar;
 
 [[noreturn]] void refuseForcedPath(const char* name) {
     std::string accepted;
-    for (GridPath path : kPaths) {
-        if (!gridPathSupported(path)) continue;
+    for (const Variant& variant : kVariants) {
+        if (!gridPathSupported(variant.path)) continue;
         if (!accepted.empty()) accepted += ", ";
-        accepted += gridPathName(path);
+        accepted += variant.name;
     }
     fatal("QUELMO_GRID_PATH is %s, accepted on this CPU: %s\n", name, accepted.c_str());
 }
 
 GridPath forcedPath(const char* name) {
-    for (GridPath path : kPaths)
-        if (std::strcmp(name, gridPathName(path)) == 0 && gridPathSupported(path)) return path;
+    for (const Variant& variant : kVariants)
+        if (std::strcmp(name, variant.name) == 0 && gridPathSupported(variant.path)) return variant.path;
     refuseForcedPath(name);
 }
 
@@ -80,28 +111,60 @@ GridPath fastestPath() {
     makeCoils(coils);
     const GridWindows jobs[] = {typicalWindows(true), typicalWindows(false)};
 
-    // The shortest time per variant over the rounds: interruptions only ever
-    // add time.
-    double shortest[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL};
+    // The shortest time per variant (by its row) over the rounds:
+    // interruptions only ever add time.
+    constexpr std::size_t kCount = std::size(kVariants);
+    double shortest[kCount];
+    for (double& time : shortest) time = HUGE_VAL;
     const Clock::time_point start = Clock::now();
     for (int round = 0; round < kRounds; ++round) {
-        for (GridPath path : kPaths) {
-            if (!gridPathSupported(path)) continue;
+        for (std::size_t v = 0; v < kCount; ++v) {
+            if (!gridPathSupported(kVariants[v].path)) continue;
             const Clock::time_point before = Clock::now();
-            for (const GridWindows& windows : jobs) walkGrid(gridWalkFor(path), windows, coils);
+            for (const GridWindows& windows : jobs) walkGrid(kVariants[v].kernels.walk, windows, coils);
             const double seconds = std::chrono::duration<double>(Clock::now() - before).count();
-            double& best = shortest[static_cast<int>(path)];
-            if (seconds < best) best = seconds;
+            if (seconds < shortest[v]) shortest[v] = seconds;
         }
         if (Clock::now() - start > kBudget) break;
     }
-    GridPath fastest = GridPath::scalar;
-    for (GridPath path : kPaths)
-        if (shortest[static_cast<int>(path)] < shortest[static_cast<int>(fastest)]) fastest = path;
-    return fastest;
+    std::size_t fastest = 0;
+    for (std::size_t v = 1; v < kCount; ++v)
+        if (shortest[v] < shortest[fastest]) fastest = v;
+    const GridPath chosenPath = kVariants[fastest].path;
+    return chosenPath;
 }
 
 }  // namespace
+
+GridWalk gridWalkFor(GridPath path) {
+    const Variant* variant = variantOf(path);
+    return variant != nullptr ? variant->kernels.walk : nullptr;
+}
+
+GridQuotients gridQuotientsFor(GridPath path) {
+    const Variant* variant = variantOf(path);
+    return variant != nullptr ? variant->kernels.quotients : nullptr;
+}
+
+bool gridPathSupported(GridPath path) {
+    const Variant* variant = variantOf(path);
+    return variant != nullptr && variant->kernels.walk != nullptr && variant->cpuRuns();
+}
+
+const char* gridPathName(GridPath path) {
+    const Variant* variant = variantOf(path);
+    return variant != nullptr ? variant->name : "?";
+}
+
+GridPath gridPathBest() {
+    static const GridPath best = [] {
+        GridPath widest = GridPath::scalar;
+        for (const Variant& variant : kVariants)
+            if (variant.kernels.walk != nullptr && variant.cpuRuns()) widest = variant.path;
+        return widest;
+    }();
+    return best;
+}
 
 GridPath gridPathChosen() {
     if (!settled) {

@@ -49,8 +49,8 @@
 
 #include "coils/equation_terms.h"
 #include "common/version.h"
-#include "grid/gridsearch.h"
 #include "grid/gridsearch_quotient.h"
+#include "grid/gridsearch_walk.h"
 
 namespace {
 namespace grid {

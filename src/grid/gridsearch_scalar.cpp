@@ -63,8 +63,5 @@ int64_t gridQuotientsScalarFma(const double* a, int64_t n, double b, double* q) 
     return grid::quotients<ScalarLanes>(a, n, b, q);
 }
 #else
-void gridWalkScalar(const GridPlan& plan, GridBest& best) { grid::gridWalk<ScalarLanes>(plan, best); }
-int64_t gridQuotientsScalar(const double* a, int64_t n, double b, double* q) {
-    return grid::quotients<ScalarLanes>(a, n, b, q);
-}
+extern const GridKernels gridKernelsScalar = {grid::gridWalk<ScalarLanes>, grid::quotients<ScalarLanes>};
 #endif
