@@ -10,21 +10,19 @@
 #include "coils/readind.h"
 #include "common/fatal.h"
 #include "common/version.h"
+#include "engine/driver.h"
+#include "engine/resume.h"
+#include "grid/gridsearch.h"
 #include "reports/reports.h"
 #include "run/help.h"
 #include "run/outputs.h"
-#include "engine/driver.h"
 #include "search/library.h"
 #include "search/random.h"
+#include "settings/settingstable.h"
 #include "settings/symtab.h"
-#include "engine/resume.h"
-#include "grid/gridsearch.h"
 #include "transport/process.h"
 
 namespace {
-
-constexpr int kMaxSave = 1000000;
-constexpr int kMaxTries = 1000000;
 
 // The second argument is the ranges file when it opens; otherwise, as the
 // last argument, it names the result file. A third argument names the
@@ -48,25 +46,11 @@ const char* readArguments(int argc, char** argv) {
 // Settings the search cannot work with, refused before anything starts.
 void refuseUnusableSettings() {
     settleWorkerCount();
-    // Bounds on the settings that size the population and the draws of a
-    // generation: far beyond them the duplicate library fills up, memory
-    // runs out or a generation never ends.
-    const int save = S[kSave].value.i;
-    if (save < 4 || save > kMaxSave) fatal("Setting save is %d, accepted range is 4 to %d\n", save, kMaxSave);
-    const int tries = S[kTries].value.i;
-    if (tries > kMaxTries) fatal("Setting tries is %d, accepted range is %d or less\n", tries, kMaxTries);
-    const int raiselower = S[kRaiseLower].value.i;
-    if (raiselower < 1) fatal("Setting raiselower is %d, accepted range is 1 or more\n", raiselower);
-    for (const int flag : {kOrdered, kResume, kPolish, kStatistics, kPrune}) {
-        const int value = S[flag].value.i;
-        if (value != 0 && value != 1)
-            fatal("Setting %s is %d, accepted range is 0 to 1\n", S[flag].name, value);
-    }
-    const int stateevery = S[kStateEvery].value.i;
-    if (stateevery < 1) fatal("Setting stateevery is %d, accepted range is 1 or more\n", stateevery);
-    // One fold would leave nothing to fit to.
-    const int folds = S[kCrossValidate].value.i;
-    if (folds < 0 || folds == 1) fatal("Setting crossvalidate is %d, accepted range is 0 or 2 or more\n", folds);
+    // The accepted values are in the settings table. Far beyond the bounds
+    // on save and tries the duplicate library fills up, memory runs out or a
+    // generation never ends; one fold of cross-validation would leave
+    // nothing to fit to.
+    refuseUnacceptedSettings();
 }
 
 }  // namespace

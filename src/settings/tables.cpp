@@ -4,71 +4,20 @@
 #include <cstring>
 
 #include "common/fatal.h"
+#include "settings/settingstable.h"
 #include "settings/symtab.h"
 
 namespace {
 
-constexpr SymbolEntry intSetting(const char* name, int32_t value) {
-    return {name, {.i = value}, symInt};
+// The settings table S as it starts: each setting's name, type and default
+// from its row.
+constexpr std::array<SymbolEntry, kSymbolCount> makeDefaultSymbols() {
+    std::array<SymbolEntry, kSymbolCount> symbols{};
+    for (int p = 0; p < kSymbolCount; ++p)
+        symbols[p] = {kSettingRows[p].name, kSettingRows[p].initial, kSettingRows[p].type};
+    return symbols;
 }
-constexpr SymbolEntry doubleSetting(const char* name, double value) {
-    return {name, {.d = value}, symDouble};
-}
-constexpr SymbolEntry longSetting(const char* name, int64_t value) {
-    return {name, {.l = value}, symLong};
-}
-constexpr SymbolEntry stringSetting(const char* name) {
-    return {name, {.s = nullptr}, symString};
-}
-
-constexpr std::array<SymbolEntry, kSymbolCount> kDefaultSymbols = {
-    intSetting("population", 64),
-    intSetting("save", 4),
-    intSetting("maxgenerations", 100000),
-    stringSetting("resultfile"),
-    intSetting("processes", 1),
-    longSetting("seed", 1033888277),
-    intSetting("noise", 1),
-    intSetting("minormax", 0x800000),
-    doubleSetting("randomminor", 0.33),
-    intSetting("tries", 20),
-    stringSetting("resultc"),
-    stringSetting("cvarname"),
-    doubleSetting("pctchange", 0.01),
-    intSetting("raiselower", 10),
-    intSetting("quitat", -1),
-    intSetting("rangeexpand", 0),
-    doubleSetting("direction", 0.01),
-    stringSetting("resultja"),
-    stringSetting("javarname"),
-    doubleSetting("bestr0", kNoValue),
-    doubleSetting("bestr1", kNoValue),
-    doubleSetting("bestr2", kNoValue),
-    doubleSetting("bestr3", kNoValue),
-    doubleSetting("bestw0", kNoValue),
-    doubleSetting("bestw1", kNoValue),
-    doubleSetting("bestw2", kNoValue),
-    doubleSetting("bestt0", kNoValue),
-    doubleSetting("bestt1", kNoValue),
-    doubleSetting("bestt2", kNoValue),
-    doubleSetting("bestt3", kNoValue),
-    doubleSetting("bestl0", kNoValue),
-    doubleSetting("bestl1", kNoValue),
-    doubleSetting("bestl2", kNoValue),
-    doubleSetting("bestl3", kNoValue),
-    intSetting("ordered", 0),
-    stringSetting("checkpoint"),
-    stringSetting("statefile"),
-    intSetting("stateevery", 10),
-    intSetting("resume", 0),
-    intSetting("polish", 0),
-    stringSetting("coilcsv"),
-    stringSetting("logcsv"),
-    intSetting("statistics", 0),
-    intSetting("crossvalidate", 0),
-    intSetting("prune", 0),
-    stringSetting("resultjson"),
-};
+constexpr std::array<SymbolEntry, kSymbolCount> kDefaultSymbols = makeDefaultSymbols();
 
 constexpr std::array<RangeEntry, kCoefficientCount> makeDefaultRanges() {
     std::array<RangeEntry, kCoefficientCount> ranges{};
