@@ -24,13 +24,14 @@
 #include "bench_support.h"
 #include "coils/readind.h"
 #include "coils/storage.h"
+#include "common/clock.h"
+#include "grid/gridsearch.h"
 #include "reports/csvfiles.h"
 #include "reports/progress.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
 #include "testhooks.h"
-#include "grid/gridsearch.h"
 
 namespace {
 

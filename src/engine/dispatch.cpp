@@ -7,15 +7,16 @@
 #include <vector>
 
 #include "coils/storage.h"
+#include "common/clock.h"
 #include "common/fatal.h"
 #include "common/version.h"
+#include "engine/dispatch.h"
 #include "reports/finalreport.h"
 #include "reports/reports.h"
 #include "reports/runmonitor.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
-#include "engine/dispatch.h"
 #include "transport/process.h"
 #include "transport/terminal.h"
 
@@ -92,7 +93,7 @@ void forgetJob(int slot) {
 // improvement prints its line and records the generation.
 void harvestSlot(int slot) {
     forgetJob(slot);
-    const double now = timeus();
+    const double now = monotonicSeconds();
     ++accumCnt;
     accumSeconds += now - slotStartTime(slot);
     ResultRecord* record = takeResult(slot);

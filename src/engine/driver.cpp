@@ -9,10 +9,12 @@
 #include "coils/storage.h"
 #include "common/fatal.h"
 #include "common/version.h"
+#include "engine/dispatch.h"
+#include "engine/driver.h"
+#include "engine/resume.h"
 #include "reports/finalreport.h"
 #include "reports/reports.h"
 #include "reports/runmonitor.h"
-#include "engine/driver.h"
 #include "search/library.h"
 #include "search/operators.h"
 #include "search/random.h"
@@ -21,8 +23,6 @@
 #include "search/sort.h"
 #include "settings/rangehints.h"
 #include "settings/symtab.h"
-#include "engine/resume.h"
-#include "engine/dispatch.h"
 #include "transport/process.h"
 
 namespace {

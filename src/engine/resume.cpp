@@ -22,13 +22,13 @@
 #include "coils/readind.h"
 #include "common/fatal.h"
 #include "common/outfile.h"
-#include "state/runstate.h"
+#include "engine/dispatch.h"
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "settings/symtab.h"
+#include "state/runstate.h"
 #include "state/snapshot.h"
 #include "state/snapshot_write.h"
-#include "engine/dispatch.h"
 #include "transport/process.h"
 
 bool snapshotFailed = false;

@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -193,11 +192,6 @@ std::string formatProgress(const ProgressFigures& figures, int columns) {
     const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
     if (line.size() > room) line.resize(room);
     return line;
-}
-
-double monotonicSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 bool progressWanted() {

@@ -19,9 +19,6 @@ struct ProgressFigures {
 // reaching the last one (a character there makes some terminals wrap).
 std::string formatProgress(const ProgressFigures& figures, int columns);
 
-// Seconds on the monotonic clock.
-double monotonicSeconds();
-
 // Whether a run shows the line: standard error is a terminal that can clear
 // a line, and standard output is not a terminal.
 bool progressWanted();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "coils/readind.h"
+#include "common/clock.h"
 #include "common/version.h"
 #include "reports/csvfiles.h"
 #include "reports/progress.h"

@@ -39,10 +39,12 @@
 
 #include "coils/readind.h"
 #include "coils/storage.h"
+#include "common/clock.h"
 #include "common/fatal.h"
 #include "common/outfile.h"
-#include "settings/symtab.h"
 #include "grid/gridsearch.h"
+#include "settings/settingstable.h"
+#include "settings/symtab.h"
 #include "transport/runlock.h"
 #include "transport/terminal.h"
 
@@ -53,7 +55,7 @@ struct ProcSlot {
     char* requestRemove;  // "rm -f quelmoi.%d"
     char* replyPath;      // "quelmor.%d"
     char* replyRemove;    // "rm -rf quelmor.%d"
-    double startTime;     // timeus() at the hand-over of the current job
+    double startTime;     // monotonicSeconds() at the hand-over of the current job
     uint8_t busy;         // 1 from hand-over until harvest
     char* requestTemp;    // "quelmoi.%d.": a request's temporary name, before its random end
     char* replyTemp;      // "quelmor.%d.": a reply's temporary name, before its random end
@@ -359,7 +361,7 @@ void replaceWorker(int slot, int status) {
     clearForMessage();
     std::fprintf(stderr, "Worker %d (pid %ld) was killed by signal %d (%s); a new worker takes its job\n", slot,
                  pid, signal, strsignal(signal));
-    const double now = timeus();
+    const double now = monotonicSeconds();
     if (deaths == kDeathLimit) {
         for (int i = 1; i < kDeathLimit; ++i) deathTimes[i - 1] = deathTimes[i];
         --deaths;
@@ -397,9 +399,9 @@ void reapWorkers() {
 }  // namespace
 
 void settleWorkerCount() {
-    const int processes = S[kProcesses].value.i;
-    if (processes < 1 || processes > kProcSlots)
-        fatal("Setting processes is %d, accepted range is 1 to %d\n", processes, kProcSlots);
+    static_assert(kSettingRows[kProcesses].accepted.low == 1 && kSettingRows[kProcesses].accepted.high == kProcSlots,
+                  "the settings table accepts as many processes as there are slots");
+    refuseUnaccepted(kProcesses);
 }
 
 void initProcs() {
@@ -430,7 +432,7 @@ void initProcs() {
         slot.requestRemove = formatSlotText("rm -f quelmoi.%d", i);
         slot.requestTemp = formatSlotText("quelmoi.%d.", i);
         unlink(slot.requestPath);
-        slot.startTime = timeus();
+        slot.startTime = monotonicSeconds();
         startWorker(i);
     }
 }
@@ -463,7 +465,7 @@ void handOver(int slot, const ResultRecord* candidate) {
     ++target.handedOver;
     ring(target.doorbell);
     target.busy = 1;
-    target.startTime = timeus();
+    target.startTime = monotonicSeconds();
 }
 
 ResultRecord* takeResult(int slot) {
@@ -516,8 +518,8 @@ void terminateProcesses() {
         // removing the request file would be removed with it: wait until the
         // worker has taken the job.
         if (slot.busy) {
-            const double deadline = timeus() + kStopWaitSeconds;
-            while (fileSize(slot.requestPath) >= 0 && timeus() < deadline) usleep(kRetryPoll);
+            const double deadline = monotonicSeconds() + kStopWaitSeconds;
+            while (fileSize(slot.requestPath) >= 0 && monotonicSeconds() < deadline) usleep(kRetryPoll);
         }
         if (!writeRecordFile(slot.requestTemp, slot.requestPath, nullptr)) {
             reportCause(slot.requestPath, std::strerror(errno));

@@ -34,7 +34,7 @@ void terminateProcesses();
 
 // Slot bookkeeping, kept by the exchange.
 bool slotBusy(int slot);
-// timeus() at the hand-over of the slot's current job.
+// monotonicSeconds() at the hand-over of the slot's current job.
 double slotStartTime(int slot);
 
 // Largest number of workers any transport can serve.

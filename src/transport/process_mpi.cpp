@@ -24,7 +24,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -33,9 +32,10 @@
 
 #include "coils/readind.h"
 #include "coils/storage.h"
+#include "common/clock.h"
 #include "common/fatal.h"
-#include "settings/symtab.h"
 #include "grid/gridsearch.h"
+#include "settings/symtab.h"
 #include "transport/process.h"
 #include "transport/terminal.h"
 #include "transport/workerstate.h"
@@ -55,21 +55,16 @@ Phase phase = Phase::waiting;
 struct Slot {
     bool busy = false;      // from hand-over until its result is taken
     bool arrived = false;   // the result has been received and waits in `reply`
-    double startTime = 0;   // timeus() at the hand-over
-    double handedOver = 0;  // steadyNow() at the hand-over
+    double startTime = 0;   // monotonicSeconds() at the hand-over
+    double handedOver = 0;  // monotonicSeconds() at the hand-over
     ResultRecord reply{};
 };
 std::vector<Slot> slots;
 std::vector<int> workerPids;  // process id of each slot's worker, for its reports
-double lastExchange = 0;      // steadyNow() at the master's last hand-over or take
+double lastExchange = 0;      // monotonicSeconds() at the master's last hand-over or take
 int lastAsked = -1;           // the slot hasFinished was asked about last
 bool lookedThisSweep = false; // hasFinished has looked for results since a sweep began
 double typicalJob = 0;        // moving average of the time from hand-over to arrival
-
-// Seconds on a clock that never jumps, for the lengths of waits.
-double steadyNow() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 int worldSize() {
     int size = 0;
@@ -104,9 +99,9 @@ bool idle(double waited, double seconds, bool watchKeys = false, double dueIn = 
 void idle(double waited) { idle(waited, kLongestNap); }
 
 void awaitRequest(MPI_Request& request) {
-    const double start = steadyNow();
+    const double start = monotonicSeconds();
     int done = 0;
-    while (MPI_Test(&request, &done, MPI_STATUS_IGNORE), done == 0) idle(steadyNow() - start);
+    while (MPI_Test(&request, &done, MPI_STATUS_IGNORE), done == 0) idle(monotonicSeconds() - start);
 }
 
 void broadcast(void* data, int bytes) {
@@ -140,7 +135,7 @@ void receiveResult(int slot) {
     Slot& s = slots[static_cast<size_t>(slot)];
     MPI_Recv(&s.reply, kRecordBytes, MPI_BYTE, slot + 1, kResultTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
     s.arrived = true;
-    const double took = steadyNow() - s.handedOver;
+    const double took = monotonicSeconds() - s.handedOver;
     typicalJob = typicalJob == 0 ? took : typicalJob + (took - typicalJob) / 4;
     // A forked worker checks its table after every job; worker ranks print
     // nothing, so the master reports for them as each result arrives.
@@ -188,19 +183,19 @@ double nextResultDueIn(double now) {
 }
 
 void awaitResult(int slot) {
-    const double start = steadyNow();
-    while (!receiveIfThere(slot)) idle(steadyNow() - start);
+    const double start = monotonicSeconds();
+    while (!receiveIfThere(slot)) idle(monotonicSeconds() - start);
 }
 
 // Worker: the next message from the master, probed, not yet received.
 MPI_Status awaitMessage() {
-    const double start = steadyNow();
+    const double start = monotonicSeconds();
     while (true) {
         int flag = 0;
         MPI_Status status;
         MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status);
         if (flag != 0) return status;
-        idle(steadyNow() - start);
+        idle(monotonicSeconds() - start);
     }
 }
 
@@ -235,7 +230,7 @@ void initProcs() {
     broadcastState(state);
     gatherPids();
     slots.assign(static_cast<size_t>(workerCount()), Slot{});
-    lastExchange = steadyNow();
+    lastExchange = monotonicSeconds();
 }
 
 int workerCount() { return worldSize() - 1; }
@@ -251,8 +246,8 @@ void handOver(int slot, const ResultRecord* candidate) {
     MPI_Send(&job, kRecordBytes, MPI_BYTE, slot + 1, kJobTag, MPI_COMM_WORLD);
     Slot& s = slots[static_cast<size_t>(slot)];
     s.busy = true;
-    s.startTime = timeus();
-    s.handedOver = steadyNow();
+    s.startTime = monotonicSeconds();
+    s.handedOver = monotonicSeconds();
     lastExchange = s.handedOver;
 }
 
@@ -281,14 +276,14 @@ ResultRecord* takeResult(int slot) {
     copyResult(record, &s.reply);
     s.arrived = false;
     s.busy = false;
-    lastExchange = steadyNow();
+    lastExchange = monotonicSeconds();
     return record;
 }
 
 void awaitActivity(double timeoutSeconds) {
-    const double deadline = steadyNow() + timeoutSeconds;
+    const double deadline = monotonicSeconds() + timeoutSeconds;
     while (!receiveNewResults()) {
-        const double now = steadyNow();
+        const double now = monotonicSeconds();
         if (now >= deadline) return;
         if (idle(now - lastExchange, deadline - now, true, nextResultDueIn(now))) return;
     }

@@ -1,9 +1,8 @@
-// The master's keyboard and clock: a key check that does not wait for Enter,
-// and wall-clock time for job timing.
+// The master's keyboard: a key check that does not wait for Enter, and the
+// watch on standard input.
 #include "transport/terminal.h"
 
 #include <sys/ioctl.h>
-#include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,12 +23,6 @@ int waitingBytes() {
 }
 
 }  // namespace
-
-double timeus() {
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_usec) * 0.000001;
-}
 
 int kbhit() {
     // Unbuffered, so that a byte read here is never held back in the stream

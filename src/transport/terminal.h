@@ -1,11 +1,8 @@
-// The master's keyboard and clock: keys read while it waits for its
-// workers, and wall-clock time for job timing.
+// The master's keyboard: keys read while it waits for its workers.
 #pragma once
 
 // The character waiting on standard input, or 0 when there is none.
 int kbhit();
-// Wall-clock time in seconds, to the microsecond.
-double timeus();
 
 // The descriptor the wait should watch for keys, or -1 when it should rely
 // on its time-out (a terminal, or an input that has ended).

@@ -11,8 +11,8 @@
 #include "coils/readind.h"
 #include "coils/storage.h"
 #include "common/fatal.h"
-#include "settings/symtab.h"
 #include "grid/gridsearch.h"
+#include "settings/symtab.h"
 
 namespace {
 
