@@ -1,6 +1,7 @@
 // The test coil file: one measured coil per line, seven comma-separated fields.
 #include "coils/readind.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -147,4 +148,11 @@ void readTestInductors(const char* path) {
         fatal("%s (%s:%d) Couldn't open %s\n", "readind", "readTestInductors", 46, path);
     }
     std::fclose(file);
+}
+
+std::vector<const InductorRecord*> coilsInFileOrder() {
+    std::vector<const InductorRecord*> coils;
+    for (const InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next) coils.push_back(coil);
+    std::reverse(coils.begin(), coils.end());
+    return coils;
 }

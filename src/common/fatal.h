@@ -35,6 +35,14 @@ inline bool fatalThrows = false;
     std::exit(-1);
 }
 
+// Writes the message and ends the process.
+//
+// Many messages begin "<module> (<function>:<line>)" and pass those three as
+// literals, as in fatal("%s (%s:%d) ...", "symtab", "computeInc", 207). They
+// are fixed texts of the messages, byte for byte what users and their
+// scripts have always seen: they do not name this program's files,
+// functions or lines, and must not be "corrected" when code moves or is
+// renamed.
 [[noreturn]] [[gnu::format(printf, 1, 2)]] inline void fatal(const char* format, ...) {
     clearForMessage();
     va_list args;

@@ -156,7 +156,7 @@ void optimizeProc() {
         std::printf("gen = %d done already %ld, rejected %ld\n", gen, static_cast<long>(libCnt),
                     static_cast<long>(rejects));
         monitorGeneration();
-        if (gen % 100 == 0) saveTempResults(collected);
+        if (gen % kRewriteEvery == 0) saveTempResults(collected);
         if (gen != 0 && gen % S[kRaiseLower].value.i == 0) fixOneRange(collected);
         const int quitat = S[kQuitAt].value.i;
         if (quitat >= 0 && gen - lastgen > quitat) {

@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -26,14 +25,6 @@ void tellResultFile(const char* path) {
     if (isatty(STDERR_FILENO) == 0) return;
     std::fflush(stdout);
     std::fprintf(stderr, "Result written to %s\n", path);
-}
-
-// The final report relinks the coil list to rank it.
-std::vector<const InductorRecord*> coilsInFileOrder() {
-    std::vector<const InductorRecord*> coils;
-    for (const InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next) coils.push_back(coil);
-    std::reverse(coils.begin(), coils.end());
-    return coils;
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,21 +26,11 @@
 
 namespace {
 
-constexpr int32_t kLogEvery = 100;  // generations between rewrites of the log
-
 double searchStart = 0;
-std::vector<const InductorRecord*> coilsInFileOrder;
+// Taken while the coil list is still as read (the final report relinks it).
+std::vector<const InductorRecord*> coilOrder;
 std::string logText;
 bool logFailed = false;
-
-// The final report relinks the coil list to rank it, so the file order is
-// taken while the list is still as read.
-void takeCoilOrder() {
-    coilsInFileOrder.clear();
-    for (const InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next)
-        coilsInFileOrder.push_back(coil);
-    std::reverse(coilsInFileOrder.begin(), coilsInFileOrder.end());
-}
 
 // A failed write is told on standard error and the run ends with status 255;
 // the search goes on.
@@ -66,8 +55,8 @@ double goodnessOf(int rank) {
 
 void monitorStart() {
     searchStart = monotonicSeconds();
-    coilsInFileOrder.clear();
-    if (S[kCoilCsv].value.s != nullptr) takeCoilOrder();
+    coilOrder.clear();
+    if (S[kCoilCsv].value.s != nullptr) coilOrder = coilsInFileOrder();
     logText = kGenerationCsvHeader;
     logFailed = false;
     if (progressWanted()) progressBegin(STDERR_FILENO, searchStart);
@@ -88,19 +77,19 @@ void monitorGeneration() {
     const GenerationRow row{gen,    tested,  {goodnessOf(1), goodnessOf(2), goodnessOf(3), goodnessOf(4)},
                             libCnt, rejects, monotonicSeconds() - searchStart};
     logText += generationCsvRow(row);
-    if (gen % kLogEvery == 0 && !logFailed) logFailed = !writeOrTell(path, logText, true);
+    if (gen % kRewriteEvery == 0 && !logFailed) logFailed = !writeOrTell(path, logText, true);
 }
 
 void monitorBeforeMessage() { progressClear(); }
 
 void monitorReportBegins() {
     progressEnd();
-    if (S[kCoilCsv].value.s != nullptr && coilsInFileOrder.empty()) takeCoilOrder();
+    if (S[kCoilCsv].value.s != nullptr && coilOrder.empty()) coilOrder = coilsInFileOrder();
 }
 
 void monitorReportEnds() {
     if (const char* path = S[kCoilCsv].value.s; path != nullptr && collected != nullptr)
-        writeOrTell(path, coilCsv(coilsInFileOrder, collected), true);
+        writeOrTell(path, coilCsv(coilOrder, collected), true);
     if (const char* path = S[kLogCsv].value.s; path != nullptr) {
         if (logText.empty()) logText = kGenerationCsvHeader;
         writeOrTell(path, logText, !logFailed);

@@ -2,6 +2,12 @@
 // CSV files of the generations and of the final coils.
 #pragma once
 
+#include <cstdint>
+
+// Generations between rewrites of the checkpoint and of the generation log
+// during the search.
+inline constexpr int32_t kRewriteEvery = 100;
+
 // The search starts, before the start population.
 void monitorStart();
 // A candidate goes out to a worker.

@@ -52,9 +52,7 @@ namespace {
 
 struct ProcSlot {
     char* requestPath;    // "quelmoi.%d"
-    char* requestRemove;  // "rm -f quelmoi.%d"
     char* replyPath;      // "quelmor.%d"
-    char* replyRemove;    // "rm -rf quelmor.%d"
     double startTime;     // monotonicSeconds() at the hand-over of the current job
     uint8_t busy;         // 1 from hand-over until harvest
     char* requestTemp;    // "quelmoi.%d.": a request's temporary name, before its random end
@@ -425,11 +423,9 @@ void initProcs() {
     for (int i = 0; i < processes; ++i) {
         ProcSlot& slot = P[i];
         slot.replyPath = formatSlotText("quelmor.%d", i);
-        slot.replyRemove = formatSlotText("rm -rf quelmor.%d", i);
         slot.replyTemp = formatSlotText("quelmor.%d.", i);
         removeTree(AT_FDCWD, slot.replyPath);
         slot.requestPath = formatSlotText("quelmoi.%d", i);
-        slot.requestRemove = formatSlotText("rm -f quelmoi.%d", i);
         slot.requestTemp = formatSlotText("quelmoi.%d.", i);
         unlink(slot.requestPath);
         slot.startTime = monotonicSeconds();
