@@ -88,7 +88,7 @@ TEST(SettingsTable, SeveralUnusableSettingsReportTheFirstInTheFixedOrder) {
 }
 
 // What a page says of a setting: its type and its default ("unset" for a
-// string).
+// string, or its word for the default), without the page's backticks.
 struct Documented {
     std::string type;
     std::string initial;
@@ -109,7 +109,7 @@ std::string defaultText(const SettingRow& row) {
     case symInt: std::snprintf(text, sizeof text, "%d", row.initial.i); break;
     case symLong: std::snprintf(text, sizeof text, "%ld", static_cast<long>(row.initial.l)); break;
     case symDouble: std::snprintf(text, sizeof text, "%g", row.initial.d); break;
-    default: return "unset";
+    default: return row.defaultWord != nullptr ? row.defaultWord : "unset";
     }
     std::string value = text;
     const size_t plus = value.find("e+");
@@ -154,7 +154,9 @@ TEST(SettingsTable, TheSettingsPageDocumentsEveryRowWithItsTypeAndDefault) {
         if (!std::regex_match(text, m, line)) continue;
         for (const std::string& name : namesFrom(m[1], m[2])) {
             EXPECT_EQ(documented.count(name), 0u) << "docs/settings.md documents " << name << " twice";
-            documented[name] = {m[3], m[4]};
+            std::string initial = m[4];
+            std::erase(initial, '`');
+            documented[name] = {m[3], initial};
         }
     }
     expectTheRows(documented, "docs/settings.md");

@@ -5,7 +5,13 @@
 // settings page and the Python package's keywords to the rows, read them.
 //
 // A new setting is one row here (at the end, at the next free position, with
-// a position constant in symtab.h) plus the code that uses it.
+// a position constant in symtab.h and kSymbolCount one larger) plus the code
+// that uses it, for example
+//     integer("level", kLevel, 0, kFlag, "1: the extra level"),
+//     text("shape", kShape, "the shape the fit assumes", "none"),
+// A value outside an integer row's accepted ones is refused with the table's
+// message; a string setting's own check (a list of names) stays with the
+// code that uses it.
 #pragma once
 
 #include <array>
@@ -41,22 +47,25 @@ struct SettingRow {
     Accepted accepted;
     RefusedBy refusedBy;
     const char* help;  // one line
+    // A string setting's word for its default ("none"), which counts as not
+    // given, or null: the default is "unset".
+    const char* defaultWord;
 };
 
 namespace settingrow {
 
 constexpr SettingRow integer(const char* name, int position, int32_t initial, Accepted accepted,
                              const char* help, RefusedBy by = RefusedBy::run) {
-    return {name, position, symInt, {.i = initial}, accepted, by, help};
+    return {name, position, symInt, {.i = initial}, accepted, by, help, nullptr};
 }
 constexpr SettingRow real(const char* name, int position, double initial, const char* help) {
-    return {name, position, symDouble, {.d = initial}, kAnyValue, RefusedBy::run, help};
+    return {name, position, symDouble, {.d = initial}, kAnyValue, RefusedBy::run, help, nullptr};
 }
 constexpr SettingRow wide(const char* name, int position, int64_t initial, const char* help) {
-    return {name, position, symLong, {.l = initial}, kAnyValue, RefusedBy::run, help};
+    return {name, position, symLong, {.l = initial}, kAnyValue, RefusedBy::run, help, nullptr};
 }
-constexpr SettingRow text(const char* name, int position, const char* help) {
-    return {name, position, symString, {.s = nullptr}, kAnyValue, RefusedBy::run, help};
+constexpr SettingRow text(const char* name, int position, const char* help, const char* defaultWord = nullptr) {
+    return {name, position, symString, {.s = nullptr}, kAnyValue, RefusedBy::run, help, defaultWord};
 }
 
 }  // namespace settingrow

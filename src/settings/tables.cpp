@@ -62,7 +62,10 @@ bool isDefaultSetting(int index) {
     case symInt: return entry.value.i == initial.value.i;
     case symDouble: return std::memcmp(&entry.value.d, &initial.value.d, sizeof(double)) == 0;
     case symLong: return entry.value.l == initial.value.l;
-    case symString: return entry.value.s == nullptr;
+    case symString: {
+        const char* word = kSettingRows[index].defaultWord;
+        return entry.value.s == nullptr || (word != nullptr && std::strcmp(entry.value.s, word) == 0);
+    }
     }
     return true;
 }
