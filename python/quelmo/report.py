@@ -56,7 +56,7 @@ body { font: 16px/1.45 system-ui, -apple-system, "Segoe UI", sans-serif; margin:
 h1 { font-size: 1.5rem; margin: 1.2rem 0 .3rem; }
 h2 { font-size: 1.2rem; margin: 1.8rem 0 .5rem; border-bottom: 1px solid #ccc; }
 nav a { margin-right: .8rem; white-space: nowrap; }
-.note { background: #fff6d6; border-left: 4px solid #e0b000; padding: .4rem .8rem; }
+.note { background: #f4f4f4; border-left: 4px solid #999; padding: .2rem .8rem; font-size: .9rem; }
 .scroll { overflow-x: auto; }
 table { border-collapse: collapse; font-variant-numeric: tabular-nums; }
 th, td { padding: .2rem .6rem; border-bottom: 1px solid #e2e2e2; text-align: right; white-space: nowrap; }
@@ -80,6 +80,8 @@ figcaption { font-size: .85rem; color: #555; }
   figure svg { max-height: 120mm; }
   h2 { break-after: avoid; }
   tr { break-inside: avoid; }
+  th, td { padding: .1rem .3rem; }
+  table.sortable th { white-space: normal; }
 }
 """
 
@@ -462,7 +464,7 @@ def page(document, source, coils, log, notes):
             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
             f"<title>{escape(title)}</title><style>{STYLE}</style></head><body>"
             f"<h1>{escape(title)}</h1><p>{meta}</p><nav>{nav}</nav>"
-            + (f"<div class=\"note\"><p>Left out of this page:</p><ul>{note}</ul></div>" if notes else "")
+            + (f"<div class=\"note\"><p>Not in this result:</p><ul>{note}</ul></div>" if notes else "")
             + "".join(section(a, h, c) for a, h, c in sections)
             + f"<script>{SORT_SCRIPT}</script></body></html>\n")
 
