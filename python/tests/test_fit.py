@@ -56,6 +56,9 @@ class FitTest(unittest.TestCase):
                 self.assertEqual(len(result.log), 20)
                 self.assertEqual(repr(result), "<quelmo fit: goodness 0.0772456 on 60 coils>")
                 self.assertIn("quelmo fit: goodness 0.0772456 on 60 of 60 coils", str(result))
+                table = result._repr_html_()
+                self.assertIn("<td>goodness</td><td>0.0772456</td>", table)
+                self.assertIn(f"<td>l3</td><td>{result.coefficients['l3']:.10g}</td>", table)
                 figures = result.plot()
                 self.assertIn("error-vs-coil-radius.png", figures)
                 self.assertEqual(figures["goodness-vs-time.png"].axes[0].get_title().count("60 coils"), 1)
@@ -167,6 +170,11 @@ class InstallTest(unittest.TestCase):
             done = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True, cwd=prefix,
                                   env=dict(environment, PYTHONPATH=site[0]), timeout=60)
             self.assertEqual(done.returncode, 0, done.stderr)
+            # The installed plot script runs the installed package's code.
+            plot = subprocess.run([os.path.join(prefix, "bin", "quelmo-plot"), "--help"], capture_output=True,
+                                  text=True, cwd=prefix, env=environment, timeout=60)
+            self.assertEqual(plot.returncode, 0, plot.stderr)
+            self.assertIn("--html REPORT", plot.stdout)
             self.assertEqual(done.stdout.split("\n"), [
                 quelmo.__version__, os.path.join(prefix, "share", "quelmo", "examples", "coils-example.txt"),
                 str((os.path.join(prefix, "bin", "quelmo"), "installed beside the package")), "60", ""])

@@ -118,6 +118,49 @@ class ReportTest(unittest.TestCase):
                     self.assertFalse(target.exists())
 
 
+class PlotTest(unittest.TestCase):
+    """What the plots show of a polished fit with statistics."""
+
+    def test_polish_leverage_labels_and_titles(self):
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+        document = FIT.document
+        coils = [dict(c, evaluated=1.0 if c["evaluated"] else 0.0) for c in document["coils"]]
+        log = plots.read_table(FIT.dir / "log.csv", plots.LOG_COLUMNS)
+        figures = dict(plots.figures(coils, log, document))
+        self.addCleanup(lambda: [plt.close(f) for f in figures.values()])
+        self.assertTrue(document["polished"])
+        for name, fig in figures.items():
+            with self.subTest(name):
+                ax = fig.axes[0]
+                self.assertLessEqual(ax.get_title().count(f"{len(coils)} coils"), 1)
+                fig.canvas.draw()
+                # A name sits next to its point, or a line ties it to it.
+                for note in ax.texts:
+                    box = note.get_window_extent()
+                    px, py = ax.transData.transform(note.xy)
+                    gap = max(box.x0 - px, px - box.x1, box.y0 - py, py - box.y1, 0)
+                    if note.arrow_patch is None:
+                        self.assertLess(gap, 12 * fig.dpi / 72, note.get_text())
+        # The polish is the last step of the goodness plots, down to the
+        # final goodness.
+        for name in ("goodness-vs-generation.png", "goodness-vs-time.png"):
+            lines = figures[name].axes[0].get_lines()
+            self.assertEqual(min(line.get_ydata()[-1] for line in lines if len(line.get_ydata())),
+                             document["goodness"])
+            self.assertTrue(any(t.get_text().startswith("polish") for t in
+                                figures[name].axes[0].get_legend().get_texts()))
+        # The coils of high leverage and the suspect ones are named.
+        statistics = document["statistics"]
+        high = 2 * statistics["p"] / statistics["n"]
+        expected = {c["name"] for c in document["coils"]
+                    if c["leverage"] is not None and (c["leverage"] > high or abs(c["studentized"]) > 3)}
+        named = {t.get_text() for t in figures["studentized-vs-leverage.png"].axes[0].texts}
+        self.assertTrue(expected)
+        self.assertEqual(named, expected)
+
+
 def browser():
     """A headless Chromium through chromium-driver, logging the console and
     the network; None with the reason when either is missing."""
