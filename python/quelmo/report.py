@@ -26,9 +26,8 @@ from . import plots
 RESULT_NAME = "result.json"  # what quelmo.fit writes, and the first name looked for
 HIGH_CORRELATION = 0.95
 COEFFICIENTS = ("r0", "r1", "r2", "r3", "w0", "w1", "w2", "t0", "t1", "t2", "t3", "l0", "l1", "l2", "l3")
-BASELINE_NAMES = {"solenoid": "ideal long solenoid", "wheeler": "Wheeler-type short-coil formula",
-                  "sheet": "current-sheet formula", "sheetrosa": "current sheet with round-wire correction",
-                  "fitted": "the fitted equation", "fitted_prediction": "the fitted equation, cross-validated"}
+# The fitted equation among the classical formulas (the others by their names).
+BASELINE_NAMES = {"fitted": "fitted equation (in sample)", "fitted_prediction": "fitted equation (cross-validated)"}
 
 # Sorting the coil table on a click: numbers (data-v) largest first on the
 # first click, text in alphabetical order; a second click reverses; rows

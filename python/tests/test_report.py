@@ -11,7 +11,7 @@ import shutil
 import tempfile
 import unittest
 
-from quelmo import plots
+from quelmo import plots, report
 from support import EXAMPLES, run_program
 
 # A coil name that HTML must escape; the coil file takes it as one field.
@@ -104,6 +104,12 @@ class ReportTest(unittest.TestCase):
             (self.write("bare.json", bare), 0, "The coil table and the coil plots are left out"),
             (self.write("odd.json", odd), 0, "is left out: the result lacks what it needs"),
         ]
+        # A newer result with the classical formulas: their section, and the
+        # notebook's table.
+        newer = dict(document, baselines={"solenoid": 0.61, "wheeler": None, "fitted": 0.0772},
+                     baselines_left_out={"wheeler": 3}, base={"name": "sheet", "formula": "L = <sheet>"})
+        cases.append((self.write("newer.json", newer), 0, ""))
+        self.assertIn("<td>solenoid</td><td>0.61</td><td></td>", report.summary_html(newer))
         for source, expected, message in cases:
             with self.subTest(source.name):
                 target = self.fit.dir / f"{source.name}.html"
@@ -112,8 +118,12 @@ class ReportTest(unittest.TestCase):
                 self.assertIn(message, err)
                 if expected == 0:
                     page = target.read_text()
-                    self.assertIn("Not in this result", page)
-                    self.assertIn("<h1>quelmo fit: goodness 0.", page)
+                    newer = source.name == "newer.json"
+                    expect = {"<h1>quelmo fit: goodness 0.": True, "Not in this result": not newer,
+                              '<section id="baselines">': newer,
+                              "<td>wheeler</td><td>–</td><td>3</td>": newer,
+                              "<code>L = &lt;sheet&gt;</code>": newer}
+                    self.assertEqual({text: text in page for text in expect}, expect)
                 else:
                     self.assertFalse(target.exists())
 
