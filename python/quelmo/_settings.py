@@ -2,8 +2,6 @@
 given from Python (keywords of fit(), keys of a ranges mapping, a
 coefficient mapping) before any of them reaches a ranges file."""
 
-import difflib
-
 #: Every setting name the ranges file accepts, in the order of the program's
 #: settings table (and of the ``settings`` member of its result JSON).
 SETTING_NAMES = (
@@ -19,6 +17,7 @@ SETTING_NAMES = (
 
 def closest(name, candidates):
     """' (did you mean X?)' for the candidate closest to name, or ''."""
+    import difflib  # only when a name is wrong: it costs an import of re at start-up
     found = difflib.get_close_matches(str(name).lower(), [c.lower() for c in candidates], n=1, cutoff=0.6)
     if not found:
         return ""
