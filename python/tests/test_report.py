@@ -128,6 +128,18 @@ class ReportTest(unittest.TestCase):
                     self.assertFalse(target.exists())
 
 
+class NotebookViewTest(unittest.TestCase):
+    def test_repr_and_table_of_a_fit_with_cross_validation(self):
+        import quelmo
+        result = quelmo.FitResult.read(FIT.dir)
+        rms = FIT.document["statistics"]["crossvalidation"]["rms"]
+        self.assertEqual(repr(result), f"<quelmo fit: goodness 0.0772456 on 60 coils, prediction RMS {rms:.6g}>")
+        table = result._repr_html_()
+        self.assertIn(f"<td>prediction RMS (5-fold)</td><td>{rms:.6g}</td>", table)
+        self.assertEqual(table.count("<td>± "), 12)  # every free coefficient, none of the three held
+        self.assertNotIn(ODD_NAME, table)
+
+
 class PlotTest(unittest.TestCase):
     """What the plots show of a polished fit with statistics."""
 
