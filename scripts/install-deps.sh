@@ -18,6 +18,9 @@ build=(
   python3-pybind11          # pybind11 for Debian's /usr/bin/python3 (python3 -m pybind11)
   python3-numpy             # the package's arrays (quelmo.inductance)
   python3-pandas            # the package's tables (quelmo.read_coils, quelmo.fit)
+  python3-venv              # pip's route: a virtual environment that sees these packages
+  python3-setuptools        # pip's route: the build backend of python/pyproject.toml
+  python3-wheel             # pip's route: setuptools builds the wheel pip installs with it
 )
 # Building and running the tests and benchmarks.
 test=(
@@ -32,6 +35,11 @@ test=(
   openmpi-bin               # mpirun, to run quelmo-mpi in its tests and benchmark
   libopenmpi-dev            # MPI headers and library, to build quelmo-mpi
   time                      # /usr/bin/time -v: peak memory of a whole run (README, Performance)
+  python3-nbclient          # runs examples/fit-your-coils.ipynb in the tests
+  python3-ipykernel         # the notebook's kernel
+  chromium                  # the report page's test in a real browser (headless)
+  chromium-driver           # drives that browser
+  python3-selenium          # from Python, through chromium-driver
 )
 
 wanted=("${build[@]}")

@@ -14,14 +14,16 @@ numbers are the program's to the last bit:
     goodness(coefficients, coils)     its RMS relative error on measured coils
     read_coils(path)                  a coil file as a pandas DataFrame
 
-A fit runs the installed program (``quelmo``, or ``quelmo-mpi`` under
-``mpirun``) in a directory of its own and reads its result files back:
+A fit runs the program (``quelmo`` on the PATH or named by QUELMO_BIN, see
+``find_program``; or ``quelmo-mpi`` under ``mpirun``) in a directory of its
+own and reads its result files back:
 
     fit(coils, ranges=None, **settings) -> FitResult
 
     >>> import quelmo
     >>> result = quelmo.fit(quelmo.example("coils-example.txt"), polish=1, statistics=1)
-    >>> result                                  # a short fit report
+    >>> result                                  # one line; a table in a notebook
+    >>> print(result)                           # the fit report
     >>> result.coefficients                     # a pandas Series
     >>> result.predict({"coil_radius_m": [0.01], "wire_radius_m": [2e-4],
     ...                 "turns": [20], "length_m": [0.03]})
@@ -34,8 +36,8 @@ Errors: ``InputError`` (a coil file the program's reader refuses) and
 from ._build import VERSION as __version__
 from ._equation import COEFFICIENTS, COIL_COLUMNS, goodness, inductance, read_coils
 from ._errors import FitError, InputError, QuelmoError
-from ._fit import example, fit
+from ._fit import example, find_program, fit
 from ._result import FitResult
 
 __all__ = ["COEFFICIENTS", "COIL_COLUMNS", "FitError", "FitResult", "InputError", "QuelmoError", "example",
-           "fit", "goodness", "inductance", "read_coils"]
+           "find_program", "fit", "goodness", "inductance", "read_coils"]

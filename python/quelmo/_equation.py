@@ -5,6 +5,7 @@ import os
 import warnings
 
 from ._errors import InputError
+from ._settings import unique_names
 
 #: The fifteen coefficients in the program's order.
 COEFFICIENTS = ("r0", "r1", "r2", "r3", "w0", "w1", "w2", "t0", "t1", "t2", "t3", "l0", "l1", "l2", "l3")
@@ -33,7 +34,8 @@ def coefficient_array(coefficients):
     """
     import numpy as np
     if hasattr(coefficients, "keys"):
-        values = {str(name).lower(): coefficients[name] for name in coefficients.keys()}
+        keys = list(coefficients.keys())
+        values = dict(zip(unique_names(keys, "coefficients"), (coefficients[name] for name in keys)))
         unknown = sorted(set(values) - set(COEFFICIENTS))
         missing = [name for name in COEFFICIENTS if name not in values]
         if unknown or missing:
@@ -113,12 +115,44 @@ def goodness(coefficients, coils):
     return _extension().goodness(coefficient_array(coefficients), *arrays)
 
 
+def _open_regular(path):
+    """A descriptor of the file at path, opened without blocking, once it is
+    known to be a regular file: a FIFO would make the reader wait for a
+    writer, without end and deaf to Control-C, and a device or directory
+    holds no coils. Anything else raises InputError. None when the file
+    cannot be opened at all (the reader then gives its own message) or when
+    /proc cannot pass a descriptor by name."""
+    import stat
+    try:
+        descriptor = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC | getattr(os, "O_NOCTTY", 0))
+    except OSError:
+        return None
+    try:
+        mode = os.fstat(descriptor).st_mode
+        if not stat.S_ISREG(mode):
+            kind = "a FIFO" if stat.S_ISFIFO(mode) else "a directory" if stat.S_ISDIR(mode) else \
+                "a device" if stat.S_ISCHR(mode) or stat.S_ISBLK(mode) else "a socket" if stat.S_ISSOCK(mode) \
+                else "a special file"
+            raise InputError(f"{path} is {kind}, not a regular file: read_coils reads coils only from a "
+                             "regular file (copy them into one)", path)
+        os.set_blocking(descriptor, True)
+    except BaseException:
+        os.close(descriptor)
+        raise
+    if not os.path.isdir("/proc/self/fd"):
+        os.close(descriptor)
+        return None
+    return descriptor
+
+
 def read_coils(path):
     """Reads a coil file with the program's own reader.
 
     Returns a pandas DataFrame with the columns ``name``, ``measured_H``,
     ``coil_radius_m``, ``wire_radius_m``, ``gauge``, ``turns`` and
-    ``length_m`` (henry and metres), one row per coil in file order. A file
+    ``length_m`` (henry and metres), one row per coil in file order. Only a
+    regular file is read: a FIFO, a device or a directory raises
+    ``quelmo.InputError`` at once. A file
     that the program would refuse raises ``quelmo.InputError`` with the
     program's message; what the reader only warns about is given as a Python
     warning.
@@ -126,10 +160,18 @@ def read_coils(path):
     import pandas as pd
     extension = _extension()
     path = os.fspath(path)
+    descriptor = _open_regular(path)
+    # The reader opens the file through its descriptor, so what was checked is
+    # what is read; its messages name the path as given.
+    through = path if descriptor is None else f"/proc/self/fd/{descriptor}"
     try:
-        names, *columns, messages = extension.read_coils(path)
+        names, *columns, messages = extension.read_coils(through)
     except extension.ReadFailure as failure:
-        raise InputError(str(failure).rstrip("\n"), path) from None
+        raise InputError(str(failure).rstrip("\n").replace(through, path), path) from None
+    finally:
+        if descriptor is not None:
+            os.close(descriptor)
+    messages = messages.replace(through, path)
     if messages:
         warnings.warn(messages.rstrip("\n"), stacklevel=2)
     return pd.DataFrame(dict(zip(COIL_COLUMNS, [names] + columns)))

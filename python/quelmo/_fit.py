@@ -16,20 +16,17 @@ import time
 from . import _build
 from ._equation import COEFFICIENTS, COIL_COLUMNS
 from ._errors import FitError
+from ._files import COIL_CSV, COILS, LOG_CSV, MANAGED_MARKER, RANGES, RESULT_JSON
+from ._result import FitResult
+from ._settings import check_setting_names, unique_names
 
 # The files fit() has the program write, and reads back.
-RESULT_JSON = "result.json"
-COIL_CSV = "coils.csv"
-LOG_CSV = "log.csv"
-RANGES = "ranges.txt"
-COILS = "coils.txt"
 _OUTPUTS = {"resultjson": RESULT_JSON, "coilcsv": COIL_CSV, "logcsv": LOG_CSV}
 # Before the given ranges, so that they can replace them: a checkpoint and a
 # result file in the fit's own directory rather than one shared by every run.
 _DEFAULTS = "checkpoint checkpoint.txt\nresultfile fit-result.txt\n"
-# The line after which the ranges file holds only what fit() adds to read the
-# results back; FitResult.to_ranges keeps what stands before it.
-MANAGED_MARKER = "# Set by quelmo.fit to read the results back:"
+# fit()'s own keywords, beside the settings.
+_KEYWORDS = ("workdir", "keep", "progress", "mpi", "program")
 
 _PACKAGE_DIR = pathlib.Path(__file__).resolve().parent
 _LINE_LIMIT = 79  # the program reads a coil file 79 characters at a time
@@ -46,22 +43,26 @@ def example(name="coils-example.txt"):
     return path
 
 
-def _program(name, explicit, variable):
-    """The program to run: the one given, the one the environment variable
-    names, the one installed beside this package, or the one on the PATH."""
-    for given in (explicit, os.environ.get(variable)):
-        if given:
-            if os.path.isfile(given) and os.access(given, os.X_OK):
-                return os.path.abspath(given)
-            raise FileNotFoundError(f"{given} is not an executable program")
-    beside = _PACKAGE_DIR / _build.PROGRAM_DIR / name
-    if beside.is_file() and os.access(beside, os.X_OK):
-        return str(beside.resolve())
+def find_program(name="quelmo", explicit=None, variables=("QUELMO_BIN", "QUELMO_PROGRAM")):
+    """The program fit() runs and where it was found, as (path, how): the one
+    given (program=), the one an environment variable names (QUELMO_BIN, or
+    the older QUELMO_PROGRAM), the one installed beside this package by
+    ``cmake --install`` (or built with it), or the one on the PATH."""
+    given = [(explicit, "program=")] + [(os.environ.get(v), v) for v in variables]
+    for path, how in given:
+        if path:
+            if os.path.isfile(path) and os.access(path, os.X_OK):
+                return os.path.abspath(path), how
+            raise FileNotFoundError(f"{path} (from {how}) is not an executable program")
+    if _build.PROGRAM_DIR is not None:
+        beside = _PACKAGE_DIR / _build.PROGRAM_DIR / name
+        if beside.is_file() and os.access(beside, os.X_OK):
+            return str(beside.resolve()), "installed beside the package"
     found = shutil.which(name)
     if found is None:
-        raise FileNotFoundError(f"cannot find the program {name}: install it (cmake --install), put it on the "
-                                f"PATH, set {variable} or pass program=")
-    return found
+        raise FileNotFoundError(f"cannot find the program {name}: put it on the PATH (cmake --install installs "
+                                f"it), set {variables[0]} to its path or pass program=")
+    return os.path.abspath(found), "on the PATH"
 
 
 def _setting_value(name, value):
@@ -82,7 +83,8 @@ def _setting_value(name, value):
 
 
 def _ranges_text(ranges):
-    """The ranges file's text from a path, a mapping or None (the example)."""
+    """The ranges file's text from a path, a mapping or None (the example).
+    A mapping's names are checked: each a coefficient or a setting, once."""
     if ranges is None:
         ranges = example("ranges-example.txt")
     if isinstance(ranges, (str, os.PathLike)):
@@ -90,6 +92,10 @@ def _ranges_text(ranges):
             text = file.read()
         return text if text.endswith("\n") or not text else text + "\n"
     lines = []
+    for name in ranges:
+        if not (isinstance(name, str) and name.lower() in COEFFICIENTS):
+            check_setting_names([name], "ranges", extra=COEFFICIENTS)
+    unique_names(list(ranges), "ranges")
     for name, value in ranges.items():
         if str(name).lower() in COEFFICIENTS:
             values = list(value)
@@ -308,7 +314,7 @@ class _Run:
             time.sleep(0.02)
 
 
-def fit(coils, ranges=None, *, workdir=None, progress=True, mpi=None, program=None, **settings):
+def fit(coils, ranges=None, *, workdir=None, keep=False, progress=True, mpi=None, program=None, **settings):
     """Fits the equation's fifteen coefficients to measured coils by running
     the program, and returns a ``FitResult``.
 
@@ -321,45 +327,65 @@ def fit(coils, ranges=None, *, workdir=None, progress=True, mpi=None, program=No
         resolution, minorInc, mcount) and setting name -> value; or None for
         the example ranges (``quelmo.example("ranges-example.txt")``).
     workdir
-        the directory to run in (made when missing); None makes a fresh
-        temporary one, which is kept for the files the fit leaves there.
+        the directory to run in (made when missing), which keeps every file
+        of the run; None runs in a fresh temporary directory, removed when
+        the fit ends (failed or interrupted too) unless ``keep`` is true.
+    keep
+        keep the temporary directory (``result.workdir``, ``error.workdir``).
     progress
-        show the generation and best goodness while the fit runs (a tqdm bar
-        when tqdm is installed, else one line on standard error).
+        show which program runs, and the generation and best goodness while
+        the fit runs (a tqdm bar when tqdm is installed, else one line on
+        standard error).
     mpi
         N runs ``quelmo-mpi`` with N worker ranks under ``mpirun`` (which the
         environment variable QUELMO_MPIRUN may name) instead of ``quelmo``.
     program
-        the program's path; otherwise the environment variable QUELMO_PROGRAM
-        (QUELMO_MPI_PROGRAM with ``mpi``), the program installed beside this
-        package, or the one on the PATH.
+        the program's path; otherwise the environment variable QUELMO_BIN
+        (or QUELMO_PROGRAM; QUELMO_MPI_PROGRAM with ``mpi``), the program
+        installed beside this package, or the one on the PATH. The result's
+        ``program`` tells which ran.
     settings
         any setting of the ranges file, which these replace, for example
         ``maxgenerations=200, processes=2, polish=1, statistics=1, seed=7``.
+        A name that is not a setting raises TypeError before anything runs,
+        naming the closest setting.
 
     A run that fails raises ``quelmo.FitError`` with the program's message
     and exit status. A KeyboardInterrupt (Control-C) stops the run as a
     Control-C at a terminal does: with ``statefile`` set, the program first
-    ends its generation and saves its snapshot (``resume=1`` continues it).
-    No process of the run is left behind, and the KeyboardInterrupt is raised
-    again.
+    ends its generation and saves its snapshot (``resume=1`` in the same
+    ``workdir`` continues it). No process of the run is left behind, and the
+    KeyboardInterrupt is raised again.
     """
-    from ._result import FitResult
+    check_setting_names(list(settings), "fit()", extra=_KEYWORDS)
     managed = sorted(set(_OUTPUTS) & {name.lower() for name in settings})
     if managed:
         raise ValueError(f"fit() sets {', '.join(managed)} itself, to read the results back")
     if mpi is not None and (isinstance(mpi, bool) or not isinstance(mpi, int) or mpi < 1):
         raise ValueError("mpi: the number of worker ranks, 1 or more")
-
-    if workdir is None:
-        workdir = tempfile.mkdtemp(prefix="quelmo-fit-")
-    workdir = pathlib.Path(workdir).resolve()
-    workdir.mkdir(parents=True, exist_ok=True)
     text = _DEFAULTS + _ranges_text(ranges)
     if settings:
         text += "# Given to quelmo.fit:\n"
         text += "".join(f"{name} {_setting_value(name, value)}\n" for name, value in settings.items())
     text += MANAGED_MARKER + "\n" + "".join(f"{name} {path}\n" for name, path in _OUTPUTS.items())
+    if mpi is None:
+        found, how = find_program("quelmo", program)
+    else:
+        found, how = find_program("quelmo-mpi", program, ("QUELMO_MPI_PROGRAM",))
+
+    temporary = workdir is None
+    if temporary:
+        workdir = tempfile.mkdtemp(prefix="quelmo-fit-")
+    workdir = pathlib.Path(workdir).resolve()
+    try:
+        return _run_in(workdir, coils, text, found, how, mpi, progress, removed=temporary and not keep)
+    finally:
+        if temporary and not keep:
+            shutil.rmtree(workdir, ignore_errors=True)
+
+
+def _run_in(workdir, coils, text, program, how, mpi, progress, removed):
+    workdir.mkdir(parents=True, exist_ok=True)
     if isinstance(coils, (str, os.PathLike)):
         coil_file = os.path.abspath(coils)
     else:
@@ -372,7 +398,7 @@ def fit(coils, ranges=None, *, workdir=None, progress=True, mpi=None, program=No
     environment = dict(os.environ)
     arguments = [coil_file, RANGES]
     if mpi is None:
-        command = [_program("quelmo", program, "QUELMO_PROGRAM")] + arguments
+        command = [program] + arguments
         # Standard output to a pipe is written in blocks; line by line, the
         # progress follows the run.
         stdbuf = shutil.which("stdbuf") if progress else None
@@ -380,7 +406,7 @@ def fit(coils, ranges=None, *, workdir=None, progress=True, mpi=None, program=No
             command = [stdbuf, "-oL"] + command
     else:
         mpirun = os.environ.get("QUELMO_MPIRUN") or shutil.which("mpirun") or "mpirun"
-        command = [mpirun, "-n", str(mpi + 1), _program("quelmo-mpi", program, "QUELMO_MPI_PROGRAM")] + arguments
+        command = [mpirun, "-n", str(mpi + 1), program] + arguments
         # Open MPI: the master is idle most of the time, so one worker per
         # core plus the master oversubscribes; unbound ranks share a busy
         # machine better; and root needs its consent. Other MPIs ignore these.
@@ -390,10 +416,17 @@ def fit(coils, ranges=None, *, workdir=None, progress=True, mpi=None, program=No
             environment.setdefault("OMPI_ALLOW_RUN_AS_ROOT", "1")
             environment.setdefault("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1")
 
+    if progress:
+        sys.stderr.write(f"quelmo: running {program} ({how})\n")
+        sys.stderr.flush()
     run = _Run(command, workdir, environment, _Progress(progress))
     status = run.wait()
     output, errors = "".join(run.output), "".join(run.errors)
     if status != 0:
         message = errors.strip() or f"the program ended with status {status} and no message"
-        raise FitError(message, status, output, workdir)
-    return FitResult.read(workdir, output=output, messages=errors)
+        raise FitError(message, status, output, None if removed else workdir)
+    result = FitResult.read(workdir, output=output, messages=errors)
+    result.program = program
+    if removed:
+        result.workdir = None
+    return result

@@ -7,7 +7,12 @@ import pathlib
 import re
 
 from ._equation import COEFFICIENTS, inductance
-from ._fit import COIL_CSV, LOG_CSV, MANAGED_MARKER, RANGES, RESULT_JSON
+from ._files import COIL_CSV, LOG_CSV, MANAGED_MARKER, RANGES, RESULT_JSON
+from ._settings import unique_names
+
+# Settings a follow-up fit must not inherit: it starts afresh, from the
+# fitted set, rather than continuing the old run's snapshot.
+_NOT_FOLLOWED = ("statefile", "resume")
 
 
 def _read_csv(path, text_columns=()):
@@ -68,12 +73,18 @@ class FitResult:
         every setting as the run used it; ``seed`` is the seed.
     workdir
         the run's directory, with its files (``result.json``, ``coils.csv``,
-        ``log.csv``, ``fit-result.txt``, ``ranges.txt``).
+        ``log.csv``, ``fit-result.txt``, ``ranges.txt``); None when fit() ran
+        in a temporary directory and removed it.
+    program
+        the program that ran the fit (its path), when fit() ran it.
     output, messages
         what the program wrote to standard output and standard error.
+
+    ``repr(result)`` is one line; ``str(result)`` (``print(result)``) the
+    fit report; in a notebook the result shows as a table.
     """
 
-    def __init__(self, document, coils, log, workdir, output="", messages=""):
+    def __init__(self, document, coils, log, workdir, output="", messages="", ranges_text=None):
         self.document = document
         self.goodness = document["goodness"]
         self.coefficients = _series(document["coefficients"], "value")
@@ -92,6 +103,8 @@ class FitResult:
         self.workdir = pathlib.Path(workdir)
         self.output = output
         self.messages = messages
+        self.program = None
+        self._ranges_text = ranges_text
 
     @classmethod
     def read(cls, workdir, output="", messages=""):
@@ -108,7 +121,9 @@ class FitResult:
             values = [entry.get(column) for entry in listed] if len(listed) == len(coils) else []
             coils[column] = np.array([math.nan if v is None else v for v in values] or math.nan, dtype=float)
         log = _read_csv(workdir / LOG_CSV)
-        return cls(document, coils, log, workdir, output, messages)
+        ranges = workdir / RANGES
+        text = ranges.read_text(encoding="utf-8", errors="surrogateescape") if ranges.is_file() else None
+        return cls(document, coils, log, workdir, output, messages, text)
 
     @property
     def seed(self):
@@ -125,20 +140,26 @@ class FitResult:
     def to_ranges(self, path, pin=()):
         """Writes a ranges file for a follow-up fit that starts from the
         fitted set (settings ``bestr0`` ... ``bestl3``): the ranges and
-        settings this fit was given, then the start set. A range that does
+        settings this fit was given, without ``statefile`` and ``resume``
+        (the follow-up starts afresh), then the start set. A range that does
         not hold the start value is widened to it.
 
-        ``pin`` names coefficients to pin (low = high) at their fitted value,
-        or maps names to the values to pin them at; for example the terms the
-        pruning advice drops:
-        ``pin={name: 0 for name in result.statistics["pruned"]["pinned_to_zero"]}``.
-        Returns the path.
+        ``pin`` names coefficients to pin to 0 (low = high = 0), as the
+        pruning advice says: ``pin=result.statistics["pruned"]["pinned_to_zero"]``;
+        or maps names to the values to pin them at. Returns the path.
         """
         path = pathlib.Path(path)
-        text = (self.workdir / RANGES).read_text(encoding="utf-8", errors="surrogateescape")
-        given = text.split(MANAGED_MARKER, 1)[0]
-        pins = {str(k).lower(): float(v) for k, v in pin.items()} if hasattr(pin, "items") else \
-            {str(k).lower(): float(self.coefficients[str(k).lower()]) for k in pin}
+        if self._ranges_text is None:
+            raise ValueError("this result has no ranges file to follow up (fit() read none back)")
+        given = self._ranges_text.split(MANAGED_MARKER, 1)[0]
+        given = "".join(line for line in given.splitlines(keepends=True)
+                        if not (line.split() and line.split()[0].lower() in _NOT_FOLLOWED))
+        if isinstance(pin, str):
+            pin = [pin]
+        names = list(pin.keys()) if hasattr(pin, "items") else list(pin)
+        unique_names(names, "pin")
+        pins = {str(k).lower(): float(pin[k]) for k in names} if hasattr(pin, "items") else \
+            {str(k).lower(): 0.0 for k in names}
         unknown = sorted(set(pins) - set(COEFFICIENTS))
         if unknown:
             raise ValueError(f"pin: unknown coefficient {', '.join(unknown)}")
@@ -148,7 +169,8 @@ class FitResult:
             if len(fields) >= 6 and fields[0].lower() in COEFFICIENTS:
                 ranges[fields[0].lower()] = fields[1:6]
         start = {name: pins.get(name, float(self.coefficients[name])) for name in COEFFICIENTS}
-        lines = [f"# Follow-up of the fit in {self.workdir} (goodness {self.goodness:g}): it starts from "
+        origin = f" in {self.workdir}" if self.workdir is not None else ""
+        lines = [f"# Follow-up of the fit{origin} (goodness {self.goodness:g}): it starts from "
                  "the fitted set" + (f"; pinned: {', '.join(pins)}." if pins else ".")]
         for name in COEFFICIENTS:
             if name not in ranges:
@@ -178,7 +200,26 @@ class FitResult:
                     record[key] = None
         return dict(plots.figures(records, self.log.to_dict("records"), self.document))
 
+    def prediction_rms(self):
+        """The cross-validated prediction RMS, or None when the fit was run
+        without ``crossvalidate``."""
+        validation = (self.statistics or {}).get("crossvalidation") or {}
+        return validation.get("rms")
+
     def __repr__(self):
+        evaluated = int(self.coils["evaluated"].sum())
+        count = f"{evaluated} coils" if evaluated == len(self.coils) else f"{evaluated} of {len(self.coils)} coils"
+        rms = self.prediction_rms()
+        prediction = f", prediction RMS {rms:.6g}" if rms is not None else ""
+        return f"<quelmo fit: goodness {_number(self.goodness, '.6g')} on {count}{prediction}>"
+
+    def _repr_html_(self):
+        from .report import summary_html
+        return summary_html(self.document)
+
+    def __str__(self):
+        """The fit report: goodness, coefficients with their standard errors,
+        statistics, advice and the worst coils."""
         evaluated = int(self.coils["evaluated"].sum())
         lines = [f"quelmo fit: goodness {self.goodness:.6g} on {evaluated} of {len(self.coils)} coils, "
                  f"seed {self.seed}, {len(self.log)} generations"]
@@ -224,5 +265,6 @@ class FitResult:
         shown = [f"{name} {100 * error:+.1f} %" for name, error in zip(worst["name"], worst["relative_error"])]
         if shown:
             lines.append(f"  worst coils: {', '.join(shown)}")
-        lines.append(f"  files in {os.fspath(self.workdir)}")
+        if self.workdir is not None:
+            lines.append(f"  files in {os.fspath(self.workdir)}")
         return "\n".join(lines)

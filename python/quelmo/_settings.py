@@ -1,53 +1,52 @@
-"""The names of the settings the ranges file accepts, in the program's order.
+"""The settings the program's ranges file accepts, and the checks of names
+given from Python (keywords of fit(), keys of a ranges mapping, a
+coefficient mapping) before any of them reaches a ranges file."""
 
-A test of the program holds this tuple to the program's settings table.
-"""
-
+#: Every setting name the ranges file accepts, in the order of the program's
+#: settings table (and of the ``settings`` member of its result JSON).
 SETTING_NAMES = (
-    "population",
-    "save",
-    "maxgenerations",
-    "resultfile",
-    "processes",
-    "seed",
-    "noise",
-    "minormax",
-    "randomminor",
-    "tries",
-    "resultc",
-    "cvarname",
-    "pctchange",
-    "raiselower",
-    "quitat",
-    "rangeexpand",
-    "direction",
-    "resultja",
-    "javarname",
-    "bestr0",
-    "bestr1",
-    "bestr2",
-    "bestr3",
-    "bestw0",
-    "bestw1",
-    "bestw2",
-    "bestt0",
-    "bestt1",
-    "bestt2",
-    "bestt3",
-    "bestl0",
-    "bestl1",
-    "bestl2",
-    "bestl3",
-    "ordered",
-    "checkpoint",
-    "statefile",
-    "stateevery",
-    "resume",
-    "polish",
-    "coilcsv",
-    "logcsv",
-    "statistics",
-    "crossvalidate",
-    "prune",
-    "resultjson",
+    "population", "save", "maxgenerations", "resultfile", "processes", "seed", "noise", "minormax",
+    "randomminor", "tries", "resultc", "cvarname", "pctchange", "raiselower", "quitat", "rangeexpand",
+    "direction", "resultja", "javarname",
+    "bestr0", "bestr1", "bestr2", "bestr3", "bestw0", "bestw1", "bestw2",
+    "bestt0", "bestt1", "bestt2", "bestt3", "bestl0", "bestl1", "bestl2", "bestl3",
+    "ordered", "checkpoint", "statefile", "stateevery", "resume", "polish", "coilcsv", "logcsv",
+    "statistics", "crossvalidate", "prune", "resultjson",
 )
+
+
+def closest(name, candidates):
+    """' (did you mean X?)' for the candidate closest to name, or ''."""
+    import difflib  # only when a name is wrong: it costs an import of re at start-up
+    found = difflib.get_close_matches(str(name).lower(), [c.lower() for c in candidates], n=1, cutoff=0.6)
+    if not found:
+        return ""
+    spelled = {c.lower(): c for c in candidates}
+    return f" (did you mean {spelled[found[0]]}?)"
+
+
+def unique_names(names, what):
+    """The names in lower case, in order; a name given twice in any letter
+    case raises ValueError (the program matches names without regard to
+    case, so the later one would silently win)."""
+    seen = {}
+    for name in names:
+        key = str(name).lower()
+        if key in seen:
+            raise ValueError(f"{what}: {seen[key]!r} and {name!r} name the same {key}")
+        seen[key] = name
+    return list(seen)
+
+
+def check_setting_names(names, what, extra=()):
+    """Refuses a name that is not a setting (TypeError, naming the closest
+    one) and a setting given twice (ValueError)."""
+    known = set(SETTING_NAMES)
+    for name in names:
+        if not isinstance(name, str) or name.lower() not in known:
+            hint = closest(name, SETTING_NAMES + tuple(extra)) if isinstance(name, str) else ""
+            raise TypeError(f"{what}: {name!r} is not a setting of the ranges file{hint}")
+    return unique_names(names, what)
+
+
+__all__ = ["SETTING_NAMES", "check_setting_names", "closest", "unique_names"]

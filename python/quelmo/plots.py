@@ -4,6 +4,7 @@ Plain Python and matplotlib alone: the script loads this file by itself,
 without the rest of the package, so it runs wherever matplotlib does.
 
 usage: quelmo-plot COILCSV [LOGCSV] [--json RESULT] [-o DIR]
+       quelmo-plot --html REPORT.html RUNDIR_OR_JSON
 
 From COILCSV (the coilcsv setting) it writes into DIR (default: the current
 directory):
@@ -26,6 +27,9 @@ goodness, the seed and the number of coils: the goodness and seed from
 RESULT; without it, the goodness the coil file's relative errors give and no
 seed. A missing or malformed file ends the script with status 1 and a
 message that names the file and the line; no plot is written then.
+
+With --html, one self-contained page of the whole fit instead, from a run
+directory or its result JSON (see quelmo.report).
 """
 
 import argparse
@@ -145,33 +149,77 @@ def plain_log_axis(axis, ticker, low, high):
     axis.set_minor_formatter(ticker.NullFormatter())
 
 
-def heading(coils, result):
-    """The line every title ends with: goodness, seed and coil count."""
+def heading(coils, result, count=False):
+    """The line every title ends with: goodness (and what the polish started
+    from) and seed, and the coil count when the title's first line has none."""
+    coils_text = f", {len(coils)} coils" if count else ""
     if result is not None:
         seed = result["settings"].get("seed")
-        return f"goodness {result['goodness']:.6g}, seed {seed}, {len(coils)} coils"
+        found = (result.get("found") or {}).get("goodness")
+        polished = f" (polished from {found:.6g})" if result.get("polished") and finite(found) else ""
+        return f"goodness {_goodness(result['goodness'])}{polished}, seed {seed}{coils_text}"
     errors = [c["relative_error"] for c in coils if c["evaluated"] == 1 and finite(c["relative_error"])]
     rms = math.sqrt(sum(e * e for e in errors) / len(errors)) if errors else math.nan
-    return f"goodness {rms:.6g} (from the coil errors), {len(coils)} coils"
+    return f"goodness {rms:.6g} (from the coil errors){coils_text}"
 
 
-def name_coils(ax, points, label=None):
+def _goodness(value):
+    return "-" if value is None else f"{value:.6g}"
+
+
+LABEL_POINTS = 7  # font size of a coil's name
+
+
+def name_coils(ax, points, label=None, avoid=()):
     """Circles and names the coils of (x, y, name) points; call it once the
-    axes' scales and limits are set. A name goes to the left of its point in
-    the right fifth of the plot, and below it when the point above it is
-    close, so that names stay inside and apart."""
+    axes' scales and limits are set. Each name goes to the first of a few
+    places around its point that stays inside the axes and clear of the
+    names placed before and of the other points (avoid: more (x, y) to keep
+    clear of); a name set further off is tied to its point by a thin line."""
     if not points:
         return
+    from matplotlib.textpath import TextPath
     ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=30, facecolors="none",
                edgecolors="tab:red", linewidths=1.2, zorder=4, label=label)
-    to_axes = ax.transData + ax.transAxes.inverted()
+    scale = ax.figure.dpi / 72  # display units per point
+    frame = ax.get_window_extent()
+    others = [tuple(ax.transData.transform(xy)) for xy in list(avoid) + [(x, y) for x, y, _ in points]]
     placed = []
-    for x, y, name in sorted(points, key=lambda p: -p[1]):
-        fx, fy = to_axes.transform((x, y))
-        below = any(abs(fx - px) < 0.12 and abs(fy - py) < 0.06 for px, py in placed)
-        placed.append((fx, fy))
-        ax.annotate(name, (x, y), textcoords="offset points", xytext=(-5 if fx > 0.8 else 5, -10 if below else 4),
-                    ha="right" if fx > 0.8 else "left", fontsize=7, color="tab:red")
+    height = LABEL_POINTS * 1.2
+    for x, y, name in sorted(points, key=lambda p: -abs(p[1])):
+        px, py = ax.transData.transform((x, y))
+        width = TextPath((0, 0), name, size=LABEL_POINTS).get_extents().width + 1
+        right, left = 5, -5 - width
+        choices = [(right, 2), (right, -2 - height), (left, 2), (left, -2 - height),
+                   (right, 10), (left, 10), (right, -10 - height), (left, -10 - height),
+                   (right + 8, 18), (left - 8, 18), (right + 8, -18 - height), (left - 8, -18 - height)]
+
+        def fits(choice):
+            x0, y0 = px + choice[0] * scale, py + choice[1] * scale
+            x1, y1 = x0 + width * scale, y0 + height * scale
+            if x0 < frame.x0 or x1 > frame.x1 or y0 < frame.y0 or y1 > frame.y1:
+                return False
+            if any(x0 < b[2] and b[0] < x1 and y0 < b[3] and b[1] < y1 for b in placed):
+                return False
+            pad = 2 * scale
+            return not any(x0 - pad < ox < x1 + pad and y0 - pad < oy < y1 + pad for ox, oy in others)
+        chosen = next((i for i, c in enumerate(choices) if fits(c)), 0 if px < frame.x0 + 0.8 * frame.width else 2)
+        dx, dy = choices[chosen]
+        x0, y0 = px + dx * scale, py + dy * scale
+        placed.append((x0, y0, x0 + width * scale, y0 + height * scale))
+        far = chosen >= 4  # beyond the four places next to the point
+        ax.annotate(name, (x, y), textcoords="offset points", xytext=(dx, dy), ha="left", va="bottom",
+                    fontsize=LABEL_POINTS, color="tab:red",
+                    arrowprops=dict(arrowstyle="-", color="tab:red", linewidth=0.5, shrinkA=0, shrinkB=3)
+                    if far else None)
+
+
+def mark_points(fig, ax, gid, names):
+    """Records the coil names of the points drawn by the artist with this gid,
+    in order, so that an SVG of the figure can name each point on hover."""
+    if not hasattr(fig, "point_names"):
+        fig.point_names = {}
+    fig.point_names[gid] = list(names)
 
 
 def worst(evaluated, count=WORST_NAMED):
@@ -190,7 +238,8 @@ def coil_figures(plt, ticker, coils, head):
     measured = [c["measured_H"] * 1e6 for c in shown]
     computed = [c["computed_H"] * 1e6 for c in shown]
     fig, ax = plt.subplots(figsize=(6.4, 5.6))
-    ax.scatter(measured, computed, s=18, color="tab:blue", label="coils", zorder=3)
+    ax.scatter(measured, computed, s=18, color="tab:blue", label="coils", zorder=3, gid="coil-points")
+    mark_points(fig, ax, "coil-points", [c["name"] for c in shown])
     if shown:
         low = min(measured + computed) / 1.5
         high = max(measured + computed) * 1.5
@@ -201,7 +250,7 @@ def coil_figures(plt, ticker, coils, head):
     ax.set_yscale("log")
     ax.set_aspect("equal")
     name_coils(ax, [(c["measured_H"] * 1e6, c["computed_H"] * 1e6, c["name"]) for c in named if c in shown],
-               f"worst {len(named)}")
+               f"worst {len(named)}", avoid=list(zip(measured, computed)))
     ax.set_xlabel("measured inductance (µH)")
     ax.set_ylabel("computed inductance (µH)")
     skipped = len(evaluated) - len(shown)
@@ -222,11 +271,14 @@ def coil_figures(plt, ticker, coils, head):
         points = [(x, y, c) for x, y, c in points if finite(x, y) and x > 0]
         fig, ax = plt.subplots(figsize=(6.4, 4.4))
         ax.axhline(0, color="0.4", linewidth=1)
-        ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=18, color="tab:blue", zorder=3)
+        ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=18, color="tab:blue", zorder=3,
+                   gid="coil-points")
+        mark_points(fig, ax, "coil-points", [c["name"] for _, _, c in points])
         ax.set_xscale("log")
         xs = [x for x, _, _ in points] or [1]
         plain_log_axis(ax.xaxis, ticker, min(xs), max(xs))
-        name_coils(ax, [(x, y, c["name"]) for x, y, c in points if c in named])
+        name_coils(ax, [(x, y, c["name"]) for x, y, c in points if c in named],
+                   avoid=[(x, y) for x, y, _ in points])
         ax.set_xlabel(label)
         ax.set_ylabel("relative error (computed − measured) / measured (%)")
         ax.set_title(f"Relative error against {label.split(' (')[0]}, {len(points)} coils{note}\n{head}",
@@ -236,22 +288,45 @@ def coil_figures(plt, ticker, coils, head):
     return figures
 
 
-def log_figures(plt, ticker, rows, head):
+def log_figures(plt, ticker, rows, head, result=None):
+    """Best and fourth-best goodness against generation and time. The
+    polish, when it improved the search's best set, is its last step: a drop
+    one generation (or the last step's width in time) after the search ends,
+    marked and labelled, so that the line ends at the goodness of the title."""
     figures = []
+    polish = None
+    if result is not None and result.get("polished") and finite(result.get("goodness")):
+        polish = result["goodness"]
     for name, key, label, against in (
         ("goodness-vs-generation.png", "generation", "generation", "generation"),
         ("goodness-vs-time.png", "elapsed_s", "seconds since the start of the search", "time"),
     ):
         fig, ax = plt.subplots(figsize=(6.4, 4.4))
         values = []
-        # The fourth best often lies on the best: a dashed line drawn over a
-        # wide solid one stays visible where the two agree.
-        for column, style in (("best1", dict(color="tab:blue", linewidth=2.6, label="best")),
-                              ("best4", dict(color="tab:orange", linewidth=1.2, linestyle=(0, (4, 3)),
-                                             label="fourth best"))):
+        lines = {}
+        # The fourth best often equals the best: the band between the two is
+        # shaded, and the fourth best is drawn on top, so that it shows both
+        # where the two part and where they agree.
+        for column, style in (("best1", dict(color="tab:blue", linewidth=2.4, label="best", zorder=2)),
+                              ("best4", dict(color="tab:orange", linewidth=1.1, zorder=3,
+                                             label="fourth best (on the best where they agree)"))):
             points = [(r[key], r[column]) for r in rows if finite(r[key], r[column]) and r[column] > 0]
             ax.plot([x for x, _ in points], [y for _, y in points], drawstyle="steps-post", **style)
             values += [y for _, y in points]
+            lines[column] = points
+        best, fourth = lines["best1"], dict(lines["best4"])
+        shared = [(x, y, fourth[x]) for x, y in best if x in fourth]
+        if shared:
+            ax.fill_between([x for x, _, _ in shared], [y for _, y, _ in shared], [f for _, _, f in shared],
+                            step="post", color="tab:orange", alpha=0.25, linewidth=0, zorder=1)
+        if polish is not None and best and polish < best[-1][1]:
+            last_x, last_y = best[-1]
+            width = 1 if key == "generation" else max((best[-1][0] - best[0][0]) / max(len(best) - 1, 1), 1e-3)
+            ax.plot([last_x, last_x + width, last_x + width], [last_y, last_y, polish], color="tab:green",
+                    linewidth=2.4, zorder=4)
+            ax.plot([last_x + width], [polish], marker="v", color="tab:green", markersize=7, zorder=5,
+                    linestyle="none", label=f"polish, the last step: {polish:.6g}")
+            values.append(polish)
         ax.set_yscale("log")
         values = values or [1]
         plain_log_axis(ax.yaxis, ticker, min(values), max(values))
@@ -259,30 +334,40 @@ def log_figures(plt, ticker, rows, head):
         ax.set_ylabel("goodness (RMS relative error)")
         ax.set_title(f"Best goodness against {against}, {len(rows)} generations\n{head}", fontsize=10)
         ax.grid(True, which="both", linewidth=0.3)
-        ax.legend(loc="upper right")
+        ax.legend(loc="upper right", fontsize=8)
         figures.append((name, fig))
     return figures
 
 
 def leverage_figure(plt, result, head):
     """Studentized residual against leverage, or None when the result has
-    no statistics."""
+    no statistics. Named: the suspect coils (|studentized| > 3) and those of
+    high leverage (above twice the mean, 2p/n), which pull the fit most."""
     statistics = result.get("statistics")
     if not statistics or statistics.get("unavailable"):
         return None
     points = [(c["leverage"], c["studentized"], c["name"]) for c in result["coils"]
               if finite(c.get("leverage"), c.get("studentized"))]
     suspects = [p for p in points if abs(p[1]) > SUSPECT]
+    n, p = statistics.get("n"), statistics.get("p")
+    high = 2 * p / n if isinstance(n, (int, float)) and isinstance(p, (int, float)) and n > 0 else None
+    leveraged = [q for q in points if high is not None and q[0] > high and q not in suspects]
     fig, ax = plt.subplots(figsize=(6.4, 4.8))
-    ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=18, color="tab:blue", zorder=3)
+    ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=18, color="tab:blue", zorder=3,
+               gid="coil-points")
+    mark_points(fig, ax, "coil-points", [name for _, _, name in points])
     for level in (-SUSPECT, 0, SUSPECT):
         ax.axhline(level, color="0.4" if level == 0 else "tab:red", linewidth=1,
                    linestyle="-" if level == 0 else "--")
-    name_coils(ax, suspects)
+    if high is not None:
+        ax.axvline(high, color="tab:purple", linewidth=1, linestyle=":", label=f"high leverage, 2p/n = {high:.3g}")
+        ax.legend(loc="lower left", fontsize=8)
+    name_coils(ax, suspects + leveraged, avoid=[(x, y) for x, y, _ in points])
     ax.set_xlabel("leverage (diagonal of the hat matrix)")
     ax.set_ylabel("studentized residual")
-    ax.set_title(f"Studentized residual against leverage, {len(suspects)} of {len(points)} coils "
-                 f"beyond ±{SUSPECT}\n{head}", fontsize=10)
+    extra = f", {len(leveraged)} more of high leverage" if leveraged else ""
+    ax.set_title(f"Studentized residuals: {len(suspects)} of {len(points)} coils beyond ±{SUSPECT}{extra}\n{head}",
+                 fontsize=10)
     ax.grid(True, linewidth=0.3)
     return "studentized-vs-leverage.png", fig
 
@@ -296,7 +381,7 @@ def figures(coils, log=None, result=None):
     head = heading(coils, result)
     made = coil_figures(plt, ticker, coils, head)
     if log is not None:
-        made += log_figures(plt, ticker, log, head)
+        made += log_figures(plt, ticker, log, heading(coils, result, count=True), result)
     if result is not None:
         leverage = leverage_figure(plt, result, head)
         if leverage is not None:
@@ -318,12 +403,20 @@ def save(plt, fig, directory, name):
 
 def main(argv, program="quelmo-plot"):
     parser = argparse.ArgumentParser(prog=program, description="Plots of quelmo's result files.")
-    parser.add_argument("coilcsv", help="CSV file of the coils (setting coilcsv)")
+    parser.add_argument("coilcsv", metavar="COILCSV|RUNDIR_OR_JSON",
+                        help="CSV file of the coils (setting coilcsv); with --html, the run's directory or its "
+                        "result JSON (setting resultjson)")
     parser.add_argument("logcsv", nargs="?", help="CSV file of the generations (setting logcsv)")
     parser.add_argument("--json", dest="result", help="the result JSON (setting resultjson): goodness and seed "
                         "for the titles, and with statistics the plot of studentized residuals")
     parser.add_argument("-o", dest="directory", default=".", help="directory for the PNG files (default: .)")
+    parser.add_argument("--html", metavar="REPORT", help="write one self-contained HTML page of the fit, with "
+                        "every plot, instead of PNG files")
     args = parser.parse_args(argv)
+    if args.html is not None:
+        if args.logcsv is not None or args.result is not None:
+            parser.error("--html takes one run directory or result JSON, and no LOGCSV or --json")
+        return html_main(args.html, args.coilcsv, program)
     try:
         coils = read_table(args.coilcsv, COIL_COLUMNS)
         log = read_table(args.logcsv, LOG_COLUMNS) if args.logcsv is not None else None
@@ -357,3 +450,26 @@ def main(argv, program="quelmo-plot"):
         print(f"{program}: {args.result} holds no statistics (setting statistics 1): "
               "no studentized-vs-leverage.png", file=sys.stderr)
     return 0
+
+
+def html_main(target, source, program):
+    try:
+        import matplotlib  # noqa: F401
+    except ImportError:
+        print(f"{program}: matplotlib is missing (Debian package python3-matplotlib)", file=sys.stderr)
+        return 1
+    from . import report
+    try:
+        notes = report.write_report(target, source)
+    except (report.BadInput, BadInput) as error:
+        print(f"{program}: {error}", file=sys.stderr)
+        return 1
+    for note in notes:
+        print(f"{program}: {note}", file=sys.stderr)
+    print(target)
+    return 0
+
+
+def cli():
+    """The console script quelmo-plot."""
+    sys.exit(main(sys.argv[1:]))

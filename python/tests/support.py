@@ -9,8 +9,8 @@ import unittest
 import quelmo
 from quelmo import _build, _fit
 
-# The program fit() runs: the one QUELMO_PROGRAM names, else this build's.
-PROGRAM = os.environ.get("QUELMO_PROGRAM") or \
+# The program fit() runs: the one QUELMO_BIN (or QUELMO_PROGRAM) names, else this build's.
+PROGRAM = os.environ.get("QUELMO_BIN") or os.environ.get("QUELMO_PROGRAM") or \
     os.path.realpath(os.path.join(os.path.dirname(_fit.__file__), _build.PROGRAM_DIR, "quelmo"))
 EXAMPLES = pathlib.Path(quelmo.example("coils-example.txt")).parent
 

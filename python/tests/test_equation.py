@@ -2,6 +2,8 @@
 
 import json
 import math
+import os
+import signal
 import pathlib
 import tempfile
 import unittest
@@ -71,6 +73,7 @@ class EquationTest(unittest.TestCase):
         cases = [
             ({k: v for k, v in best.items() if k != "l3"}, coil, "coefficients: missing l3"),
             (dict(best, x1=0), coil, "coefficients: unknown x1"),
+            (dict(best, R0=1.0), coil, "coefficients: 'r0' and 'R0' name the same r0"),
             ([1.0] * 14, coil, "expected 15 values"),
             (best, dict(coil, turns=[10.5]), "turns must be whole numbers"),
             (best, {k: v for k, v in coil.items() if k != "length_m"}, "no column 'length_m'"),
@@ -103,6 +106,33 @@ class ReadCoilsTest(unittest.TestCase):
                                  expected.replace("coils.txt", str(pathlib.Path(directory, "coils.txt"))))
         # The interpreter lives on, and the next file reads whole.
         self.assertEqual(len(quelmo.read_coils(EXAMPLES / "coils-small.txt")), 12)
+
+    def test_only_regular_files_are_read(self):
+        # A FIFO nobody writes to would block the reader for ever: the alarm
+        # turns such a hang into a failure.
+        signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(TimeoutError("read_coils blocked")))
+        self.addCleanup(signal.signal, signal.SIGALRM, signal.SIG_DFL)
+        with tempfile.TemporaryDirectory() as directory:
+            fifo = pathlib.Path(directory, "coils.fifo")
+            os.mkfifo(fifo)
+            link = pathlib.Path(directory, "link.txt")
+            link.symlink_to(EXAMPLES / "coils-small.txt")
+            for path, kind in ((fifo, "a FIFO"), (directory, "a directory"), ("/dev/null", "a device")):
+                with self.subTest(kind):
+                    signal.alarm(10)
+                    try:
+                        with self.assertRaisesRegex(quelmo.InputError, f"is {kind}, not a regular file"):
+                            quelmo.read_coils(path)
+                    finally:
+                        signal.alarm(0)
+            # A link to a regular file is read, and its messages name the
+            # path as given.
+            self.assertEqual(len(quelmo.read_coils(link)), 12)
+            bad = pathlib.Path(directory, "bad.txt")
+            bad.write_text("1e-6,0,1e-4,20,10,0.01,x\n")
+            with self.assertRaises(quelmo.InputError) as raised:
+                quelmo.read_coils(bad)
+            self.assertIn(f"in {bad}, radius 0 bad", str(raised.exception))
 
 
 if __name__ == "__main__":
