@@ -11,7 +11,7 @@ import shutil
 import tempfile
 import unittest
 
-from quelmo import plots, report
+from quelmo import plotcli, plots, report
 from support import EXAMPLES, run_program
 
 # A coil name that HTML must escape; the coil file takes it as one field.
@@ -23,7 +23,7 @@ def html_report(argv):
     out, err = io.StringIO(), io.StringIO()
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
         try:
-            status = plots.main(argv)
+            status = plotcli.main(argv)
         except SystemExit as exit:
             status = exit.code
     return status, out.getvalue(), err.getvalue()
