@@ -36,6 +36,15 @@ std::vector<const InductorRecord*> coilsInFileOrder() {
     return coils;
 }
 
+// The coils whose measured inductance can take part in the statistics, as
+// in the polish.
+std::vector<const InductorRecord*> measuredCoils(const std::vector<const InductorRecord*>& coils) {
+    std::vector<const InductorRecord*> usable;
+    for (const InductorRecord* coil : coils)
+        if (hasUsableMeasurement(coil)) usable.push_back(coil);
+    return usable;
+}
+
 }  // namespace
 
 void finalReport() {
@@ -53,7 +62,7 @@ void finalReport() {
     if (statistics || jsonPath != nullptr) coils = coilsInFileOrder();
     std::optional<FitAnalysis> analysis;
     if (statistics)
-        analysis = analyseFit(coils, collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
+        analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
                               S[kPrune].value.i == 1);
     monitorReportBegins();
     const bool written = showInductorResults(collected, analysis ? fitStatisticsBlock(*analysis) : std::string());

@@ -16,6 +16,7 @@
 #include "search/driver.h"
 #include "search/library.h"
 #include "search/random.h"
+#include "search/stopsignals.h"
 #include "settings/symtab.h"
 #include "state/resume.h"
 #include "workers/gridsearch.h"
@@ -92,12 +93,17 @@ int runMaster(int argc, char** argv) {
     // Settled here, once: forked workers inherit the walk variant, worker
     // ranks are sent it.
     gridPathChosen();
+    holdStopSignals();
     initProcs();
-    watchStopSignals();
+    catchStopSignals();
     initLibrary();
     optimizeProc();
     terminateProcesses();
     // A final report that could not write its result file, or a snapshot
     // that could not be written, is no success.
-    return resultFileFailed || snapshotFailed ? 255 : 0;
+    if (resultFileFailed || snapshotFailed) return 255;
+    // A stop signal that came during the final report: the report is whole,
+    // and the status says that the run was interrupted.
+    if (const int signal = stopSignalNumber()) return 128 + signal;
+    return 0;
 }

@@ -24,6 +24,7 @@
 #include "common/outfile.h"
 #include "search/runstate.h"
 #include "search/schedule.h"
+#include "search/stopsignals.h"
 #include "search/searchstate.h"
 #include "settings/symtab.h"
 #include "state/snapshot.h"
@@ -35,13 +36,8 @@ bool snapshotFailed = false;
 
 namespace {
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM};
-
 bool snapshotsOn = false;
 bool resumeAsked = false;
-volatile sig_atomic_t stopSignal = 0;
-// Signals that were ignored when the program started stay ignored.
-bool ignoredAtStart[std::size(kStopSignals)] = {};
 
 SnapshotInputs inputs;
 RunState saved;
@@ -52,18 +48,6 @@ void reportCannotResume(const std::string& cause) {
     std::fflush(stdout);
     clearForMessage();
     std::fprintf(stderr, "Cannot resume from %s: %s\n", statePath(), cause.c_str());
-}
-
-void onStopSignal(int signal) {
-    if (stopSignal != 0) {
-        // The second request: the default action, at once.
-        struct sigaction action {};
-        action.sa_handler = SIG_DFL;
-        sigaction(signal, &action, nullptr);
-        raise(signal);
-        return;
-    }
-    stopSignal = signal;
 }
 
 void reportWriteFailure() {
@@ -121,23 +105,6 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     if (stat(path, &info) == 0 && S_ISDIR(info.st_mode))
         fatal("Cannot write snapshots to %s: %s\n", path, std::strerror(EISDIR));
     if (const char* problem = outFileProblem(path)) fatal("Cannot write snapshots to %s: %s\n", path, problem);
-    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
-        struct sigaction ignore {};
-        struct sigaction before {};
-        ignore.sa_handler = SIG_IGN;
-        sigaction(kStopSignals[i], &ignore, &before);
-        ignoredAtStart[i] = before.sa_handler == SIG_IGN;
-    }
-}
-
-void watchStopSignals() {
-    if (!snapshotsOn) return;
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (size_t i = 0; i < std::size(kStopSignals); ++i)
-        if (!ignoredAtStart[i]) sigaction(kStopSignals[i], &action, nullptr);
 }
 
 bool resuming() { return resumeAsked; }
@@ -166,7 +133,7 @@ Resumed resumeRun() {
 
 std::optional<int> generationEnd(int32_t done, bool ended) {
     if (!snapshotsOn) return std::nullopt;
-    const int signal = stopSignal;
+    const int signal = stopSignalNumber();
     const bool stopping = signal != 0 || escapeRequested;
     if (ended || stopping || done % S[kStateEvery].value.i == 0) {
         if (saveSnapshot(done, ended, ended || stopping) && stopping)
@@ -174,7 +141,7 @@ std::optional<int> generationEnd(int32_t done, bool ended) {
     }
     if (!stopping) return std::nullopt;
     if (signal != 0)
-        std::printf("Interrupted by %s\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+        std::printf("Interrupted by %s\n", stopSignalName(signal));
     else
         std::printf("Quitting early\n");
     return signal != 0 ? 128 + signal : 255;
