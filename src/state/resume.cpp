@@ -50,6 +50,22 @@ void reportCannotResume(const std::string& cause) {
     std::fprintf(stderr, "Cannot resume from %s: %s\n", statePath(), cause.c_str());
 }
 
+// A snapshot that a run without `resume 1` would write over: it may hold
+// days of work, so the run does not start.
+void refuseOverwritingSnapshot(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return;
+    fatal("The snapshot %s exists and resume is 0: set resume 1 to continue it, or remove it to start afresh\n",
+          path);
+}
+
+// A snapshot written at the end of a run that reached its maxgenerations is
+// continued when this run's maxgenerations is larger (the checks refuse it
+// otherwise).
+bool continuesFinishedRun(const RunState& state) {
+    return state.ended && state.generation < S[kMaxGenerations].value.i;
+}
+
 void reportWriteFailure() {
     std::fflush(stdout);
     clearForMessage();
@@ -89,7 +105,7 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     inputs.coilPath = coilPath;
     inputs.rangesPath = rangesPath != nullptr ? rangesPath : "";
     if (!digestCoilFile(coilPath, inputs.coilDigest)) fatal("Couldn't read %s: %s\n", coilPath, std::strerror(errno));
-    if (rangesPath != nullptr && !digestRangesFile(rangesPath, inputs.rangesDigest))
+    if (rangesPath != nullptr && !digestRangesFile(rangesPath, inputs.rangesDigest, &inputs.legacyRangesDigest))
         fatal("Couldn't read %s: %s\n", rangesPath, std::strerror(errno));
     inputs.coils = theInductors;
     inputs.workers = workerCount();
@@ -100,6 +116,8 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
             reportCannotResume(cause);
             fatalExit();
         }
+    } else {
+        refuseOverwritingSnapshot(path);
     }
     struct stat info;
     if (stat(path, &info) == 0 && S_ISDIR(info.st_mode))
@@ -125,7 +143,7 @@ Resumed resumeRun() {
         reportCannotResume(cause);
         return Resumed::refused;
     }
-    if (saved.ended) return Resumed::finished;
+    if (saved.ended && !continuesFinishedRun(saved)) return Resumed::finished;
     restoreDispatchState(saved);
     saved = RunState{};
     return Resumed::continues;
