@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "coils/readind.h"
+#include "coils/unitcheck.h"
 #include "refine/fitanalysis.h"
 #include "refine/polish.h"
 #include "reports/reports.h"
@@ -58,8 +59,7 @@ void finalReport() {
     PolishOutcome outcome;
     if (polish) outcome = polishBest(theInductors, collected);
 
-    std::vector<const InductorRecord*> coils;
-    if (statistics || jsonPath != nullptr) coils = coilsInFileOrder();
+    std::vector<const InductorRecord*> coils = coilsInFileOrder();
     std::optional<FitAnalysis> analysis;
     if (statistics)
         analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
@@ -67,6 +67,7 @@ void finalReport() {
     monitorReportBegins();
     const bool written = showInductorResults(collected, analysis ? fitStatisticsBlock(*analysis) : std::string());
     monitorReportEnds();
+    warnAboutNonPositiveInductances(coils);
     // The checkpoint then holds the final set, polished or not.
     if (polish) saveTempResults(collected);
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "coils/readind.h"
+#include "coils/unitcheck.h"
 #include "common/fatal.h"
 #include "common/version.h"
 #include "reports/reports.h"
@@ -84,6 +85,7 @@ int runMaster(int argc, char** argv) {
         return 0;
     }
     readTestInductors(argv[1]);
+    warnAboutUnits(theInductors, argv[1]);
     const char* rangesPath = readArguments(argc, argv);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
