@@ -122,24 +122,6 @@ std::string solverNote(const PolishOutcome& outcome) {
     return note;
 }
 
-// The coefficients that the polish moved outside their ranges, on a line
-// of their own after the polish line.
-void reportOutsideRanges(const ResultRecord* set) {
-    std::string names;
-    for (int k = 0; k < kCoefficientCount; ++k) {
-        const double value = set->coefficients[k];
-        const RangeEntry& range = R[k];
-        if (value >= range.low && value <= range.high) continue;
-        char text[160];
-        std::snprintf(text, sizeof text, "%s%s %g (range %g to %g)", names.empty() ? "" : ", ", range.name, value,
-                      range.low, range.high);
-        names += text;
-    }
-    if (names.empty()) return;
-    std::printf("Polished coefficients outside their ranges: %s; widen those ranges to search around this set\n",
-                names.c_str());
-}
-
 }  // namespace
 
 bool hasUsableMeasurement(const InductorRecord* coil) {
@@ -230,6 +212,21 @@ PolishOutcome polishBest(const InductorRecord* coils, ResultRecord* best) {
                     outcome.iterations, outcome.milliseconds, note.c_str());
     else
         std::printf("Polish kept the found set: %s%s\n", outcome.kept.c_str(), note.c_str());
-    if (outcome.replaced) reportOutsideRanges(best);
     return outcome;
+}
+
+void reportOutsideRanges(const ResultRecord* set) {
+    std::string names;
+    for (int k = 0; k < kCoefficientCount; ++k) {
+        const double value = set->coefficients[k];
+        const RangeEntry& range = R[k];
+        if (value >= range.low && value <= range.high) continue;
+        char text[160];
+        std::snprintf(text, sizeof text, "%s%s %g (range %g to %g)", names.empty() ? "" : ", ", range.name, value,
+                      range.low, range.high);
+        names += text;
+    }
+    if (names.empty()) return;
+    std::printf("Polished coefficients outside their ranges: %s; widen those ranges to search around this set\n",
+                names.c_str());
 }

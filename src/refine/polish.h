@@ -49,3 +49,8 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
 // The polish at the end of a run: polishes `best` with the range table's
 // pinned coefficients and says on one line of standard output what came of it.
 PolishOutcome polishBest(const InductorRecord* coils, ResultRecord* best);
+
+// Names, on one line of standard output, the coefficients of the polished
+// `set` that lie outside their ranges in R, with their values and ranges;
+// prints nothing when all lie inside.
+void reportOutsideRanges(const ResultRecord* set);

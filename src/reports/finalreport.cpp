@@ -57,7 +57,10 @@ void finalReport() {
     const char* jsonPath = S[kResultJson].value.s;
     ResultRecord found = *collected;
     PolishOutcome outcome;
-    if (polish) outcome = polishBest(theInductors, collected);
+    if (polish) {
+        outcome = polishBest(theInductors, collected);
+        if (outcome.replaced) reportOutsideRanges(collected);
+    }
 
     std::vector<const InductorRecord*> coils = coilsInFileOrder();
     std::optional<FitAnalysis> analysis;
