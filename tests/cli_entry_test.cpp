@@ -178,6 +178,15 @@ TEST(Cli, WarningsCountLinesAsAnEditorDoes) {
               "ignored\nsymtab (readSymtab:278) At line 100002 in r.txt, quitat has no valuel\n");
 }
 
+// A byte-order mark before the first line is passed over: the first
+// coefficient line reads as it would without it.
+TEST(Cli, RangesFileByteOrderMarkIsSkipped) {
+    CliRun run;
+    run.write("c.txt", kCoil);
+    run.write("r.txt", "\xEF\xBB\xBF" + allRanges() + "quitat\n");
+    EXPECT_EQ(run.run({"c.txt", "r.txt"}).err, "symtab (readSymtab:278) At line 16 in r.txt, quitat has no valuel\n");
+}
+
 TEST(Cli, SettingNameIsTheTablesSpelling) {
     CliRun run;
     run.write("c.txt", kCoil);
