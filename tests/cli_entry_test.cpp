@@ -146,6 +146,9 @@ TEST(Cli, PartlyReadValuesAreWarnedAbout) {
         {"randomminor 2.5xyz\r\n", at + "randomminor `2.5xyz` was read as 2.5" + rest},
         {"r2 0 5o 0.025 0.0025 6\n", at + "r2 high `5o` was read as 5" + rest},
         {"r2,0,5,0.025,0.0025,6x\n", at + "r2 mcount `6x` was read as 6" + rest},
+        {"r2 0 5 1 0,025\n",
+         at + "r2 `0,025` looks like a number with a decimal comma; a comma separates values there, so it was read "
+             "as two values: write a decimal point\n"},
         {"seed 42 # note\nminormax 0x10\nr2 0 5 0.025 0.0025 6 // note\nr2,0,5,0.025,0.0025,6\n"
          "resultfile out,txt\nseed 7\t# tab\nseed 8\r\n",
          ""},

@@ -51,7 +51,13 @@ void warnPartlyRead(const ValueSite& site, const char* token, const char* end, c
 }
 
 void warnDecimalComma(const ValueSite& site, const std::string& text, bool extra) {
-    if (!extra) return;
+    // A line whose values are separated by commas alone takes "0,025" as two
+    // values by design; one that separates them by blanks, or that holds
+    // more than five values, did not mean it so.
+    bool blankSeparated = false;
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+        if (text[i] == ' ' && (isDigit(text[i + 1]) || text[i + 1] == '-' || text[i + 1] == '.')) blankSeparated = true;
+    if (!extra && !blankSeparated) return;
     for (size_t i = 1; i + 1 < text.size(); ++i) {
         if (text[i] != ',' || !isDigit(text[i - 1]) || !isDigit(text[i + 1])) continue;
         size_t start = i;

@@ -21,8 +21,8 @@ struct ValueSite {
 void warnPartlyRead(const ValueSite& site, const char* token, const char* end, const std::string& value);
 
 // Warns when a coefficient line `text` holds a number with a decimal comma,
-// which the comma splits into two values; `extra` says whether the line held
-// more than five values.
+// which the comma splits into two values: in a line whose values are
+// separated by blanks, or that held more than five values (`extra`).
 void warnDecimalComma(const ValueSite& site, const std::string& text, bool extra);
 
 // The known name (coefficient or setting) closest to `token`, or empty when
