@@ -47,8 +47,11 @@ TEST(Cli, HelpAndVersion) {
     }
     // A file of that name is the coil file.
     CliRun run;
-    run.write("--version", "\n");
-    EXPECT_EQ(run.run({"--version"}).err, "readind (readTestInductors:69) At line 1 in --version, no data\n");
+    run.write("--version", "1\n");
+    EXPECT_EQ(run.run({"--version"}).err,
+              "At line 1 in --version, expected 7 comma-separated fields, found 1 (inductance, coil radius, wire "
+              "radius, gauge, turns, length, name)\nreadind (readTestInductors:80) At line 1 in --version, "
+              "missing radius\n");
 }
 
 TEST(Cli, CoilFileErrorsComeBeforeTheRangesFile) {
@@ -58,7 +61,9 @@ TEST(Cli, CoilFileErrorsComeBeforeTheRangesFile) {
     const CliResult result = run.run({"coils.txt", "ranges.txt"});
     EXPECT_EQ(result.status, 255);
     EXPECT_EQ(result.out, kBanner);
-    EXPECT_EQ(result.err, "readind (readTestInductors:69) At line 1 in coils.txt, no data\n");
+    EXPECT_EQ(result.err,
+              "At line 1 in coils.txt, the last line is blank: remove it (or start it with `/`)\n"
+              "readind (readTestInductors:69) At line 1 in coils.txt, no data\n");
 }
 
 TEST(Cli, MissingCoilFile) {
@@ -77,15 +82,36 @@ TEST(Cli, RangesFileErrorsNameTheLine) {
     };
     const Case cases[] = {
         {"r0 0 1 0.1 0.01 0", "symtab (readSymtab:352) At line 16 in r.txt, minor count value is 0 for r0\n"},
-        {"r0 0 1 0.1 0.01 x", "symtab (readSymtab:352) At line 16 in r.txt, minor count value is 0 for r0\n"},
+        {"r0 0 1 0.1 0.01 x",
+         "Warning: at line 16 in r.txt, r0 mcount `x` was read as 0; the rest of the token is ignored\n"
+         "symtab (readSymtab:352) At line 16 in r.txt, minor count value is 0 for r0\n"},
         {"R0 0 1 0.1", "symtab (readSymtab:333) At line 16 in r.txt, missing resolution value for r0\n"},
         {"l3 0 1", "symtab (readSymtab:322) At line 16 in r.txt, missing resolution value for l3\n"},
         {"l3 0", "symtab (readSymtab:310) At line 16 in r.txt, missing high value for l3\n"},
         {"l3", "symtab (readSymtab:298) At line 16 in r.txt, missing low value for l3\n"},
         {"w2 0 1 0.1 0.01", "symtab (readSymtab:344) At line 16 in r.txt, missing minor count value for w2\n"},
         {"quitat", "symtab (readSymtab:278) At line 16 in r.txt, quitat has no valuel\n"},
-        {" # note", "symtab (readSymtab:269) At line 16 in r.txt, # unknown symbol\n"},
-        {"r0\t0 1 0.1 0.01 2", "symtab (readSymtab:269) At line 16 in r.txt, r0\t0 unknown symbol\n"},
+        {" # note",
+         "At line 16 in r.txt, a comment starts with `/` or `#` in the first column, with nothing before it\n"
+         "symtab (readSymtab:269) At line 16 in r.txt, # unknown symbol\n"},
+        {"r0\t0 1 0.1 0.01 2",
+         "At line 16 in r.txt, `r0` is followed by a tab, which joins it and its value into one name: separate "
+         "them with a blank\nsymtab (readSymtab:269) At line 16 in r.txt, r0\t0 unknown symbol\n"},
+        {"maxgeneratoins 5",
+         "At line 16 in r.txt, `maxgeneratoins` is not a coefficient or setting name; did you mean "
+         "`maxgenerations`?\nsymtab (readSymtab:269) At line 16 in r.txt, maxgeneratoins unknown symbol\n"},
+        {"SEEDS 5",
+         "At line 16 in r.txt, `SEEDS` is not a coefficient or setting name; did you mean `seed`?\n"
+         "symtab (readSymtab:269) At line 16 in r.txt, SEEDS unknown symbol\n"},
+        {"colour 5", "symtab (readSymtab:269) At line 16 in r.txt, colour unknown symbol\n"},
+        {"r0 0 1 0.1 0.01 0.5",
+         "Warning: at line 16 in r.txt, r0 mcount `0.5` was read as 0; the rest of the token is ignored\n"
+         "symtab (readSymtab:352) At line 16 in r.txt, minor count value is 0 for r0\n"},
+        {"r2 0 0,5 0.0025 0.00025 6",
+         "Warning: at line 16 in r.txt, r2 mcount `0.00025` was read as 0; the rest of the token is ignored\n"
+         "Warning: at line 16 in r.txt, r2 `0,5` looks like a number with a decimal comma; a comma separates "
+         "values there, so it was read as two values: write a decimal point\n"
+         "symtab (readSymtab:352) At line 16 in r.txt, minor count value is 0 for r2\n"},
         {"\r", "symtab (readSymtab:269) At line 16 in r.txt, \r unknown symbol\n"},
     };
     for (const Case& c : cases) {
@@ -97,6 +123,71 @@ TEST(Cli, RangesFileErrorsNameTheLine) {
         EXPECT_EQ(result.err, c.message) << c.line;
         EXPECT_EQ(result.out, kBanner) << c.line;
     }
+}
+
+// A value token that is not wholly a number keeps the value of its numeric
+// start, with a warning that names the line as an editor counts it; a whole
+// number, a comment after a blank and a string setting get none. The line
+// after them fails, so the run ends once the warnings are out.
+TEST(Cli, PartlyReadValuesAreWarnedAbout) {
+    struct Case {
+        std::string lines;
+        std::string warnings;
+    };
+    const std::string at = "Warning: at line 16 in r.txt, ";
+    const std::string rest = "; the rest of the token is ignored\n";
+    const Case cases[] = {
+        {"maxgenerations 2OO\n", at + "maxgenerations `2OO` was read as 2" + rest},
+        {"processes two\n", at + "processes `two` was read as 0" + rest},
+        {"pctchange 0,025\n",
+         at + "pctchange `0,025` was read as 0; the rest of the token is ignored (numbers take a decimal point, "
+              "not a comma)\n"},
+        {"seed 0x10\n", at + "seed `0x10` was read as 0" + rest},
+        {"randomminor 2.5xyz\r\n", at + "randomminor `2.5xyz` was read as 2.5" + rest},
+        {"r2 0 5o 0.025 0.0025 6\n", at + "r2 high `5o` was read as 5" + rest},
+        {"r2,0,5,0.025,0.0025,6x\n", at + "r2 mcount `6x` was read as 6" + rest},
+        {"r2 0 5 1 0,025\n",
+         at + "r2 `0,025` looks like a number with a decimal comma; a comma separates values there, so it was read "
+             "as two values: write a decimal point\n"},
+        {"seed 42 # note\nminormax 0x10\nr2 0 5 0.025 0.0025 6 // note\nr2,0,5,0.025,0.0025,6\n"
+         "resultfile out,txt\nseed 7\t# tab\nseed 8\r\n",
+         ""},
+    };
+    for (const Case& c : cases) {
+        CliRun run;
+        run.write("c.txt", kCoil);
+        run.write("r.txt", allRanges() + c.lines + "quitat\n");
+        const CliResult result = run.run({"c.txt", "r.txt"});
+        const int failing = 16 + countOf(c.lines, "\n");
+        EXPECT_EQ(result.err, c.warnings + "symtab (readSymtab:278) At line " + std::to_string(failing) +
+                                  " in r.txt, quitat has no valuel\n")
+            << c.lines;
+    }
+}
+
+// The warning names the line an editor shows, also far down a long file and
+// after a line that the reader takes in two pieces; the message that
+// follows keeps counting pieces.
+TEST(Cli, WarningsCountLinesAsAnEditorDoes) {
+    CliRun run;
+    run.write("c.txt", kCoil);
+    // Line 16 fills one read of 255 characters; its rest is a comment too.
+    std::string body = allRanges() + "# " + std::string(253, 'x') + "# rest\n";
+    for (int line = 17; line < 100000; ++line) body += "seed 1\n";
+    run.write("r.txt", body + "maxgenerations 1e5\nquitat\n");
+    const CliResult result = run.run({"c.txt", "r.txt"}, 60);
+    EXPECT_EQ(result.err,
+              "Warning: at line 100000 in r.txt, maxgenerations `1e5` was read as 1; the rest of the token is "
+              "ignored\nsymtab (readSymtab:278) At line 100002 in r.txt, quitat has no valuel\n");
+}
+
+// A byte-order mark before the first line is passed over: the first
+// coefficient line reads as it would without it.
+TEST(Cli, RangesFileByteOrderMarkIsSkipped) {
+    CliRun run;
+    run.write("c.txt", kCoil);
+    run.write("r.txt", "\xEF\xBB\xBF" + allRanges() + "quitat\n");
+    EXPECT_EQ(run.run({"c.txt", "r.txt"}).err, "symtab (readSymtab:278) At line 16 in r.txt, quitat has no valuel\n");
 }
 
 TEST(Cli, SettingNameIsTheTablesSpelling) {

@@ -82,8 +82,52 @@ TEST(PolishRun, PolishesHoweverTheRunEnds) {
         EXPECT_FALSE(result.processesLeft);
         const size_t quitting = result.out.find("\nQuitting early\nPolish");
         ASSERT_NE(quitting, std::string::npos);
-        const size_t report = result.out.find('\n', quitting + 16) + 1;
+        size_t report = result.out.find('\n', quitting + 16) + 1;
+        if (result.out.compare(report, 44, "Polished coefficients outside their ranges: ") == 0)
+            report = result.out.find('\n', report) + 1;
         EXPECT_EQ(result.out.compare(report, 14, "// Goodness = "), 0);
+    }
+}
+
+// A coil measured as 0 is left out of the polish and the statistics, and
+// the solver's own logging stays off standard error; the polish line says
+// that it stopped at its iteration limit, and the coefficients it moved out
+// of their ranges are named on the next line.
+TEST(PolishRun, TellsWhatItLeftOutAndWhereItStopped) {
+    const std::string coils = readFile(sourcePath("examples/coils-small.txt"));
+    const struct {
+        const char* name;
+        std::string coils;
+        std::string polishLine;  // what the polish line holds
+        std::string err;
+    } cases[] = {
+        {"a coil measured 0", "0,0.01,0.0002,24,10,0.02,zero\n" + coils,
+         "; 1 coil left out (measured inductance 0 or not a finite number)\n",
+         "Warning: at line 1 in coils.txt, the measured inductance is 0: every set's goodness is infinite, so the "
+         "fit cannot tell sets apart\n"},
+        {"the iteration limit", coils,
+         " iterations, ", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliRun run;
+        run.write("coils.txt", c.coils);
+        run.write("ranges.txt", exampleRanges("minormax 50\nmaxgenerations 3\npolish 1\nstatistics 1\n"));
+        const CliResult result = run.run({"coils.txt", "ranges.txt"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, c.err);
+        const size_t at = result.out.find("\nPolished: goodness ");
+        ASSERT_NE(at, std::string::npos);
+        const std::string line = result.out.substr(at + 1, result.out.find('\n', at + 1) - at);
+        EXPECT_NE(line.find(c.polishLine), std::string::npos) << line;
+        EXPECT_NE(line.find(" 201 iterations, "), std::string::npos) << line;
+        EXPECT_NE(line.find("; it stopped at its limit of 200 iterations short of convergence: to polish further, "
+                            "start a run from this set (its coefficients as bestr0 to bestl3)"),
+                  std::string::npos)
+            << line;
+        const std::string next = result.out.substr(at + 1 + line.size(), 60);
+        EXPECT_EQ(next.rfind("Polished coefficients outside their ranges: w1 ", 0), 0u) << next;
+        EXPECT_EQ(countOf(result.out, "\nWorst first\n"), 1);
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 
 #include "cli_util.h"
@@ -289,7 +290,11 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
         {"other ranges file", good, false, false, "r0 -5e-5 6e-5 1e-6 1e-7 6\n", "",
          prefix + "it was made from another ranges file than ranges.txt\n"},
         {"other settings", good, false, false, "seed 7\n", "",
-         prefix + "it was made with seed 20240611, this run has 7\n"},
+         prefix + "it was made with seed 20240611, this run has 7: set seed back to 20240611 to resume it, or "
+                  "remove it to start afresh\n"},
+        {"a smaller maxgenerations than the run reached", good, false, false, "maxgenerations 2\n", "",
+         prefix + "it was made with maxgenerations 3, this run has 2; its run ended at generation 3: set "
+                  "maxgenerations back to 3 to see its final report, or above 3 to continue it\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -328,16 +333,67 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
     } refused[] = {
         {"resume 1\n", "Setting resume is 1, but no statefile names the snapshot to resume from\n"},
         {"statefile missing/state.bin\n", "Cannot write snapshots to missing/state.bin: No such file or directory\n"},
+        // A fresh run would write over the snapshot.
+        {"statefile state.bin\n",
+         "The snapshot state.bin exists and resume is 0: set resume 1 to continue it, or remove it to start "
+         "afresh\n"},
+        {"statefile state.bin\nresume 0\n",
+         "The snapshot state.bin exists and resume is 0: set resume 1 to continue it, or remove it to start "
+         "afresh\n"},
     };
     for (const auto& r : refused) {
         SCOPED_TRACE(r.settings);
         CliRun run;
         prepare(run, base + r.settings);
+        run.write("state.bin", good);
         const CliResult result = run.run(kArgs);
         EXPECT_EQ(result.status, 255);
         EXPECT_EQ(result.err, r.err);
         EXPECT_EQ(result.out.find("Generated "), std::string::npos);
+        EXPECT_EQ(run.read("state.bin"), good);
     }
+}
+
+// A run that ended at maxgenerations goes on from its snapshot to a larger
+// limit and ends exactly as one run to that limit; a run that the stall
+// limit ended is not continued.
+TEST(SnapshotRun, AFinishedRunContinuesToALargerLimit) {
+    const std::string base = readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+                             "minormax 50\nprocesses 1\nordered 1\nresultfile result.txt\nstatefile state.bin\n";
+    const Uninterrupted whole = runWhole(base + "maxgenerations 60\n");
+    ASSERT_EQ(whole.result.status, 0) << whole.result.err;
+
+    CliRun run;
+    prepare(run, base + "maxgenerations 30\n");
+    const CliResult first = run.run(kArgs);
+    ASSERT_EQ(first.status, 0) << first.err;
+    run.write("ranges.txt", base + "maxgenerations 60\n" + kResume);
+    const CliResult continued = run.run(kArgs);
+    ASSERT_EQ(continued.status, 0) << continued.err;
+    EXPECT_EQ(continued.err, "");
+    EXPECT_EQ(resumedAt(continued.out), 30);
+    EXPECT_EQ(afterResumeLine(continued.out), afterGeneration(whole.result.out, 30));
+    EXPECT_EQ(run.read("result.txt"), whole.resultFile);
+
+    // quitat 0 ends the run at the first generation without a better set
+    // (with the smallest local grid, within a hundred generations).
+    CliRun stalled;
+    prepare(stalled, base + "minormax 1\nquitat 0\nmaxgenerations 200\n");
+    const CliResult ended = stalled.run(kArgs);
+    ASSERT_EQ(ended.status, 0) << ended.err;
+    ASSERT_NE(ended.out.find("\nGone to long without results\n"), std::string::npos);
+    const std::string state = stalled.read("state.bin");
+    stalled.write("ranges.txt", base + "minormax 1\nquitat 0\nmaxgenerations 400\n" + kResume);
+    const CliResult refused = stalled.run(kArgs);
+    EXPECT_EQ(refused.status, 255);
+    EXPECT_TRUE(std::regex_match(refused.err,
+                                 std::regex("Cannot resume from state\\.bin: its run ended at generation [0-9]+ "
+                                            "because quitat 0 stopped it \\(no better set since generation "
+                                            "[0-9]+\\), so a larger maxgenerations cannot continue it: set "
+                                            "maxgenerations back to 200 to see its final report, or remove it to "
+                                            "start afresh\n")))
+        << refused.err;
+    EXPECT_EQ(stalled.read("state.bin"), state);
 }
 
 TEST(SnapshotRun, ResumingAFinishedRunGivesItsFinalReport) {

@@ -232,7 +232,8 @@ TEST(Mpi, SnapshotsMoveBetweenTransports) {
         {"quelmo to quelmo-mpi", false, 2, 0, ""},
         {"quelmo-mpi to quelmo", true, 2, 0, ""},
         {"quelmo to quelmo-mpi with 1 worker", false, 1, 255,
-         "Cannot resume from state.bin: it was made with processes 2, this run has 1\n"},
+         "Cannot resume from state.bin: it was made with processes 2, this run has 1: set processes back to 2 to "
+         "resume it, or remove it to start afresh\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "refine/polish.h"
 #include "reports/finalreport.h"
 #include "search/sort.h"
+#include "common/stopsignals.h"
 #include "settings/symtab.h"
 #include "testhooks.h"
 
@@ -239,8 +241,47 @@ TEST(Polish, EveryOutputShowsThePolishedSet) {
 
     const std::string line = "Polished: goodness 0.087488 -> 0.0772456 in ";
     ASSERT_EQ(polished.out.rfind(line, 0), 0u) << polished.out;
-    EXPECT_EQ(polished.out.substr(polished.out.find('\n') + 1), plain.out);
+    // The ranges hold the found set alone, so the next line names what the
+    // polish moved out of them.
+    const std::string after = polished.out.substr(polished.out.find('\n') + 1);
+    ASSERT_EQ(after.rfind("Polished coefficients outside their ranges: r2 2.75492 (range 2.76357 to 4.76357), ", 0),
+              0u);
+    EXPECT_EQ(after.substr(after.find('\n') + 1), plain.out);
     EXPECT_EQ(plain.out.rfind("// Goodness = 0.0772456\n", 0), 0u);
     EXPECT_EQ(polished.files, plain.files);
     EXPECT_EQ(polished.checkpoint, listingAt(plain.out, 0));
+}
+
+// A stop signal that came before the polish (a run stopped by SIGINT, whose
+// final report polishes) leaves the polish whole: the same set, bit for bit,
+// as without it. Coils measured 0 are left out of the solve and counted.
+TEST(Polish, EarlierStopSignalAndUnusableCoilsLeaveTheSolveAlone) {
+    const ResultRecord start = setOf(kFoundAfter20Generations);
+    pinInRanges(start, 0);
+    ResultRecord plain = start;
+    const PolishOutcome before = polishSet(exampleCoils(), &plain, pinnedCoefficients());
+    ASSERT_TRUE(before.replaced);
+    EXPECT_EQ(before.leftOut, 0);
+
+    // The coils with one measured 0 at the head of the list.
+    InductorRecord zero = *exampleCoils();
+    zero.measuredInductance = 0;
+    zero.next = const_cast<InductorRecord*>(exampleCoils());
+    ResultRecord withZero = start;
+    const PolishOutcome left = polishSet(&zero, &withZero, pinnedCoefficients());
+    EXPECT_TRUE(left.replaced) << left.kept;
+    EXPECT_EQ(left.leftOut, 1);
+    EXPECT_EQ(left.usedPolished, before.polished);
+    EXPECT_EQ(withZero.coefficients, plain.coefficients);
+
+    holdStopSignals();
+    catchStopSignals();
+    std::raise(SIGINT);
+    ASSERT_EQ(stopSignalNumber(), SIGINT);
+    ResultRecord signalled = start;
+    const PolishOutcome after = polishSet(exampleCoils(), &signalled, pinnedCoefficients());
+    EXPECT_FALSE(after.interrupted);
+    EXPECT_EQ(after.iterations, before.iterations);
+    EXPECT_EQ(signalled.coefficients, plain.coefficients);
+    resetTables();
 }

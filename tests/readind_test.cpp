@@ -7,6 +7,7 @@
 
 #include "cli_util.h"
 #include "coils/readind.h"
+#include "coils/unitcheck.h"
 
 namespace {
 
@@ -87,4 +88,51 @@ TEST(CoilFile, CrLfLineEndsReadAsLfAlone) {
     // A carriage return at the very end of the file ends the line too.
     EXPECT_EQ(readCoils("1e-6,0.01,0.0002,24,10,0.02,a\r\n2e-6,0.02,0.0002,24,10,0.02,b\r"),
               (std::vector<std::string>{"b", "a"}));
+}
+
+// Values that look like the wrong unit give one warning per kind, naming
+// the first three coils in file order; plausible ones give none.
+TEST(CoilFile, UnitWarnings) {
+    const std::string good = "1e-6,0.01,0.0002,24,10,0.02,ok\n";
+    const struct {
+        std::string body;
+        std::string warnings;
+    } cases[] = {
+        {good + "1e-6,0.0001,0.00005,24,10,1,edge\n", ""},
+        {"1e-6,10,0.2,24,10,20,mm\n" + good,
+         "Warning: 1 coil has a coil radius above 1 m or below 0.1 mm (mm 10); the coil file coils.txt takes "
+         "metres: check the unit\nWarning: 1 coil has a coil length above 1 m or below 0.1 mm (mm 20); the coil "
+         "file coils.txt takes metres: check the unit\n"},
+        {"1e-6,0.01,0.02,24,10,0.02,d\n",
+         "Warning: 1 coil has a wire radius above the coil radius (d 0.02); the third field is the wire's radius, "
+         "in metres, not its diameter or gauge\n"},
+        {"4.5,0.01,0.0002,24,10,0.02,a\n1e-10,0.01,0.0002,24,10,0.02,b\n-1e-6,0.01,0.0002,24,10,0.02,c\n"
+         "2,0.01,0.0002,24,10,0.02,d\n" + good + "0,0.01,0.0002,24,10,0.02,zero\n",
+         "Warning: 4 coils have a measured inductance above 1 H or below 1 nH (a 4.5, b 1e-10, c -1e-06 and 1 "
+         "more); the coil file coils.txt takes henry (1 uH is 1e-6): check the unit\n"},
+    };
+    for (const auto& c : cases) {
+        readCoils(c.body);
+        testing::internal::CaptureStderr();
+        warnAboutUnits(theInductors, "coils.txt");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.warnings) << c.body;
+    }
+}
+
+TEST(CoilFile, NonPositiveComputedInductancesAreWarnedAbout) {
+    readCoils("1e-6,0.01,0.0002,24,10,0.02,a\n1e-6,0.01,0.0002,24,10,0.02,b\n1e-6,0.01,0.0002,24,10,0.02,c\n");
+    std::vector<const InductorRecord*> coils = {theInductors->next->next, theInductors->next, theInductors};
+    const double computed[] = {1e-6, 0, -1.45e-6};
+    for (size_t i = 0; i < coils.size(); ++i) const_cast<InductorRecord*>(coils[i])->computedInductance = computed[i];
+    testing::internal::CaptureStderr();
+    warnAboutNonPositiveInductances(coils);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Warning: 2 coils have an inductance of 0 or less computed by the final set, in henry (b 0, c "
+              "-1.45e-06); the equation cannot describe them with this set: check their units and values, or "
+              "widen the ranges\n");
+    const_cast<InductorRecord*>(coils[2])->computedInductance = 1e-9;
+    const_cast<InductorRecord*>(coils[1])->computedInductance = 1e-9;
+    testing::internal::CaptureStderr();
+    warnAboutNonPositiveInductances(coils);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }

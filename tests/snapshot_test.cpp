@@ -137,7 +137,7 @@ TEST(Crc32c, KnownValuesAndPieces) {
         EXPECT_EQ(crc32c(data.data() + split, data.size() - split, crc32c(data.data(), split)), whole) << split;
 }
 
-TEST(SnapshotFormat, RangesDigestLeavesOutResumeLinesOnly) {
+TEST(SnapshotFormat, RangesDigestLeavesOutResumeAndMaxGenerationsLines) {
     const std::string base = allRanges() + "processes 2\n# a comment\n";
     const uint64_t digest = rangesDigest(base);
     const struct {
@@ -150,6 +150,10 @@ TEST(SnapshotFormat, RangesDigestLeavesOutResumeLinesOnly) {
         {base + "resume\n", true},
         {base + "#resume 1\n", false},  // a comment, not a setting
         {base + "resumes 1\n", false},
+        // The limit is compared as a setting, so that a run can be continued.
+        {base + "maxgenerations 600\n", true},
+        {"MaxGenerations,300\n" + base, true},
+        {base + "maxgeneration 600\n", false},
         {base + "processes 2\n", false},
         {allRanges() + "processes 3\n# a comment\n", false},
     };
@@ -158,6 +162,9 @@ TEST(SnapshotFormat, RangesDigestLeavesOutResumeLinesOnly) {
     // comment, "resume 1" on the same line is a setting line of its own.
     const std::string comment(255, '#');
     EXPECT_EQ(rangesDigest(base + comment + "resume 1\n"), rangesDigest(base + comment));
+    // The digest of earlier versions keeps the limit's lines.
+    EXPECT_EQ(rangesDigest(base + "resume 1\n", true), rangesDigest(base, true));
+    EXPECT_NE(rangesDigest(base + "maxgenerations 600\n", true), rangesDigest(base, true));
 }
 
 TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "coils/coilhints.h"
 #include "coils/storage.h"
 #include "common/fatal.h"
 #include "common/infile.h"
@@ -53,10 +54,31 @@ struct CoilReader {
     FILE* file;
     const char* path;
     int line;
+    CoilPiece piece;  // the read under way, as read
+
+    // True when nothing follows in the file.
+    bool atEnd() const {
+        const int next = std::getc(file);
+        if (next == EOF) return true;
+        std::ungetc(next, file);
+        return false;
+    }
+
+    // Notes a new read; `newLine`: it begins a line of the file.
+    void begin(const char* buffer, bool newLine) {
+        if (newLine) ++piece.line;
+        piece.continues = !newLine;
+        piece.text = buffer;
+        const bool ended = !piece.text.empty() && piece.text.back() == '\n';
+        piece.longLine = piece.continues || (!ended && piece.text.size() == kLineBufferSize - 1);
+    }
 
     template <typename... Values>
     [[noreturn]] void fail(int number, const char* what, Values... values) {
+        piece.last = atEnd();
         std::fclose(file);
+        const std::string hint = coilLineHint(piece, path);
+        if (!hint.empty()) reportMistake("%s", hint.c_str());
         std::fprintf(stderr, kLinePrefix, "readind", "readTestInductors", number, line, path);
         if constexpr (sizeof...(Values) == 0) {
             std::fputs(what, stderr);
@@ -80,13 +102,36 @@ struct CoilReader {
             std::fprintf(stderr,
                          "Warning: at line %d in %s, the measured inductance is 0: every set's goodness is "
                          "infinite, so the fit cannot tell sets apart\n",
-                         line, path);
+                         piece.line, path);
         } else if (!std::isfinite(measured)) {
             std::fprintf(stderr,
                          "Warning: at line %d in %s, the measured inductance is %g: the coil counts in no "
                          "goodness\n",
-                         line, path, measured);
+                         piece.line, path, measured);
         }
+    }
+
+    // A coil name ends at a blank or comma; what follows it is ignored.
+    void warnAboutExtraText() const {
+        const std::string extra = textAfterName(piece.text);
+        if (extra.empty()) return;
+        clearForMessage();
+        std::fprintf(stderr,
+                     "Warning: at line %d in %s, the line has more than 7 fields; `%s` after the coil name is "
+                     "ignored (a name ends at a blank or a comma)\n",
+                     piece.line, path, extra.c_str());
+    }
+
+    // The rest of a long coil line that begins with a letter is skipped,
+    // which cuts the coil's name short.
+    void warnAboutCutLine() const {
+        std::string rest = piece.text;
+        if (!rest.empty() && rest.back() == '\n') rest.pop_back();
+        clearForMessage();
+        std::fprintf(stderr,
+                     "Warning: at line %d in %s, the line is longer than %d characters; its rest, from `%s`, "
+                     "is ignored\n",
+                     piece.line, path, kLineBufferSize - 1, rest.c_str());
     }
 
     // A length that must be greater than 0; NaN is refused too.
@@ -119,6 +164,7 @@ struct CoilReader {
         parsed.fileName = strdup(field(kNameDelimiters, 171, "missing file name\n"));
         if (parsed.fileName == nullptr) fatal("Out of space for anInductor\n");
         warnAboutMeasured(parsed.measuredInductance);
+        warnAboutExtraText();
         InductorRecord* coil = newInductor();
         *coil = parsed;
         coil->next = theInductors;
@@ -135,11 +181,23 @@ void readTestInductors(const char* path) {
         reportCause(path, reason);
         fatal("%s (%s:%d) Couldn't open %s\n", "readind", "readTestInductors", 46, path);
     }
-    CoilReader reader{file, path, 0};
+    skipByteOrderMark(file);
+    CoilReader reader{file, path, 0, {}};
     char buffer[kLineBufferSize];
+    bool newLine = true;
+    bool dataLine = false;  // the line under way began as a data line
     while (readLine(buffer, sizeof buffer, file)) {
         ++reader.line;
-        if (isSkipped(buffer[0])) continue;
+        reader.begin(buffer, newLine);
+        if (newLine) dataLine = false;
+        const size_t length = std::strlen(buffer);
+        newLine = length > 0 && buffer[length - 1] == '\n';
+        if (isSkipped(buffer[0])) {
+            if (reader.piece.continues && dataLine) reader.warnAboutCutLine();
+            dataLine = false;
+            continue;
+        }
+        dataLine = true;
         reader.readCoil(buffer);
     }
     if (const char* failure = inputReadFailure(file)) {

@@ -31,3 +31,19 @@ FILE* openInputFile(const char* path, const char** reason) {
 const char* inputReadFailure(FILE* file) {
     return std::ferror(file) != 0 ? std::strerror(errno != 0 ? errno : EIO) : nullptr;
 }
+
+void skipByteOrderMark(FILE* file) {
+    static constexpr int kMark[] = {0xEF, 0xBB, 0xBF};
+    int read[3];
+    int count = 0;
+    for (const int expected : kMark) {
+        read[count] = std::getc(file);
+        if (read[count] == EOF) break;
+        ++count;
+        if (read[count - 1] != expected) break;
+    }
+    if (count == 3 && read[2] == kMark[2]) return;
+    // Not a mark: the bytes go back in reverse order (the C library keeps
+    // more than one pushed-back byte).
+    while (count > 0) std::ungetc(read[--count], file);
+}

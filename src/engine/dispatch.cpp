@@ -16,6 +16,7 @@
 #include "reports/runmonitor.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
+#include "common/stopsignals.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 #include "transport/terminal.h"
@@ -123,9 +124,23 @@ int highestIdleSlot() {
     return -1;
 }
 
-// While a result is awaited: answer a key, then sleep until something may
-// have arrived.
+// SIGINT or SIGTERM while no snapshot waits for the end of the generation:
+// the run ends as Escape ends it, with the final report, and the status
+// says which signal ended it.
+void stopOnSignal() {
+    const int signal = stopSignalNumber();
+    if (signal == 0 || stopWaitsForGenerationEnd) return;
+    std::printf("Interrupted by %s\n", stopSignalName(signal));
+    monitorStopped();
+    finalReport();
+    terminateProcesses();
+    std::exit(resultFileFailed ? 255 : 128 + signal);
+}
+
+// While a result is awaited: answer a key or a stop signal, then sleep until
+// something may have arrived.
 void waitRound() {
+    stopOnSignal();
     if (const int key = kbhit()) handleKey(key);
     monitorWaiting();
     awaitActivity(kDispatchPoll);

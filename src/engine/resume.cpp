@@ -24,6 +24,7 @@
 #include "common/outfile.h"
 #include "engine/dispatch.h"
 #include "search/schedule.h"
+#include "common/stopsignals.h"
 #include "search/searchstate.h"
 #include "settings/symtab.h"
 #include "state/runstate.h"
@@ -35,13 +36,8 @@ bool snapshotFailed = false;
 
 namespace {
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM};
-
 bool snapshotsOn = false;
 bool resumeAsked = false;
-volatile sig_atomic_t stopSignal = 0;
-// Signals that were ignored when the program started stay ignored.
-bool ignoredAtStart[std::size(kStopSignals)] = {};
 
 SnapshotInputs inputs;
 RunState saved;
@@ -54,16 +50,20 @@ void reportCannotResume(const std::string& cause) {
     std::fprintf(stderr, "Cannot resume from %s: %s\n", statePath(), cause.c_str());
 }
 
-void onStopSignal(int signal) {
-    if (stopSignal != 0) {
-        // The second request: the default action, at once.
-        struct sigaction action {};
-        action.sa_handler = SIG_DFL;
-        sigaction(signal, &action, nullptr);
-        raise(signal);
-        return;
-    }
-    stopSignal = signal;
+// A snapshot that a run without `resume 1` would write over: it may hold
+// days of work, so the run does not start.
+void refuseOverwritingSnapshot(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return;
+    fatal("The snapshot %s exists and resume is 0: set resume 1 to continue it, or remove it to start afresh\n",
+          path);
+}
+
+// A snapshot written at the end of a run that reached its maxgenerations is
+// continued when this run's maxgenerations is larger (the checks refuse it
+// otherwise).
+bool continuesFinishedRun(const RunState& state) {
+    return state.ended && state.generation < S[kMaxGenerations].value.i;
 }
 
 void reportWriteFailure() {
@@ -105,7 +105,7 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     inputs.coilPath = coilPath;
     inputs.rangesPath = rangesPath != nullptr ? rangesPath : "";
     if (!digestCoilFile(coilPath, inputs.coilDigest)) fatal("Couldn't read %s: %s\n", coilPath, std::strerror(errno));
-    if (rangesPath != nullptr && !digestRangesFile(rangesPath, inputs.rangesDigest))
+    if (rangesPath != nullptr && !digestRangesFile(rangesPath, inputs.rangesDigest, &inputs.legacyRangesDigest))
         fatal("Couldn't read %s: %s\n", rangesPath, std::strerror(errno));
     inputs.coils = theInductors;
     inputs.workers = workerCount();
@@ -116,28 +116,13 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
             reportCannotResume(cause);
             fatalExit();
         }
+    } else {
+        refuseOverwritingSnapshot(path);
     }
     struct stat info;
     if (stat(path, &info) == 0 && S_ISDIR(info.st_mode))
         fatal("Cannot write snapshots to %s: %s\n", path, std::strerror(EISDIR));
     if (const char* problem = outFileProblem(path)) fatal("Cannot write snapshots to %s: %s\n", path, problem);
-    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
-        struct sigaction ignore {};
-        struct sigaction before {};
-        ignore.sa_handler = SIG_IGN;
-        sigaction(kStopSignals[i], &ignore, &before);
-        ignoredAtStart[i] = before.sa_handler == SIG_IGN;
-    }
-}
-
-void watchStopSignals() {
-    if (!snapshotsOn) return;
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (size_t i = 0; i < std::size(kStopSignals); ++i)
-        if (!ignoredAtStart[i]) sigaction(kStopSignals[i], &action, nullptr);
 }
 
 bool resuming() { return resumeAsked; }
@@ -158,7 +143,7 @@ Resumed resumeRun() {
         reportCannotResume(cause);
         return Resumed::refused;
     }
-    if (saved.ended) return Resumed::finished;
+    if (saved.ended && !continuesFinishedRun(saved)) return Resumed::finished;
     restoreDispatchState(saved);
     saved = RunState{};
     return Resumed::continues;
@@ -166,7 +151,7 @@ Resumed resumeRun() {
 
 std::optional<int> generationEnd(int32_t done, bool ended) {
     if (!snapshotsOn) return std::nullopt;
-    const int signal = stopSignal;
+    const int signal = stopSignalNumber();
     const bool stopping = signal != 0 || escapeRequested;
     if (ended || stopping || done % S[kStateEvery].value.i == 0) {
         if (saveSnapshot(done, ended, ended || stopping) && stopping)
@@ -174,7 +159,7 @@ std::optional<int> generationEnd(int32_t done, bool ended) {
     }
     if (!stopping) return std::nullopt;
     if (signal != 0)
-        std::printf("Interrupted by %s\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+        std::printf("Interrupted by %s\n", stopSignalName(signal));
     else
         std::printf("Quitting early\n");
     return signal != 0 ? 128 + signal : 255;

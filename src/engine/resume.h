@@ -9,15 +9,11 @@
 #include "state/snapshot.h"
 
 // Before the workers start: refuses `resume 1` without a statefile and a
-// statefile that cannot be written, reads and checks the snapshot to resume
-// from (a snapshot that cannot be used ends the run with status 255), and
-// ignores SIGINT and SIGTERM, which the workers inherit: a Control-C at a
-// terminal reaches the whole process group, and the master still needs its
-// workers to finish the generation.
+// statefile that cannot be written, and reads and checks the snapshot to
+// resume from (a snapshot that cannot be used ends the run with status 255).
+// While snapshots are on, SIGINT and SIGTERM (common/stopsignals.h) stop the
+// run at the end of the generation, where a snapshot is written.
 void prepareSnapshots(const char* coilPath, const char* rangesPath);
-// After the workers have started: SIGINT and SIGTERM ask the master to stop
-// at the end of the generation; a second one ends it at once.
-void watchStopSignals();
 
 // True when this run continues from a snapshot.
 bool resuming();

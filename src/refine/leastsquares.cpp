@@ -6,13 +6,16 @@
 #include <ceres/autodiff_cost_function.h>
 #include <ceres/manifold.h>
 #include <ceres/problem.h>
+#include <ceres/iteration_callback.h>
 #include <ceres/solver.h>
+#include <glog/logging.h>
 
 #include <cmath>
 #include <memory>
 
 #include "coils/equation.h"
 #include "coils/equation_terms.h"
+#include "common/stopsignals.h"
 
 namespace {
 
@@ -83,6 +86,27 @@ Coefficients columnScales(const std::vector<FitCoil>& coils, const Coefficients&
     return scale;
 }
 
+// Ends the solve, keeping its last step, when a stop signal arrives after
+// it began; one that came before (a run stopped by a signal, whose final
+// report is under way) does not stop it.
+class StopOnSignal : public ceres::IterationCallback {
+public:
+    ceres::CallbackReturnType operator()(const ceres::IterationSummary&) override {
+        if (stopSignalNumber() == 0 || signalledBefore_) return ceres::SOLVER_CONTINUE;
+        interrupted = true;
+        return ceres::SOLVER_TERMINATE_SUCCESSFULLY;
+    }
+    bool interrupted = false;
+
+private:
+    bool signalledBefore_ = stopSignalNumber() != 0;
+};
+
+// The solver writes warnings of its own (steps it refuses, evaluations that
+// fail) through its logging library, which, never set up, writes them to
+// standard error; the polish reports what matters on its own line.
+void silenceSolverLogging() { FLAGS_minloglevel = google::GLOG_FATAL; }
+
 // The solver's message on one line.
 std::string oneLine(std::string text) {
     for (char& ch : text)
@@ -135,16 +159,22 @@ Refit refit(const std::vector<FitCoil>& coils, const Coefficients& start, int32_
 
     ceres::Solver::Options options;
     options.linear_solver_type = ceres::DENSE_QR;
-    options.max_num_iterations = 200;
+    options.max_num_iterations = kRefitIterations;
     // Converge to the precision of the goodness, not the default 1e-6 in cost.
     options.function_tolerance = 1e-15;
     options.gradient_tolerance = 1e-15;
     options.parameter_tolerance = 1e-14;
     options.num_threads = 1;
     options.logging_type = ceres::SILENT;
+    silenceSolverLogging();
+    StopOnSignal stop;
+    options.callbacks.push_back(&stop);
     ceres::Solver::Summary summary;
     ceres::Solve(options, &problem, &summary);
     result.iterations = summary.num_successful_steps + summary.num_unsuccessful_steps;
+    result.interrupted = stop.interrupted;
+    result.atLimit = summary.termination_type == ceres::NO_CONVERGENCE;
+    result.nonFinite = !std::isfinite(summary.initial_cost) || !std::isfinite(summary.final_cost);
     if (!summary.IsSolutionUsable()) {
         result.message = oneLine(summary.message);
         return result;

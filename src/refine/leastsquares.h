@@ -39,7 +39,13 @@ struct Refit {
     Coefficients coefficients{};
     int iterations = 0;
     std::string message;  // the solver's message on one line when not usable
+    bool atLimit = false;      // it stopped at its iteration limit, short of convergence
+    bool nonFinite = false;    // the cost was not a finite number
+    bool interrupted = false;  // a stop signal ended it early
 };
+
+// The iteration limit of a refit.
+inline constexpr int kRefitIterations = 200;
 
 // Levenberg-Marquardt on the residuals of `coils` from `start`, holding the
 // coefficients of `held` (bit k stands for coefficient k) at their start

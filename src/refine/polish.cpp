@@ -86,7 +86,47 @@ std::string formatted(const char* format, double first, double second) {
     return text;
 }
 
+// The root-mean-square relative error over `coils`, as the goodness forms
+// it; NaN when a coil cannot be evaluated.
+double goodnessOver(const std::vector<FitCoil>& coils, const Coefficients& c) {
+    return std::sqrt(squaredErrorSum(coils, c) / static_cast<double>(coils.size()));
+}
+
+// With coils left out, the goodness of every set may be infinite: the sets
+// are then compared over the coils the polish used.
+std::string refusalOverUsed(PolishOutcome& outcome, const std::vector<FitCoil>& used, const ResultRecord* found,
+                            const ResultRecord* polished) {
+    outcome.usedFound = goodnessOver(used, found->coefficients);
+    outcome.usedPolished = goodnessOver(used, polished->coefficients);
+    if (!(outcome.usedPolished < outcome.usedFound))
+        return formatted("the polished set is no better over the coils used (goodness %g against %g)",
+                         outcome.usedPolished, outcome.usedFound);
+    return {};
+}
+
+// What the end of the solve adds to the polish line.
+std::string solverNote(const PolishOutcome& outcome) {
+    std::string note;
+    if (outcome.interrupted)
+        note += "; a stop signal ended it early";
+    else if (outcome.atLimit)
+        note += "; it stopped at its limit of " + std::to_string(kRefitIterations) +
+                " iterations short of convergence: to polish further, start a run from this set (its "
+                "coefficients as bestr0 to bestl3)";
+    if (outcome.nonFinite)
+        note += "; the solver met a cost that is not a finite number: look for coils whose computed inductance "
+                "is far off (the report lists them first)";
+    if (outcome.leftOut > 0)
+        note += "; " + std::to_string(outcome.leftOut) + (outcome.leftOut == 1 ? " coil" : " coils") +
+                " left out (measured inductance 0 or not a finite number)";
+    return note;
+}
+
 }  // namespace
+
+bool hasUsableMeasurement(const InductorRecord* coil) {
+    return coil->measuredInductance != 0 && std::isfinite(coil->measuredInductance);
+}
 
 int32_t pinnedCoefficients() {
     int32_t pinned = 0;
@@ -125,8 +165,12 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
     outcome.polished = kNoValue;
 
     std::vector<FitCoil> used;
-    for (const InductorRecord* coil = coils; coil != nullptr; coil = coil->next)
-        if (evaluates(coil, &found)) used.push_back(fitCoilOf(coil));
+    for (const InductorRecord* coil = coils; coil != nullptr; coil = coil->next) {
+        if (!hasUsableMeasurement(coil))
+            ++outcome.leftOut;
+        else if (evaluates(coil, &found))
+            used.push_back(fitCoilOf(coil));
+    }
     if (used.empty()) return finish("the found set evaluates no coil");
 
     const int32_t held = heldCoefficients(used, found.coefficients, pinned);
@@ -136,6 +180,9 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
 
     const Refit solved = refit(used, found.coefficients, held);
     outcome.iterations = solved.iterations;
+    outcome.atLimit = solved.atLimit;
+    outcome.nonFinite = solved.nonFinite;
+    outcome.interrupted = solved.interrupted;
     if (!solved.usable) return finish("the solver failed: " + solved.message);
 
     ResultRecord polished;
@@ -144,6 +191,8 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
     evalInductors(coils, &polished);
     outcome.polished = polished.goodness;
     std::string refusal = polishRefusal(coils, &found, &polished);
+    if (outcome.leftOut > 0 && (refusal.empty() || refusal.rfind("the polished set is no better", 0) == 0))
+        refusal = refusalOverUsed(outcome, used, &found, &polished);
     if (!refusal.empty()) return finish(std::move(refusal));
 
     set->coefficients = polished.coefficients;
@@ -154,10 +203,30 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
 
 PolishOutcome polishBest(const InductorRecord* coils, ResultRecord* best) {
     const PolishOutcome outcome = polishSet(coils, best, pinnedCoefficients());
-    if (outcome.replaced)
-        std::printf("Polished: goodness %g -> %g in %d iterations, %.0f ms\n", outcome.found,
-                    outcome.polished, outcome.iterations, outcome.milliseconds);
+    const std::string note = solverNote(outcome);
+    if (outcome.replaced && outcome.leftOut > 0)
+        std::printf("Polished: goodness over the coils used %g -> %g in %d iterations, %.0f ms%s\n",
+                    outcome.usedFound, outcome.usedPolished, outcome.iterations, outcome.milliseconds, note.c_str());
+    else if (outcome.replaced)
+        std::printf("Polished: goodness %g -> %g in %d iterations, %.0f ms%s\n", outcome.found, outcome.polished,
+                    outcome.iterations, outcome.milliseconds, note.c_str());
     else
-        std::printf("Polish kept the found set: %s\n", outcome.kept.c_str());
+        std::printf("Polish kept the found set: %s%s\n", outcome.kept.c_str(), note.c_str());
     return outcome;
+}
+
+void reportOutsideRanges(const ResultRecord* set) {
+    std::string names;
+    for (int k = 0; k < kCoefficientCount; ++k) {
+        const double value = set->coefficients[k];
+        const RangeEntry& range = R[k];
+        if (value >= range.low && value <= range.high) continue;
+        char text[160];
+        std::snprintf(text, sizeof text, "%s%s %g (range %g to %g)", names.empty() ? "" : ", ", range.name, value,
+                      range.low, range.high);
+        names += text;
+    }
+    if (names.empty()) return;
+    std::printf("Polished coefficients outside their ranges: %s; widen those ranges to search around this set\n",
+                names.c_str());
 }

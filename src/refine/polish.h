@@ -17,7 +17,18 @@ struct PolishOutcome {
     double milliseconds = 0;  // wall time of the whole polish
     std::string kept;         // why the found set was kept; empty when replaced
     int32_t held = 0;         // coefficients held for the equation's free scales (bit k: coefficient k)
+    int leftOut = 0;          // coils left out: measured inductance 0 or not a finite number
+    double usedFound = 0;     // with coils left out: the goodness over the others, of the set as it came
+    double usedPolished = 0;  // ... and of the solver's set
+    bool atLimit = false;      // the solver stopped at its iteration limit
+    bool nonFinite = false;    // the solver met a cost that is not a finite number
+    bool interrupted = false;  // a stop signal ended the solver early
 };
+
+// Whether a coil's measured inductance can take part in a least-squares
+// fit: a measured value of 0 makes its relative error infinite, one that is
+// not a finite number makes it meaningless.
+bool hasUsableMeasurement(const InductorRecord* coil);
 
 // Bit k is set when coefficient k's range is a single value (low == high):
 // the user pinned it, and the polish leaves it where it is.
@@ -38,3 +49,8 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
 // The polish at the end of a run: polishes `best` with the range table's
 // pinned coefficients and says on one line of standard output what came of it.
 PolishOutcome polishBest(const InductorRecord* coils, ResultRecord* best);
+
+// Names, on one line of standard output, the coefficients of the polished
+// `set` that lie outside their ranges in R, with their values and ranges;
+// prints nothing when all lie inside.
+void reportOutsideRanges(const ResultRecord* set);

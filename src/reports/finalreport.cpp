@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "coils/readind.h"
+#include "coils/unitcheck.h"
 #include "refine/fitanalysis.h"
 #include "refine/polish.h"
 #include "reports/reports.h"
@@ -27,6 +28,15 @@ void tellResultFile(const char* path) {
     std::fprintf(stderr, "Result written to %s\n", path);
 }
 
+// The coils whose measured inductance can take part in the statistics, as
+// in the polish.
+std::vector<const InductorRecord*> measuredCoils(const std::vector<const InductorRecord*>& coils) {
+    std::vector<const InductorRecord*> usable;
+    for (const InductorRecord* coil : coils)
+        if (hasUsableMeasurement(coil)) usable.push_back(coil);
+    return usable;
+}
+
 }  // namespace
 
 void finalReport() {
@@ -38,17 +48,20 @@ void finalReport() {
     const char* jsonPath = S[kResultJson].value.s;
     ResultRecord found = *collected;
     PolishOutcome outcome;
-    if (polish) outcome = polishBest(theInductors, collected);
+    if (polish) {
+        outcome = polishBest(theInductors, collected);
+        if (outcome.replaced) reportOutsideRanges(collected);
+    }
 
-    std::vector<const InductorRecord*> coils;
-    if (statistics || jsonPath != nullptr) coils = coilsInFileOrder();
+    std::vector<const InductorRecord*> coils = coilsInFileOrder();
     std::optional<FitAnalysis> analysis;
     if (statistics)
-        analysis = analyseFit(coils, collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
+        analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
                               S[kPrune].value.i == 1);
     monitorReportBegins();
     const bool written = showInductorResults(collected, analysis ? fitStatisticsBlock(*analysis) : std::string());
     monitorReportEnds();
+    warnAboutNonPositiveInductances(coils);
     // The checkpoint then holds the final set, polished or not.
     if (polish) saveTempResults(collected);
 

@@ -70,14 +70,23 @@ void monitorWaiting() {
     if (progressActive()) progressTick(monotonicSeconds());
 }
 
+// The generation log's row of the search as it stands.
+static std::string logRow() {
+    const GenerationRow row{gen,    tested,  {goodnessOf(1), goodnessOf(2), goodnessOf(3), goodnessOf(4)},
+                            libCnt, rejects, monotonicSeconds() - searchStart};
+    return generationCsvRow(row);
+}
+
 void monitorGeneration() {
     progressGeneration();
     const char* path = S[kLogCsv].value.s;
     if (path == nullptr) return;
-    const GenerationRow row{gen,    tested,  {goodnessOf(1), goodnessOf(2), goodnessOf(3), goodnessOf(4)},
-                            libCnt, rejects, monotonicSeconds() - searchStart};
-    logText += generationCsvRow(row);
+    logText += logRow();
     if (gen % kRewriteEvery == 0 && !logFailed) logFailed = !writeOrTell(path, logText, true);
+}
+
+void monitorStopped() {
+    if (S[kLogCsv].value.s != nullptr) logText += logRow();
 }
 
 void monitorBeforeMessage() { progressClear(); }

@@ -16,6 +16,9 @@ void monitorCandidate();
 void monitorWaiting();
 // A generation has ended and its "gen =" line is printed.
 void monitorGeneration();
+// The run stops inside a generation: the generation log gets a row of where
+// it stood, so that its last row holds the set the final report gives.
+void monitorStopped();
 // A message on standard error is about to end the run.
 void monitorBeforeMessage();
 // The final report begins: the progress line goes for good.

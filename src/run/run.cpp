@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "coils/readind.h"
+#include "coils/unitcheck.h"
 #include "common/fatal.h"
 #include "common/version.h"
 #include "engine/driver.h"
@@ -19,6 +20,7 @@
 #include "search/library.h"
 #include "search/random.h"
 #include "settings/settingstable.h"
+#include "common/stopsignals.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 
@@ -67,6 +69,7 @@ int runMaster(int argc, char** argv) {
         return 0;
     }
     readTestInductors(argv[1]);
+    warnAboutUnits(theInductors, argv[1]);
     const char* rangesPath = readArguments(argc, argv);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
@@ -76,12 +79,17 @@ int runMaster(int argc, char** argv) {
     // Settled here, once: forked workers inherit the walk variant, worker
     // ranks are sent it.
     gridPathChosen();
+    holdStopSignals();
     initProcs();
-    watchStopSignals();
+    catchStopSignals();
     initLibrary();
     optimizeProc();
     terminateProcesses();
     // A final report that could not write its result file, or a snapshot
     // that could not be written, is no success.
-    return resultFileFailed || snapshotFailed ? 255 : 0;
+    if (resultFileFailed || snapshotFailed) return 255;
+    // A stop signal that came during the final report: the report is whole,
+    // and the status says that the run was interrupted.
+    if (const int signal = stopSignalNumber()) return 128 + signal;
+    return 0;
 }

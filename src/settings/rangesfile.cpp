@@ -2,11 +2,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <strings.h>
 
 #include "common/fatal.h"
 #include "common/infile.h"
 #include "settings/rangehints.h"
+#include "settings/readwarnings.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -52,28 +54,63 @@ SymbolEntry* findSetting(const char* token) {
 // Integers keep the low 32 bits of the (saturated) 64-bit value.
 int32_t low32(long value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
-void readRangeLine(FILE* file, RangeEntry& entry, int line, const char* path) {
+std::string shown(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
+// Where the values of a line are read, for the warnings: `realLine` counts
+// newlines, as an editor does, and `text` is the line as read.
+struct LineSite {
+    const char* path;
+    int realLine;
+    const std::string& text;
+};
+
+void readRangeLine(FILE* file, RangeEntry& entry, int line, const char* path, const LineSite& site) {
+    static constexpr const char* kFieldNames[] = {"low", "high", "resolution", "minorInc", "mcount"};
+    const auto valueSite = [&](int f) {
+        return ValueSite{site.path, site.realLine, std::string(entry.name) + " " + kFieldNames[f]};
+    };
     double* const fields[] = {&entry.low, &entry.high, &entry.resolution, &entry.minorInc};
     const LineError* const missing[] = {&kMissingLow, &kMissingHigh, &kMissingResolution,
                                         &kMissingMinorInc};
     for (int f = 0; f < 4; ++f) {
         const char* token = std::strtok(nullptr, kNameDelimiters);
         if (token == nullptr) lineError(file, *missing[f], line, path, entry.name);
-        *fields[f] = std::strtod(token, nullptr);
+        char* end = nullptr;
+        *fields[f] = std::strtod(token, &end);
+        warnPartlyRead(valueSite(f), token, end, shown(*fields[f]));
     }
     const char* token = std::strtok(nullptr, kNameDelimiters);
     if (token == nullptr) lineError(file, kMissingMcount, line, path, entry.name);
-    entry.mcount = low32(std::strtol(token, nullptr, 10));
+    char* end = nullptr;
+    entry.mcount = low32(std::strtol(token, &end, 10));
+    warnPartlyRead(valueSite(4), token, end, std::to_string(entry.mcount));
+    const bool extra = std::strtok(nullptr, kNameDelimiters) != nullptr;
+    warnDecimalComma({site.path, site.realLine, entry.name}, site.text, extra);
     if (entry.mcount == 0) lineError(file, kZeroMcount, line, path, entry.name);
 }
 
-void readSettingLine(FILE* file, SymbolEntry& entry, int line, const char* path) {
+void readSettingLine(FILE* file, SymbolEntry& entry, int line, const char* path, const LineSite& site) {
     const char* token = std::strtok(nullptr, kValueDelimiters);
     if (token == nullptr) lineError(file, kSettingWithoutValue, line, path, entry.name);
+    const ValueSite valueSite{site.path, site.realLine, entry.name};
+    char* end = nullptr;
     switch (entry.type) {
-    case symInt: entry.value.i = low32(std::strtol(token, nullptr, 0)); break;
-    case symDouble: entry.value.d = std::strtod(token, nullptr); break;
-    case symLong: entry.value.l = std::strtol(token, nullptr, 10); break;
+    case symInt:
+        entry.value.i = low32(std::strtol(token, &end, 0));
+        warnPartlyRead(valueSite, token, end, std::to_string(entry.value.i));
+        break;
+    case symDouble:
+        entry.value.d = std::strtod(token, &end);
+        warnPartlyRead(valueSite, token, end, shown(entry.value.d));
+        break;
+    case symLong:
+        entry.value.l = std::strtol(token, &end, 10);
+        warnPartlyRead(valueSite, token, end, std::to_string(entry.value.l));
+        break;
     case symString:
         // A setting given again replaces its earlier copy.
         std::free(entry.value.s);
@@ -92,20 +129,30 @@ void readSymtab(const char* path) {
         fatal("%s (%s:%d) Couldn't open %s for ranges\n", "symtab", "readSymtab", 237, path);
     }
 
+    skipByteOrderMark(file);
     char buffer[kLineBufferSize];
     int line = 0;
+    int realLine = 0;
+    bool newLine = true;
+    std::string text;
     std::array<bool, kCoefficientCount> given{};
     while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
         ++line;
+        if (newLine) ++realLine;
+        text = buffer;
+        newLine = !text.empty() && text.back() == '\n';
+        const LineSite site{path, realLine, text};
         if (buffer[0] == '/' || buffer[0] == '#') continue;
         char* name = std::strtok(buffer, kNameDelimiters);
         if (name == nullptr) continue;
         if (RangeEntry* range = findRange(name)) {
             given[static_cast<size_t>(range - R.data())] = true;
-            readRangeLine(file, *range, line, path);
+            readRangeLine(file, *range, line, path, site);
         } else if (SymbolEntry* setting = findSetting(name)) {
-            readSettingLine(file, *setting, line, path);
+            readSettingLine(file, *setting, line, path, site);
         } else {
+            const std::string hint = unknownNameHint(name);
+            if (!hint.empty()) reportMistake("At line %d in %s, %s", realLine, path, hint.c_str());
             lineError(file, kUnknownSymbol, line, path, name);
         }
     }

@@ -280,7 +280,21 @@ uint64_t digestBytes(const void* data, size_t size) {
     return h;
 }
 
-uint64_t rangesDigest(const std::string& text) {
+namespace {
+
+// Whether the line's first token, as the reader takes it, is `name`.
+bool setsName(std::string_view line, std::string_view name) {
+    size_t first = 0;
+    while (first < line.size() && (line[first] == ' ' || line[first] == ',' || line[first] == '\n')) ++first;
+    size_t last = first;
+    while (last < line.size() && line[last] != ' ' && line[last] != ',' && line[last] != '\n' && line[last] != '\0')
+        ++last;
+    return last - first == name.size() && strncasecmp(line.data() + first, name.data(), name.size()) == 0;
+}
+
+}  // namespace
+
+uint64_t rangesDigest(const std::string& text, bool withMaxGenerations) {
     // The reader takes a line 255 characters at a time and skips comment
     // lines; its first token ends at a blank, a comma, a newline or a NUL.
     constexpr size_t kChunk = 255;
@@ -291,17 +305,10 @@ uint64_t rangesDigest(const std::string& text) {
         if (end - at > kChunk) end = at + kChunk;
         const std::string_view line(text.data() + at, end - at);
         at = end;
-        bool setsResume = false;
-        if (line[0] != '/' && line[0] != '#') {
-            size_t first = 0;
-            while (first < line.size() && (line[first] == ' ' || line[first] == ',' || line[first] == '\n')) ++first;
-            size_t last = first;
-            while (last < line.size() && line[last] != ' ' && line[last] != ',' && line[last] != '\n' &&
-                   line[last] != '\0')
-                ++last;
-            setsResume = last - first == 6 && strncasecmp(line.data() + first, "resume", 6) == 0;
-        }
-        if (!setsResume) kept.append(line);
+        bool leftOut = false;
+        if (line[0] != '/' && line[0] != '#')
+            leftOut = setsName(line, "resume") || (!withMaxGenerations && setsName(line, "maxgenerations"));
+        if (!leftOut) kept.append(line);
     }
     return digestBytes(kept.data(), kept.size());
 }
@@ -313,10 +320,11 @@ bool digestCoilFile(const char* path, uint64_t& digest) {
     return true;
 }
 
-bool digestRangesFile(const char* path, uint64_t& digest) {
+bool digestRangesFile(const char* path, uint64_t& digest, uint64_t* legacyDigest) {
     std::string text;
     if (!readFileText(path, text)) return false;
     digest = rangesDigest(text);
+    if (legacyDigest != nullptr) *legacyDigest = rangesDigest(text, true);
     return true;
 }
 

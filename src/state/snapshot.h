@@ -55,6 +55,9 @@ struct SnapshotInputs {
     std::string rangesPath;
     uint64_t coilDigest = 0;
     uint64_t rangesDigest = 0;
+    // The digest with the maxgenerations lines kept, as snapshots of earlier
+    // versions hold it; accepted too.
+    uint64_t legacyRangesDigest = 0;
     // The coils, to score the population with.
     const InductorRecord* coils = nullptr;
     // The run's worker slots.
@@ -68,11 +71,13 @@ struct SnapshotInputs {
 uint64_t digestBytes(const void* data, size_t size);
 // The digest of a ranges file's text with every line that sets `resume`
 // left out (lines as the ranges file reader sees them), so that adding
-// `resume 1` to resume a run leaves it unchanged.
-uint64_t rangesDigest(const std::string& text);
+// `resume 1` to resume a run leaves it unchanged; unless `withMaxGenerations`,
+// the lines that set `maxgenerations` are left out too, so that a run can be
+// continued to a larger limit (the value itself is compared as a setting).
+uint64_t rangesDigest(const std::string& text, bool withMaxGenerations = false);
 // Digests of the files at `path`; false with errno set when unreadable.
 bool digestCoilFile(const char* path, uint64_t& digest);
-bool digestRangesFile(const char* path, uint64_t& digest);
+bool digestRangesFile(const char* path, uint64_t& digest, uint64_t* legacyDigest = nullptr);
 
 struct SavedJob {
     int32_t slot;

@@ -80,12 +80,14 @@ bool checkSettings(const Contents& contents, const RunState&, const SnapshotInpu
             cause = "it was made by a program with other settings";
             return false;
         }
-        if (!compared(index)) continue;
+        // maxgenerations is checked with the counters (checkContinuation).
+        if (!compared(index) || index == kMaxGenerations) continue;
         uint64_t bits = stored.bits;
         if (entry.type == symInt) bits = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(bits)));
         if (bits != settingBits(entry)) {
             cause = std::string("it was made with ") + entry.name + " " + settingText(entry.type, bits) +
-                    ", this run has " + settingText(entry.type, settingBits(entry));
+                    ", this run has " + settingText(entry.type, settingBits(entry)) + ": set " + entry.name +
+                    " back to " + settingText(entry.type, bits) + " to resume it, or remove it to start afresh";
             return false;
         }
     }
@@ -95,7 +97,8 @@ bool checkSettings(const Contents& contents, const RunState&, const SnapshotInpu
                 settingText(S[index].type, settingBits(S[index]));
         return false;
     }
-    if (contents.rangesDigest == inputs.rangesDigest) return true;
+    if (contents.rangesDigest == inputs.rangesDigest || contents.rangesDigest == inputs.legacyRangesDigest)
+        return true;
     cause = "it was made from another ranges file than " + inputs.rangesPath;
     return false;
 }
@@ -105,7 +108,9 @@ bool checkSettings(const Contents& contents, const RunState&, const SnapshotInpu
 // had none to make). Each generation hands out at most
 // candidatesPerGeneration candidates, and each adds at most one set to the
 // library beside the save + 1 sets of the start population.
-bool checkCounters(const Contents&, const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
+bool checkCounters(const Contents& contents, const RunState& state, const SnapshotInputs& inputs,
+                   std::string& cause) {
+    if (!checkContinuation(contents, state, cause)) return false;
     const int64_t maxgenerations = S[kMaxGenerations].value.i;
     const int64_t generation = state.generation;
     const bool inRange = state.ended ? generation >= 0 && generation <= std::max<int64_t>(maxgenerations, 0)

@@ -348,6 +348,9 @@ using Check = bool (*)(const Contents& contents, const RunState& state, const Sn
 bool checkCoilFile(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
 bool checkSettings(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
 bool checkCounters(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
+// Whether the snapshot's run can go on under this run's maxgenerations
+// (checked with the counters, as it needs the generation).
+bool checkContinuation(const Contents& contents, const RunState& state, std::string& cause);
 bool checkRandom(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
 bool checkRanges(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
 bool checkPopulation(const Contents& contents, const RunState& state, const SnapshotInputs& inputs,

@@ -200,12 +200,11 @@ MPI_Status awaitMessage() {
 }
 
 // Worker: srun, and Slurm's signals before a time limit, send SIGTERM to every
-// rank of the job. With snapshots the master answers it by finishing the
-// generation and saving, for which it needs its workers, so they ignore
-// SIGINT and SIGTERM as forked workers do; they end when the master tells
-// them. Without snapshots the signals end every rank, the master too.
-void ignoreStopSignalsWithSnapshots() {
-    if (S[kStateFile].value.s == nullptr) return;
+// rank of the job. The master answers it by ending the run with its final
+// report (with snapshots, after finishing the generation and saving), for
+// which it needs its workers, so they ignore SIGINT and SIGTERM as forked
+// workers do; they end when the master tells them.
+void ignoreStopSignals() {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGINT, &ignore, nullptr);
@@ -324,7 +323,7 @@ int serveJobs() {
     std::vector<unsigned char> state(size);
     broadcast(state.data(), static_cast<int>(size));
     unpackWorkerState(state.data(), state.size());
-    ignoreStopSignalsWithSnapshots();
+    ignoreStopSignals();
     gatherPids();
 
     while (true) {
