@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "coils/storage.h"
 #include "reports/ranking.h"
 #include "reports/reports.h"
+#include "run/lastresort.h"
 #include "settings/symtab.h"
 #include "testhooks.h"
 
@@ -316,4 +318,16 @@ TEST(Checkpoint, ReplacesLinksWritesFifosAndNeverEndsTheRun) {
     ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"blocked", "fifo.txt", "link.txt", "target.txt"}));
+}
+
+// An exception that nothing caught ends the run with its cause and status
+// 255, and what standard output holds is written out, not lost.
+TEST(LastResortDeath, UncaughtExceptionIsToldAndEndsWith255) {
+    const auto throwing = [] {
+        installLastResort();
+        std::printf("half a line");
+        throw std::runtime_error("invalid byte");
+    };
+    EXPECT_EXIT(throwing(), testing::ExitedWithCode(255),
+                "^Internal error: invalid byte; the run ends here, files written before are kept\n$");
 }

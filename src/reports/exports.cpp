@@ -8,15 +8,18 @@
 #include "common/outfile.h"
 #include "common/version.h"
 #include "reports/exports.h"
+#include "reports/reports.h"
 
 namespace {
 
 // Opens an export file, announces it and writes the common comment block.
-// An export that cannot be opened is reported and skipped; the run goes on.
+// An export that cannot be opened is reported and skipped; the run goes on,
+// and its exit status tells of the failure.
 FILE* openExport(OutFile& file, const char* path) {
     if (!openOutFile(file, path)) {
         reportCause(path, std::strerror(errno));
         std::fprintf(stderr, "Couldn't open %s for output\n", path);
+        resultFileFailed = true;
         return nullptr;
     }
     FILE* out = file.stream;
@@ -34,6 +37,7 @@ void closeExport(OutFile& file, const char* path) {
     if (commitOutFile(file)) return;
     reportCause(path, std::strerror(errno));
     std::fprintf(stderr, "Couldn't write %s\n", path);
+    resultFileFailed = true;
 }
 
 }  // namespace

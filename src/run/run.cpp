@@ -12,6 +12,7 @@
 #include "common/version.h"
 #include "reports/reports.h"
 #include "run/help.h"
+#include "run/lastresort.h"
 #include "run/outputs.h"
 #include "search/driver.h"
 #include "search/library.h"
@@ -72,6 +73,7 @@ void refuseUnusableSettings() {
 }  // namespace
 
 int runMaster(int argc, char** argv) {
+    installLastResort();
     std::printf("quelmo V%d.%02d.%03d %s RMS goodness\n", kVersionMajor, kVersionMinor, kVersionPatch,
                 kEquationLabel);
     if (argc < 2) {
