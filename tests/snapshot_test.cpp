@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <span>
 #include <utility>
@@ -91,7 +92,8 @@ void makeRunState() {
     computeInc();
     gen = kGeneration;
     lastgen = 9;
-    tested = 999;
+    // Every candidate of 60 generations of 70 handed out and harvested.
+    tested = 4200;
     lastTested = 950;
     rejects = 77;
     bestGoodness = collected->goodness;
@@ -105,6 +107,7 @@ SnapshotInputs testInputs() {
     inputs.coils = &firstCoil;
     inputs.workers = workerCount();
     inputs.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
+    inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     return inputs;
 }
 
@@ -202,7 +205,7 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
 
     EXPECT_EQ(gen, kGeneration);
     EXPECT_EQ(lastgen, 9);
-    EXPECT_EQ(tested, 999u);
+    EXPECT_EQ(tested, 4200u);
     EXPECT_EQ(lastTested, 950u);
     EXPECT_EQ(libCnt, stored);
     EXPECT_EQ(rejects, 77);
@@ -323,6 +326,29 @@ TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
         {"library count other than libCnt",
          [&](ForgedSnapshot& f) { f.set<int64_t>(counters + 24, f.get<int64_t>(counters + 24) - 1); },
          prefix + "library)"},
+        // Lower bounds and consistency.
+        {"generation raised past what was tested", [&](ForgedSnapshot& f) { f.set<int32_t>(counters, kGeneration + 40); },
+         prefix + "tested)"},
+        {"rejects at the end of its type",
+         [&](ForgedSnapshot& f) { f.set<int64_t>(counters + 32, std::numeric_limits<int64_t>::max()); },
+         prefix + "rejects)"},
+        {"libCnt below the start population", [&](ForgedSnapshot& f) { f.set<int64_t>(counters + 24, 4); },
+         prefix + "libCnt)"},
+        {"ended mid-run", [](ForgedSnapshot& f) { f.set<uint32_t>(12, 1); }, prefix + "ended before its end)"},
+        {"r0 widened without rangeexpand",
+         [&](ForgedSnapshot& f) {
+             const double low = f.get<double>(ranges) * 2 - 1;
+             const double high = f.get<double>(ranges + 8);
+             const double resolution = f.get<double>(ranges + 16);
+             f.set<double>(ranges, low);
+             f.set<int32_t>(ranges + 24, static_cast<int32_t>((high - low) / resolution) + 1);
+         },
+         prefix + "range r0)"},
+        {"random state all zero",
+         [&](ForgedSnapshot& f) {
+             for (int i = 0; i < kRandomStateWords; ++i) f.set<uint64_t>(good.body("random") + 4 + 8 * i, 0);
+         },
+         prefix + "random state)"},
         {"a later program's section", [](ForgedSnapshot& f) { f.insertSection("library", "future", "abc"); }, ""},
         {"without a setting at its default", [](ForgedSnapshot& f) { f.eraseSetting("logcsv"); }, ""},
         {"without a setting the run sets", [](ForgedSnapshot& f) { f.eraseSetting("ordered"); },

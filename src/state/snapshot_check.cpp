@@ -129,14 +129,14 @@ bool checkCounters(const Contents&, const RunState& state, const SnapshotInputs&
         flaw = "rejects";
     else if (!std::isfinite(state.accumSeconds))
         flaw = "accumSeconds";
-    if (flaw == nullptr) return true;
+    if (flaw == nullptr) return checkCounterLimits(state, inputs, cause) && checkEndedFlag(state, cause);
     cause = corrupted(flaw);
     return false;
 }
 
 // A seeded generator stands at word 0 to 312.
 bool checkRandom(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
-    if (state.random.index >= 0 && state.random.index <= kRandomStateWords) return true;
+    if (state.random.index >= 0 && state.random.index <= kRandomStateWords) return checkRandomNotZero(state, cause);
     cause = corrupted("random state");
     return false;
 }
@@ -158,7 +158,7 @@ bool checkRanges(const Contents&, const RunState& state, const SnapshotInputs&, 
         cause = corrupted(std::string("range ") + kCoefficientNames[static_cast<size_t>(k)]);
         return false;
     }
-    return true;
+    return checkRangeMoves(state, cause);
 }
 
 // The population in rank order as sortgen keeps it, each member with the
