@@ -176,13 +176,19 @@ TEST(FitStatistics, SayWhyInsteadOfMeaninglessNumbers) {
     };
     // Measured values that the final set computes exactly: residuals of
     // round-off only, where chi-square, AIC and errors mean nothing.
-    std::vector<FitCoil> exact = fit.coils;
     std::vector<double> residuals;
-    ASSERT_TRUE(evaluateResiduals(exact, fit.c, residuals, nullptr));
-    for (size_t i = 0; i < exact.size(); ++i) exact[i].measured *= 1 + residuals[i];
-    std::vector<FitCoil> twenty(20, fit.coils[0]);
-    twenty[0].measured *= 1 + residuals[0];
-    for (FitCoil& coil : twenty) coil.measured = twenty[0].measured;
+    ASSERT_TRUE(evaluateResiduals(fit.coils, fit.c, residuals, nullptr));
+    static std::vector<InductorRecord> exactRecords;
+    exactRecords.clear();
+    for (size_t i = 0; i < fit.coils.size(); ++i) {
+        exactRecords.push_back(*fit.coils[i].record);
+        exactRecords.back().measuredInductance *= 1 + residuals[i];
+    }
+    static std::vector<InductorRecord> twentyRecords;
+    twentyRecords.assign(20, exactRecords[0]);
+    std::vector<FitCoil> exact, twenty;
+    for (const InductorRecord& record : exactRecords) exact.push_back(fitCoilOf(&record));
+    for (const InductorRecord& record : twentyRecords) twenty.push_back(fitCoilOf(&record));
     const auto roundOff = [&](const std::vector<FitCoil>& coils) {
         const double rms = std::sqrt(squaredErrorSum(coils, fit.c) / static_cast<double>(coils.size()));
         char text[32];

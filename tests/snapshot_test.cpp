@@ -28,6 +28,7 @@
 #include "state/crc32c.h"
 #include "state/resume.h"
 #include "state/snapshot.h"
+#include "state/snapshot_codec.h"
 #include "state/snapshot_write.h"
 #include "snapshot_forge.h"
 #include "test_support.h"
@@ -71,7 +72,7 @@ constexpr int32_t kGeneration = 60;
 // order, a ranked population scored on the test coils, an adapted range and
 // every counter within what 60 generations allow.
 void makeRunState() {
-    readRangesText(allRanges() + "processes 1\nsave 4\n");
+    readRangesText(allRanges() + "processes 1\nsave 4\nrangeexpand 1\n");
     clearLibrary();
     init_genrand64(42);
     for (int i = 0; i < 1000; ++i) genrand64_int64();
@@ -88,7 +89,8 @@ void makeRunState() {
         evalInductors(&firstCoil, member);
         collected = sortgen(collected, member);
     }
-    R[3].low = -123.5;
+    // Three adaptations: 0, -1 (minus the high end), -2, -4.
+    R[3].low = -4;
     computeInc();
     gen = kGeneration;
     lastgen = 9;
@@ -188,7 +190,7 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     clearLibrary();
     init_genrand64(7);
     resetTables();
-    readRangesText(allRanges() + "processes 1\nsave 4\n");
+    readRangesText(allRanges() + "processes 1\nsave 4\nrangeexpand 1\n");
     gen = lastgen = 0;
     tested = lastTested = 0;
     libCnt = rejects = 0;
@@ -272,6 +274,15 @@ TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
     constexpr size_t kRange = 4 * 8 + 2 * 4;
     const double second = good.get<double>(population + kMember);
     const std::string prefix = "it is corrupted (";
+    // r0's low end moved to `low`, its steps made right again.
+    const auto lowerR0 = [&](double low) {
+        return [&, low](ForgedSnapshot& f) {
+            const double high = f.get<double>(ranges + 8);
+            const double resolution = f.get<double>(ranges + 16);
+            f.set<double>(ranges, low);
+            f.set<int32_t>(ranges + 24, static_cast<int32_t>((high - low) / resolution) + 1);
+        };
+    };
 
     struct Case {
         const char* name;
@@ -335,15 +346,12 @@ TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
         {"libCnt below the start population", [&](ForgedSnapshot& f) { f.set<int64_t>(counters + 24, 4); },
          prefix + "libCnt)"},
         {"ended mid-run", [](ForgedSnapshot& f) { f.set<uint32_t>(12, 1); }, prefix + "ended before its end)"},
-        {"r0 widened without rangeexpand",
-         [&](ForgedSnapshot& f) {
-             const double low = f.get<double>(ranges) * 2 - 1;
-             const double high = f.get<double>(ranges + 8);
-             const double resolution = f.get<double>(ranges + 16);
-             f.set<double>(ranges, low);
-             f.set<int32_t>(ranges + 24, static_cast<int32_t>((high - low) / resolution) + 1);
-         },
-         prefix + "range r0)"},
+        // 60 generations adapt the ranges 5 times, each lowering one low
+        // end at most: 0, -1, -2, ... -16 (the run's r3 is its table's).
+        {"r0 lowered five times", lowerR0(-16), ""},
+        {"r0 lowered six times", lowerR0(-32), prefix + "range r0)"},
+        {"r0 narrowed", lowerR0(0.5), prefix + "range r0)"},
+
         {"random state all zero",
          [&](ForgedSnapshot& f) {
              for (int i = 0; i < kRandomStateWords; ++i) f.set<uint64_t>(good.body("random") + 4 + 8 * i, 0);
@@ -370,5 +378,42 @@ TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
         S[kOrdered].value.i = 0;
     }
     clearLibrary();
+    resetTables();
+}
+
+// Range adaptation moves an end only as it does, once per adaptation:
+// none without rangeexpand, one every raiselower generations after the
+// first with it.
+TEST(SnapshotFormat, RangesMoveOnlyAsAdaptationMovesThem) {
+    const struct {
+        const char* name;
+        int rangeexpand;
+        int32_t generation;
+        double low, high;  // of r0, from 0 and 1
+        bool taken;
+    } cases[] = {
+        {"unmoved", 0, 60, 0, 1, true},
+        {"lowered without rangeexpand", 0, 60, -1, 1, false},
+        {"raised without rangeexpand", 0, 60, 0, 2, false},
+        {"lowered once", 1, 11, -1, 1, true},
+        {"lowered before the first adaptation", 1, 10, -1, 1, false},
+        {"lowered and raised", 1, 11, -1, 2, true},
+        {"lowered twice in one adaptation", 1, 11, -2, 1, false},
+        {"lowered four times", 1, 41, -8, 1, true},
+        {"narrowed", 1, 60, 0.5, 1, false},
+        {"raised off the doubling", 1, 60, 0, 3, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        readRangesText(allRanges() + "rangeexpand " + std::to_string(c.rangeexpand) + "\n");
+        RunState state;
+        state.generation = c.generation;
+        state.ranges = R;
+        state.ranges[0].low = c.low;
+        state.ranges[0].high = c.high;
+        std::string cause;
+        EXPECT_EQ(snapshot::checkRangeMoves(state, cause), c.taken);
+        EXPECT_EQ(cause, c.taken ? "" : "it is corrupted (range r0)");
+    }
     resetTables();
 }

@@ -31,20 +31,39 @@ constexpr int64_t kCounterCeiling = int64_t{1} << 62;
 // Duplicate draws for one random set before the run gives up on the ranges.
 constexpr int64_t kMaxDrawsPerRandomSet = 1000000;
 
+// 2^m == ratio for a whole m >= 0: m; otherwise -1.
+int64_t doublings(double ratio) {
+    int64_t m = 0;
+    for (double at = 1; at < ratio && m < 2100; at *= 2) ++m;
+    return std::ldexp(1.0, static_cast<int>(m)) == ratio ? m : -1;
+}
+
 // How many moves of range adaptation take a low end from `given` to
 // `saved`, at the least; -1 when no number of moves does. A low end only
 // goes down: a negative one doubles, a positive one becomes 0, and 0
-// becomes minus the high end. A high end is the mirror image.
-int64_t endMoves(double given, double saved) {
+// becomes minus the high end (`otherGiven` raised `otherMoves` times at the
+// most). A high end is the mirror image: called with every value negated.
+int64_t endMoves(double given, double saved, double otherGiven, int64_t otherMoves) {
     if (given == saved && std::signbit(given) == std::signbit(saved)) return 0;
     if (!(saved < given)) return -1;
     if (given < 0) {
-        int64_t moves = 0;
-        for (double at = given; at > saved && moves < 2100; at *= 2) ++moves;
-        return given * std::ldexp(1.0, static_cast<int>(moves)) == saved ? moves : -1;
+        const int64_t m = doublings(saved / given);
+        return m > 0 ? m : -1;
     }
-    if (given > 0) return saved == 0 ? 1 : (saved < 0 ? 2 : -1);
-    return 1;
+    const int64_t toZero = given > 0 ? 1 : 0;
+    if (saved == 0) return toZero;
+    if (saved > 0) return -1;
+    // From 0 to minus the other end as it stood then, then doubling.
+    if (!(otherGiven > 0)) return toZero + 1;
+    const int64_t m = doublings(saved / -otherGiven);
+    if (m < 0) return -1;
+    return toZero + 1 + std::max<int64_t>(0, m - otherMoves);
+}
+
+// The moves of an end that only doubles or goes to 0, as a bound for the
+// other end's chain; 0 when it has none of its own.
+int64_t ownMoves(double given, double saved) {
+    return std::max<int64_t>(0, endMoves(given, saved, 0, 0));
 }
 
 }  // namespace
@@ -101,8 +120,8 @@ bool checkRangeMoves(const RunState& state, std::string& cause) {
     for (int k = 0; k < kCoefficientCount; ++k) {
         const RangeEntry& saved = state.ranges[static_cast<size_t>(k)];
         const RangeEntry& given = R[static_cast<size_t>(k)];
-        const int64_t low = endMoves(given.low, saved.low);
-        const int64_t high = endMoves(-given.high, -saved.high);
+        const int64_t low = endMoves(given.low, saved.low, given.high, ownMoves(-given.high, -saved.high));
+        const int64_t high = endMoves(-given.high, -saved.high, -given.low, ownMoves(given.low, saved.low));
         lowMoves += low;
         highMoves += high;
         if (low < 0 || high < 0 || lowMoves > adaptations || highMoves > adaptations) {
