@@ -385,6 +385,7 @@ TEST(Faults, OtherUsersFifosAtOutputNamesAreRefused) {
          "shared/fifo fails because Is a FIFO of another user\nCouldn't open shared/fifo for output\n"},
         {"result through own link", "resultfile link\n", 255,
          "link fails because Is a FIFO of another user\nCouldn't open link for output\n"},
+        {"snapshot", "statefile shared/fifo\n", 255, "Cannot write snapshots to shared/fifo: Is a FIFO of another user\n"},
         {"checkpoint", "checkpoint shared/fifo\n", 0,
          "Couldn't write checkpoint shared/fifo (Is a FIFO of another user); the run goes on without checkpoints\n"},
     };
