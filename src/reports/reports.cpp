@@ -139,9 +139,10 @@ RankedCoils rankCoils(const ResultRecord* set) {
 void writeExports(const InductorRecord* ranked) {
     const char* resultc = S[kResultC].value.s;
     if (resultc == nullptr) return;
-    CforTamblix(resultc, S[kCVarName].value.s, ranked);
+    // A failed export is no success: the run's exit status tells of it.
+    if (!CforTamblix(resultc, S[kCVarName].value.s, ranked)) resultFileFailed = true;
     const char* resultja = S[kResultJa].value.s;
-    if (resultja != nullptr) jaForSorvane(resultja, S[kJaVarName].value.s, ranked);
+    if (resultja != nullptr && !jaForSorvane(resultja, S[kJaVarName].value.s, ranked)) resultFileFailed = true;
 }
 
 }  // namespace

@@ -204,7 +204,7 @@ bool checkWorkers(const Contents&, const RunState& state, const SnapshotInputs& 
 }
 
 // At most one job on each worker slot.
-bool checkJobs(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
+bool checkJobs(const Contents&, const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
     const size_t workers = state.workerPhases.size();
     std::vector<bool> busy(workers, false);
     for (const SavedJob& job : state.outstanding) {
@@ -215,7 +215,7 @@ bool checkJobs(const Contents&, const RunState& state, const SnapshotInputs&, st
         }
         busy[slot] = true;
     }
-    return true;
+    return checkHandedOut(state, inputs, cause);
 }
 
 // The count was checked against libCnt as it was read; that no set repeats

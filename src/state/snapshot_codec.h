@@ -362,6 +362,7 @@ uint64_t settingBits(const SymbolEntry& entry);
 std::vector<StoredSetting> storedSettings();
 // Lower bounds and consistency, on top of the checks above (snapshot_limits).
 bool checkCounterLimits(const RunState& state, const SnapshotInputs& inputs, std::string& cause);
+bool checkHandedOut(const RunState& state, const SnapshotInputs& inputs, std::string& cause);
 bool checkEndedFlag(const RunState& state, std::string& cause);
 bool checkRangeMoves(const RunState& state, std::string& cause);
 bool checkRandomNotZero(const RunState& state, std::string& cause);

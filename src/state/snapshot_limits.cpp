@@ -68,22 +68,18 @@ int64_t ownMoves(double given, double saved) {
 
 }  // namespace
 
-// Each generation hands out at least the unconditional calls of its
-// schedule, so the jobs handed out (harvested plus outstanding) grow with
-// the generations; the library holds at least the start population; the
-// rejected count stays below what the draws could have rejected.
+// The library holds at least the start population; the rejected count
+// stays below what the draws could have rejected, so it cannot overflow.
 bool checkCounterLimits(const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
     const int64_t generation = state.generation;
     const int64_t save = S[kSave].value.i;
     const int64_t tries = std::max(S[kTries].value.i, 1);
-    const uint64_t handedOut = state.tested + state.outstanding.size();
     const int64_t candidates = saturatingProduct(generation, inputs.candidatesPerGeneration);
     const int64_t rejectLimit =
         std::min(kCounterCeiling, saturatingSum(saturatingProduct(save + 1, kMaxDrawsPerRandomSet),
                                                 saturatingProduct(candidates, std::max(tries, kMaxDrawsPerRandomSet))));
     const char* flaw = nullptr;
-    if (handedOut < static_cast<uint64_t>(generation) * static_cast<uint64_t>(inputs.minCandidatesPerGeneration) ||
-        state.tested > static_cast<uint64_t>(kCounterCeiling))
+    if (state.tested > static_cast<uint64_t>(kCounterCeiling))
         flaw = "tested";
     else if (state.libCnt < save + 1)
         flaw = "libCnt";
@@ -91,6 +87,18 @@ bool checkCounterLimits(const RunState& state, const SnapshotInputs& inputs, std
         flaw = "rejects";
     if (flaw == nullptr) return true;
     cause = corrupted(flaw);
+    return false;
+}
+
+// Each generation hands out at least the unconditional calls of its
+// schedule: the jobs handed out (harvested plus outstanding, so known once
+// the jobs are read) grow with the generations.
+bool checkHandedOut(const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
+    const uint64_t handedOut = state.tested + state.outstanding.size();
+    const uint64_t fewest =
+        static_cast<uint64_t>(state.generation) * static_cast<uint64_t>(inputs.minCandidatesPerGeneration);
+    if (handedOut >= fewest) return true;
+    cause = corrupted("tested");
     return false;
 }
 
