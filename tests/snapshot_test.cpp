@@ -417,3 +417,34 @@ TEST(SnapshotFormat, RangesMoveOnlyAsAdaptationMovesThem) {
     }
     resetTables();
 }
+
+// A run ends at maxgenerations, at the stall limit or at once when it has
+// no generation to make, and goes on otherwise.
+TEST(SnapshotFormat, EndedFlagAgreesWithTheStopSettings) {
+    const struct {
+        const char* name;
+        int maxgenerations, quitat;
+        int32_t generation, lastgen;
+        bool ended, taken;
+    } cases[] = {
+        {"at maxgenerations", 100, 20, 100, 99, true, true},
+        {"at the stall limit", 100, 20, 60, 10, true, true},
+        {"ended mid-run", 100, 20, 60, 50, true, false},
+        {"ended mid-run without a stall limit", 100, -1, 60, 0, true, false},
+        {"went on past the stall limit", 100, 20, 60, 10, false, false},
+        {"mid-run", 100, 20, 60, 50, false, true},
+        {"no generation to make", 0, -1, 0, 0, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        readRangesText(allRanges() + "maxgenerations " + std::to_string(c.maxgenerations) + "\nquitat " +
+                       std::to_string(c.quitat) + "\n");
+        RunState state;
+        state.generation = c.generation;
+        state.lastgen = c.lastgen;
+        state.ended = c.ended;
+        std::string cause;
+        EXPECT_EQ(snapshot::checkEndedFlag(state, cause), c.taken) << cause;
+    }
+    resetTables();
+}
