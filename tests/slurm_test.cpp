@@ -156,6 +156,25 @@ TEST(SlurmJob, OneWorkerRankGivesQuelmosResult) {
     EXPECT_TRUE(run.exists("ranges.state"));
 }
 
+TEST(SlurmJob, NamesWithBlanksQuotesAndEqualsResume) {
+    SKIP_WITHOUT_CLUSTER();
+    CliRun run;
+    prepare(run, fitRanges());
+    std::filesystem::rename(run.dir() / "coils-example.txt", run.dir() / "coil's \"x\".txt");
+    std::filesystem::rename(run.dir() / "ranges.txt", run.dir() / "my r=1.txt");
+    const std::vector<std::string> args = {"coil's \"x\".txt", "my r=1.txt"};
+    Jobs jobs(run);
+    std::string first, second;
+    const CliResult fresh = jobs.submit(args, true, first);
+    ASSERT_EQ(fresh.status, 0) << fresh.err << jobs.output(first);
+    EXPECT_NE(jobs.output(first).find("a fresh fit with snapshots in my_r=1.state\n"), std::string::npos);
+    EXPECT_EQ(run.read("result.txt"), quelmoResult());
+    // The ended fit's snapshot is found again: only its final report.
+    const CliResult again = jobs.submit(args, true, second);
+    ASSERT_EQ(again.status, 0) << again.err << jobs.output(second);
+    EXPECT_NE(jobs.output(second).find("resuming from my_r=1.state\n"), std::string::npos) << jobs.output(second);
+}
+
 TEST(SlurmJob, StoppedFitsContinueToTheSameResult) {
     SKIP_WITHOUT_CLUSTER();
     enum class Stop { user, cancel, timeLimit, workstation };
