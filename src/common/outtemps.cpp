@@ -33,16 +33,17 @@ int removeStaleOutTemps(const std::string& directory) {
         const int fd = openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat info;
-        // The lock tells a dead writer from a live one; the name is checked
-        // to still be the file locked before it goes.
         struct stat named;
         // A writer locks its file just after creating it: an empty file made
-        // a moment ago may be one it has not locked yet.
-        const bool justMade = fstat(fd, &info) == 0 && info.st_size == 0 && info.st_mtime + 2 >= std::time(nullptr);
-        if (!justMade && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
-            flock(fd, LOCK_EX | LOCK_NB) == 0 && fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_dev == info.st_dev && named.st_ino == info.st_ino && unlinkat(dirFd, entry->d_name, 0) == 0)
-            ++removed;
+        // a moment ago may be one it has not locked yet. The lock tells a
+        // dead writer from a live one, and the name must still be the file
+        // locked when it goes.
+        const bool stale = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+                           !(info.st_size == 0 && info.st_mtime + 2 >= std::time(nullptr)) &&
+                           flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                           fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                           named.st_dev == info.st_dev && named.st_ino == info.st_ino;
+        if (stale && unlinkat(dirFd, entry->d_name, 0) == 0) ++removed;
         close(fd);
     }
     closedir(listing);

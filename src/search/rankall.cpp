@@ -9,7 +9,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <unordered_set>
 
 #include "coils/storage.h"
