@@ -228,6 +228,12 @@ void abandonOutFile(OutFile& file) {
     if (!file.tempPath.empty()) unlink(file.tempPath.c_str());
 }
 
+const char* outFileErrorText(const char* path, int error) {
+    struct stat info;
+    if (error == ENXIO && stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) return "No program reads this FIFO";
+    return std::strerror(error);
+}
+
 const char* outFileProblem(const char* path) {
     const Target target = examine(path);
     if (target.way == OutWay::refused)

@@ -16,7 +16,7 @@ namespace {
 // The caller tells a failure in its exit status.
 FILE* openExport(OutFile& file, const char* path) {
     if (!openOutFile(file, path)) {
-        reportCause(path, std::strerror(errno));
+        reportCause(path, outFileErrorText(path, errno));
         std::fprintf(stderr, "Couldn't open %s for output\n", path);
         return nullptr;
     }

@@ -81,7 +81,7 @@ namespace {
 FILE* openResultFile(OutFile& result, const char* path) {
     if (path == nullptr) return nullptr;
     if (!openOutFile(result, path)) {
-        reportCause(path, std::strerror(errno));
+        reportCause(path, outFileErrorText(path, errno));
         std::fprintf(stderr, "Couldn't open %s for output\n", path);
         resultFileFailed = true;
         return nullptr;
@@ -186,7 +186,7 @@ void writeCheckpoint(const char* path, const ResultRecord* set) {
     if (!written) {
         std::fflush(stdout);
         clearForMessage();
-        std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on\n", path, std::strerror(errno));
+        std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on\n", path, outFileErrorText(path, errno));
     }
 }
 
