@@ -110,6 +110,7 @@ SnapshotInputs inputs() {
     in.coils = exampleCoils();
     in.workers = workerCount();
     in.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
+    in.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     return in;
 }
 

@@ -16,9 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "cli_util.h"
 
@@ -255,6 +259,22 @@ TEST(Faults, PlantedFilesAndCollidingOutputs) {
          "Settings resultfile and coilcsv both name ./result.txt; each output needs a file of its own\n"},
         {"snapshot", "statefile s.bin\ncheckpoint s.bin\n", nullptr, 255,
          "Settings statefile and checkpoint both name s.bin; each output needs a file of its own\n"},
+        // Names the run itself creates, replaces or removes.
+        {"checkpoint on a reply", "checkpoint quelmor.0\n", nullptr, 255,
+         "Setting checkpoint names quelmor.0, a reply file of the exchange with the workers; give the output "
+         "another name\n"},
+        {"snapshot on the lock", "statefile ./quelmo.lock\n", nullptr, 255,
+         "Setting statefile names ./quelmo.lock, the lock of the run directory; give the output another name\n"},
+        {"result on the last slot", "resultfile quelmor.1\n", nullptr, 255,
+         "Setting resultfile names quelmor.1, a reply file of the exchange with the workers; give the output "
+         "another name\n"},
+        {"slot the settings leave out", "resultfile quelmoi.2\n", nullptr, 0, ""},
+        {"exchange temporary", "coilcsv DIR/quelmoi.1.Ab12Cd\n", nullptr, 255,
+         "Setting coilcsv names DIR/quelmoi.1.Ab12Cd, a temporary name of the exchange files; give the output "
+         "another name\n"},
+        {"output temporary", "logcsv .quelmo-Ab12Cd\n", nullptr, 255,
+         "Setting logcsv names .quelmo-Ab12Cd, a temporary name of the run's outputs; give the output another "
+         "name\n"},
         {"zero inductance", "",
          [](const CliRun& run) { run.write("coils-small.txt", "// zero\n0,0.01,0.0003,22,20,0.02,z\n"); }, 0,
          "Warning: at line 2 in coils-small.txt, the measured inductance is 0: every set's goodness is infinite, so "
@@ -262,7 +282,7 @@ TEST(Faults, PlantedFilesAndCollidingOutputs) {
     };
     for (const Case& c : cases) {
         CliRun run;
-        prepare(run, "maxgenerations 1\n" + c.extra);
+        prepare(run, "maxgenerations 1\n" + inDirectory(c.extra, run));
         std::ofstream(secretPath(run)) << "secret";
         if (c.plant) c.plant(run);
         const std::string coils = run.read("coils-small.txt");
@@ -343,6 +363,33 @@ std::string bestInLog(const std::string& log) {
     char text[40];
     std::snprintf(text, sizeof text, "%g", best);
     return text;
+
+TEST(Faults, NamesThatAreNotUtf8ReachTheJson) {
+    CliRun run;
+    prepare(run, "maxgenerations 1\nresultjson out.json\ncoilcsv coils.csv\n");
+    std::string coils = run.read("coils-small.txt");
+    const size_t name = coils.find("sm001");
+    ASSERT_NE(name, std::string::npos);
+    coils.replace(name, 5, "sp\xfcle");
+    run.write("coils-small.txt", coils);
+    const CliResult result = run.run(kArgs, 20);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    // Each byte that is not UTF-8 is the escape of a lone surrogate, which
+    // surrogateescape decoding turns back into the byte; other files keep it.
+    EXPECT_NE(run.read("out.json").find("\"name\": \"sp\\udcfcle\""), std::string::npos);
+    EXPECT_NE(run.read("coils.csv").find("sp\xfcle"), std::string::npos);
+    EXPECT_EQ(result.out.back(), '\n');
+}
+
+namespace {
+
+// Runs `command` as user nobody in `directory`; true when it succeeds.
+bool asNobody(const std::filesystem::path& directory, const std::string& command) {
+    const std::string line = "cd '" + directory.string() +
+                             "' && /usr/bin/setpriv --reuid=nobody --regid=nogroup --clear-groups /bin/sh -c '" +
+                             command + "'";
+    return std::system(line.c_str()) == 0;
 }
 
 }  // namespace
@@ -393,5 +440,111 @@ TEST(Faults, StopSignalsKeepTheResult) {
                 EXPECT_TRUE(!text.empty() && text.back() == '\n') << csv;
             }
         }
+
+// A FIFO or device of another user at an output's name would hand that user
+// what the run writes, or stall the run when never read: refused at start,
+// and the checkpoint skipped.
+TEST(Faults, OtherUsersFifosAtOutputNamesAreRefused) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+    struct Case {
+        const char* name;
+        std::string extra;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"csv", "coilcsv shared/fifo\n", 255,
+         "shared/fifo fails because Is a FIFO of another user\nCouldn't open shared/fifo for output\n"},
+        {"result through own link", "resultfile link\n", 255,
+         "link fails because Is a FIFO of another user\nCouldn't open link for output\n"},
+        {"snapshot", "statefile shared/fifo\n", 255, "Cannot write snapshots to shared/fifo: Is a FIFO of another user\n"},
+        {"checkpoint", "checkpoint shared/fifo\n", 0,
+         "Couldn't write checkpoint shared/fifo (Is a FIFO of another user); the run goes on without checkpoints\n"},
+    };
+    for (const Case& c : cases) {
+        CliRun run;
+        prepare(run, "maxgenerations 1\n" + c.extra);
+        chmod(run.dir().parent_path().c_str(), 0755);
+        chmod(run.dir().c_str(), 0755);
+        std::filesystem::create_directory(run.dir() / "shared");
+        chmod((run.dir() / "shared").c_str(), 01777);
+        ASSERT_TRUE(asNobody(run.dir() / "shared", "mkfifo -m 666 fifo")) << c.name;
+        symlink("shared/fifo", (run.dir() / "link").c_str());
+        const CliResult result = run.run(kArgs, 20);
+        EXPECT_EQ(result.status, c.status) << c.name;
+        EXPECT_EQ(result.err, c.err) << c.name;
+        EXPECT_FALSE(result.timedOut) << c.name;
+        EXPECT_FALSE(result.processesLeft) << c.name;
+        struct stat info;
+        ASSERT_EQ(lstat((run.dir() / "shared/fifo").c_str(), &info), 0);
+        EXPECT_TRUE(S_ISFIFO(info.st_mode)) << c.name;
+        EXPECT_EQ(info.st_mode & 0777, 0666u) << c.name;
+    }
+}
+
+// A FIFO of one's own is written into without waiting for a reader, and
+// under the user's umask, as a new file would be.
+TEST(Faults, OwnFifosNeverStallTheRun) {
+    // Nobody reads: the output is skipped at once, with its cause.
+    CliRun unread;
+    prepare(unread, "maxgenerations 1\ncoilcsv coils.csv\n");
+    ASSERT_EQ(mkfifo((unread.dir() / "coils.csv").c_str(), 0644), 0);
+    const CliResult skipped = unread.run(kArgs, 20);
+    EXPECT_FALSE(skipped.timedOut);
+    EXPECT_EQ(skipped.status, 255);
+    EXPECT_EQ(skipped.err, "coils.csv fails because No program reads this FIFO\nCouldn't open coils.csv for output\n");
+
+    // A reader gets the file, and the FIFO is narrowed to the umask 077.
+    CliRun run;
+    prepare(run, "maxgenerations 1\ncoilcsv coils.csv\n");
+    const std::string fifo = (run.dir() / "coils.csv").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    chmod(fifo.c_str(), 0666);
+    std::string received;
+    std::thread reader([&] {
+        const int in = open(fifo.c_str(), O_RDONLY);
+        char buffer[4096];
+        for (ssize_t got; in >= 0 && (got = read(in, buffer, sizeof buffer)) > 0;)
+            received.append(buffer, static_cast<size_t>(got));
+        if (in >= 0) close(in);
+    });
+    std::vector<std::string> strict = programCommand(kArgs);
+    strict.insert(strict.begin(), {"/bin/sh", "-c", "umask 077; exec \"$0\" \"$@\""});
+    const CliResult result = run.runCommand(strict);
+    // Releases the reader if the run never opened the FIFO.
+    const int release = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (release >= 0) close(release);
+    reader.join();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(received.rfind("name,", 0), 0u);
+    struct stat info;
+    ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// Temporaries of a run that died before its rename go at the next start;
+// those of a live writer and other users' stay.
+TEST(Faults, StaleTemporariesOfADeadRunAreRemoved) {
+    CliRun run;
+    prepare(run, "maxgenerations 1\n");
+    run.write(".quelmo-Stale1", "left by a killed run");
+    run.write(".quelmo-Held01", "being written");
+    run.write(".quelmo-long-name", "not a temporary");
+    const int held = open((run.dir() / ".quelmo-Held01").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        run.write(".quelmo-Other1", "another user's");
+        ASSERT_EQ(lchown((run.dir() / ".quelmo-Other1").c_str(), 65534, 65534), 0);
+    }
+    const CliResult result = run.run(kArgs, 20);
+    close(held);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_FALSE(run.exists(".quelmo-Stale1"));
+    EXPECT_TRUE(run.exists(".quelmo-Held01"));
+    EXPECT_TRUE(run.exists(".quelmo-long-name"));
+    if (root) {
+        EXPECT_TRUE(run.exists(".quelmo-Other1"));
     }
 }

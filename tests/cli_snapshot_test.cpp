@@ -215,6 +215,8 @@ TEST(SnapshotRun, CrashWhileWritingLeavesTheSnapshotBefore) {
     EXPECT_EQ(resumedAt(resumed.out), 7);
     EXPECT_EQ(afterResumeLine(resumed.out), afterGeneration(whole.result.out, 7));
     EXPECT_EQ(run.read("result.txt"), whole.resultFile);
+    // The killed run's temporary went at the start of the next.
+    for (const std::string& name : run.files()) EXPECT_NE(name.rfind(".quelmo-", 0), 0u) << name;
 }
 
 TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {

@@ -1,4 +1,5 @@
-// The CSV files: field quoting, numbers that read back exactly, the coil and
+// The CSV files and the JSON text of names: field quoting, bytes that are
+// not UTF-8, numbers that read back exactly, the coil and
 // generation rows, and write failures.
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include "coils/equation.h"
 #include "common/version.h"
 #include "reports/csvfiles.h"
+#include "reports/jsontext.h"
 #include "test_support.h"
 #include "tool_run.h"
 
@@ -136,4 +138,41 @@ TEST(CsvFile, ReplacesTheFileWholeOrTellsWhy) {
         EXPECT_FALSE(writeCsvFile(c.path.c_str(), "a,b\n", error));
         EXPECT_EQ(error, c.message);
     }
+}
+
+// Names come from files: bytes that are not UTF-8 are escaped as lone
+// surrogates, one per byte, which Python's surrogateescape turns back into
+// the same bytes; everything else is written as the JSON library writes it.
+TEST(JsonText, AnyBytesBecomeAStringLiteral) {
+    const struct {
+        std::string text;
+        bool utf8;
+        std::string literal;
+    } cases[] = {
+        {"plain", true, "\"plain\""},
+        {"sp\xc3\xbcle", true, "\"sp\xc3\xbcle\""},
+        {"sp\xfcle", false, "\"sp\\udcfcle\""},
+        {"q\"b\\\n\x01\x7f", true, "\"q\\\"b\\\\\\n\\u0001\x7f\""},
+        {"\xe2\x82", false, "\"\\udce2\\udc82\""},            // cut short
+        {"\xc0\xaf", false, "\"\\udcc0\\udcaf\""},            // overlong
+        {"\xed\xa0\x80", false, "\"\\udced\\udca0\\udc80\""},  // a surrogate
+        {"\xf4\x90\x80\x80", false, "\"\\udcf4\\udc90\\udc80\\udc80\""},  // above U+10FFFF
+        {"\xf0\x9f\x99\x82", true, "\"\xf0\x9f\x99\x82\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isUtf8(c.text), c.utf8) << c.literal;
+        EXPECT_EQ(jsonStringLiteral(c.text), c.literal);
+        if (c.utf8) EXPECT_EQ(jsonStringLiteral(c.text), nlohmann::ordered_json(c.text).dump());
+    }
+}
+
+TEST(JsonText, DocumentsWithRawBytesAreWrittenWhole) {
+    using Json = nlohmann::ordered_json;
+    const Json valid = {{"name", "sp\xc3\xbcle"}, {"list", {1.5, "x", nullptr}}};
+    EXPECT_EQ(dumpJson(valid, 2), valid.dump(2));
+    // A value that looks like the internal marker is written as itself.
+    const std::string marker = "\x01\x02quelmo-raw-0";
+    const Json mixed = {{"a", "sp\xfcle"}, {"b", {marker, "\xff"}}, {"c", "ok"}};
+    EXPECT_EQ(dumpJson(mixed, -1),
+              "{\"a\":\"sp\\udcfcle\",\"b\":[\"\\u0001\\u0002quelmo-raw-0\",\"\\udcff\"],\"c\":\"ok\"}");
 }

@@ -130,8 +130,9 @@ TEST(Exports, ExportThatCannotBeOpenedIsReportedAndSkipped) {
     ThreeCoils three;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    CforTamblix(missing.c_str(), "t", three.list());
-    jaForSorvane(script.c_str(), "v", three.list());
+    // The run goes on to the script, and its exit status tells of the failure.
+    EXPECT_FALSE(CforTamblix(missing.c_str(), "t", three.list()));
+    EXPECT_TRUE(jaForSorvane(script.c_str(), "v", three.list()));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               missing + " fails because No such file or directory\nCouldn't open " + missing + " for output\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Writing inductor results to " + script + "\n");

@@ -9,12 +9,15 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "cli_util.h"
 #include "coils/equation.h"
 #include "coils/readind.h"
 #include "refine/crossvalidate.h"
+#include "refine/fitanalysis.h"
 #include "refine/polish.h"
 #include "refine/prune.h"
 #include "refine/statistics.h"
@@ -171,8 +174,32 @@ TEST(FitStatistics, SayWhyInsteadOfMeaninglessNumbers) {
         std::string unavailable;
         int undetermined;  // how many
     };
+    // Measured values that the final set computes exactly: residuals of
+    // round-off only, where chi-square, AIC and errors mean nothing.
+    std::vector<double> residuals;
+    ASSERT_TRUE(evaluateResiduals(fit.coils, fit.c, residuals, nullptr));
+    static std::vector<InductorRecord> exactRecords;
+    exactRecords.clear();
+    for (size_t i = 0; i < fit.coils.size(); ++i) {
+        exactRecords.push_back(*fit.coils[i].record);
+        exactRecords.back().measuredInductance *= 1 + residuals[i];
+    }
+    static std::vector<InductorRecord> twentyRecords;
+    twentyRecords.assign(20, exactRecords[0]);
+    std::vector<FitCoil> exact, twenty;
+    for (const InductorRecord& record : exactRecords) exact.push_back(fitCoilOf(&record));
+    for (const InductorRecord& record : twentyRecords) twenty.push_back(fitCoilOf(&record));
+    const auto roundOff = [&](const std::vector<FitCoil>& coils) {
+        const double rms = std::sqrt(squaredErrorSum(coils, fit.c) / static_cast<double>(coils.size()));
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", rms);
+        return std::string("the final set fits every coil to round-off (RMS relative error ") + text +
+               "), so chi-square and all that derives from it mean nothing";
+    };
     const Case cases[] = {
         {"same turns", sameTurns, "", 3},
+        {"exact", exact, roundOff(exact), 0},
+        {"twenty identical exact coils", twenty, roundOff(twenty), 0},
         {"12 coils", twelve, "too few coils: 12 evaluated, at least 13 needed for 12 free coefficients", 0},
         {"no coil", {}, "the final set evaluates no coil", 0},
     };
@@ -242,5 +269,46 @@ TEST(FitStatistics, PruningLowersAicUntilNoRemovalDoes) {
         if (!r.usable) continue;
         const double chisqr = squaredErrorSum(fit.coils, r.coefficients);
         EXPECT_GE(akaike(n, chisqr, static_cast<int>(freeOf(fixed).size()) - 1), pruning.aic) << kCoefficientNames[k];
+    }
+}
+
+// Pruning and prediction rest on a determined fit with finite standard
+// errors: without one the block says what is wrong and advises nothing.
+TEST(FitStatistics, NoAdviceFromAnUndeterminedOrInfiniteFit) {
+    const Fitted& fit = exampleFit();
+    std::vector<FitCoil> sameTurns = fit.coils, huge = fit.coils;
+    for (FitCoil& coil : sameTurns) coil.turns = 20;
+    for (FitCoil& coil : huge) coil.measured *= 1e300;
+    const struct {
+        const char* name;
+        std::vector<FitCoil> coils;
+        const char* says;
+    } cases[] = {
+        {"undetermined", sameTurns, "  The data do not determine "},
+        {"inductances scaled by 1e300", huge, " are not finite numbers: the data's scale is beyond what double\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<InductorRecord> records;
+        for (const FitCoil& coil : c.coils) {
+            InductorRecord record = *coil.record;
+            record.measuredInductance = coil.measured;
+            record.turns = static_cast<int32_t>(coil.turns);
+            records.push_back(record);
+        }
+        std::vector<const InductorRecord*> list;
+        for (const InductorRecord& record : records) list.push_back(&record);
+        ResultRecord set{};
+        set.coefficients = fit.c;
+        set.goodness = 0.1;
+        const FitAnalysis a = analyseFit(list, &set, 0, fit.held, 10, true);
+        ASSERT_EQ(a.statistics.unavailable, "");
+        EXPECT_FALSE(a.crossValidation.has_value());
+        EXPECT_FALSE(a.pruning.has_value());
+        const std::string block = fitStatisticsBlock(a);
+        EXPECT_NE(block.find(c.says), std::string::npos) << block;
+        EXPECT_NE(block.find("  So no prediction RMS and no pruning advice are given.\n"), std::string::npos) << block;
+        EXPECT_EQ(block.find("Prediction RMS"), std::string::npos) << block;
+        EXPECT_EQ(block.find("support every"), std::string::npos) << block;
     }
 }

@@ -10,6 +10,7 @@
 #include "coils/storage.h"
 #include "library_support.h"
 #include "search/library.h"
+#include "search/rankall.h"
 #include "search/sort.h"
 #include "testhooks.h"
 
@@ -224,4 +225,62 @@ TEST(LibraryDeath, FindsTheLastFreeSlotThenOverflows) {
             std::exit(3);
         },
         testing::ExitedWithCode(255), R"(^library \(doneAlready:121\) Symbol table overflow)");
+}
+
+// Ranking all at once gives the list that inserting one by one gives, down
+// to the order of ties and the sets declined, whatever the goodness values.
+TEST(RankedPopulation, RankingAllAtOnceIsInsertingOneByOne) {
+    struct Case {
+        const char* name;
+        std::vector<double> goodness;  // of the sets, in insertion order
+        int copies;                    // sets k and k + copies have the same coefficients
+        int held;                      // the first `held` sets are in the list already
+    };
+    const double nan = std::nan("");
+    const Case cases[] = {
+        {"distinct", {0.5, 0.1, 0.9, 0.3, 0.7}, 0, 0},
+        {"ties", {0.2, 0.2, 0.1, 0.2, 0.1, 0.3, 0.2}, 0, 0},
+        {"equal sets of equal goodness", {0.2, 0.2, 0.2, 0.2, 0.2, 0.2}, 3, 0},
+        {"equal sets of other goodness", {0.2, 0.4, 0.6, 0.1, 0.3, 0.5}, 3, 0},
+        {"onto a list", {0.3, 0.1, 0.3, 0.1, 0.3, 0.2, 0.1}, 3, 4},
+        {"no value", {kNoValue, 0.1, kNoValue, kNoValue, 0.1}, 2, 1},
+        {"infinite", {INFINITY, 0.5, INFINITY, -0.0, 0.0}, 0, 0},
+        {"nan", {0.3, nan, 0.1, nan, 0.2}, 0, 0},
+        {"empty", {}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const auto make = [&c](std::vector<ResultRecord*>& sets) {
+            for (size_t i = 0; i < c.goodness.size(); ++i) {
+                const size_t source = c.copies > 0 && i >= static_cast<size_t>(c.copies) ? i - c.copies : i;
+                sets.push_back(makeSet(c.goodness[i], static_cast<double>(source)));
+            }
+        };
+        std::vector<ResultRecord*> one, all;
+        make(one);
+        make(all);
+        ResultRecord* byOne = nullptr;
+        for (ResultRecord* set : one) byOne = sortgen(byOne, set);
+        ResultRecord* held = nullptr;
+        const std::vector<ResultRecord*> rest(all.begin() + c.held, all.end());
+        for (int i = 0; i < c.held; ++i) held = sortgen(held, all[static_cast<size_t>(i)]);
+        ResultRecord* byAll = rankAll(held, rest);
+        // Compare by position in the insertion order.
+        const auto positions = [](const ResultRecord* list, const std::vector<ResultRecord*>& sets) {
+            std::vector<size_t> out;
+            for (; list != nullptr; list = list->next)
+                out.push_back(static_cast<size_t>(std::find(sets.begin(), sets.end(), list) - sets.begin()));
+            return out;
+        };
+        EXPECT_EQ(positions(byAll, all), positions(byOne, one)) << c.name;
+    }
+}
+
+// Equal coefficients that differ only in the sign of a zero are the same
+// set to sortgen, and so to ranking all at once.
+TEST(RankedPopulation, RankingAllAtOnceDeclinesSignedZeroCopies) {
+    ResultRecord* positive = makeSet(0.5, 0);
+    ResultRecord* negative = makeSet(0.5, 0);
+    negative->coefficients[0] = -0.0;
+    ResultRecord* list = rankAll(nullptr, {positive, negative});
+    EXPECT_EQ(members(list), std::vector<const ResultRecord*>{positive});
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <exception>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "coils/storage.h"
 #include "reports/ranking.h"
 #include "reports/reports.h"
+#include "run/lastresort.h"
 #include "settings/symtab.h"
 #include "testhooks.h"
 
@@ -311,9 +314,28 @@ TEST(Checkpoint, ReplacesLinksWritesFifosAndNeverEndsTheRun) {
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(err.rfind("Couldn't write checkpoint " + path + " (", 0), 0u) << err;
         EXPECT_NE(err.find("); the run goes on\n"), std::string::npos) << err;
+        if (path == fifo) {
+            EXPECT_NE(err.find("(No program reads this FIFO)"), std::string::npos) << err;
+        }
     }
     EXPECT_TRUE(std::filesystem::is_directory(blocked));
     ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"blocked", "fifo.txt", "link.txt", "target.txt"}));
+}
+
+// An exception that nothing caught ends the run with its cause and status
+// 255, and what standard output holds is written out, not lost.
+TEST(LastResortDeath, UncaughtExceptionIsToldAndEndsWith255) {
+    const auto throwing = [] {
+        installLastResort();
+        std::printf("half a line");
+        try {
+            throw std::runtime_error("invalid byte");
+        } catch (...) {
+            std::terminate();
+        }
+    };
+    EXPECT_EXIT(throwing(), testing::ExitedWithCode(255),
+                "^Internal error: invalid byte; the run ends here, files written before are kept\n$");
 }

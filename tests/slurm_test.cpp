@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -154,6 +156,25 @@ TEST(SlurmJob, OneWorkerRankGivesQuelmosResult) {
     EXPECT_TRUE(run.exists("ranges.state"));
 }
 
+TEST(SlurmJob, NamesWithBlanksQuotesAndEqualsResume) {
+    SKIP_WITHOUT_CLUSTER();
+    CliRun run;
+    prepare(run, fitRanges());
+    std::filesystem::rename(run.dir() / "coils-example.txt", run.dir() / "coil's \"x\".txt");
+    std::filesystem::rename(run.dir() / "ranges.txt", run.dir() / "my r=1.txt");
+    const std::vector<std::string> args = {"coil's \"x\".txt", "my r=1.txt"};
+    Jobs jobs(run);
+    std::string first, second;
+    const CliResult fresh = jobs.submit(args, true, first);
+    ASSERT_EQ(fresh.status, 0) << fresh.err << jobs.output(first);
+    EXPECT_NE(jobs.output(first).find("a fresh fit with snapshots in my_r=1.state\n"), std::string::npos);
+    EXPECT_EQ(run.read("result.txt"), quelmoResult());
+    // The ended fit's snapshot is found again: only its final report.
+    const CliResult again = jobs.submit(args, true, second);
+    ASSERT_EQ(again.status, 0) << again.err << jobs.output(second);
+    EXPECT_NE(jobs.output(second).find("resuming from my_r=1.state\n"), std::string::npos) << jobs.output(second);
+}
+
 TEST(SlurmJob, StoppedFitsContinueToTheSameResult) {
     SKIP_WITHOUT_CLUSTER();
     enum class Stop { user, cancel, timeLimit, workstation };
@@ -236,5 +257,59 @@ TEST(SlurmJob, WrongArgumentsFailTheJobAtOnce) {
         EXPECT_FALSE(job.timedOut);
         EXPECT_EQ(jobs.output(id).rfind(c.message, 0), 0u) << jobs.output(id);
         EXPECT_FALSE(run.exists("ranges.state"));
+    }
+}
+
+// The script's handling of names, run as a batch job would run it but on
+// stand-ins for srun and quelmo-mpi, so no cluster is needed: every name
+// reaches the program whole, the job's ranges file names the snapshot so the
+// program reads it back whole, and a name that cannot be passed on is
+// refused at once.
+TEST(SlurmScript, NamesWithBlanksQuotesAndEqualsPassWhole) {
+    struct Case {
+        const char* name;
+        std::string coils, ranges;
+        std::string extra;     // ranges file lines
+        int status;
+        std::string seen;      // what the program received: its two arguments
+        std::string snapshot;  // the snapshot's name in the job's ranges file
+        std::string message;   // the start of the job's standard error
+    };
+    const Case cases[] = {
+        {"blanks and quotes", "coil's \"x\".txt", "my ranges.txt", "", 0,
+         "coil's \"x\".txt|my_ranges.state.ranges", "statefile my_ranges.state", ""},
+        {"an equals sign", "c=1.txt", "x=y.txt", "statefile s=1.bin\n", 0, "c=1.txt|s=1.bin.ranges",
+         "statefile s=1.bin", ""},
+        {"a leading dash", "-c.txt", "-r.txt", "", 0, "./-c.txt|./-r.state.ranges", "statefile ./-r.state", ""},
+        {"a line break", "coils\nx.txt", "ranges.txt", "", 2, "", "",
+         "fit.sbatch: a file name holds a line break; rename the file\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliRun run;
+        run.write(c.coils, "coils\n");
+        run.write(c.ranges, "maxgenerations 1\n" + c.extra);
+        // srun passes its command on; the program notes its arguments and
+        // the snapshot its ranges file names.
+        std::filesystem::create_directory(run.dir() / "bin");
+        run.write("bin/srun", "#!/bin/sh\nwhile [ \"${1#--}\" != \"$1\" ]; do shift; done\nexec \"$@\"\n");
+        run.write("bin/quelmo-mpi",
+                  "#!/bin/sh\nprintf '%s|%s' \"$1\" \"$2\" > seen.txt\ngrep '^statefile' \"$2\" > snapshot.txt\n");
+        chmod((run.dir() / "bin/srun").c_str(), 0755);
+        chmod((run.dir() / "bin/quelmo-mpi").c_str(), 0755);
+        const std::string script = sourcePath("examples/slurm/fit.sbatch");
+        const std::string bin = (run.dir() / "bin").string();
+        const CliResult result = run.runCommand(
+            {"/usr/bin/env", "PATH=" + bin + ":/usr/bin:/bin", "SLURM_JOB_ID=7", "SLURM_NTASKS=2", "/bin/bash", script,
+             c.coils, c.ranges},
+            30);
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_EQ(result.err.rfind(c.message, 0), 0u) << result.err;
+        if (c.status != 0) {
+            EXPECT_FALSE(run.exists("seen.txt"));
+            continue;
+        }
+        EXPECT_EQ(run.read("seen.txt"), c.seen);
+        EXPECT_EQ(run.read("snapshot.txt"), c.snapshot + "\n");
     }
 }

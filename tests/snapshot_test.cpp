@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <span>
 #include <utility>
@@ -27,6 +28,7 @@
 #include "state/crc32c.h"
 #include "engine/resume.h"
 #include "state/snapshot.h"
+#include "state/snapshot_codec.h"
 #include "state/snapshot_write.h"
 #include "snapshot_forge.h"
 #include "test_support.h"
@@ -70,7 +72,7 @@ constexpr int32_t kGeneration = 60;
 // order, a ranked population scored on the test coils, an adapted range and
 // every counter within what 60 generations allow.
 void makeRunState() {
-    readRangesText(allRanges() + "processes 1\nsave 4\n");
+    readRangesText(allRanges() + "processes 1\nsave 4\nrangeexpand 1\n");
     clearLibrary();
     init_genrand64(42);
     for (int i = 0; i < 1000; ++i) genrand64_int64();
@@ -87,11 +89,13 @@ void makeRunState() {
         evalInductors(&firstCoil, member);
         collected = sortgen(collected, member);
     }
-    R[3].low = -123.5;
+    // Three adaptations: 0, -1 (minus the high end), -2, -4.
+    R[3].low = -4;
     computeInc();
     gen = kGeneration;
     lastgen = 9;
-    tested = 999;
+    // Every candidate of 60 generations of 70 handed out and harvested.
+    tested = 4200;
     lastTested = 950;
     rejects = 77;
     bestGoodness = collected->goodness;
@@ -105,6 +109,7 @@ SnapshotInputs testInputs() {
     inputs.coils = &firstCoil;
     inputs.workers = workerCount();
     inputs.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
+    inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     return inputs;
 }
 
@@ -192,7 +197,7 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     clearLibrary();
     init_genrand64(7);
     resetTables();
-    readRangesText(allRanges() + "processes 1\nsave 4\n");
+    readRangesText(allRanges() + "processes 1\nsave 4\nrangeexpand 1\n");
     gen = lastgen = 0;
     tested = lastTested = 0;
     libCnt = rejects = 0;
@@ -209,7 +214,7 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
 
     EXPECT_EQ(gen, kGeneration);
     EXPECT_EQ(lastgen, 9);
-    EXPECT_EQ(tested, 999u);
+    EXPECT_EQ(tested, 4200u);
     EXPECT_EQ(lastTested, 950u);
     EXPECT_EQ(libCnt, stored);
     EXPECT_EQ(rejects, 77);
@@ -276,6 +281,15 @@ TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
     constexpr size_t kRange = 4 * 8 + 2 * 4;
     const double second = good.get<double>(population + kMember);
     const std::string prefix = "it is corrupted (";
+    // r0's low end moved to `low`, its steps made right again.
+    const auto lowerR0 = [&](double low) {
+        return [&, low](ForgedSnapshot& f) {
+            const double high = f.get<double>(ranges + 8);
+            const double resolution = f.get<double>(ranges + 16);
+            f.set<double>(ranges, low);
+            f.set<int32_t>(ranges + 24, static_cast<int32_t>((high - low) / resolution) + 1);
+        };
+    };
 
     struct Case {
         const char* name;
@@ -330,6 +344,26 @@ TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
         {"library count other than libCnt",
          [&](ForgedSnapshot& f) { f.set<int64_t>(counters + 24, f.get<int64_t>(counters + 24) - 1); },
          prefix + "library)"},
+        // Lower bounds and consistency.
+        {"generation raised past what was tested", [&](ForgedSnapshot& f) { f.set<int32_t>(counters, kGeneration + 40); },
+         prefix + "tested)"},
+        {"rejects at the end of its type",
+         [&](ForgedSnapshot& f) { f.set<int64_t>(counters + 32, std::numeric_limits<int64_t>::max()); },
+         prefix + "rejects)"},
+        {"libCnt below the start population", [&](ForgedSnapshot& f) { f.set<int64_t>(counters + 24, 4); },
+         prefix + "libCnt)"},
+        {"ended mid-run", [](ForgedSnapshot& f) { f.set<uint32_t>(12, 1); }, prefix + "ended before its end)"},
+        // 60 generations adapt the ranges 5 times, each lowering one low
+        // end at most: 0, -1, -2, ... -16 (the run's r3 is its table's).
+        {"r0 lowered five times", lowerR0(-16), ""},
+        {"r0 lowered six times", lowerR0(-32), prefix + "range r0)"},
+        {"r0 narrowed", lowerR0(0.5), prefix + "range r0)"},
+
+        {"random state all zero",
+         [&](ForgedSnapshot& f) {
+             for (int i = 0; i < kRandomStateWords; ++i) f.set<uint64_t>(good.body("random") + 4 + 8 * i, 0);
+         },
+         prefix + "random state)"},
         {"a later program's section", [](ForgedSnapshot& f) { f.insertSection("library", "future", "abc"); }, ""},
         {"without a setting at its default", [](ForgedSnapshot& f) { f.eraseSetting("logcsv"); }, ""},
         {"without a setting the run sets", [](ForgedSnapshot& f) { f.eraseSetting("ordered"); },
@@ -351,5 +385,73 @@ TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
         S[kOrdered].value.i = 0;
     }
     clearLibrary();
+    resetTables();
+}
+
+// Range adaptation moves an end only as it does, once per adaptation:
+// none without rangeexpand, one every raiselower generations after the
+// first with it.
+TEST(SnapshotFormat, RangesMoveOnlyAsAdaptationMovesThem) {
+    const struct {
+        const char* name;
+        int rangeexpand;
+        int32_t generation;
+        double low, high;  // of r0, from 0 and 1
+        bool taken;
+    } cases[] = {
+        {"unmoved", 0, 60, 0, 1, true},
+        {"lowered without rangeexpand", 0, 60, -1, 1, false},
+        {"raised without rangeexpand", 0, 60, 0, 2, false},
+        {"lowered once", 1, 11, -1, 1, true},
+        {"lowered before the first adaptation", 1, 10, -1, 1, false},
+        {"lowered and raised", 1, 11, -1, 2, true},
+        {"lowered twice in one adaptation", 1, 11, -2, 1, false},
+        {"lowered four times", 1, 41, -8, 1, true},
+        {"narrowed", 1, 60, 0.5, 1, false},
+        {"raised off the doubling", 1, 60, 0, 3, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        readRangesText(allRanges() + "rangeexpand " + std::to_string(c.rangeexpand) + "\n");
+        RunState state;
+        state.generation = c.generation;
+        state.ranges = R;
+        state.ranges[0].low = c.low;
+        state.ranges[0].high = c.high;
+        std::string cause;
+        EXPECT_EQ(snapshot::checkRangeMoves(state, cause), c.taken);
+        EXPECT_EQ(cause, c.taken ? "" : "it is corrupted (range r0)");
+    }
+    resetTables();
+}
+
+// A run ends at maxgenerations, at the stall limit or at once when it has
+// no generation to make, and goes on otherwise.
+TEST(SnapshotFormat, EndedFlagAgreesWithTheStopSettings) {
+    const struct {
+        const char* name;
+        int maxgenerations, quitat;
+        int32_t generation, lastgen;
+        bool ended, taken;
+    } cases[] = {
+        {"at maxgenerations", 100, 20, 100, 99, true, true},
+        {"at the stall limit", 100, 20, 60, 10, true, true},
+        {"ended mid-run", 100, 20, 60, 50, true, false},
+        {"ended mid-run without a stall limit", 100, -1, 60, 0, true, false},
+        {"went on past the stall limit", 100, 20, 60, 10, false, false},
+        {"mid-run", 100, 20, 60, 50, false, true},
+        {"no generation to make", 0, -1, 0, 0, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        readRangesText(allRanges() + "maxgenerations " + std::to_string(c.maxgenerations) + "\nquitat " +
+                       std::to_string(c.quitat) + "\n");
+        RunState state;
+        state.generation = c.generation;
+        state.lastgen = c.lastgen;
+        state.ended = c.ended;
+        std::string cause;
+        EXPECT_EQ(snapshot::checkEndedFlag(state, cause), c.taken) << cause;
+    }
     resetTables();
 }

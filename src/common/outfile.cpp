@@ -3,6 +3,7 @@
 #include "common/outfile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,15 @@ struct Target {
 
 Target refused(const char* why, int error) { return {OutWay::refused, false, -1, why, error}; }
 
+// A device or FIFO is written into only when it is the user's own or root's:
+// another user's FIFO at an output's name would hand that user what the run
+// writes, or stall the run when it is never read.
+bool trustedOwner(const struct stat& info) { return info.st_uid == geteuid() || info.st_uid == 0; }
+
+Target foreignStream(const struct stat& info) {
+    return refused(S_ISFIFO(info.st_mode) ? "Is a FIFO of another user" : "Is a device of another user", EPERM);
+}
+
 // The descriptor that a link in /proc/<this process>/fd stands for, or -1.
 int descriptorNamed(const std::string& hop) {
     char directory[PATH_MAX];
@@ -61,8 +71,10 @@ Target examineLink(const char* path) {
         hop = text[0] == '/' ? std::string(text) : directoryOf(hop) + "/" + text;
     }
     struct stat target;
-    if (stat(path, &target) == 0 && (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode)))
+    if (stat(path, &target) == 0 && (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode))) {
+        if (!trustedOwner(target)) return foreignStream(target);
         return {OutWay::stream, true};
+    }
     return {};
 }
 
@@ -70,7 +82,8 @@ Target examineLink(const char* path) {
 Target examine(const char* path) {
     struct stat info;
     if (lstat(path, &info) != 0 || S_ISREG(info.st_mode)) return {};
-    if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)) return {OutWay::stream};
+    if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))
+        return trustedOwner(info) ? Target{OutWay::stream} : foreignStream(info);
     if (S_ISLNK(info.st_mode)) return examineLink(path);
     if (S_ISDIR(info.st_mode)) return refused(nullptr, EISDIR);
     if (S_ISSOCK(info.st_mode)) return refused("Is a socket", ENXIO);
@@ -96,17 +109,32 @@ int openStream(const char* path, const Target& target) {
         errno = EAGAIN;
         return -1;
     }
+    if (!trustedOwner(info)) {
+        close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    // A FIFO of the user's own is narrowed to what the user's umask gives a
+    // new file, so that no one the umask leaves out opens it afterwards.
+    if (S_ISFIFO(info.st_mode) && info.st_uid == geteuid()) {
+        const mode_t mask = umask(0);
+        umask(mask);
+        const mode_t narrowed = (info.st_mode & 07777) & ~mask;
+        if (narrowed != (info.st_mode & 07777)) fchmod(fd, narrowed);
+    }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
 // A new temporary file beside `target` under a name no one can guess,
 // created exclusively (never through a link), with the mode a plain create
-// would give.
+// would give. It is locked while it is open, which tells a later run that
+// its writer is alive.
 int makeTemp(const std::string& target, std::string& tempPath) {
     std::string pattern = directoryOf(target) + "/.quelmo-XXXXXX";
     const int fd = mkostemp(pattern.data(), O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return -1;
+    flock(fd, LOCK_EX | LOCK_NB);
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
@@ -198,6 +226,12 @@ void abandonOutFile(OutFile& file) {
     if (file.stream != nullptr) std::fclose(file.stream);
     file.stream = nullptr;
     if (!file.tempPath.empty()) unlink(file.tempPath.c_str());
+}
+
+const char* outFileErrorText(const char* path, int error) {
+    struct stat info;
+    if (error == ENXIO && stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) return "No program reads this FIFO";
+    return std::strerror(error);
 }
 
 const char* outFileProblem(const char* path) {

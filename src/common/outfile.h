@@ -45,3 +45,7 @@ bool closeChecked(FILE* stream);
 // temporary one, so the answer holds for every user, root included; a FIFO
 // is not opened, as that would end its reader's input.
 const char* outFileProblem(const char* path);
+// The cause of a failure `error` to open or write the output at `path`, in
+// words: that no program reads it, for a FIFO opened without a reader
+// (ENXIO); strerror otherwise.
+const char* outFileErrorText(const char* path, int error);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <vector>
 
 #include "coils/equation.h"
 #include "coils/readind.h"
@@ -18,6 +19,7 @@
 #include "search/library.h"
 #include "search/operators.h"
 #include "search/random.h"
+#include "search/rankall.h"
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
@@ -79,11 +81,16 @@ void startPopulation() {
     const int save = S[kSave].value.i;
     if (S[kNoise].value.i > 1)
         std::printf("%s (%s:%d) Generating %d random\n", "geneticproc", "optimizeProc", 210, save);
+    // Ranked all at once: one by one would take time growing with the
+    // square of save.
+    std::vector<ResultRecord*> sets;
+    sets.reserve(static_cast<size_t>(save) + 1);
     for (int accepted = 0; accepted < save + 1; ++accepted) {
         ResultRecord* set = newRandomSet(false);
         evalInductors(theInductors, set);
-        collected = sortgen(collected, set);
+        sets.push_back(set);
     }
+    collected = rankAll(collected, sets);
     std::printf("Generated %d random values %g %g %g %g\n", save, memberAt(1)->goodness, memberAt(2)->goodness,
                 memberAt(3)->goodness, memberAt(4)->goodness);
     lastTested = 0;

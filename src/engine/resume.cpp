@@ -110,6 +110,7 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     inputs.coils = theInductors;
     inputs.workers = workerCount();
     inputs.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
+    inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     if (resumeAsked) {
         std::string cause;
         if (!readSnapshot(path, inputs, saved, cause)) {

@@ -133,6 +133,8 @@ FitAnalysis analyseFit(const std::vector<const InductorRecord*>& coilsInFileOrde
     const int32_t fixed = pinned | held;
     a.statistics = fitStatistics(a.fitted, a.coefficients, fixed);
     if (!a.statistics.unavailable.empty()) return a;
+    // Pruning and prediction rest on a determined fit with finite errors.
+    if (a.statistics.undetermined != 0 || a.statistics.infiniteError != 0) return a;
     if (folds > 0) a.crossValidation = crossValidate(a.fitted, a.coefficients, fixed, folds);
     if (prune) {
         a.pruning = pruneByAic(a.fitted, a.coefficients, fixed);
@@ -166,6 +168,12 @@ std::string fitStatisticsBlock(const FitAnalysis& a) {
             append(text, "    %-4s %-4s %7.3f\n", kCoefficientNames[pair.first], kCoefficientNames[pair.second], pair.r);
         appendCoilDiagnostics(text, a);
     }
+    if (s.infiniteError != 0)
+        append(text, "  The standard errors of %s are not finite numbers: the data's scale is beyond what double\n"
+                     "  precision holds. Rescale the coil file's units.\n",
+               joinedNames(s.infiniteError).c_str());
+    if ((s.undetermined != 0 || s.infiniteError != 0) && (a.foldsAsked > 0 || a.pruneAsked))
+        text += "  So no prediction RMS and no pruning advice are given.\n";
     if (a.crossValidation) appendCrossValidation(text, "Prediction RMS", *a.crossValidation, a.goodness);
     if (a.pruning) appendPruning(text, a);
     return text;

@@ -66,6 +66,15 @@ FitStatistics fitStatistics(const std::vector<FitCoil>& coils, const Coefficient
         s.unavailable = "the final set cannot evaluate the coils it was fitted to";
         return s;
     }
+    if (!(std::sqrt(s.chisqr / s.n) > kRoundOffResidual)) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the final set fits every coil to round-off (RMS relative error %g), so chi-square and all "
+                      "that derives from it mean nothing",
+                      std::sqrt(s.chisqr / s.n));
+        s.unavailable = text;
+        return s;
+    }
     s.redchi = s.chisqr / (s.n - s.p);
     s.aic = akaike(s.n, s.chisqr, s.p);
     s.bic = s.n * std::log(s.chisqr / s.n) + std::log(static_cast<double>(s.n)) * s.p;
@@ -108,6 +117,7 @@ FitStatistics fitStatistics(const std::vector<FitCoil>& coils, const Coefficient
     s.correlation.assign(static_cast<size_t>(p) * p, 0.0);
     for (int i = 0; i < p; ++i) {
         s.standardError[s.freeOrder[i]] = std::sqrt(inverse(i, i) * s.redchi) / norms(i);
+        if (!std::isfinite(s.standardError[s.freeOrder[i]])) s.infiniteError |= int32_t{1} << s.freeOrder[i];
         for (int j = 0; j < p; ++j) {
             const double r = inverse(i, j) / std::sqrt(inverse(i, i) * inverse(j, j));
             s.correlation[static_cast<size_t>(i) * p + j] = r;

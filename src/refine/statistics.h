@@ -23,6 +23,7 @@ struct FitStatistics {
     int32_t free = 0;         // bit k: coefficient k is free
     double chisqr = 0, redchi = 0, aic = 0, bic = 0;
     int32_t undetermined = 0;  // free coefficients the data cannot decide (JᵀJ singular)
+    int32_t infiniteError = 0; // free coefficients whose standard error is not a finite number
     Coefficients standardError{};  // NaN where not free or not determined
     std::vector<int> freeOrder;         // the free coefficients, in coefficient order
     std::vector<double> correlation;    // freeOrder.size() squared, row-major; empty when singular
@@ -33,6 +34,9 @@ struct FitStatistics {
 };
 
 inline constexpr double kHighCorrelation = 0.95;
+// An RMS relative residual this small is round-off: chi-square, the
+// information criteria and the standard errors derived from it mean nothing.
+inline constexpr double kRoundOffResidual = 64 * 2.220446049250313e-16;
 inline constexpr double kOutlierLimit = 3;
 
 // AIC = n·ln(χ²/n) + 2p.

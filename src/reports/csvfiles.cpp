@@ -77,7 +77,7 @@ bool writeCsvFile(const char* path, const std::string& text, std::string& error)
     OutFile file;
     if (!openOutFile(file, path)) {
         const int reason = errno;
-        error = std::string(path) + " fails because " + std::strerror(reason) + "\nCouldn't open " + path +
+        error = std::string(path) + " fails because " + outFileErrorText(path, reason) + "\nCouldn't open " + path +
                 " for output\n";
         return false;
     }

@@ -13,9 +13,10 @@ namespace {
 
 // Opens an export file, announces it and writes the common comment block.
 // An export that cannot be opened is reported and skipped; the run goes on.
+// The caller tells a failure in its exit status.
 FILE* openExport(OutFile& file, const char* path) {
     if (!openOutFile(file, path)) {
-        reportCause(path, std::strerror(errno));
+        reportCause(path, outFileErrorText(path, errno));
         std::fprintf(stderr, "Couldn't open %s for output\n", path);
         return nullptr;
     }
@@ -30,18 +31,19 @@ FILE* openExport(OutFile& file, const char* path) {
 
 // A write that failed on the way (a full disk) is reported, and the file
 // that was there before stays as it was.
-void closeExport(OutFile& file, const char* path) {
-    if (commitOutFile(file)) return;
+bool closeExport(OutFile& file, const char* path) {
+    if (commitOutFile(file)) return true;
     reportCause(path, std::strerror(errno));
     std::fprintf(stderr, "Couldn't write %s\n", path);
+    return false;
 }
 
 }  // namespace
 
-void CforTamblix(const char* path, const char* name, const InductorRecord* list) {
+bool CforTamblix(const char* path, const char* name, const InductorRecord* list) {
     OutFile file;
     FILE* out = openExport(file, path);
-    if (out == nullptr) return;
+    if (out == nullptr) return false;
     std::fputs("#include <stdio.h>\n#include <stdlib.h>\n#include <stdint.h>\n#include \"tamblix.h\"\n\n",
                out);
     std::fprintf(out, "NearTable %s[] = {\n", name != nullptr ? name : "???");
@@ -59,13 +61,13 @@ void CforTamblix(const char* path, const char* name, const InductorRecord* list)
     }
     if (list == nullptr) std::fputs("};\n", out);
     std::fputs("\n\n\n// EOF\n", out);
-    closeExport(file, path);
+    return closeExport(file, path);
 }
 
-void jaForSorvane(const char* path, const char* name, const InductorRecord* list) {
+bool jaForSorvane(const char* path, const char* name, const InductorRecord* list) {
     OutFile file;
     FILE* out = openExport(file, path);
-    if (out == nullptr) return;
+    if (out == nullptr) return false;
     // An unset variable name is written as the C table writes an unset table name.
     const char* var = name != nullptr ? name : "???";
     int count = 0;
@@ -83,5 +85,5 @@ void jaForSorvane(const char* path, const char* name, const InductorRecord* list
         std::fprintf(out, "%s[%d].turns = %d;\n", var, i, coil->turns);
     }
     std::fputs("end;\n", out);
-    closeExport(file, path);
+    return closeExport(file, path);
 }

@@ -3,5 +3,6 @@
 
 #include "coils/records.h"
 
-void CforTamblix(const char* path, const char* name, const InductorRecord* list);
-void jaForSorvane(const char* path, const char* name, const InductorRecord* list);
+// Each tells a failure on standard error and returns false; the run goes on.
+bool CforTamblix(const char* path, const char* name, const InductorRecord* list);
+bool jaForSorvane(const char* path, const char* name, const InductorRecord* list);

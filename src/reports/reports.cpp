@@ -81,7 +81,7 @@ namespace {
 FILE* openResultFile(OutFile& result, const char* path) {
     if (path == nullptr) return nullptr;
     if (!openOutFile(result, path)) {
-        reportCause(path, std::strerror(errno));
+        reportCause(path, outFileErrorText(path, errno));
         std::fprintf(stderr, "Couldn't open %s for output\n", path);
         resultFileFailed = true;
         return nullptr;
@@ -139,9 +139,10 @@ RankedCoils rankCoils(const ResultRecord* set) {
 void writeExports(const InductorRecord* ranked) {
     const char* resultc = S[kResultC].value.s;
     if (resultc == nullptr) return;
-    CforTamblix(resultc, S[kCVarName].value.s, ranked);
+    // A failed export is no success: the run's exit status tells of it.
+    if (!CforTamblix(resultc, S[kCVarName].value.s, ranked)) resultFileFailed = true;
     const char* resultja = S[kResultJa].value.s;
-    if (resultja != nullptr) jaForSorvane(resultja, S[kJaVarName].value.s, ranked);
+    if (resultja != nullptr && !jaForSorvane(resultja, S[kJaVarName].value.s, ranked)) resultFileFailed = true;
 }
 
 }  // namespace
@@ -185,7 +186,7 @@ void writeCheckpoint(const char* path, const ResultRecord* set) {
     if (!written) {
         std::fflush(stdout);
         clearForMessage();
-        std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on\n", path, std::strerror(errno));
+        std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on\n", path, outFileErrorText(path, errno));
     }
 }
 

@@ -7,7 +7,7 @@
 
 #include "coils/records.h"
 
-// Set when a result or CSV file could not be written; the run then ends with
+// Set when a result, export or CSV file could not be written; the run then ends with
 // status 255 instead of 0.
 extern bool resultFileFailed;
 

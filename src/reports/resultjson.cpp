@@ -9,11 +9,13 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <utility>
 
 #include "coils/equation.h"
 #include "common/fatal.h"
 #include "common/version.h"
 #include "reports/csvfiles.h"
+#include "reports/jsontext.h"
 #include "reports/reports.h"
 #include "settings/symtab.h"
 
@@ -158,7 +160,7 @@ std::string resultJson(const ResultDocument& d) {
         {"coils", coils(d)},
         {"settings", settings()},
     };
-    return document.dump(2) + "\n";
+    return dumpJson(std::move(document), 2) + "\n";
 }
 
 void writeResultJson(const char* path, const ResultDocument& document) {

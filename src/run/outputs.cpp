@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -12,8 +13,10 @@
 
 #include "common/fatal.h"
 #include "common/outfile.h"
+#include "common/outtemps.h"
 #include "reports/reports.h"
 #include "settings/symtab.h"
+#include "transport/process.h"
 
 namespace fs = std::filesystem;
 
@@ -113,6 +116,47 @@ void checkWritable(const std::vector<RunFile>& files) {
     }
 }
 
+// What the run itself makes of a file at `place`: its exchange files and
+// lock in the run directory, and the temporaries of outputs anywhere. Null
+// when the run leaves the name alone.
+const char* runOwnRole(const Place& place, const fs::path& runDirectory) {
+    if (place.path.empty()) return nullptr;
+    const fs::path path(place.path);
+    const std::string name = path.filename().string();
+    if (isOutTempName(name)) return "a temporary name of the run's outputs";
+    if (path.parent_path() != runDirectory) return nullptr;
+    return exchangeFileRole(name.c_str());
+}
+
+// No input or output may be a file that the run creates, replaces or
+// removes on its own: a reply taken from a checkpoint, a lock replaced by a
+// snapshot or an input removed as a leftover exchange file would spoil the
+// fit or another run.
+void refuseRunOwnNames(const std::vector<RunFile>& files, const std::vector<Place>& places) {
+    std::error_code ignored;
+    const fs::path runDirectory = fs::weakly_canonical(fs::current_path(ignored), ignored);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const char* role = runOwnRole(places[i], runDirectory);
+        if (role == nullptr) continue;
+        if (files[i].role == Role::input)
+            fatal("The %s %s has the name of %s, which the run removes or replaces; rename the file\n",
+                  files[i].name, files[i].path, role);
+        fatal("Setting %s names %s, %s; give the output another name\n", files[i].name, files[i].path, role);
+    }
+}
+
+// Temporaries left beside the outputs and in the run directory by a run that
+// died before its rename.
+void removeStaleTemporaries(const std::vector<RunFile>& files, const std::vector<Place>& places) {
+    std::vector<fs::path> directories = {"."};
+    for (size_t i = 0; i < files.size(); ++i)
+        if (files[i].role != Role::input && !places[i].path.empty())
+            directories.push_back(fs::path(places[i].path).parent_path());
+    std::sort(directories.begin(), directories.end());
+    directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
+    for (const fs::path& directory : directories) removeStaleOutTemps(directory.string());
+}
+
 }  // namespace
 
 void checkRunFiles(const char* coilPath, const char* rangesPath) {
@@ -121,6 +165,8 @@ void checkRunFiles(const char* coilPath, const char* rangesPath) {
     std::erase_if(files, [](const RunFile& file) { return file.role == Role::checkpoint && checkpointsSkipped; });
     std::vector<Place> places;
     for (const RunFile& file : files) places.push_back(placeOf(file));
+    refuseRunOwnNames(files, places);
+    removeStaleTemporaries(files, places);
     for (size_t i = 0; i < files.size(); ++i) {
         for (size_t j = i + 1; j < files.size(); ++j) {
             if (files[j].role == Role::input || !samePlace(places[i], places[j])) continue;

@@ -16,6 +16,7 @@
 #include "grid/gridsearch.h"
 #include "reports/reports.h"
 #include "run/help.h"
+#include "run/lastresort.h"
 #include "run/outputs.h"
 #include "search/library.h"
 #include "search/random.h"
@@ -58,6 +59,7 @@ void refuseUnusableSettings() {
 }  // namespace
 
 int runMaster(int argc, char** argv) {
+    installLastResort();
     std::printf("quelmo V%d.%02d.%03d %s RMS goodness\n", kVersionMajor, kVersionMinor, kVersionPatch,
                 kEquationLabel);
     if (argc < 2) {

@@ -40,3 +40,10 @@ constexpr int64_t candidatesPerGeneration(int save, int tries) {
            (withFifth(save) ? std::size(kMutateFifth) : 0) + kDirectedRounds * std::size(kDirected) +
            (tries > 0 ? tries : 0);
 }
+
+// The fewest: the crossovers with the member at rank `save` are left out
+// while the population is smaller.
+constexpr int64_t fewestCandidatesPerGeneration(int save, int tries) {
+    const int64_t withLastCalls = withLast(save) ? crossoverPasses(save) * std::ssize(kCrossWithLast) : 0;
+    return candidatesPerGeneration(save, tries) - withLastCalls;
+}

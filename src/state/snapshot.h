@@ -65,6 +65,8 @@ struct SnapshotInputs {
     // The most candidates a generation hands out, each adding at most one set
     // to the duplicate library.
     int64_t candidatesPerGeneration = 0;
+    // The fewest candidates a generation hands out.
+    int64_t minCandidatesPerGeneration = 0;
 };
 
 // 64-bit FNV-1a of `size` bytes.

@@ -134,14 +134,14 @@ bool checkCounters(const Contents& contents, const RunState& state, const Snapsh
         flaw = "rejects";
     else if (!std::isfinite(state.accumSeconds))
         flaw = "accumSeconds";
-    if (flaw == nullptr) return true;
+    if (flaw == nullptr) return checkCounterLimits(state, inputs, cause) && checkEndedFlag(state, cause);
     cause = corrupted(flaw);
     return false;
 }
 
 // A seeded generator stands at word 0 to 312.
 bool checkRandom(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
-    if (state.random.index >= 0 && state.random.index <= kRandomStateWords) return true;
+    if (state.random.index >= 0 && state.random.index <= kRandomStateWords) return checkRandomNotZero(state, cause);
     cause = corrupted("random state");
     return false;
 }
@@ -163,7 +163,7 @@ bool checkRanges(const Contents&, const RunState& state, const SnapshotInputs&, 
         cause = corrupted(std::string("range ") + kCoefficientNames[static_cast<size_t>(k)]);
         return false;
     }
-    return true;
+    return checkRangeMoves(state, cause);
 }
 
 // The population in rank order as sortgen keeps it, each member with the
@@ -209,7 +209,7 @@ bool checkWorkers(const Contents&, const RunState& state, const SnapshotInputs& 
 }
 
 // At most one job on each worker slot.
-bool checkJobs(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
+bool checkJobs(const Contents&, const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
     const size_t workers = state.workerPhases.size();
     std::vector<bool> busy(workers, false);
     for (const SavedJob& job : state.outstanding) {
@@ -220,7 +220,7 @@ bool checkJobs(const Contents&, const RunState& state, const SnapshotInputs&, st
         }
         busy[slot] = true;
     }
-    return true;
+    return checkHandedOut(state, inputs, cause);
 }
 
 // The count was checked against libCnt as it was read; that no set repeats

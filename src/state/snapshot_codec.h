@@ -363,6 +363,13 @@ bool checkLibrary(const Contents& contents, const RunState& state, const Snapsho
 uint64_t settingBits(const SymbolEntry& entry);
 // The settings S as a snapshot stores them.
 std::vector<StoredSetting> storedSettings();
+// Lower bounds and consistency, on top of the checks above (snapshot_limits).
+bool checkCounterLimits(const RunState& state, const SnapshotInputs& inputs, std::string& cause);
+bool checkHandedOut(const RunState& state, const SnapshotInputs& inputs, std::string& cause);
+bool checkEndedFlag(const RunState& state, std::string& cause);
+bool checkRangeMoves(const RunState& state, std::string& cause);
+bool checkRandomNotZero(const RunState& state, std::string& cause);
+
 // "it is corrupted (what)"
 std::string corrupted(const std::string& what);
 // The cause for a decoder that failed: the read error, or `what` corrupted.

@@ -435,6 +435,19 @@ void initProcs() {
 
 int workerCount() { return S[kProcesses].value.i; }
 
+const char* exchangeFileRole(const char* name) {
+    if (std::strcmp(name, "quelmo.lock") == 0) return "the lock of the run directory";
+    if (isTemporaryName(name, -1)) return "a temporary name of the exchange files";
+    char slotName[32];
+    for (int i = 0; i < workerCount(); ++i) {
+        std::snprintf(slotName, sizeof slotName, "quelmoi.%d", i);
+        if (std::strcmp(name, slotName) == 0) return "a request file of the exchange with the workers";
+        std::snprintf(slotName, sizeof slotName, "quelmor.%d", i);
+        if (std::strcmp(name, slotName) == 0) return "a reply file of the exchange with the workers";
+    }
+    return nullptr;
+}
+
 bool slotBusy(int slot) { return P[slot].busy != 0; }
 
 double slotStartTime(int slot) { return P[slot].startTime; }

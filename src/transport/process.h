@@ -32,6 +32,13 @@ void awaitActivity(double timeoutSeconds);
 // Tells every worker to stop.
 void terminateProcesses();
 
+// What `name`, a file name in the run directory, is to the exchange: the
+// directory's lock, or a request, reply or temporary exchange file of a slot
+// that the settings allow (call after settleWorkerCount). Null for a name
+// the exchange never touches. Such a file is created, replaced or removed
+// by the run, so no input or output may take its name.
+const char* exchangeFileRole(const char* name);
+
 // Slot bookkeeping, kept by the exchange.
 bool slotBusy(int slot);
 // monotonicSeconds() at the hand-over of the slot's current job.
