@@ -11,14 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fcntl.h>
-
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -343,27 +342,6 @@ TEST(Faults, AnotherUserInASharedDirectory) {
     EXPECT_EQ(readFile(secret), "root only");
 }
 
-namespace {
-
-// The goodness column (the best member) of a generation log, as the result
-// file prints a goodness.
-std::string bestInLog(const std::string& log) {
-    double best = 0;
-    bool any = false;
-    std::istringstream lines(log);
-    std::string line;
-    std::getline(lines, line);  // the header
-    while (std::getline(lines, line)) {
-        const size_t first = line.find(',');
-        const size_t second = line.find(',', first + 1);
-        const double goodness = std::strtod(line.c_str() + second + 1, nullptr);
-        if (!any || goodness < best) best = goodness;
-        any = true;
-    }
-    char text[40];
-    std::snprintf(text, sizeof text, "%g", best);
-    return text;
-
 TEST(Faults, NamesThatAreNotUtf8ReachTheJson) {
     CliRun run;
     prepare(run, "maxgenerations 1\nresultjson out.json\ncoilcsv coils.csv\n");
@@ -393,53 +371,6 @@ bool asNobody(const std::filesystem::path& directory, const std::string& command
 }
 
 }  // namespace
-
-// SIGINT or SIGTERM without a statefile ends the run as Escape does: the
-// workers stop, the final report goes to standard output and the result
-// file, the CSV files are whole, and the status tells the signal. The moment
-// is random within the search; the result is the best set the log holds.
-TEST(Faults, StopSignalsKeepTheResult) {
-    struct Case {
-        int signal;
-        bool wholeGroup;  // as a terminal's Control-C
-        int runs;
-    };
-    const Case cases[] = {{SIGINT, true, 20}, {SIGTERM, false, 2}};
-    unsigned seed = static_cast<unsigned>(getpid());
-    for (const Case& c : cases) {
-        for (int i = 0; i < c.runs; ++i) {
-            SCOPED_TRACE(std::string(strsignal(c.signal)) + " run " + std::to_string(i));
-            CliRun run;
-            prepare(run, "maxgenerations 100000\nminormax 50\nprocesses 2\nlogcsv log.csv\ncoilcsv coils.csv\n");
-            const double delay = 0.05 + static_cast<double>(rand_r(&seed) % 1000) / 1000.0;
-            double started = -1;
-            const auto ready = [&] {
-                // Once the workers have their first job, a random time later.
-                const double now = std::chrono::duration<double>(
-                                       std::chrono::steady_clock::now().time_since_epoch())
-                                       .count();
-                if (started < 0 && (run.exists("quelmor.0") || run.exists("quelmor.1"))) started = now;
-                return started >= 0 && now - started >= delay;
-            };
-            const CliResult stopped = run.runAndSignalWhen(kArgs, ready, c.signal, c.wholeGroup);
-            EXPECT_EQ(stopped.status, 128 + c.signal) << stopped.err;
-            EXPECT_EQ(stopped.err, "");
-            EXPECT_FALSE(stopped.processesLeft);
-            const std::string interrupted = std::string("\nInterrupted by ") +
-                                            (c.signal == SIGINT ? "SIGINT" : "SIGTERM") + "\n// Goodness = ";
-            const size_t at = stopped.out.find(interrupted);
-            ASSERT_NE(at, std::string::npos) << stopped.out.substr(stopped.out.size() / 2);
-            const std::string report = stopped.out.substr(at + interrupted.size() - 14);
-            EXPECT_EQ(stopped.out.back(), '\n');
-            const std::string result = run.read("result.txt");
-            EXPECT_NE(result.find(report.substr(0, report.find("\n\n\nWorst first"))), std::string::npos);
-            const std::string log = run.read("log.csv");
-            EXPECT_NE(result.find("// Goodness = " + bestInLog(log) + "\n"), std::string::npos) << log;
-            for (const char* csv : {"log.csv", "coils.csv"}) {
-                const std::string text = run.read(csv);
-                EXPECT_TRUE(!text.empty() && text.back() == '\n') << csv;
-            }
-        }
 
 // A FIFO or device of another user at an output's name would hand that user
 // what the run writes, or stall the run when never read: refused at start,
@@ -546,5 +477,78 @@ TEST(Faults, StaleTemporariesOfADeadRunAreRemoved) {
     EXPECT_TRUE(run.exists(".quelmo-long-name"));
     if (root) {
         EXPECT_TRUE(run.exists(".quelmo-Other1"));
+    }
+}
+
+namespace {
+
+// The goodness column (the best member) of a generation log, as the result
+// file prints a goodness.
+std::string bestInLog(const std::string& log) {
+    double best = 0;
+    bool any = false;
+    std::istringstream lines(log);
+    std::string line;
+    std::getline(lines, line);  // the header
+    while (std::getline(lines, line)) {
+        const size_t first = line.find(',');
+        const size_t second = line.find(',', first + 1);
+        const double goodness = std::strtod(line.c_str() + second + 1, nullptr);
+        if (!any || goodness < best) best = goodness;
+        any = true;
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "%g", best);
+    return text;
+}
+
+}  // namespace
+
+// SIGINT or SIGTERM without a statefile ends the run as Escape does: the
+// workers stop, the final report goes to standard output and the result
+// file, the CSV files are whole, and the status tells the signal. The moment
+// is random within the search; the result is the best set the log holds.
+TEST(Faults, StopSignalsKeepTheResult) {
+    struct Case {
+        int signal;
+        bool wholeGroup;  // as a terminal's Control-C
+        int runs;
+    };
+    const Case cases[] = {{SIGINT, true, 20}, {SIGTERM, false, 2}};
+    unsigned seed = static_cast<unsigned>(getpid());
+    for (const Case& c : cases) {
+        for (int i = 0; i < c.runs; ++i) {
+            SCOPED_TRACE(std::string(strsignal(c.signal)) + " run " + std::to_string(i));
+            CliRun run;
+            prepare(run, "maxgenerations 100000\nminormax 50\nprocesses 2\nlogcsv log.csv\ncoilcsv coils.csv\n");
+            const double delay = 0.05 + static_cast<double>(rand_r(&seed) % 1000) / 1000.0;
+            double started = -1;
+            const auto ready = [&] {
+                // Once the workers have their first job, a random time later.
+                const double now = std::chrono::duration<double>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count();
+                if (started < 0 && (run.exists("quelmor.0") || run.exists("quelmor.1"))) started = now;
+                return started >= 0 && now - started >= delay;
+            };
+            const CliResult stopped = run.runAndSignalWhen(kArgs, ready, c.signal, c.wholeGroup);
+            EXPECT_EQ(stopped.status, 128 + c.signal) << stopped.err;
+            EXPECT_EQ(stopped.err, "");
+            EXPECT_FALSE(stopped.processesLeft);
+            const std::string interrupted = std::string("\nInterrupted by ") +
+                                            (c.signal == SIGINT ? "SIGINT" : "SIGTERM") + "\n// Goodness = ";
+            const size_t at = stopped.out.find(interrupted);
+            ASSERT_NE(at, std::string::npos) << stopped.out.substr(stopped.out.size() / 2);
+            const std::string report = stopped.out.substr(at + interrupted.size() - 14);
+            EXPECT_EQ(stopped.out.back(), '\n');
+            const std::string result = run.read("result.txt");
+            EXPECT_NE(result.find(report.substr(0, report.find("\n\n\nWorst first"))), std::string::npos);
+            const std::string log = run.read("log.csv");
+            EXPECT_NE(result.find("// Goodness = " + bestInLog(log) + "\n"), std::string::npos) << log;
+            for (const char* csv : {"log.csv", "coils.csv"}) {
+                const std::string text = run.read(csv);
+                EXPECT_TRUE(!text.empty() && text.back() == '\n') << csv;
+            }
+        }
     }
 }
