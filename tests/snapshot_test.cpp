@@ -451,7 +451,7 @@ TEST(SnapshotFormat, EndedFlagAgreesWithTheStopSettings) {
         state.lastgen = c.lastgen;
         state.ended = c.ended;
         std::string cause;
-        EXPECT_EQ(snapshot::checkEndedFlag(state, cause), c.taken) << cause;
+        EXPECT_EQ(snapshot::checkEndedFlag(state, S[kMaxGenerations].value.i, cause), c.taken) << cause;
     }
     resetTables();
 }

@@ -134,7 +134,9 @@ bool checkCounters(const Contents& contents, const RunState& state, const Snapsh
         flaw = "rejects";
     else if (!std::isfinite(state.accumSeconds))
         flaw = "accumSeconds";
-    if (flaw == nullptr) return checkCounterLimits(state, inputs, cause) && checkEndedFlag(state, cause);
+    if (flaw == nullptr)
+        return checkCounterLimits(state, inputs, cause) &&
+               checkEndedFlag(state, madeWithMaxGenerations(contents), cause);
     cause = corrupted(flaw);
     return false;
 }

@@ -351,6 +351,8 @@ bool checkCounters(const Contents& contents, const RunState& state, const Snapsh
 // Whether the snapshot's run can go on under this run's maxgenerations
 // (checked with the counters, as it needs the generation).
 bool checkContinuation(const Contents& contents, const RunState& state, std::string& cause);
+// The maxgenerations the snapshot's run had (a version 1 snapshot: this run's).
+int64_t madeWithMaxGenerations(const Contents& contents);
 bool checkRandom(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
 bool checkRanges(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
 bool checkPopulation(const Contents& contents, const RunState& state, const SnapshotInputs& inputs,
@@ -366,7 +368,7 @@ std::vector<StoredSetting> storedSettings();
 // Lower bounds and consistency, on top of the checks above (snapshot_limits).
 bool checkCounterLimits(const RunState& state, const SnapshotInputs& inputs, std::string& cause);
 bool checkHandedOut(const RunState& state, const SnapshotInputs& inputs, std::string& cause);
-bool checkEndedFlag(const RunState& state, std::string& cause);
+bool checkEndedFlag(const RunState& state, int64_t maxgenerations, std::string& cause);
 bool checkRangeMoves(const RunState& state, std::string& cause);
 bool checkRandomNotZero(const RunState& state, std::string& cause);
 

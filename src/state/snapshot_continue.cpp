@@ -21,12 +21,15 @@ bool endedByQuitat(const RunState& state) {
 
 }  // namespace
 
+int64_t madeWithMaxGenerations(const Contents& contents) {
+    for (const StoredSetting& stored : contents.settings)
+        if (stored.name == S[kMaxGenerations].name) return static_cast<int32_t>(static_cast<uint32_t>(stored.bits));
+    return S[kMaxGenerations].value.i;
+}
+
 bool checkContinuation(const Contents& contents, const RunState& state, std::string& cause) {
     const int64_t now = S[kMaxGenerations].value.i;
-    int64_t made = now;
-    for (const StoredSetting& stored : contents.settings)
-        if (stored.name == S[kMaxGenerations].name)
-            made = static_cast<int32_t>(static_cast<uint32_t>(stored.bits));
+    const int64_t made = madeWithMaxGenerations(contents);
     if (made == now) return true;
     const int64_t generation = state.generation;
     const std::string differs =

@@ -102,12 +102,12 @@ bool checkHandedOut(const RunState& state, const SnapshotInputs& inputs, std::st
     return false;
 }
 
-// A run ends at maxgenerations, at the stall limit (quitat generations
+// A run ends at maxgenerations (the one it was made with: a finished run may
+// be continued to a larger one), at the stall limit (quitat generations
 // without a better set), or at once when it has no generation to make;
 // before either it goes on.
-bool checkEndedFlag(const RunState& state, std::string& cause) {
+bool checkEndedFlag(const RunState& state, int64_t maxgenerations, std::string& cause) {
     const int64_t generation = state.generation;
-    const int64_t maxgenerations = S[kMaxGenerations].value.i;
     const int64_t quitat = S[kQuitAt].value.i;
     const bool stalled = quitat >= 0 && generation >= 1 && generation - 1 - state.lastgen > quitat;
     const bool atEnd = generation == std::max<int64_t>(maxgenerations, 0);
