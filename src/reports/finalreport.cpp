@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -11,10 +12,12 @@
 #include "coils/readind.h"
 #include "refine/fitanalysis.h"
 #include "refine/polish.h"
+#include "reports/baselines.h"
 #include "reports/reports.h"
 #include "reports/resultjson.h"
 #include "reports/runmonitor.h"
 #include "search/sort.h"
+#include "settings/basesetting.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -36,6 +39,21 @@ std::vector<const InductorRecord*> coilsInFileOrder() {
     return coils;
 }
 
+// The classical formulas beside the final set, with its prediction RMS when
+// cross-validation ran.
+Baselines baselinesOf(const FitAnalysis* analysis) {
+    const int free = kCoefficientCount - std::popcount(static_cast<uint32_t>(pinnedCoefficients()));
+    const BaseFormula base = chosenBase();
+    Baselines baselines = classicalBaselines(theInductors, collected, free,
+                                             base == BaseFormula::none ? nullptr : baseFormulaInfo(base).name);
+    if (analysis != nullptr && analysis->crossValidation) {
+        baselines.predicted = true;
+        baselines.folds = analysis->crossValidation->folds;
+        baselines.prediction = analysis->crossValidation->rms;
+    }
+    return baselines;
+}
+
 }  // namespace
 
 void finalReport() {
@@ -55,8 +73,12 @@ void finalReport() {
     if (statistics)
         analysis = analyseFit(coils, collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
                               S[kPrune].value.i == 1);
+    std::optional<Baselines> baselines;
+    if (S[kBaselines].value.i == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
     monitorReportBegins();
-    const bool written = showInductorResults(collected, analysis ? fitStatisticsBlock(*analysis) : std::string());
+    std::string appendix = analysis ? fitStatisticsBlock(*analysis) : std::string();
+    if (baselines) appendix += baselinesBlock(*baselines);
+    const bool written = showInductorResults(collected, appendix);
     monitorReportEnds();
     // The checkpoint then holds the final set, polished or not.
     if (polish) saveTempResults(collected);
@@ -64,7 +86,8 @@ void finalReport() {
     if (jsonPath != nullptr) {
         found.goodness = outcome.replaced ? outcome.found : collected->goodness;
         writeResultJson(jsonPath, {collected, outcome.replaced ? &found : collected, outcome.replaced, outcome.held,
-                                   pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils)});
+                                   pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils),
+                                   baselines ? &*baselines : nullptr, chosenBase()});
     }
     if (written) tellResultFile(S[kResultFile].value.s);
 }

@@ -50,13 +50,13 @@ void showInductor(FILE* stream, const InductorRecord* coil) {
     if (hasValue(coil->computedInductance)) {
         // 100 times the squared relative error: a coil 10 % off shows 1.0.
         std::fprintf(stream, " %4.1f%% L=%6.3f : %6.3f uH, %2d turns, dia %g\", len %g\", #%d %s\n",
-                     100 * coil->squaredError, coil->measuredInductance * kMicrohenry,
+                     100 * coil->squaredError, measuredAsGiven(coil) * kMicrohenry,
                      coil->computedInductance * kMicrohenry, coil->turns,
                      kDiameterInches * coil->radius, kInches * coil->length, coil->gauge,
                      coil->fileName);
     } else {
         std::fprintf(stream, "  *** L=%6.3f uH %2d turns, dia %g\", length %g\", #%d, %s\n",
-                     coil->measuredInductance * kMicrohenry, coil->turns,
+                     measuredAsGiven(coil) * kMicrohenry, coil->turns,
                      kDiameterInches * coil->radius, kInches * coil->length, coil->gauge,
                      coil->fileName);
     }
@@ -119,8 +119,10 @@ RankedCoils rankCoils(const ResultRecord* set) {
         InductorRecord* following = coil->next;
         coil->next = nullptr;
         const double computed = evalInductorAbs(coil, set);
-        if (hasValue(computed)) {
-            coil->computedInductance = computed;
+        // Under a base the coil's error is that of the fit's target; the
+        // inductance shown is the corrected formula's.
+        if (hasValue(correctedInductance(coil, computed))) {
+            coil->computedInductance = correctedInductance(coil, computed);
             coil->squaredError = squaredRelativeError(coil, computed);
             evaluated.push_back(coil);
         } else {

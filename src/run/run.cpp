@@ -16,6 +16,7 @@
 #include "search/driver.h"
 #include "search/library.h"
 #include "search/random.h"
+#include "settings/basesetting.h"
 #include "settings/symtab.h"
 #include "state/resume.h"
 #include "workers/gridsearch.h"
@@ -57,7 +58,7 @@ void refuseUnusableSettings() {
     if (tries > kMaxTries) fatal("Setting tries is %d, accepted range is %d or less\n", tries, kMaxTries);
     const int raiselower = S[kRaiseLower].value.i;
     if (raiselower < 1) fatal("Setting raiselower is %d, accepted range is 1 or more\n", raiselower);
-    for (const int flag : {kOrdered, kResume, kPolish, kStatistics, kPrune}) {
+    for (const int flag : {kOrdered, kResume, kPolish, kStatistics, kPrune, kBaselines}) {
         const int value = S[flag].value.i;
         if (value != 0 && value != 1)
             fatal("Setting %s is %d, accepted range is 0 to 1\n", S[flag].name, value);
@@ -67,6 +68,7 @@ void refuseUnusableSettings() {
     // One fold would leave nothing to fit to.
     const int folds = S[kCrossValidate].value.i;
     if (folds < 0 || folds == 1) fatal("Setting crossvalidate is %d, accepted range is 0 or 2 or more\n", folds);
+    chosenBase();
 }
 
 }  // namespace
@@ -87,6 +89,9 @@ int runMaster(int argc, char** argv) {
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
     checkRunFiles(argv[1], rangesPath);
+    // Before the snapshots, which score their sets on the coils, and the
+    // workers, which are given the coils.
+    applyBase();
     prepareSnapshots(argv[1], rangesPath);
     init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
     // Settled here, once: forked workers inherit the walk variant, worker

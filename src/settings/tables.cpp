@@ -68,6 +68,8 @@ constexpr std::array<SymbolEntry, kSymbolCount> kDefaultSymbols = {
     intSetting("crossvalidate", 0),
     intSetting("prune", 0),
     stringSetting("resultjson"),
+    intSetting("baselines", 0),
+    stringSetting("base"),
 };
 
 constexpr std::array<RangeEntry, kCoefficientCount> makeDefaultRanges() {
@@ -113,7 +115,8 @@ bool isDefaultSetting(int index) {
     case symInt: return entry.value.i == initial.value.i;
     case symDouble: return std::memcmp(&entry.value.d, &initial.value.d, sizeof(double)) == 0;
     case symLong: return entry.value.l == initial.value.l;
-    case symString: return entry.value.s == nullptr;
+    // `base none` names the default.
+    case symString: return entry.value.s == nullptr || (index == kBase && std::strcmp(entry.value.s, "none") == 0);
     }
     return true;
 }
