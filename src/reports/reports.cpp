@@ -13,6 +13,7 @@
 #include "reports/exports.h"
 #include "reports/ranking.h"
 #include "reports/reports.h"
+#include "settings/basesetting.h"
 #include "settings/symtab.h"
 
 bool resultFileFailed = false;
@@ -89,6 +90,10 @@ FILE* openResultFile(OutFile& result, const char* path) {
     std::fprintf(result.stream, "Results from V%d.%02d.%03d %s\n", kVersionMajor, kVersionMinor, kVersionPatch,
                  kEquationLabel);
     std::fprintf(result.stream, "Random seed %ld\n", static_cast<long>(S[kSeed].value.l));
+    // A fit of a correction is of no use without the formula it corrects.
+    if (const BaseFormula base = chosenBase(); base != BaseFormula::none)
+        std::fprintf(result.stream, "Formula: %s\nBase %s: %s\n", correctedEquation(base).c_str(),
+                     baseFormulaInfo(base).name, baseFormulaInfo(base).reference);
     return result.stream;
 }
 
