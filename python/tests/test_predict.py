@@ -1,0 +1,101 @@
+"""The equation as a correction to a classical formula, and predictions
+with their uncertainty."""
+
+import math
+import tempfile
+import unittest
+import pathlib
+
+import numpy as np
+
+import quelmo
+from support import EXAMPLES, needs_result_json
+
+SHEET = quelmo.example("ranges-sheet.txt")
+
+
+@needs_result_json
+class Correction(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.temporary = tempfile.TemporaryDirectory()
+        cls.directory = pathlib.Path(cls.temporary.name)
+        cls.coils = quelmo.read_coils(EXAMPLES / "coils-example.txt")
+        cls.fit = quelmo.fit(EXAMPLES / "coils-example.txt", SHEET, workdir=cls.directory / "sheet",
+                             progress=False, maxgenerations=10, processes=1, statistics=1)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.temporary.cleanup()
+
+    def test_inductance_is_the_programs_for_every_base(self):
+        self.assertEqual(self.fit.base, "sheet")
+        computed = self.fit.coils["computed_H"].to_numpy()
+        self.assertEqual(quelmo.inductance(self.fit.coefficients, self.coils, base="sheet").tobytes(),
+                         computed.tobytes())
+        # The measured values in the outputs are the coil file's.
+        self.assertEqual(self.fit.coils["measured_H"].to_numpy().tobytes(),
+                         self.coils["measured_H"].to_numpy().tobytes())
+        for base in ("wheeler", "sheetrosa", "none"):
+            with self.subTest(base=base):
+                result = quelmo.fit(EXAMPLES / "coils-example.txt", SHEET, workdir=self.directory / base,
+                                    progress=False, maxgenerations=0, processes=1, polish=0, base=base)
+                self.assertEqual(result.base, base)
+                self.assertEqual(quelmo.inductance(result.coefficients, self.coils, base=base).tobytes(),
+                                 result.coils["computed_H"].to_numpy().tobytes())
+        with self.assertRaisesRegex(ValueError, "unknown formula 'lorenz', known: none, wheeler, sheet"):
+            quelmo.inductance(self.fit.coefficients, self.coils, base="lorenz")
+
+    def test_covariance_and_base_in_the_json(self):
+        document = self.fit.document
+        self.assertEqual(document["base"]["name"], "sheet")
+        self.assertTrue(document["base"]["formula"].startswith("L = sheet(a, N, l) R(a) T(N) / (Lambda(l) W(w))"))
+        covariance = document["statistics"]["covariance"]
+        names = covariance["names"]
+        errors = [document["statistics"]["stderr"][name] for name in names]
+        for i, name in enumerate(names):
+            self.assertAlmostEqual(math.sqrt(covariance["matrix"][i][i]) / errors[i], 1, places=9)
+        self.assertEqual(self.fit.goodness, document["baselines"]["fitted"])
+
+    def test_prediction_with_its_uncertainty(self):
+        frame = self.fit.predict(self.coils)
+        self.assertEqual(list(frame.columns), ["inductance_H", "stderr_H", "prediction_low_H", "prediction_high_H"])
+        self.assertEqual(frame["inductance_H"].to_numpy().tobytes(),
+                         self.fit.coils["computed_H"].to_numpy().tobytes())
+        # The delta method against a gradient by central differences.
+        from quelmo import _predict
+        names, matrix = _predict.covariance(self.fit.statistics)
+        base = self.fit.coefficients.copy()
+        columns = []
+        for name in names:
+            step = 1e-6 * max(abs(base[name]), 1e-3)
+            up, down = base.copy(), base.copy()
+            up[name] += step
+            down[name] -= step
+            columns.append((quelmo.inductance(up, self.coils, base="sheet")
+                            - quelmo.inductance(down, self.coils, base="sheet")) / (2 * step))
+        jacobian = np.column_stack(columns)
+        expected = np.sqrt(np.einsum("ij,jk,ik->i", jacobian, matrix, jacobian))
+        np.testing.assert_allclose(frame["stderr_H"], expected, rtol=1e-4)
+        # The interval holds the scatter: most measured coils lie inside it,
+        # a wider level gives a wider interval, and it brackets the value.
+        measured = self.coils["measured_H"].to_numpy()
+        inside = (frame["prediction_low_H"] <= measured) & (measured <= frame["prediction_high_H"])
+        self.assertGreaterEqual(inside.mean(), 0.9)
+        wider = self.fit.predict(self.coils, level=0.99)
+        self.assertTrue((wider["prediction_high_H"] > frame["prediction_high_H"]).all())
+        self.assertTrue((frame["prediction_low_H"] < frame["inductance_H"]).all())
+        # Student's t at 48 degrees of freedom.
+        self.assertAlmostEqual(_predict._t_quantile(0.975, 48), 2.0106, places=4)
+        with self.assertRaises(ValueError):
+            self.fit.predict(self.coils, level=1.5)
+
+    def test_plot_of_the_formulas(self):
+        figures = self.fit.plot()
+        self.assertIn("baselines-vs-shape.png", figures)
+        titles = [ax.get_title() for ax in figures["baselines-vs-shape.png"].axes]
+        self.assertTrue(titles[1].startswith("Wheeler 1928: goodness 0.03743"), titles)
+
+
+if __name__ == "__main__":
+    unittest.main()
