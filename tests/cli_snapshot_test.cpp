@@ -290,6 +290,8 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
          prefix + "it was made from another ranges file than ranges.txt\n"},
         {"other settings", good, false, false, "seed 7\n", "",
          prefix + "it was made with seed 20240611, this run has 7\n"},
+        {"another base formula", good, false, false, "base sheet\n", "",
+         prefix + "it was made with base none, this run has sheet\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
