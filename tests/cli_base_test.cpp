@@ -164,6 +164,25 @@ TEST(Base, SheetCorrectionReachesItsFloorAndReportsHenries) {
               run.read("fit-result.txt").find('\n', run.read("fit-result.txt").find("Random seed")) + 1);
 }
 
+// Every walk variant this CPU runs gives the same correction fit.
+TEST(Base, EveryWalkGivesTheSameCorrectionFit) {
+    std::string first;
+    const std::vector<std::string> paths = {"scalar", "avx2", "avx512"};
+    for (const std::string& path : paths) {
+        CliRun run;
+        prepareQuickRun(run, "minormax 2000\nbase wheeler\nmaxgenerations 4\n");
+        std::vector<std::string> command = {"/usr/bin/env", "QUELMO_GRID_PATH=" + path};
+        for (std::string& part : programCommand({"coils-small.txt", "ranges.txt"})) command.push_back(part);
+        const CliResult result = run.runCommand(command);
+        if (result.status == 255 && result.err.find("accepted on this CPU") != std::string::npos) continue;
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string outputs = result.out + run.read("result.txt");
+        if (first.empty()) first = outputs;
+        EXPECT_EQ(outputs, first) << path;
+    }
+    EXPECT_NE(first.find("Formula: L = wheeler(a, N, l) "), std::string::npos);
+}
+
 TEST(Base, CoilsTheBaseCannotEvaluateAreNamedAndLeftOut) {
     CliRun run;
     run.write("coils.txt",
