@@ -97,5 +97,24 @@ class Correction(unittest.TestCase):
         self.assertTrue(titles[1].startswith("Wheeler 1928: goodness 0.03743"), titles)
 
 
+class PlotFormulas(unittest.TestCase):
+    def test_the_plots_formulas_are_the_programs(self):
+        """The plot module writes the classical formulas again, in plain
+        Python: they must agree with the program's on every example coil."""
+        from quelmo import _equation, plots_baselines
+        coils = quelmo.read_coils(EXAMPLES / "coils-example.txt")
+        arrays = _equation._coil_arrays(coils, measured=False)
+        for name in ("solenoid", "wheeler", "sheet", "sheetrosa"):
+            with self.subTest(name=name):
+                program = _equation._extension().classical(name, *arrays)
+                plotted = np.array([plots_baselines.formula(name, r.coil_radius_m, r.wire_radius_m, r.turns,
+                                                            r.length_m) for r in coils.itertuples()], dtype=float)
+                np.testing.assert_allclose(plotted, program, rtol=1e-13)
+        # Where Rosa's correction does not hold, neither gives a value.
+        self.assertIsNone(plots_baselines.formula("sheetrosa", 0.01, 0.0002, 5, 0.02))
+        self.assertTrue(math.isnan(_equation._extension().classical(
+            "sheetrosa", np.array([0.01]), np.array([0.0002]), np.array([5], dtype=np.int32), np.array([0.02]))[0]))
+
+
 if __name__ == "__main__":
     unittest.main()
