@@ -42,9 +42,9 @@ std::vector<const InductorRecord*> coilsInFileOrder() {
 // The classical formulas beside the final set, with its prediction RMS when
 // cross-validation ran.
 Baselines baselinesOf(const FitAnalysis* analysis) {
-    const int free = kCoefficientCount - std::popcount(static_cast<uint32_t>(pinnedCoefficients()));
+    const int fitted = kCoefficientCount - std::popcount(static_cast<uint32_t>(pinnedCoefficients()));
     const BaseFormula base = chosenBase();
-    Baselines baselines = classicalBaselines(theInductors, collected, free,
+    Baselines baselines = classicalBaselines(theInductors, collected, fitted,
                                              base == BaseFormula::none ? nullptr : baseFormulaInfo(base).name);
     if (analysis != nullptr && analysis->crossValidation) {
         baselines.predicted = true;
