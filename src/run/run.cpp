@@ -68,6 +68,7 @@ void refuseUnusableSettings() {
     // One fold would leave nothing to fit to.
     const int folds = S[kCrossValidate].value.i;
     if (folds < 0 || folds == 1) fatal("Setting crossvalidate is %d, accepted range is 0 or 2 or more\n", folds);
+    // A base formula the program does not know is refused with the known ones.
     chosenBase();
 }
 
