@@ -296,6 +296,9 @@ TEST(Cli, UnusableSettingsAreRefused) {
         {"stateevery 0", "Setting stateevery is 0, accepted range is 1 or more\n"},
         {"statistics 2", "Setting statistics is 2, accepted range is 0 to 1\n"},
         {"prune -1", "Setting prune is -1, accepted range is 0 to 1\n"},
+        {"baselines 2", "Setting baselines is 2, accepted range is 0 to 1\n"},
+        {"base lorenz", "Setting base is lorenz, known formulas are none, wheeler, sheet, sheetrosa\n"},
+        {"base Sheet", "Setting base is Sheet, known formulas are none, wheeler, sheet, sheetrosa\n"},
         {"crossvalidate 1", "Setting crossvalidate is 1, accepted range is 0 or 2 or more\n"},
         {"crossvalidate -3", "Setting crossvalidate is -3, accepted range is 0 or 2 or more\n"},
     };

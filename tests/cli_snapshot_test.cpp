@@ -297,6 +297,8 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
         {"a smaller maxgenerations than the run reached", good, false, false, "maxgenerations 2\n", "",
          prefix + "it was made with maxgenerations 3, this run has 2; its run ended at generation 3: set "
                   "maxgenerations back to 3 to see its final report, or above 3 to continue it\n"},
+        {"another base formula", good, false, false, "base sheet\n", "",
+         prefix + "it was made with base none, this run has sheet\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli_util.h"
+#include "coils/baseformulas.h"
 #include "coils/equation.h"
 #include "coils/storage.h"
 #include "common/version.h"
@@ -287,6 +288,41 @@ TEST_P(GridSearchEquivalence, LargeGridsOfRealisticCoilsMatch) {
         // and a clipped one after them: 8^5 * 3 points.
         setRange(forward ? cW1 : cT2, kFit[forward ? cW1 : cT2], 1e9, std::fabs(kFit[cW1]) * 0.001, 6);
         S[kMinorMax].value.i = 8 * 8 * 8 * 8 * 8 * 3 + 1;
+        swapper = forward ? 1 : 0;
+        EXPECT_NE(expectMatchesReference(walk(), list.link(), candidate), kNoValue);
+    }
+}
+
+// Coils whose targets are the measured inductance over the sheet's base
+// factor (setting base sheet), one of them a coil the base cannot evaluate
+// (NaN target), and a set near the sheet correction's optimum: every walk
+// gives the literal walk's result bit for bit.
+TEST_P(GridSearchEquivalence, CorrectionToTheSheetMatches) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> unit(0, 1);
+    CoilList list;
+    for (int i = 0; i < 48; ++i) {
+        const double a = 0.003 + 0.04 * unit(rng), w = 1e-4 + 6e-4 * unit(rng);
+        const int32_t turns = 2 + static_cast<int32_t>(100 * unit(rng));
+        const double length = turns * 2 * w * (1.05 + 3 * unit(rng));
+        const double factor = baseFactor(BaseFormula::sheet, a, turns, length, w);
+        InductorRecord& coil = list.add(factor * kMu0 * (1 + 0.02 * (2 * unit(rng) - 1)), a, w, turns, length);
+        coil.givenInductance = coil.measuredInductance;
+        coil.baseFactor = factor;
+        coil.measuredInductance = coil.givenInductance / factor;
+    }
+    list.coils[5].baseFactor = NAN;
+    list.coils[5].measuredInductance = NAN;
+    constexpr double kSheetFit[kCoefficientCount] = {1.0233, 7.82, -393.05, 6171.7, 1, 394.6, -2.3378e5, 1,
+                                                     -3.2196e-3, 3.592e-5, -1.4995e-7, 1, -4.036, 44.256, -157.87};
+    ResultRecord candidate = makeSet(kSheetFit);
+    for (bool forward : {true, false}) {
+        resetTables();
+        for (int k = 0; k < kCoefficientCount; ++k) {
+            const double c = kSheetFit[k];
+            setRange(k, c - std::fabs(c), c + std::fabs(c), std::fabs(c) * 0.003, 7);
+        }
+        S[kMinorMax].value.i = 7 * 7 * 7 * 7 * 7 + 1;
         swapper = forward ? 1 : 0;
         EXPECT_NE(expectMatchesReference(walk(), list.link(), candidate), kNoValue);
     }

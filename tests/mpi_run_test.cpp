@@ -58,6 +58,23 @@ TEST(Mpi, OrderedRunsMatchTheFileExchange) {
     }
 }
 
+// The workers receive the coils' targets under the base formula: a
+// correction fit over MPI is the same run as over files.
+TEST(Mpi, ACorrectionRunMatchesTheFileExchange) {
+    SKIP_WITHOUT_MPI();
+    const std::string extra = "processes 2\nordered 1\nmaxgenerations 4\nminormax 2000\nbase sheet\nbaselines 1\n";
+    CliRun files, mpi;
+    prepareQuickRun(files, extra);
+    prepareQuickRun(mpi, extra);
+    const CliResult a = files.run(kArgs);
+    const CliResult b = mpi.runCommand(mpiCommand(3, kArgs));
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+    EXPECT_EQ(b.out, a.out);
+    EXPECT_NE(a.out.find("fitted set (corrects sheet)"), std::string::npos);
+    EXPECT_EQ(mpi.read("result.txt"), files.read("result.txt"));
+}
+
 TEST(Mpi, TheRanksStartedSetTheWorkerCount) {
     SKIP_WITHOUT_MPI();
     struct Case {

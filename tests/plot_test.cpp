@@ -83,6 +83,21 @@ TEST(Plot, ShortFitGivesItsPngs) {
     EXPECT_EQ(plain.err, "quelmo-plot: plain.json holds no statistics (setting statistics 1): "
                          "no studentized-vs-leverage.png\n");
     EXPECT_EQ(pngsIn(run.dir() / "p"), coilPlots);
+
+    // A run with baselines 1 adds the classical formulas beside the fit; a
+    // coil Rosa's correction cannot evaluate (pitch above 0.3 a) is left out
+    // of that panel only.
+    run.write("baselines.json", R"({"goodness": 0.05, "settings": {"seed": 7}, "statistics": null,
+      "baselines": {"solenoid": 0.8, "wheeler": 0.04, "sheet": 0.04, "sheetrosa": 0.006, "fitted": 0.05},
+      "coils": [{"name": "c1", "measured_H": 2.4e-06, "computed_H": 2.5e-06, "evaluated": true, "coil_radius_m": 0.01,
+                 "wire_radius_m": 0.0002, "turns": 20, "length_m": 0.02},
+                {"name": "c2", "measured_H": 4e-07, "computed_H": 4.1e-07, "evaluated": true, "coil_radius_m": 0.01,
+                 "wire_radius_m": 0.0002, "turns": 5, "length_m": 0.02}]})");
+    const ToolResult baselines =
+        runTool({kPython, kPlot, "coils.csv", "--json", "baselines.json", "-o", "b"}, run.dir());
+    ASSERT_EQ(baselines.status, 0) << baselines.err;
+    EXPECT_TRUE(run.exists("b/baselines-vs-shape.png"));
+    EXPECT_GT(run.read("b/baselines-vs-shape.png").size(), 2000u);
 }
 
 TEST(Plot, MissingOrMalformedFilesAreRefused) {

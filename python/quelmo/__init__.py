@@ -10,7 +10,10 @@ coefficients (``COEFFICIENTS``) are fitted to measured coils.
 The equation runs in-process, compiled from the program's own code, so its
 numbers are the program's to the last bit:
 
-    inductance(coefficients, coils)   the inductances a set computes (numpy)
+    inductance(coefficients, coils, base="none")
+                                      the inductances a set computes (numpy),
+                                      of the equation or of its correction
+                                      to a classical formula (BASES)
     goodness(coefficients, coils)     its RMS relative error on measured coils
     read_coils(path)                  a coil file as a pandas DataFrame
 
@@ -26,7 +29,8 @@ own and reads its result files back:
     >>> print(result)                           # the fit report
     >>> result.coefficients                     # a pandas Series
     >>> result.predict({"coil_radius_m": [0.01], "wire_radius_m": [2e-4],
-    ...                 "turns": [20], "length_m": [0.03]})
+    ...                 "turns": [20], "length_m": [0.03]})  # a DataFrame: inductance,
+    ...                                         # standard error, 95 % prediction interval
     >>> result.plot()                           # matplotlib figures
 
 Errors: ``InputError`` (a coil file the program's reader refuses) and
@@ -34,10 +38,10 @@ Errors: ``InputError`` (a coil file the program's reader refuses) and
 """
 
 from ._build import VERSION as __version__
-from ._equation import COEFFICIENTS, COIL_COLUMNS, goodness, inductance, read_coils
+from ._equation import BASES, COEFFICIENTS, COIL_COLUMNS, goodness, inductance, read_coils
 from ._errors import FitError, InputError, QuelmoError
 from ._fit import example, find_program, fit
 from ._result import FitResult
 
-__all__ = ["COEFFICIENTS", "COIL_COLUMNS", "FitError", "FitResult", "InputError", "QuelmoError", "example",
+__all__ = ["BASES", "COEFFICIENTS", "COIL_COLUMNS", "FitError", "FitResult", "InputError", "QuelmoError", "example",
            "find_program", "fit", "goodness", "inductance", "read_coils"]

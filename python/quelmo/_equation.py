@@ -83,7 +83,11 @@ def _coil_arrays(coils, measured):
     return arrays
 
 
-def inductance(coefficients, coils):
+#: The classical formulas a fit can correct (setting ``base``).
+BASES = ("none", "wheeler", "sheet", "sheetrosa")
+
+
+def inductance(coefficients, coils, base="none"):
     """The inductance (H) that a coefficient set computes for each coil.
 
     ``coefficients``: a mapping name -> value or a sequence of fifteen (see
@@ -96,9 +100,18 @@ def inductance(coefficients, coils):
     polynomial of the equation's numerator or denominator is zero there). The
     values are the program's own, bit for bit: the same doubles as the
     ``computed_H`` column of its ``coilcsv`` file.
+
+    ``base`` names the classical formula the set corrects, as the fit's
+    setting ``base`` did (one of ``quelmo.BASES``; a ``FitResult`` gives it as
+    ``result.base``): the inductance is then base(a, N, l, w) · R·T/(Λ·W),
+    again bit for bit the program's, and NaN also where the base cannot
+    evaluate a coil.
     """
+    base = "none" if base is None else str(base)
+    if base not in BASES:
+        raise ValueError(f"base: unknown formula {base!r}, known: {', '.join(BASES)}")
     radius, wire, turns, length = _coil_arrays(coils, measured=False)
-    return _extension().inductance(coefficient_array(coefficients), radius, wire, turns, length)
+    return _extension().inductance(coefficient_array(coefficients), radius, wire, turns, length, base)
 
 
 def goodness(coefficients, coils):

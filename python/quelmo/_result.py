@@ -130,12 +130,18 @@ class FitResult:
         """The seed of the run."""
         return self.settings.get("seed")
 
-    def predict(self, coils):
-        """The inductance (H) the fitted set computes for each coil, through
-        ``quelmo.inductance``: a numpy array, NaN where the set cannot
-        evaluate a coil. ``coils`` needs the columns ``coil_radius_m``,
-        ``wire_radius_m``, ``turns`` and ``length_m``."""
-        return inductance(self.coefficients, coils)
+    def predict(self, coils, level=0.95):
+        """The fitted formula on new coils, with its uncertainty: a pandas DataFrame
+        with ``inductance_H`` (bit for bit the program's; NaN where the set cannot
+        evaluate a coil), ``stderr_H`` (from the coefficients' covariance) and
+        ``prediction_low_H`` / ``prediction_high_H``, the interval at ``level`` that
+        also holds the coils' scatter about the fit. Needs a fit with statistics."""
+        from ._predict import predict; return predict(self, coils, level)
+
+    @property
+    def base(self):
+        """The classical formula the fit corrected (setting ``base``): ``none`` for the equation alone."""
+        return (self.document.get("base") or {}).get("name", "none")
 
     def to_ranges(self, path, pin=()):
         """Writes a ranges file for a follow-up fit that starts from the

@@ -11,7 +11,7 @@ SETTING_NAMES = (
     "bestr0", "bestr1", "bestr2", "bestr3", "bestw0", "bestw1", "bestw2",
     "bestt0", "bestt1", "bestt2", "bestt3", "bestl0", "bestl1", "bestl2", "bestl3",
     "ordered", "checkpoint", "statefile", "stateevery", "resume", "polish", "coilcsv", "logcsv",
-    "statistics", "crossvalidate", "prune", "resultjson",
+    "statistics", "crossvalidate", "prune", "resultjson", "baselines", "base",
 )
 
 

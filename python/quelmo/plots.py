@@ -21,6 +21,9 @@ from LOGCSV (the logcsv setting):
 and from RESULT (the resultjson setting) of a run with statistics:
   studentized-vs-leverage.png  studentized residual against leverage, the
                                suspect coils (|studentized| > 3) named
+and of a run with baselines 1 (see plots_baselines.py):
+  baselines-vs-shape.png       each classical formula's relative error beside
+                               the fit's, against length/diameter
 
 The worst five coils are named on the error plots. Every title gives the
 goodness, the seed and the number of coils: the goodness and seed from
@@ -385,7 +388,18 @@ def figures(coils, log=None, result=None):
         leverage = leverage_figure(plt, result, head)
         if leverage is not None:
             made.append(leverage)
+    if result is not None and result.get("baselines"):
+        made += sibling("plots_baselines").figures(plt, ticker, result, head)
     return made
+
+
+def sibling(name):
+    """The module of that name beside this file, loaded by itself as this one is."""
+    import importlib.util
+    found = importlib.util.spec_from_file_location(f"quelmo_{name}", os.path.join(os.path.dirname(__file__), f"{name}.py"))
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
+    return module
 
 
 def save(plt, fig, directory, name):

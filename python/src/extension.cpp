@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "coils/baseformulas.h"
 #include "coils/equation.h"
 #include "coils/readind.h"
 #include "common/fatal.h"
@@ -188,10 +189,19 @@ std::vector<InductorRecord> coilRecords(const Doubles& measured, const Doubles& 
     return records;
 }
 
-// The inductance of each coil, NaN where the set cannot evaluate it.
+// The base formula the name gives; an unknown name is a ValueError.
+BaseFormula baseNamed(const std::string& name) {
+    if (const auto base = baseFormulaNamed(name.c_str())) return *base;
+    throw py::value_error("unknown base " + name + ", known: " + baseFormulaNames());
+}
+
+// The inductance of each coil, NaN where the set cannot evaluate it; under a
+// base, the corrected formula's, computed as the program computes it: the
+// equation's value times the coil's base factor.
 Doubles inductance(const Doubles& coefficients, const Doubles& radius, const Doubles& wire, const Integers& turns,
-                   const Doubles& length) {
+                   const Doubles& length, const std::string& baseName) {
     const ResultRecord set = coefficientSet(coefficients);
+    const BaseFormula base = baseNamed(baseName);
     const py::ssize_t n = coilCount({&radius, &wire, &turns, &length});
     Doubles computed(n);
     double* out = computed.mutable_data();
@@ -207,7 +217,11 @@ Doubles inductance(const Doubles& coefficients, const Doubles& radius, const Dou
             coil.wire = w[i];
             coil.turns = t[i];
             coil.length = len[i];
-            const double value = evalInductorAbs(&coil, &set);
+            coil.baseFactor = base == BaseFormula::none
+                                  ? 0
+                                  : baseFactor(base, coil.radius, static_cast<double>(coil.turns), coil.length,
+                                               coil.wire);
+            const double value = correctedInductance(&coil, evalInductorAbs(&coil, &set));
             out[i] = value == kNoValue ? std::numeric_limits<double>::quiet_NaN() : value;
         }
     }
@@ -221,6 +235,25 @@ double goodness(const Doubles& coefficients, const Doubles& measured, const Doub
     const std::vector<InductorRecord> records = coilRecords(measured, radius, wire, turns, length);
     evalInductors(records.empty() ? nullptr : &records.back(), &set);
     return set.goodness == kNoValue ? std::numeric_limits<double>::quiet_NaN() : set.goodness;
+}
+
+// A classical formula's inductance of each coil (henry), NaN where it
+// cannot evaluate the coil: solenoid, wheeler, sheet, lundin or sheetrosa.
+Doubles classical(const std::string& name, const Doubles& radius, const Doubles& wire, const Integers& turns,
+                  const Doubles& length) {
+    using Formula = double (*)(double, double, double, double);
+    Formula formula = nullptr;
+    if (name == "solenoid") formula = [](double a, double n, double l, double) { return idealSolenoidInductance(a, n, l); };
+    if (name == "wheeler") formula = [](double a, double n, double l, double) { return wheelerInductance(a, n, l); };
+    if (name == "sheet") formula = [](double a, double n, double l, double) { return currentSheetInductance(a, n, l); };
+    if (name == "lundin") formula = [](double a, double n, double l, double) { return lundinInductance(a, n, l); };
+    if (name == "sheetrosa") formula = currentSheetRosaInductance;
+    if (formula == nullptr) throw py::value_error("unknown formula " + name);
+    const py::ssize_t n = coilCount({&radius, &wire, &turns, &length});
+    Doubles computed(n);
+    for (py::ssize_t i = 0; i < n; ++i)
+        computed.mutable_at(i) = formula(radius.at(i), static_cast<double>(turns.at(i)), length.at(i), wire.at(i));
+    return computed;
 }
 
 }  // namespace
@@ -237,6 +270,8 @@ PYBIND11_MODULE(_quelmo, m) {
     });
     m.def("read_coils", &readCoils, py::arg("path"));
     m.def("inductance", &inductance, py::arg("coefficients"), py::arg("radius"), py::arg("wire"), py::arg("turns"),
+          py::arg("length"), py::arg("base") = "none");
+    m.def("classical", &classical, py::arg("name"), py::arg("radius"), py::arg("wire"), py::arg("turns"),
           py::arg("length"));
     m.def("goodness", &goodness, py::arg("coefficients"), py::arg("measured"), py::arg("radius"), py::arg("wire"),
           py::arg("turns"), py::arg("length"));

@@ -52,7 +52,8 @@ class FitTest(unittest.TestCase):
                 self.assertEqual(f"{result.goodness:g}", "0.0772456")
                 self.assertTrue(result.polished)
                 self.assertEqual(result.goodness, quelmo.goodness(result.coefficients, coils))
-                self.assertEqual(result.predict(coils).tobytes(), result.coils["computed_H"].to_numpy().tobytes())
+                self.assertEqual(quelmo.inductance(result.coefficients, coils).tobytes(),
+                                 result.coils["computed_H"].to_numpy().tobytes())
                 self.assertEqual(len(result.log), 20)
                 self.assertEqual(repr(result), "<quelmo fit: goodness 0.0772456 on 60 coils>")
                 self.assertIn("quelmo fit: goodness 0.0772456 on 60 of 60 coils", str(result))

@@ -56,5 +56,21 @@ struct InductorRecord {
     int32_t turns;
     char* fileName;             // name token of the coil's line (owned)
     double squaredError;        // written by the final report
-    double computedInductance;  // written by the final report
+    double computedInductance;  // written by the final report; under a base, the corrected formula's
+    // Under the setting `base`, the fit's target measuredInductance is the
+    // measured inductance over the base factor b = base / mu0, so that the
+    // equation's value times b is the corrected formula's inductance.
+    double baseFactor;       // b, or 0 without a base (NaN: the base cannot evaluate the coil)
+    double givenInductance;  // the measured inductance as the coil file gives it, under a base
 };
+
+// The measured inductance as the coil file gives it.
+inline double measuredAsGiven(const InductorRecord* coil) {
+    return coil->baseFactor == 0 ? coil->measuredInductance : coil->givenInductance;
+}
+// The inductance the coil's formula gives, from the equation's own value
+// `computed` (kNoValue stays kNoValue).
+inline double correctedInductance(const InductorRecord* coil, double computed) {
+    if (coil->baseFactor == 0 || computed == kNoValue) return computed;
+    return computed * coil->baseFactor;
+}

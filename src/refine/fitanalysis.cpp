@@ -78,9 +78,9 @@ void appendCoilDiagnostics(std::string& text, const FitAnalysis& a) {
     set.coefficients = a.coefficients;
     for (const int i : s.outliers) {
         const InductorRecord* coil = a.fitted[i].record;
-        const double m = coil->measuredInductance;
+        const double m = measuredAsGiven(coil);
         append(text, "    %-16s studentized residual %6.3g, leverage %.3g, relative error %.3g\n", coil->fileName,
-               s.studentized[i], s.leverage[i], (evalInductorAbs(coil, &set) - m) / m);
+               s.studentized[i], s.leverage[i], (correctedInductance(coil, evalInductorAbs(coil, &set)) - m) / m);
     }
 }
 

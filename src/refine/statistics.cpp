@@ -115,7 +115,11 @@ FitStatistics fitStatistics(const std::vector<FitCoil>& coils, const Coefficient
     const Eigen::MatrixXd inverse = qr.colsPermutation() * pivoted * qr.colsPermutation().transpose();
 
     s.correlation.assign(static_cast<size_t>(p) * p, 0.0);
+    s.covariance.assign(static_cast<size_t>(p) * p, 0.0);
     for (int i = 0; i < p; ++i) {
+        // The columns of A were scaled by their norms: undo it on both sides.
+        for (int j = 0; j < p; ++j)
+            s.covariance[static_cast<size_t>(i) * p + j] = inverse(i, j) * s.redchi / (norms(i) * norms(j));
         s.standardError[s.freeOrder[i]] = std::sqrt(inverse(i, i) * s.redchi) / norms(i);
         if (!std::isfinite(s.standardError[s.freeOrder[i]])) s.infiniteError |= int32_t{1} << s.freeOrder[i];
         for (int j = 0; j < p; ++j) {

@@ -27,6 +27,7 @@ struct FitStatistics {
     Coefficients standardError{};  // NaN where not free or not determined
     std::vector<int> freeOrder;         // the free coefficients, in coefficient order
     std::vector<double> correlation;    // freeOrder.size() squared, row-major; empty when singular
+    std::vector<double> covariance;     // likewise, of the coefficients themselves
     std::vector<CorrelatedPair> highCorrelations;  // |r| > kHighCorrelation
     std::vector<double> leverage;       // per coil of the fit; NaN when not available
     std::vector<double> studentized;    // per coil of the fit; NaN when not available

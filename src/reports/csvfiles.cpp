@@ -43,11 +43,11 @@ std::string csvNumber(double value) {
 std::string coilCsv(const std::vector<const InductorRecord*>& coils, const ResultRecord* set) {
     std::string text = kCoilCsvHeader;
     for (const InductorRecord* coil : coils) {
-        const double computed = evalInductorAbs(coil, set);
+        const double computed = correctedInductance(coil, evalInductorAbs(coil, set));
         // Evaluated means counted in the goodness: a coil whose measured
         // inductance is NaN or infinite has a computed value but no error.
         const bool evaluated = countsInGoodness(evalInductor(coil, set));
-        const double m = coil->measuredInductance;
+        const double m = measuredAsGiven(coil);
         text += csvField(coil->fileName != nullptr ? coil->fileName : "");
         text += ',' + csvNumber(m);
         text += ',' + (hasValue(computed) ? csvNumber(computed) : std::string());

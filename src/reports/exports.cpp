@@ -55,7 +55,7 @@ bool CforTamblix(const char* path, const char* name, const InductorRecord* list)
                      "   .length = %g,\n"
                      "   .wire = %g,\n"
                      "   .turns = %d}",
-                     coil->measuredInductance, coil->computedInductance, coil->radius, coil->length,
+                     measuredAsGiven(coil), coil->computedInductance, coil->radius, coil->length,
                      coil->wire, coil->turns);
         std::fputs(coil->next != nullptr ? ",\n" : "};\n", out);
     }
@@ -77,7 +77,7 @@ bool jaForSorvane(const char* path, const char* name, const InductorRecord* list
     for (const InductorRecord* coil = list; coil != nullptr; coil = coil->next, ++i) {
         std::fprintf(out, "\n//////////////////// %d ////////////////////\n", i);
         std::fprintf(out, "%s[%d] = newInductor();\n", var, i);
-        std::fprintf(out, "%s[%d].measuredInductance = %g;\n", var, i, coil->measuredInductance);
+        std::fprintf(out, "%s[%d].measuredInductance = %g;\n", var, i, measuredAsGiven(coil));
         std::fprintf(out, "%s[%d].computedInductance = %g;\n", var, i, coil->computedInductance);
         std::fprintf(out, "%s[%d].radius = %g;\n", var, i, coil->radius);
         std::fprintf(out, "%s[%d].length = %g;\n", var, i, coil->length);

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -11,10 +13,12 @@
 #include "coils/unitcheck.h"
 #include "refine/fitanalysis.h"
 #include "refine/polish.h"
+#include "reports/baselines.h"
 #include "reports/reports.h"
 #include "reports/resultjson.h"
 #include "reports/runmonitor.h"
 #include "search/sort.h"
+#include "settings/basesetting.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -35,6 +39,21 @@ std::vector<const InductorRecord*> measuredCoils(const std::vector<const Inducto
     for (const InductorRecord* coil : coils)
         if (hasUsableMeasurement(coil)) usable.push_back(coil);
     return usable;
+}
+
+// The classical formulas beside the final set, with its prediction RMS when
+// cross-validation ran.
+Baselines baselinesOf(const FitAnalysis* analysis) {
+    const int fitted = kCoefficientCount - std::popcount(static_cast<uint32_t>(pinnedCoefficients()));
+    const BaseFormula base = chosenBase();
+    Baselines baselines = classicalBaselines(theInductors, collected, fitted,
+                                             base == BaseFormula::none ? nullptr : baseFormulaInfo(base).name);
+    if (analysis != nullptr && analysis->crossValidation) {
+        baselines.predicted = true;
+        baselines.folds = analysis->crossValidation->folds;
+        baselines.prediction = analysis->crossValidation->rms;
+    }
+    return baselines;
 }
 
 }  // namespace
@@ -58,8 +77,12 @@ void finalReport() {
     if (statistics)
         analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
                               S[kPrune].value.i == 1);
+    std::optional<Baselines> baselines;
+    if (S[kBaselines].value.i == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
     monitorReportBegins();
-    const bool written = showInductorResults(collected, analysis ? fitStatisticsBlock(*analysis) : std::string());
+    std::string appendix = analysis ? fitStatisticsBlock(*analysis) : std::string();
+    if (baselines) appendix += baselinesBlock(*baselines);
+    const bool written = showInductorResults(collected, appendix);
     monitorReportEnds();
     warnAboutNonPositiveInductances(coils);
     // The checkpoint then holds the final set, polished or not.
@@ -68,7 +91,8 @@ void finalReport() {
     if (jsonPath != nullptr) {
         found.goodness = outcome.replaced ? outcome.found : collected->goodness;
         writeResultJson(jsonPath, {collected, outcome.replaced ? &found : collected, outcome.replaced, outcome.held,
-                                   pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils)});
+                                   pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils),
+                                   baselines ? &*baselines : nullptr, chosenBase()});
     }
     if (written) tellResultFile(S[kResultFile].value.s);
 }

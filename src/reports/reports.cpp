@@ -13,6 +13,7 @@
 #include "reports/exports.h"
 #include "reports/ranking.h"
 #include "reports/reports.h"
+#include "settings/basesetting.h"
 #include "settings/symtab.h"
 
 bool resultFileFailed = false;
@@ -50,13 +51,13 @@ void showInductor(FILE* stream, const InductorRecord* coil) {
     if (hasValue(coil->computedInductance)) {
         // 100 times the squared relative error: a coil 10 % off shows 1.0.
         std::fprintf(stream, " %4.1f%% L=%6.3f : %6.3f uH, %2d turns, dia %g\", len %g\", #%d %s\n",
-                     100 * coil->squaredError, coil->measuredInductance * kMicrohenry,
+                     100 * coil->squaredError, measuredAsGiven(coil) * kMicrohenry,
                      coil->computedInductance * kMicrohenry, coil->turns,
                      kDiameterInches * coil->radius, kInches * coil->length, coil->gauge,
                      coil->fileName);
     } else {
         std::fprintf(stream, "  *** L=%6.3f uH %2d turns, dia %g\", length %g\", #%d, %s\n",
-                     coil->measuredInductance * kMicrohenry, coil->turns,
+                     measuredAsGiven(coil) * kMicrohenry, coil->turns,
                      kDiameterInches * coil->radius, kInches * coil->length, coil->gauge,
                      coil->fileName);
     }
@@ -89,6 +90,10 @@ FILE* openResultFile(OutFile& result, const char* path) {
     std::fprintf(result.stream, "Results from V%d.%02d.%03d %s\n", kVersionMajor, kVersionMinor, kVersionPatch,
                  kEquationLabel);
     std::fprintf(result.stream, "Random seed %ld\n", static_cast<long>(S[kSeed].value.l));
+    // A fit of a correction is of no use without the formula it corrects.
+    if (const BaseFormula base = chosenBase(); base != BaseFormula::none)
+        std::fprintf(result.stream, "Formula: %s\nBase %s: %s\n", correctedEquation(base).c_str(),
+                     baseFormulaInfo(base).name, baseFormulaInfo(base).reference);
     return result.stream;
 }
 
@@ -119,8 +124,10 @@ RankedCoils rankCoils(const ResultRecord* set) {
         InductorRecord* following = coil->next;
         coil->next = nullptr;
         const double computed = evalInductorAbs(coil, set);
-        if (hasValue(computed)) {
-            coil->computedInductance = computed;
+        // Under a base the coil's error is that of the fit's target; the
+        // inductance shown is the corrected formula's.
+        if (hasValue(correctedInductance(coil, computed))) {
+            coil->computedInductance = correctedInductance(coil, computed);
             coil->squaredError = squaredRelativeError(coil, computed);
             evaluated.push_back(coil);
         } else {

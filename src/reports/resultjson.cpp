@@ -57,7 +57,35 @@ Json pruned(const FitAnalysis& a) {
             {"steps", steps}};
 }
 
-Json statistics(const FitAnalysis* a) {
+// The covariance of the free coefficients, for scripts that propagate the
+// uncertainty of the coefficients into a computed inductance.
+Json covariance(const FitStatistics& s) {
+    Json covarianceNames = Json::array(), matrix = Json::array();
+    if (!s.covariance.empty()) {
+        const size_t p = s.freeOrder.size();
+        for (size_t i = 0; i < p; ++i) {
+            covarianceNames.push_back(kCoefficientNames[s.freeOrder[i]]);
+            Json row = Json::array();
+            for (size_t j = 0; j < p; ++j) row.push_back(number(s.covariance[i * p + j]));
+            matrix.push_back(row);
+        }
+    }
+    return {{"names", covarianceNames}, {"matrix", matrix}};
+}
+
+Json baselines(const Baselines& b, bool leftOut) {
+    Json object = Json::object();
+    for (const BaselineRow& row : b.rows) object[row.name] = leftOut ? Json(row.leftOut) : goodness(row.goodness);
+    if (!leftOut && b.predicted) object["fitted_prediction"] = number(b.prediction);
+    return object;
+}
+
+Json base(BaseFormula formula) {
+    const BaseFormulaInfo& info = baseFormulaInfo(formula);
+    return {{"name", info.name}, {"formula", correctedEquation(formula)}, {"reference", info.reference}};
+}
+
+Json statistics(const FitAnalysis* a, bool withCovariance) {
     if (a == nullptr) return nullptr;
     const FitStatistics& s = a->statistics;
     const bool given = s.unavailable.empty();
@@ -93,6 +121,7 @@ Json statistics(const FitAnalysis* a) {
                    {"undetermined", names(s.undetermined)},
                    {"outliers", outliers},
                    {"unavailable", given ? Json(nullptr) : Json(s.unavailable)}};
+    if (withCovariance) object["covariance"] = covariance(s);
     if (a->foldsAsked > 0) object["crossvalidation"] = crossValidation(a->crossValidation, a->goodness);
     if (a->pruneAsked) object["pruned"] = pruned(*a);
     return object;
@@ -105,8 +134,8 @@ Json coils(const ResultDocument& d) {
     Json list = Json::array();
     for (const InductorRecord* coil : d.coils) {
         const bool evaluated = evaluates(coil, d.final);
-        const double computed = evalInductorAbs(coil, d.final);
-        const double m = coil->measuredInductance;
+        const double computed = correctedInductance(coil, evalInductorAbs(coil, d.final));
+        const double m = measuredAsGiven(coil);
         double leverage = NAN, studentized = NAN;
         if (const auto at = fitted.find(coil); at != fitted.end()) {
             leverage = d.analysis->statistics.leverage[at->second];
@@ -130,7 +159,11 @@ Json coils(const ResultDocument& d) {
 
 Json settings() {
     Json object = Json::object();
-    for (const SymbolEntry& entry : S) {
+    for (int index = 0; index < kSymbolCount; ++index) {
+        // The newest settings appear only when set, so that a run without
+        // them writes the document it always wrote.
+        if ((index == kBaselines || index == kBase) && isDefaultSetting(index)) continue;
+        const SymbolEntry& entry = S[index];
         switch (entry.type) {
         case symInt: object[entry.name] = entry.value.i; break;
         case symDouble: object[entry.name] = number(entry.value.d); break;
@@ -146,6 +179,7 @@ Json settings() {
 std::string resultJson(const ResultDocument& d) {
     char version[32];
     std::snprintf(version, sizeof version, "%d.%02d.%03d", kVersionMajor, kVersionMinor, kVersionPatch);
+    const bool withCovariance = d.base != BaseFormula::none || d.baselines != nullptr;
     Json document = {
         {"program", "quelmo"},
         {"version", version},
@@ -156,10 +190,15 @@ std::string resultJson(const ResultDocument& d) {
         {"polished", d.polished},
         {"held", names(d.held)},
         {"pinned", names(d.pinned)},
-        {"statistics", statistics(d.analysis)},
+        {"statistics", statistics(d.analysis, withCovariance)},
         {"coils", coils(d)},
         {"settings", settings()},
     };
+    if (d.base != BaseFormula::none) document["base"] = base(d.base);
+    if (d.baselines != nullptr) {
+        document["baselines"] = baselines(*d.baselines, false);
+        document["baselines_left_out"] = baselines(*d.baselines, true);
+    }
     return dumpJson(std::move(document), 2) + "\n";
 }
 

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "coils/records.h"
+#include "coils/baseformulas.h"
 #include "refine/fitanalysis.h"
+#include "reports/baselines.h"
 
 struct ResultDocument {
     const ResultRecord* final = nullptr;
@@ -17,6 +19,8 @@ struct ResultDocument {
     int32_t pinned = 0;                   // pinned by the user
     const FitAnalysis* analysis = nullptr;  // null without statistics
     std::vector<const InductorRecord*> coils;  // in coil-file order
+    const Baselines* baselines = nullptr;      // null without the setting baselines
+    BaseFormula base = BaseFormula::none;      // the formula the equation corrects
 };
 
 std::string resultJson(const ResultDocument& document);

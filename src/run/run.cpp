@@ -22,6 +22,7 @@
 #include "search/random.h"
 #include "settings/settingstable.h"
 #include "common/stopsignals.h"
+#include "settings/basesetting.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 
@@ -54,6 +55,8 @@ void refuseUnusableSettings() {
     // generation never ends; one fold of cross-validation would leave
     // nothing to fit to.
     refuseUnacceptedSettings();
+    // A base formula the program does not know is refused with the known ones.
+    chosenBase();
 }
 
 }  // namespace
@@ -76,6 +79,9 @@ int runMaster(int argc, char** argv) {
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
     checkRunFiles(argv[1], rangesPath);
+    // Before the snapshots, which score their sets on the coils, and the
+    // workers, which are given the coils.
+    applyBase();
     prepareSnapshots(argv[1], rangesPath);
     init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
     // Settled here, once: forked workers inherit the walk variant, worker

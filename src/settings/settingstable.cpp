@@ -19,8 +19,8 @@ std::string span(int64_t low, int64_t high) {
 // The order in which a run has always tried its refusals: when several
 // settings are unusable, the first of them in this order is the one
 // reported. A row not listed here is tried after these, in table order.
-constexpr int kRefusalOrder[] = {kSave,       kTries,  kRaiseLower, kOrdered,    kResume,
-                                 kPolish,     kStatistics, kPrune,  kStateEvery, kCrossValidate};
+constexpr int kRefusalOrder[] = {kSave,   kTries,      kRaiseLower, kOrdered,    kResume,       kPolish,
+                                 kStatistics, kPrune, kBaselines, kStateEvery, kCrossValidate};
 
 bool inRefusalOrder(int position) {
     for (int listed : kRefusalOrder)

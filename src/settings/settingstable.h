@@ -122,6 +122,8 @@ inline constexpr std::array<SettingRow, kSymbolCount> kSettingRows = [] {
     integer("crossvalidate", kCrossValidate, 0, {0, kNoHigh, 1}, "K: K-fold prediction RMS of the final set"),
     integer("prune", kPrune, 0, kFlag, "1: the terms the data do not support, by AIC"),
     text("resultjson", kResultJson, "the whole result as one JSON document"),
+    integer("baselines", kBaselines, 0, kFlag, "1: the classical formulas' goodness on the coils beside the fit"),
+    text("base", kBase, "the classical formula the equation corrects: none, wheeler, sheet or sheetrosa", "none"),
     };
 }();
 // clang-format on

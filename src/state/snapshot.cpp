@@ -15,6 +15,7 @@
 #include <string_view>
 #include <strings.h>
 
+#include "coils/baseformulas.h"
 #include "state/crc32c.h"
 #include "state/snapshot_codec.h"
 
@@ -127,12 +128,18 @@ bool checksumMatches(Decoder& d, uint64_t end, const std::string& what, std::str
     return false;
 }
 
+uint64_t baseSettingBits(const char* name) {
+    if (name == nullptr) return 0;
+    const auto base = baseFormulaNamed(name);
+    return base ? static_cast<uint64_t>(*base) : UINT64_MAX;
+}
+
 uint64_t settingBits(const SymbolEntry& entry) {
     switch (entry.type) {
     case symInt: return static_cast<uint64_t>(static_cast<int64_t>(entry.value.i));
     case symDouble: return std::bit_cast<uint64_t>(entry.value.d);
     case symLong: return static_cast<uint64_t>(entry.value.l);
-    default: return 0;
+    default: return std::strcmp(entry.name, S[kBase].name) == 0 ? baseSettingBits(entry.value.s) : 0;
     }
 }
 

@@ -13,8 +13,9 @@
 //   are declared once, in snapshot_codec.h and the table in snapshot.cpp:
 //     inputs      u64 coil file digest, u64 ranges file digest
 //     settings    u32 count; per setting u8 name length, name, u8 type and u64
-//                 value (0 for text): a later program with more settings
-//                 still reads it, taking the missing ones at their defaults
+//                 value (0 for text, but for `base` the formula's number):
+//                 a later program with more settings still reads it, taking
+//                 the missing ones at their defaults
 //     counters    i32 generation, i32 lastgen, u64 tested, u64 lastTested,
 //                 i64 libCnt, i64 rejects, f64 bestGoodness, f64 accumSeconds,
 //                 u32 accumCnt, u8 goodDir direction

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "coils/baseformulas.h"
 #include "coils/equation.h"
 #include "state/snapshot_codec.h"
 
@@ -18,6 +19,9 @@ namespace snapshot {
 namespace {
 
 std::string settingText(uint8_t type, uint64_t bits) {
+    // The only text setting compared is the base formula, stored as its number.
+    if (type == symString)
+        return bits < kBaseFormulas.size() ? baseFormulaInfo(kBaseFormulas[bits]).name : "an unknown formula";
     char text[64];
     if (type == symDouble)
         std::snprintf(text, sizeof text, "%.17g", std::bit_cast<double>(bits));
@@ -38,9 +42,10 @@ int settingIndex(const std::string& name) {
     return -1;
 }
 
-// Settings that decide the run: every numeric one but `resume`. The text
+// Settings that decide the run: every numeric one but `resume`, and the
+// base formula, which decides what the goodness measures. The other text
 // settings are covered by the ranges file's digest.
-bool compared(int index) { return S[index].type != symString && index != kResume; }
+bool compared(int index) { return (S[index].type != symString && index != kResume) || index == kBase; }
 
 // -1 for a random start set, otherwise one bit per coefficient an operator
 // changed.

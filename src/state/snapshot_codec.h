@@ -363,6 +363,9 @@ bool checkLibrary(const Contents& contents, const RunState& state, const Snapsho
 
 // A setting's value as a snapshot stores it (0 for text).
 uint64_t settingBits(const SymbolEntry& entry);
+// The base formula a run corrects, as its snapshot stores the text setting
+// `base`: the formula's number (0 none, 1 wheeler, 2 sheet, 3 sheetrosa).
+uint64_t baseSettingBits(const char* name);
 // The settings S as a snapshot stores them.
 std::vector<StoredSetting> storedSettings();
 // Lower bounds and consistency, on top of the checks above (snapshot_limits).
