@@ -162,7 +162,9 @@ TEST(JsonText, AnyBytesBecomeAStringLiteral) {
     for (const auto& c : cases) {
         EXPECT_EQ(isUtf8(c.text), c.utf8) << c.literal;
         EXPECT_EQ(jsonStringLiteral(c.text), c.literal);
-        if (c.utf8) EXPECT_EQ(jsonStringLiteral(c.text), nlohmann::ordered_json(c.text).dump());
+        if (c.utf8) {
+            EXPECT_EQ(jsonStringLiteral(c.text), nlohmann::ordered_json(c.text).dump());
+        }
     }
 }
 
