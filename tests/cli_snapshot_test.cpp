@@ -298,7 +298,8 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
          prefix + "it was made with maxgenerations 3, this run has 2; its run ended at generation 3: set "
                   "maxgenerations back to 3 to see its final report, or above 3 to continue it\n"},
         {"another base formula", good, false, false, "base sheet\n", "",
-         prefix + "it was made with base none, this run has sheet\n"},
+         prefix + "it was made with base none, this run has sheet: set base back to none to resume it, or remove it to "
+                  "start afresh\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
