@@ -222,15 +222,19 @@ def polynomial(letter, variable, names, coefficients):
 
 def formula_section(document, notes):
     coefficients = document["coefficients"]
-    lines = ["L = µ0 · R(a) · T(N) / (Λ(l) · W(w)),  µ0 = 1.256637061435916e-6 H/m",
+    base = document.get("base")
+    corrected = isinstance(base, dict) and base.get("name") not in (None, "none")
+    # A fit that corrects a classical formula multiplies it, not µ0, by the polynomials.
+    first = (f"L = {base['name']}(a, N, l, w) · R(a) · T(N) / (Λ(l) · W(w))" if corrected else
+             "L = µ0 · R(a) · T(N) / (Λ(l) · W(w)),  µ0 = 1.256637061435916e-6 H/m")
+    lines = [first,
              polynomial("R", "a", COEFFICIENTS[0:4], coefficients),
              polynomial("T", "N", COEFFICIENTS[7:11], coefficients),
              polynomial("Λ", "l", COEFFICIENTS[11:15], coefficients),
              polynomial("W", "w", COEFFICIENTS[4:7], coefficients),
              "a coil radius, N turns, l length, w wire radius (metres)"]
     parts = [f"<pre>{escape(chr(10).join(lines))}</pre>"]
-    base = document.get("base")
-    if isinstance(base, dict) and base.get("name"):
+    if corrected:
         parts.append(f"<p>Base formula: <b>{escape(base['name'])}</b>: <code>{escape(base.get('formula', ''))}"
                      f"</code> {escape(base.get('reference', ''))}</p>")
     if not isinstance((document.get("statistics") or {}).get("stderr"), dict):

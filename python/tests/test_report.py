@@ -122,7 +122,8 @@ class ReportTest(unittest.TestCase):
                     expect = {"<h1>quelmo fit: goodness 0.": True, "Not in this result": not newer,
                               '<section id="baselines">': newer,
                               "<td>wheeler</td><td>–</td><td>3</td>": newer,
-                              "<code>L = &lt;sheet&gt;</code>": newer}
+                              "<code>L = &lt;sheet&gt;</code>": newer,
+                              "L = sheet(a, N, l, w) · R(a)": newer, "L = µ0 · R(a)": not newer}
                     self.assertEqual({text: text in page for text in expect}, expect)
                 else:
                     self.assertFalse(target.exists())
