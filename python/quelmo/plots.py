@@ -389,17 +389,9 @@ def figures(coils, log=None, result=None):
         if leverage is not None:
             made.append(leverage)
     if result is not None and result.get("baselines"):
-        made += sibling("plots_baselines").figures(plt, ticker, result, head)
+        from . import plots_baselines
+        made += plots_baselines.figures(plt, ticker, result, head)
     return made
-
-
-def sibling(name):
-    """The module of that name beside this file, loaded by itself as this one is."""
-    import importlib.util
-    found = importlib.util.spec_from_file_location(f"quelmo_{name}", os.path.join(os.path.dirname(__file__), f"{name}.py"))
-    module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(module)
-    return module
 
 
 def save(plt, fig, directory, name):
