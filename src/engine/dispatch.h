@@ -12,6 +12,6 @@ void runOne(ResultRecord* candidate);
 // grid search's alternation of window orders (the number of jobs it was
 // given, modulo 2) and the jobs out with workers in hand-over order.
 void captureDispatchState(RunState& state);
-// Puts the workers where `state` has them, before the next generation
-// begins: each worker at its phase, and each saved job back on its slot.
+// Hands each saved job back to its slot, oldest first, before the next
+// generation begins (the workers started at the phases before them).
 void restoreDispatchState(const RunState& state);

@@ -30,6 +30,7 @@
 #include "state/runstate.h"
 #include "state/snapshot.h"
 #include "state/snapshot_write.h"
+#include "state/workerslots.h"
 #include "transport/process.h"
 
 bool snapshotFailed = false;
@@ -117,6 +118,10 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
             reportCannotResume(cause);
             fatalExit();
         }
+        // The workers start at the phases they stood at before the jobs they
+        // are given again: the exact alternation, with no job thrown away.
+        for (size_t slot = 0; slot < saved.workerPhases.size(); ++slot) workerSlots.phases[slot] = saved.workerPhases[slot];
+        for (const SavedJob& job : saved.outstanding) workerSlots.phases[static_cast<size_t>(job.slot)] ^= 1;
     } else {
         refuseOverwritingSnapshot(path);
     }

@@ -7,6 +7,9 @@
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
+#include "state/workerslots.h"
+
+WorkerSlots workerSlots;
 
 void captureSearchState(RunState& state) {
     state.lastgen = lastgen;

@@ -13,6 +13,7 @@
 #include "common/fatal.h"
 #include "grid/gridsearch.h"
 #include "settings/symtab.h"
+#include "transport/process.h"
 
 namespace {
 
@@ -113,12 +114,15 @@ std::vector<unsigned char> packWorkerState() {
         packer.put(entry.minorInc);
         packer.put(entry.mcount);
     }
-    packer.put(swapper);
+    // Every slot's phase: each worker starts its alternation at its own.
+    const int workers = workerCount();
+    packer.put(static_cast<int32_t>(workers));
+    for (int slot = 0; slot < workers; ++slot) packer.put(workerSlots.phases[static_cast<size_t>(slot)]);
     packer.put(static_cast<int32_t>(gridPathChosen()));
     return packer.take();
 }
 
-void unpackWorkerState(const unsigned char* bytes, std::size_t size) {
+void unpackWorkerState(const unsigned char* bytes, std::size_t size, int slot) {
     Unpacker in(bytes, size);
     const auto count = in.get<int64_t>();
     if (count < 0) fatal("The state sent to a worker is damaged\n");
@@ -150,7 +154,10 @@ void unpackWorkerState(const unsigned char* bytes, std::size_t size) {
         entry.minorInc = in.get<double>();
         entry.mcount = in.get<int32_t>();
     }
-    swapper = in.get<uint8_t>();
+    const auto workers = in.get<int32_t>();
+    if (slot < 0 || workers <= slot || workers > kMaxWorkers) fatal("The state sent to a worker is damaged\n");
+    for (int32_t i = 0; i < workers; ++i) workerSlots.phases[static_cast<size_t>(i)] = in.get<uint8_t>();
+    swapper = workerSlots.phases[static_cast<size_t>(slot)];
     const auto path = in.get<int32_t>();
     if (path < static_cast<int32_t>(GridPath::scalar) || path > static_cast<int32_t>(GridPath::avx512))
         fatal("The state sent to a worker is damaged\n");
