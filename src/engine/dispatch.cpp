@@ -21,6 +21,8 @@
 #include "transport/process.h"
 #include "transport/terminal.h"
 
+WorkerSlots workerSlots;
+
 namespace {
 
 // Longest wait between looks at the workers and the keyboard; a worker's
@@ -162,18 +164,12 @@ void runOrdered(ResultRecord* candidate) {
 
 }  // namespace
 
-void captureDispatchState(RunState& state) {
-    const int workers = workerCount();
-    state.workerPhases.assign(workerSlots.phases.begin(), workerSlots.phases.begin() + workers);
-    state.outstanding.clear();
-    for (const OutJob& job : outstanding) state.outstanding.push_back({job.slot, *job.candidate});
-}
-
-void restoreDispatchState(const RunState& state) {
-    for (const SavedJob& job : state.outstanding) {
-        ResultRecord* candidate = cloneResult(&job.candidate);
-        handOverTo(job.slot, candidate);
-        freeResult(candidate);
+void handOutSavedJobs() {
+    std::deque<OutJob> saved;
+    saved.swap(outstanding);
+    for (const OutJob& job : saved) {
+        handOverTo(job.slot, job.candidate);
+        freeResult(job.candidate);
     }
 }
 

@@ -75,9 +75,7 @@ constexpr int kDeathLimit = 3;
 constexpr double kDeathWindowSeconds = 60;
 
 pid_t masterPid = 0;
-// The range table as it stood when the first workers started. A replacement
-// worker searches with it too, so no result depends on when a worker began.
-std::array<RangeEntry, kCoefficientCount> startRanges;
+
 double deathTimes[kDeathLimit];
 int deaths = 0;
 // Master: the end on which workers ring. Worker: the end it rings on.
@@ -304,9 +302,10 @@ void becomeWorker(int slot, int bell) {
         if (P[i].doorbell >= 0) close(P[i].doorbell);
     close(masterBell);
     if (runLockFd() >= 0) close(runLockFd());
-    // A worker starts where its slot stands: the range table the first
-    // workers started with, and the grid search's alternation at the slot's
-    // phase (a replacement: the phase before the job it redoes).
+    // A worker starts where its slot stands: the range table as the ranges
+    // file gives it (so no result depends on when a worker began), and the
+    // grid search's alternation at the slot's phase (a replacement: the
+    // phase before the job it redoes).
     R = startRanges;
     const ProcSlot& self = P[slot];
     const bool redo = self.busy && fileSize(self.replyPath) < 0;
@@ -414,7 +413,6 @@ void initProcs() {
     masterBell = bell[0];
     workerBell = bell[1];
     fcntl(masterBell, F_SETFL, O_NONBLOCK);
-    startRanges = R;
     lookBeforeSleep = workerCount() < sysconf(_SC_NPROCESSORS_ONLN);
     removeTemporaries(-1);
 

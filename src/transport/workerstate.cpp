@@ -106,7 +106,7 @@ std::vector<unsigned char> packWorkerState() {
         else
             packer.put(entry.value);  // all eight bytes, whichever member is in use
     }
-    for (const RangeEntry& entry : R) {
+    for (const RangeEntry& entry : startRanges) {
         packer.put(entry.low);
         packer.put(entry.high);
         packer.put(entry.resolution);
@@ -154,6 +154,7 @@ void unpackWorkerState(const unsigned char* bytes, std::size_t size, int slot) {
         entry.minorInc = in.get<double>();
         entry.mcount = in.get<int32_t>();
     }
+    startRanges = R;
     const auto workers = in.get<int32_t>();
     if (slot < 0 || workers <= slot || workers > kMaxWorkers) fatal("The state sent to a worker is damaged\n");
     for (int32_t i = 0; i < workers; ++i) workerSlots.phases[static_cast<size_t>(i)] = in.get<uint8_t>();
