@@ -10,6 +10,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -49,6 +50,17 @@ void Decoder::name(std::string& text) {
         if (characters[i] < '!' || characters[i] > '~') failed_ = true;
     text.assign(failed_ ? 0 : length, '\0');
     if (!failed_) std::memcpy(text.data(), characters, length);
+}
+
+void Decoder::text(char*& text) {
+    uint64_t length = 0;
+    u64(length);
+    text = nullptr;
+    if (length == kNoText || !fits(length, 1, length)) return;
+    text = static_cast<char*>(std::malloc(length + 1));
+    if (text == nullptr) fatal("Out of space for the worker state\n");
+    raw(text, length);
+    text[length] = '\0';
 }
 
 uint32_t Decoder::crc() {
@@ -209,7 +221,7 @@ const Section kSections[] = {
     section("settings", [](auto& io, auto& c, auto&) { settingFields(io, c); }, checkSettings),
     section("counters", [](auto& io, auto& c, auto&) { counterFields(io, c); }, checkCounters),
     section("random", [](auto& io, auto&, auto&) { randomFields(io); }, checkRandom),
-    section("ranges", [](auto& io, auto&, auto&) { rangeFields(io); }, checkRanges),
+    section("ranges", [](auto& io, auto&, auto&) { rangeFields(io, R); }, checkRanges),
     section("population", [](auto& io, auto&, auto&) { populationFields(io, populationLimit()); }, checkPopulation),
     section("workers", [](auto& io, auto& c, auto& in) { workerFields(io, c, in.workers); }, checkWorkers),
     section("jobs", [](auto& io, auto&, auto& in) { jobFields(io, in.workers); }, checkJobs),

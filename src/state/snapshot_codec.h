@@ -35,6 +35,7 @@ inline constexpr size_t kSettingSize = 1 + 1 + 8;  // name length, type, value; 
 // snapshot holds more; nor does any program have this many settings.
 inline constexpr uint64_t kMaxLibrarySets = uint64_t{1} << 25;
 inline constexpr uint32_t kMaxSettings = 4096;
+inline constexpr uint64_t kNoText = UINT64_MAX;
 
 // Appends fields to a buffer, growing it as needed; what was written is
 // measured, never summed beforehand.
@@ -76,6 +77,12 @@ public:
     void i64(int64_t v) { raw(&v, 8); }
     void f64(double v) { raw(&v, 8); }
     void flag(bool v) { u8(v ? 1 : 0); }
+    // A u64 length and the characters; a missing text as length 2^64 - 1.
+    void text(const char* text) {
+        const size_t length = text == nullptr ? 0 : std::strlen(text);
+        u64(text == nullptr ? kNoText : length);
+        if (length > 0) raw(text, length);
+    }
     // A u8 length and the characters.
     void name(const std::string& text) {
         u8(static_cast<uint8_t>(text.size()));
@@ -149,6 +156,9 @@ class Decoder {
 public:
     static constexpr bool writing = false;
     Decoder(int fd, uint64_t fileSize) : fd_(fd), fileSize_(fileSize), limit_(fileSize), buffer_(kBufferSize) {}
+    // Reads `size` bytes in memory instead.
+    Decoder(const uint8_t* bytes, size_t size)
+        : fd_(-1), fileSize_(size), limit_(size), buffer_(bytes, bytes + size), filled_(size), fileOffset_(size) {}
 
     bool failed() const { return failed_; }
     // errno of a failed read of the file; 0 when the content was at fault.
@@ -184,6 +194,8 @@ public:
     }
     // A u8 length, at least 1, and as many printable ASCII characters.
     void name(std::string& text);
+    // What Encoder::text wrote, as a heap copy (null for a missing text).
+    void text(char*& text);
 
     // True when `count` items of `itemSize` bytes, at most `limit` of them,
     // fit in what is left: checked before anything is allocated for them.
@@ -275,10 +287,10 @@ void randomFields(Io& io) {
     for (auto& word : randomSource.words) io.u64(word);
 }
 
-// The range table's numbers; its names stay.
-template <typename Io>
-void rangeFields(Io& io) {
-    for (auto& range : R) {
+// A range table's numbers; its names stay.
+template <typename Io, typename Table>
+void rangeFields(Io& io, Table& table) {
+    for (auto& range : table) {
         io.f64(range.low);
         io.f64(range.high);
         io.f64(range.resolution);

@@ -41,7 +41,7 @@ bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Con
     }
     counterFields(d, contents);
     randomFields(d);
-    rangeFields(d);
+    rangeFields(d, R);
     const struct {
         const char* name;
         void (*read)(Decoder& d, Contents& c, const SnapshotInputs& inputs);
