@@ -18,7 +18,7 @@
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
-#include "state/snapshot.h"
+#include "state/snapshot_inputs.h"
 #include "state/workerslots.h"
 
 namespace snapshot {
