@@ -13,7 +13,6 @@
 #include "coils/storage.h"
 #include "common/fatal.h"
 #include "search/library.h"
-#include "search/operators.h"
 #include "search/random.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
@@ -267,18 +266,17 @@ void recordFields(Io& io, Record& r) {
 
 template <typename Io, typename C>
 void counterFields(Io& io, C& c) {
+    SearchCounters& s = searchCounters;
     io.i32(c.generation);
-    io.i32(lastgen);
-    io.u64(tested);
-    io.u64(lastTested);
-    io.i64(libCnt);
-    io.i64(rejects);
-    io.f64(bestGoodness);
-    io.f64(accumSeconds);
-    io.u32(accumCnt);
-    bool up = goodDirUp();
-    io.flag(up);
-    setGoodDirUp(up);
+    io.i32(s.lastgen);
+    io.u64(s.tested);
+    io.u64(s.lastTested);
+    io.i64(s.libCnt);
+    io.i64(s.rejects);
+    io.f64(s.bestGoodness);
+    io.f64(s.accumSeconds);
+    io.u32(s.accumCnt);
+    io.flag(s.goodDirUp);
 }
 
 template <typename Io>
