@@ -86,6 +86,7 @@ void prepareState(int64_t sets) {
             range.mcount = 6;
         }
         computeInc();
+        startRanges = R;  // the table as a ranges file would give it
         init_genrand64(1);
         for (int i = 0; i < 5; ++i) {
             ResultRecord* member = newResult();
@@ -113,10 +114,18 @@ SnapshotInputs inputs() {
     return in;
 }
 
+// A run's harvest after `generation` generations: every candidate handed
+// out and harvested, as the snapshot's checks require of it.
+void harvestedThrough(int generation) {
+    tested = lastTested = static_cast<uint64_t>(generation) * static_cast<uint64_t>(inputs().candidatesPerGeneration);
+    lastgen = generation - 1;
+}
+
 // The run's state encoded, as a snapshot of `generation` (late
 // enough for the library's size) into the buffer of the write before.
 std::vector<uint8_t> encodeRun(int generation, bool ended) {
     std::vector<uint8_t> bytes = reusableSnapshotBuffer();
+    harvestedThrough(generation);
     encodeSnapshot(generation, ended, inputs(), bytes);
     return bytes;
 }
@@ -189,7 +198,10 @@ void BM_ReadSnapshot(benchmark::State& state) {
         state.ResumeTiming();
         bool ended = false;
         std::string cause;
-        if (!readSnapshot(statePath().c_str(), in, ended, cause)) std::abort();
+        if (!readSnapshot(statePath().c_str(), in, ended, cause)) {
+            std::fprintf(stderr, "%s\n", cause.c_str());
+            std::abort();
+        }
         bytes = std::filesystem::file_size(statePath());
     }
     setBytes(state, bytes);
