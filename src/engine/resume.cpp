@@ -112,8 +112,8 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     if (resumeAsked) {
         std::string cause;
-        // The run's own start (the seed, the start population) is passed
-        // over when it resumes: the snapshot's state takes its place.
+        // Read into the run before the workers start; the run's own start
+        // (the seed, the start population) is then passed over.
         if (!readSnapshot(path, inputs, resumedEnded, cause)) {
             reportCannotResume(cause);
             fatalExit();

@@ -82,6 +82,8 @@ int runMaster(int argc, char** argv) {
     // Before the snapshots, which score their sets on the coils, and the
     // workers, which are given the coils.
     applyBase();
+    // Empty before a snapshot to resume from fills it; a resumed run takes
+    // its random source from the snapshot, not from the seed.
     initLibrary();
     prepareSnapshots(argv[1], rangesPath);
     if (!resuming()) init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));

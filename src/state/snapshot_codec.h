@@ -50,6 +50,7 @@ public:
 
     size_t size() const { return used_; }
     const uint8_t* data() const { return data_; }
+    // Decoder::fits for code shared by both: what is written always fits.
     bool fits(uint64_t, size_t, uint64_t) { return true; }
     // Makes room for `bytes` more at once, before a long run of fields.
     void room(size_t bytes) {
@@ -228,10 +229,12 @@ private:
 };
 
 // The fields of a snapshot. Each is written from the part of the run that
-// owns it and read back into it: the search's counters and population
-// (search/), the random source, the range table R, the duplicate library
-// and the worker slots. What no part of the run owns (the input digests, the
-// settings, the generation and the ended flag) lives in Contents.
+// owns it and read back into it: the search's counters (SearchCounters),
+// the population (collected), the random source (randomSource), the range
+// table R, the duplicate library and the worker slots (workerSlots). What
+// no part of the run owns lives in Contents: the input digests, the
+// settings, the ended flag, and the generations complete (gen lags behind
+// at the end of a run; it takes the value once a snapshot is read).
 
 // A setting as a snapshot stores it.
 struct StoredSetting {
