@@ -91,14 +91,6 @@ public:
     void patch32(size_t at, uint32_t v) { std::memcpy(data_ + at, &v, 4); }
     void patch64(size_t at, uint64_t v) { std::memcpy(data_ + at, &v, 8); }
 
-    // A u32 count and the items.
-    template <typename Items, typename Item>
-    void list32(const Items& items, size_t itemSize, uint64_t /*limit*/, Item item) {
-        u32(static_cast<uint32_t>(items.size()));
-        room(items.size() * itemSize);
-        for (const auto& x : items) item(x);
-    }
-
 private:
     [[gnu::noinline]] void grow(size_t bytes) {
         const size_t needed = used_ + bytes;
@@ -202,14 +194,6 @@ public:
     bool fits(uint64_t count, size_t itemSize, uint64_t limit) {
         if (count > limit || count > left() / itemSize) failed_ = true;
         return !failed_;
-    }
-    template <typename Items, typename Item>
-    void list32(Items& items, size_t itemSize, uint64_t limit, Item item) {
-        uint32_t count = 0;
-        u32(count);
-        if (!fits(count, itemSize, limit)) return;
-        items.resize(count);
-        for (auto& x : items) item(x);
     }
 
 private:
@@ -378,13 +362,18 @@ void inputFields(Io& io, C& c) {
     io.u64(c.rangesDigest);
 }
 
+// A u32 count and the settings.
 template <typename Io, typename C>
 void settingFields(Io& io, C& c) {
-    io.list32(c.settings, kSettingSize + 1, kMaxSettings, [&](auto& setting) {
+    uint32_t count = static_cast<uint32_t>(c.settings.size());
+    io.u32(count);
+    if (!io.fits(count, kSettingSize + 1, kMaxSettings)) return;
+    c.settings.resize(count);
+    for (auto& setting : c.settings) {
         io.name(setting.name);
         io.u8(setting.type);
         io.u64(setting.bits);
-    });
+    }
 }
 
 // The most members a population of the run holds: the start population
