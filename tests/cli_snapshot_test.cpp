@@ -125,10 +125,11 @@ TEST(SnapshotRun, KilledRunResumesExactly) {
     }
 }
 
-TEST(SnapshotRun, FirstFormatSnapshotResumesExactly) {
-    // Made by the program before the current format, with the coil and
-    // ranges files beside it: the snapshot of generation 4 of 12.
-    const auto fixture = [](const std::string& name) { return readFile(sourcePath("tests/fixtures/snapshot-v1/" + name)); };
+// A snapshot made by an earlier program, with the coil and ranges files
+// beside it in tests/fixtures/`name`, resumes to the end of the
+// uninterrupted run.
+void expectFixtureResumesExactly(const std::string& name) {
+    const auto fixture = [&](const std::string& file) { return readFile(sourcePath("tests/fixtures/" + name + "/" + file)); };
     const std::string ranges = fixture("ranges.txt");
     CliRun first;
     first.write("coils-small.txt", fixture("coils-small.txt"));
@@ -140,6 +141,19 @@ TEST(SnapshotRun, FirstFormatSnapshotResumesExactly) {
     run.write("coils-small.txt", fixture("coils-small.txt"));
     run.write("state.bin", fixture("state.bin"));
     expectExactResume(run, ranges, whole);
+}
+
+TEST(SnapshotRun, FirstFormatSnapshotResumesExactly) {
+    // Made by the program before the current format: the snapshot of
+    // generation 4 of 12.
+    expectFixtureResumesExactly("snapshot-v1");
+}
+
+TEST(SnapshotRun, CurrentFormatSnapshotOfAnEarlierBuildResumesExactly) {
+    // Made by an earlier build of the current format: the snapshot of
+    // generation 3 of 12, two workers with ordered dispatch, at different
+    // phases of their alternation, each with a job out.
+    expectFixtureResumesExactly("snapshot-v2");
 }
 
 TEST(SnapshotRun, StopRequestsSaveAndEnd) {

@@ -21,7 +21,6 @@
 #include "search/library.h"
 #include "search/operators.h"
 #include "search/random.h"
-#include "state/runstate.h"
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
@@ -92,6 +91,7 @@ void makeRunState() {
     // Three adaptations: 0, -1 (minus the high end), -2, -4.
     R[3].low = -4;
     computeInc();
+    startRanges = R;
     gen = kGeneration;
     lastgen = 9;
     // Every candidate of 60 generations of 70 handed out and harvested.
@@ -115,7 +115,7 @@ SnapshotInputs testInputs() {
 
 std::vector<uint8_t> encodeRun(const SnapshotInputs& inputs) {
     std::vector<uint8_t> bytes;
-    encodeSnapshot(currentRunState(kGeneration, false), inputs, bytes);
+    encodeSnapshot(kGeneration, false, inputs, bytes);
     return bytes;
 }
 
@@ -186,7 +186,11 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     const auto ranges = R;
     const auto members = populationSets();
     std::vector<std::array<double, kCoefficientCount>> order;
-    for (const ResultRecord* entry : libraryEntries()) order.push_back(entry->coefficients);
+    std::vector<ResultRecord> entries;
+    for (const ResultRecord* entry : libraryEntries()) {
+        order.push_back(entry->coefficients);
+        entries.push_back(*entry);
+    }
     const int64_t stored = libCnt;
     const double best = bestGoodness;
     const RandomState random = saveRandomState();
@@ -206,11 +210,10 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     setGoodDirUp(false);
     collected = nullptr;
 
-    RunState state;
+    bool ended = true;
     std::string cause;
-    ASSERT_TRUE(readSnapshot(path.c_str(), inputs, state, cause)) << cause;
-    EXPECT_FALSE(state.ended);
-    ASSERT_TRUE(restoreSearchState(state, cause)) << cause;
+    ASSERT_TRUE(readSnapshot(path.c_str(), inputs, ended, cause)) << cause;
+    EXPECT_FALSE(ended);
 
     EXPECT_EQ(gen, kGeneration);
     EXPECT_EQ(lastgen, 9);
@@ -238,10 +241,10 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     for (const ResultRecord* entry : libraryEntries()) restoredOrder.push_back(entry->coefficients);
     EXPECT_EQ(restoredOrder, order);
     // Every set is known again: made anew, each is a repeat.
-    for (size_t i = 0; i < state.library.size(); i += 97) EXPECT_TRUE(doneAlready(state.library[i])) << i;
+    for (size_t i = 0; i < entries.size(); i += 97) EXPECT_TRUE(doneAlready(&entries[i])) << i;
 
-    // A library that repeats a set, under valid checksums, is refused when
-    // applied: the entries are not what a run stored.
+    // A library that repeats a set, under valid checksums, is refused: the
+    // entries are not what a run stored.
     ForgedSnapshot repeated(std::string(encoded.begin(), encoded.end()));
     constexpr size_t kEntry = 4 + 8 * kCoefficientCount;
     const size_t last = repeated.body("library") + 8 + (stored - 1) * kEntry;
@@ -251,9 +254,7 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     repeated.reseal();
     scratch.write("repeated.bin", repeated.bytes());
     clearLibrary();
-    RunState bad;
-    ASSERT_TRUE(readSnapshot((scratch.dir() / "repeated.bin").c_str(), inputs, bad, cause)) << cause;
-    EXPECT_FALSE(restoreSearchState(bad, cause));
+    EXPECT_FALSE(readSnapshot((scratch.dir() / "repeated.bin").c_str(), inputs, ended, cause));
     EXPECT_EQ(cause, "it is corrupted (library entry " + std::to_string(stored - 1) + " repeats an earlier one)");
 
     // A write that cannot start leaves nothing behind and says why.
@@ -378,9 +379,9 @@ TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
         c.forge(forged);
         scratch.write("state.bin", forged.bytes());
         c.runSetting();
-        RunState state;
+        bool ended = false;
         std::string cause;
-        EXPECT_EQ(readSnapshot(path.c_str(), inputs, state, cause), c.cause.empty());
+        EXPECT_EQ(readSnapshot(path.c_str(), inputs, ended, cause), c.cause.empty());
         EXPECT_EQ(cause, c.cause);
         S[kOrdered].value.i = 0;
     }
@@ -413,13 +414,12 @@ TEST(SnapshotFormat, RangesMoveOnlyAsAdaptationMovesThem) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         readRangesText(allRanges() + "rangeexpand " + std::to_string(c.rangeexpand) + "\n");
-        RunState state;
-        state.generation = c.generation;
-        state.ranges = R;
-        state.ranges[0].low = c.low;
-        state.ranges[0].high = c.high;
+        snapshot::Contents contents;
+        contents.generation = c.generation;
+        R[0].low = c.low;
+        R[0].high = c.high;
         std::string cause;
-        EXPECT_EQ(snapshot::checkRangeMoves(state, cause), c.taken);
+        EXPECT_EQ(snapshot::checkRangeMoves(contents, cause), c.taken);
         EXPECT_EQ(cause, c.taken ? "" : "it is corrupted (range r0)");
     }
     resetTables();
@@ -446,12 +446,13 @@ TEST(SnapshotFormat, EndedFlagAgreesWithTheStopSettings) {
         SCOPED_TRACE(c.name);
         readRangesText(allRanges() + "maxgenerations " + std::to_string(c.maxgenerations) + "\nquitat " +
                        std::to_string(c.quitat) + "\n");
-        RunState state;
-        state.generation = c.generation;
-        state.lastgen = c.lastgen;
-        state.ended = c.ended;
+        snapshot::Contents contents;
+        contents.generation = c.generation;
+        contents.ended = c.ended;
+        lastgen = c.lastgen;
         std::string cause;
-        EXPECT_EQ(snapshot::checkEndedFlag(state, S[kMaxGenerations].value.i, cause), c.taken) << cause;
+        EXPECT_EQ(snapshot::checkEndedFlag(contents, S[kMaxGenerations].value.i, cause), c.taken) << cause;
     }
+    lastgen = 0;
     resetTables();
 }

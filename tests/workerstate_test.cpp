@@ -11,6 +11,8 @@
 #include "test_support.h"
 #include "testhooks.h"
 #include "grid/gridsearch.h"
+#include "state/workerslots.h"
+#include "transport/process.h"
 #include "transport/workerstate.h"
 
 namespace {
@@ -68,7 +70,7 @@ void masterState() {
     readTestInductors((scratch.dir() / "coils-small.txt").c_str());
     readSymtab((scratch.dir() / "ranges.txt").c_str());
     testing::internal::GetCapturedStdout();
-    swapper = 3;
+    workerSlots.phases[0] = 1;
 }
 
 }  // namespace
@@ -85,17 +87,20 @@ TEST(WorkerState, UnpackGivesTheMastersCoilsSettingsRangesAndAlternation) {
     resetTables();
     theInductors = nullptr;
     swapper = 0;
-    unpackWorkerState(packed.data(), packed.size());
+    workerSlots.phases[0] = 0;
+    unpackWorkerState(packed.data(), packed.size(), 0);
     EXPECT_EQ(coilList(), coils);  // same order: the goodness sums in it
     EXPECT_EQ(settingsImage(), settings);
     EXPECT_EQ(rangesImage(), ranges);
-    EXPECT_EQ(swapper, 3);
+    EXPECT_EQ(swapper, 1);
+    EXPECT_EQ(workerSlots.phases[0], 1);
     EXPECT_EQ(S[kMinorMax].value.i, 123);
     EXPECT_STREQ(S[kCVarName].value.s, "coils");
     EXPECT_EQ(S[kResultC].value.s, nullptr);
     EXPECT_EQ(R[cR3].mcount, -4);
     resetTables();
     swapper = 0;
+    workerSlots.phases[0] = 0;
 }
 
 TEST(WorkerState, NoCoilsAndDefaultTablesTravelToo) {
@@ -105,7 +110,7 @@ TEST(WorkerState, NoCoilsAndDefaultTablesTravelToo) {
     const std::string settings = settingsImage();
     const std::vector<unsigned char> packed = packWorkerState();
     masterState();
-    unpackWorkerState(packed.data(), packed.size());
+    unpackWorkerState(packed.data(), packed.size(), 0);
     EXPECT_EQ(theInductors, nullptr);
     EXPECT_EQ(settingsImage(), settings);
     EXPECT_EQ(swapper, 0);
@@ -120,7 +125,7 @@ TEST(WorkerState, TheMastersWalkVariantTravels) {
         std::vector<unsigned char> packed = packWorkerState();
         std::memcpy(packed.data() + packed.size() - sizeof path, &path, sizeof path);
         setGridPath(gridPathBest());
-        unpackWorkerState(packed.data(), packed.size());
+        unpackWorkerState(packed.data(), packed.size(), 0);
         const auto sent = static_cast<GridPath>(path);
         EXPECT_EQ(gridPathChosen(), gridPathSupported(sent) ? sent : gridPathBest()) << gridPathName(sent);
     }
@@ -131,19 +136,24 @@ TEST(WorkerState, BytesThatAreNotOneStateAreRefused) {
     masterState();
     std::vector<unsigned char> packed = packWorkerState();
     const std::string message = "^The state sent to a worker is damaged\n$";
-    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size() - 1), testing::ExitedWithCode(255), message);
+    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size() - 1, 0), testing::ExitedWithCode(255), message);
     packed.push_back(0);
-    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size()), testing::ExitedWithCode(255), message);
+    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size(), 0), testing::ExitedWithCode(255), message);
     // A coil count far beyond the bytes that follow.
     const int64_t count = int64_t{1} << 40;
     std::memcpy(packed.data(), &count, sizeof count);
-    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size()), testing::ExitedWithCode(255), message);
-    EXPECT_EXIT(unpackWorkerState(nullptr, 0), testing::ExitedWithCode(255), message);
+    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size(), 0), testing::ExitedWithCode(255), message);
+    EXPECT_EXIT(unpackWorkerState(nullptr, 0, 0), testing::ExitedWithCode(255), message);
+    // A slot the master does not have.
+    packed = packWorkerState();
+    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size(), workerCount()), testing::ExitedWithCode(255), message);
+    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size(), -1), testing::ExitedWithCode(255), message);
     // A walk variant that does not exist.
     packed = packWorkerState();
     const int32_t path = 7;
     std::memcpy(packed.data() + packed.size() - sizeof path, &path, sizeof path);
-    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size()), testing::ExitedWithCode(255), message);
+    EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size(), 0), testing::ExitedWithCode(255), message);
     resetTables();
     swapper = 0;
+    workerSlots.phases[0] = 0;
 }

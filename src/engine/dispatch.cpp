@@ -21,6 +21,8 @@
 #include "transport/process.h"
 #include "transport/terminal.h"
 
+WorkerSlots workerSlots;
+
 namespace {
 
 // Longest wait between looks at the workers and the keyboard; a worker's
@@ -71,15 +73,7 @@ void trimPopulation() {
     }
 }
 
-// The jobs out with workers, in hand-over order, each with a copy of its
-// candidate: ordered dispatch awaits the oldest, and a snapshot records them
-// so that a resumed run hands them out again first.
-struct OutJob {
-    int slot;
-    ResultRecord* candidate;
-};
-std::deque<OutJob> outstanding;
-std::array<uint8_t, kMaxWorkers> phases{};
+std::deque<OutJob>& outstanding = workerSlots.outstanding;
 
 void forgetJob(int slot) {
     for (auto job = outstanding.begin(); job != outstanding.end(); ++job) {
@@ -148,7 +142,7 @@ void waitRound() {
 
 void handOverTo(int slot, ResultRecord* candidate) {
     handOver(slot, candidate);
-    phases[static_cast<size_t>(slot)] ^= 1;
+    workerSlots.phases[static_cast<size_t>(slot)] ^= 1;
     candidate->next = nullptr;
     outstanding.push_back({slot, cloneResult(candidate)});
 }
@@ -170,46 +164,12 @@ void runOrdered(ResultRecord* candidate) {
 
 }  // namespace
 
-void captureDispatchState(RunState& state) {
-    const int workers = workerCount();
-    state.workerPhases.assign(phases.begin(), phases.begin() + workers);
-    state.outstanding.clear();
-    for (const OutJob& job : outstanding) state.outstanding.push_back({job.slot, *job.candidate});
-}
-
-// A fresh worker starts at phase 0. A worker that must stand at phase 1
-// before its saved job (or, idle, before its next one) is first given a job
-// whose result is thrown away. Then every saved job goes back to its slot,
-// oldest first, as the newest outstanding job.
-void restoreDispatchState(const RunState& state) {
-    constexpr double kWorkerPoll = 0.001;
-    const int workers = workerCount();
-    std::vector<bool> busy(static_cast<size_t>(workers), false);
-    for (const SavedJob& job : state.outstanding) busy[static_cast<size_t>(job.slot)] = true;
-    std::vector<int> turning;
-    for (int slot = 0; slot < workers; ++slot) {
-        const auto at = static_cast<size_t>(slot);
-        const uint8_t phase = state.workerPhases[at] ^ (busy[at] ? 1 : 0);
-        phases[at] = phase;
-        if (phase == 0) continue;
-        handOver(slot, collected);
-        turning.push_back(slot);
-    }
-    while (!turning.empty()) {
-        for (size_t i = 0; i < turning.size();) {
-            if (hasFinished(turning[i])) {
-                freeResult(takeResult(turning[i]));
-                turning.erase(turning.begin() + static_cast<std::ptrdiff_t>(i));
-            } else {
-                ++i;
-            }
-        }
-        if (!turning.empty()) awaitActivity(kWorkerPoll);
-    }
-    for (const SavedJob& job : state.outstanding) {
-        ResultRecord* candidate = cloneResult(&job.candidate);
-        handOverTo(job.slot, candidate);
-        freeResult(candidate);
+void handOutSavedJobs() {
+    std::deque<OutJob> saved;
+    saved.swap(outstanding);
+    for (const OutJob& job : saved) {
+        handOverTo(job.slot, job.candidate);
+        freeResult(job.candidate);
     }
 }
 

@@ -4,14 +4,10 @@
 #include <cstdint>
 
 #include "coils/records.h"
-#include "state/snapshot.h"
 
 // Hands `candidate` to a worker, ranking finished results first.
 void runOne(ResultRecord* candidate);
-// The dispatch loop's part of a run's state: each worker's phase in the
-// grid search's alternation of window orders (the number of jobs it was
-// given, modulo 2) and the jobs out with workers in hand-over order.
-void captureDispatchState(RunState& state);
-// Puts the workers where `state` has them, before the next generation
-// begins: each worker at its phase, and each saved job back on its slot.
-void restoreDispatchState(const RunState& state);
+// Hands the jobs a snapshot saved (the worker slots' list, as read) back to
+// their slots, oldest first, before the next generation begins; the workers
+// started at the phases before them.
+void handOutSavedJobs();

@@ -140,9 +140,6 @@ void optimizeProc() {
     monitorStart();
     if (resuming()) {
         switch (resumeRun()) {
-        case Resumed::refused:
-            terminateProcesses();
-            fatalExit();
         case Resumed::finished:
             finalReport();
             return;

@@ -27,9 +27,9 @@
 #include "common/stopsignals.h"
 #include "search/searchstate.h"
 #include "settings/symtab.h"
-#include "state/runstate.h"
 #include "state/snapshot.h"
 #include "state/snapshot_write.h"
+#include "state/workerslots.h"
 #include "transport/process.h"
 
 bool snapshotFailed = false;
@@ -40,7 +40,8 @@ bool snapshotsOn = false;
 bool resumeAsked = false;
 
 SnapshotInputs inputs;
-RunState saved;
+// The snapshot resumed from was written at the end of its run.
+bool resumedEnded = false;
 
 const char* statePath() { return S[kStateFile].value.s; }
 
@@ -62,9 +63,7 @@ void refuseOverwritingSnapshot(const char* path) {
 // A snapshot written at the end of a run that reached its maxgenerations is
 // continued when this run's maxgenerations is larger (the checks refuse it
 // otherwise).
-bool continuesFinishedRun(const RunState& state) {
-    return state.ended && state.generation < S[kMaxGenerations].value.i;
-}
+bool continuesFinishedRun() { return gen < S[kMaxGenerations].value.i; }
 
 void reportWriteFailure() {
     std::fflush(stdout);
@@ -79,7 +78,7 @@ void reportWriteFailure() {
 bool saveSnapshot(int32_t done, bool ended, bool wait) {
     if (!endSnapshotWrite()) reportWriteFailure();
     std::vector<uint8_t> bytes = reusableSnapshotBuffer();
-    encodeSnapshot(currentRunState(done, ended), inputs, bytes);
+    encodeSnapshot(done, ended, inputs, bytes);
     if (!beginSnapshotWrite(statePath(), std::move(bytes))) {
         reportWriteFailure();
         return false;
@@ -113,10 +112,15 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     if (resumeAsked) {
         std::string cause;
-        if (!readSnapshot(path, inputs, saved, cause)) {
+        // Read into the run before the workers start; the run's own start
+        // (the seed, the start population) is then passed over.
+        if (!readSnapshot(path, inputs, resumedEnded, cause)) {
             reportCannotResume(cause);
             fatalExit();
         }
+        // The workers start at the phases they stood at before the jobs they
+        // are given again: the exact alternation, with no job thrown away.
+        for (const OutJob& job : workerSlots.outstanding) workerSlots.phases[static_cast<size_t>(job.slot)] ^= 1;
     } else {
         refuseOverwritingSnapshot(path);
     }
@@ -128,25 +132,10 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
 
 bool resuming() { return resumeAsked; }
 
-RunState currentRunState(int32_t done, bool ended) {
-    RunState state;
-    captureSearchState(state);
-    captureDispatchState(state);
-    state.generation = done;
-    state.ended = ended;
-    return state;
-}
-
 Resumed resumeRun() {
-    std::printf("Resuming from %s at generation %d\n", statePath(), saved.generation);
-    std::string cause;
-    if (!restoreSearchState(saved, cause)) {
-        reportCannotResume(cause);
-        return Resumed::refused;
-    }
-    if (saved.ended && !continuesFinishedRun(saved)) return Resumed::finished;
-    restoreDispatchState(saved);
-    saved = RunState{};
+    std::printf("Resuming from %s at generation %d\n", statePath(), gen);
+    if (resumedEnded && !continuesFinishedRun()) return Resumed::finished;
+    handOutSavedJobs();
     return Resumed::continues;
 }
 

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <optional>
 
-#include "state/snapshot.h"
-
 // Before the workers start: refuses `resume 1` without a statefile and a
 // statefile that cannot be written, and reads and checks the snapshot to
 // resume from (a snapshot that cannot be used ends the run with status 255).
@@ -20,11 +18,10 @@ bool resuming();
 enum class Resumed {
     continues,  // the run goes on from the snapshot's generation
     finished,   // the snapshot was written at the end of its run: only the final report remains
-    refused,    // its library turned out inconsistent; the cause is on standard error
 };
-// Puts the run where the snapshot left it: the state of the search, each
-// worker's grid-search phase, and the jobs that were out, handed to the same
-// slots in the same order.
+// The snapshot was read into the run before the workers started (each at
+// its phase): hands the jobs that were out to the same slots in the same
+// order.
 Resumed resumeRun();
 
 // The end of a generation, with `done` generations complete; `ended`: the
@@ -33,9 +30,6 @@ Resumed resumeRun();
 // printed, the status the run must end with (Escape 255, SIGINT and SIGTERM
 // 128 + the signal number); the caller gives the final report and ends it.
 std::optional<int> generationEnd(int32_t done, bool ended);
-// The run's state as it stands, `done` generations complete; `ended`: the
-// run ends here. Filled by the search and the dispatch loop.
-RunState currentRunState(int32_t done, bool ended);
 // Set when a snapshot could not be written; the run then ends with status
 // 255 (the file keeps the snapshot before).
 extern bool snapshotFailed;

@@ -82,15 +82,17 @@ int runMaster(int argc, char** argv) {
     // Before the snapshots, which score their sets on the coils, and the
     // workers, which are given the coils.
     applyBase();
+    // Empty before a snapshot to resume from fills it; a resumed run takes
+    // its random source from the snapshot, not from the seed.
+    initLibrary();
     prepareSnapshots(argv[1], rangesPath);
-    init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
+    if (!resuming()) init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
     // Settled here, once: forked workers inherit the walk variant, worker
     // ranks are sent it.
     gridPathChosen();
     holdStopSignals();
     initProcs();
     catchStopSignals();
-    initLibrary();
     optimizeProc();
     terminateProcesses();
     // A final report that could not write its result file, or a snapshot

@@ -17,8 +17,6 @@
 #include "coils/storage.h"
 #include "common/fatal.h"
 
-int64_t libCnt = 0;
-int64_t rejects = 0;
 
 namespace {
 

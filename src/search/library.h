@@ -5,12 +5,11 @@
 #include <vector>
 
 #include "coils/records.h"
+#include "search/searchstate.h"
 
 // The most slots the library's table grows to; it is exhausted there.
 inline constexpr uint64_t kLibrarySlots = uint64_t{1} << 25;
 
-extern int64_t libCnt;
-extern int64_t rejects;
 
 // Empties the library and gives its table back; the copies it held are not
 // released. Nothing is allocated until the first candidate is stored.

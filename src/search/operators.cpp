@@ -6,12 +6,13 @@
 #include "search/library.h"
 #include "search/operators.h"
 #include "search/random.h"
+#include "search/searchstate.h"
 #include "settings/symtab.h"
 
 namespace {
 
 // Direction of the next goodDir call: up (1 + direction) when set.
-bool curDir = false;
+bool& curDir = searchCounters.goodDirUp;
 
 constexpr int32_t bitOf(int k) {
     return int32_t{1} << k;

@@ -8,6 +8,8 @@
 
 #include "settings/symtab.h"
 
+RandomState randomSource{{}, kRandomStateWords + 1};
+
 namespace {
 
 constexpr int kStateWords = kRandomStateWords;
@@ -16,10 +18,10 @@ constexpr uint64_t kUpperMask = 0xFFFFFFFF80000000ULL;  // most significant 33 b
 constexpr uint64_t kLowerMask = 0x7FFFFFFFULL;          // least significant 31 bits
 constexpr uint64_t kMag01[2] = {0ULL, 0xB5026F5AA96619E9ULL};
 
-uint64_t mt[kStateWords];
-// Index of the next word to temper; kStateWords + 1 marks a stream that was
-// never seeded.
-int mti = kStateWords + 1;
+// The words, and the index of the next word to temper; kStateWords + 1
+// marks a stream that was never seeded.
+auto& mt = randomSource.words;
+int32_t& mti = randomSource.index;
 
 uint64_t twist(uint64_t upper, uint64_t lower, uint64_t distant) {
     const uint64_t x = (upper & kUpperMask) | (lower & kLowerMask);
@@ -77,14 +79,6 @@ double genUniform(const RangeEntry* range) {
     return roundHalfAway(y) * range->resolution + range->low;
 }
 
-RandomState saveRandomState() {
-    RandomState state;
-    std::copy(std::begin(mt), std::end(mt), state.words.begin());
-    state.index = mti;
-    return state;
-}
+RandomState saveRandomState() { return randomSource; }
 
-void restoreRandomState(const RandomState& state) {
-    std::copy(state.words.begin(), state.words.end(), std::begin(mt));
-    mti = state.index;
-}
+void restoreRandomState(const RandomState& state) { randomSource = state; }

@@ -22,5 +22,7 @@ struct RandomState {
     std::array<uint64_t, kRandomStateWords> words;
     int32_t index;
 };
+// The generator's state itself, which snapshots save and restore.
+extern RandomState randomSource;
 RandomState saveRandomState();
 void restoreRandomState(const RandomState& state);

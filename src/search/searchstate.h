@@ -6,18 +6,36 @@
 
 #include <cstdint>
 
-// The generation under way, the last one that improved the best goodness,
-// and that goodness.
-extern int32_t gen;
-extern int32_t lastgen;
-extern double bestGoodness;
-
-// Results harvested so far, and their count at the last improvement.
-extern uint64_t tested;
-extern uint64_t lastTested;
-// Job time since the last key report, and the number of jobs in it.
-extern double accumSeconds;
-extern uint32_t accumCnt;
+// The search's counters, in one owner that snapshots write and read whole;
+// the names the rest of the program uses refer into it.
+struct SearchCounters {
+    // The generation under way, the last one that improved the best
+    // goodness, and that goodness.
+    int32_t gen = 0;
+    int32_t lastgen = 0;
+    double bestGoodness = 0;
+    // Results harvested so far, and their count at the last improvement.
+    uint64_t tested = 0;
+    uint64_t lastTested = 0;
+    // Job time since the last key report, and the number of jobs in it.
+    double accumSeconds = 0;
+    uint32_t accumCnt = 0;
+    // Sets stored in the duplicate library, and candidates it turned away.
+    int64_t libCnt = 0;
+    int64_t rejects = 0;
+    // The direction of the next goodDir call (true: up).
+    bool goodDirUp = false;
+};
+extern SearchCounters searchCounters;
+inline int32_t& gen = searchCounters.gen;
+inline int32_t& lastgen = searchCounters.lastgen;
+inline double& bestGoodness = searchCounters.bestGoodness;
+inline uint64_t& tested = searchCounters.tested;
+inline uint64_t& lastTested = searchCounters.lastTested;
+inline double& accumSeconds = searchCounters.accumSeconds;
+inline uint32_t& accumCnt = searchCounters.accumCnt;
+inline int64_t& libCnt = searchCounters.libCnt;
+inline int64_t& rejects = searchCounters.rejects;
 
 // Set while a stop must wait for the end of the generation, so that a
 // snapshot can be written there (snapshots are on).

@@ -164,5 +164,6 @@ void readSymtab(const char* path) {
     std::fclose(file);
     explainBadRange(path, given);
     computeInc();
+    startRanges = R;
     dumpSymtab("Startup");
 }

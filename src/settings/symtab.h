@@ -78,6 +78,10 @@ inline constexpr int kBase = 47;           // the formula the equation corrects;
 
 extern std::array<SymbolEntry, kSymbolCount> S;
 extern std::array<RangeEntry, kCoefficientCount> R;
+// The range table as the ranges file gives it, before range adaptation moves
+// its ends: every worker searches with it, and a snapshot's table must be
+// one that adaptation can have made of it.
+extern std::array<RangeEntry, kCoefficientCount> startRanges;
 
 
 // True when setting `index` still holds its compiled-in default.

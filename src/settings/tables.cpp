@@ -30,11 +30,12 @@ constexpr std::array<RangeEntry, kCoefficientCount> kDefaultRanges = makeDefault
 
 std::array<SymbolEntry, kSymbolCount> S = kDefaultSymbols;
 std::array<RangeEntry, kCoefficientCount> R = kDefaultRanges;
+std::array<RangeEntry, kCoefficientCount> startRanges = kDefaultRanges;
 
 #if defined(QUELMO_TEST_HOOKS)
 void resetTables() {
     S = kDefaultSymbols;
-    R = kDefaultRanges;
+    R = startRanges = kDefaultRanges;
 }
 #endif
 

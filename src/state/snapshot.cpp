@@ -10,6 +10,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -49,6 +50,17 @@ void Decoder::name(std::string& text) {
         if (characters[i] < '!' || characters[i] > '~') failed_ = true;
     text.assign(failed_ ? 0 : length, '\0');
     if (!failed_) std::memcpy(text.data(), characters, length);
+}
+
+void Decoder::text(char*& text) {
+    uint64_t length = 0;
+    u64(length);
+    text = nullptr;
+    if (length == kNoText || !fits(length, 1, length)) return;
+    text = static_cast<char*>(std::malloc(length + 1));
+    if (text == nullptr) fatal("Out of space for the worker state\n");
+    raw(text, length);
+    text[length] = '\0';
 }
 
 uint32_t Decoder::crc() {
@@ -150,38 +162,77 @@ std::vector<StoredSetting> storedSettings() {
     return settings;
 }
 
+void writeLibrary(Encoder& e) {
+    const auto& entries = libraryEntries();
+    e.u64(entries.size());
+    const size_t bytes = entries.size() * kLibraryEntrySize;
+    uint8_t* start = e.take(bytes);
+    SpanWriter fields(start);
+    for (const ResultRecord* entry : entries) libraryEntryFields(fields, *entry);
+    if (fields.position() != start + bytes) fatal("%s (%s:%d) should never happen\n", "snapshot", "libraryFields", 1);
+}
+
+// Stored again in the order they were first stored, the entries land in the
+// slots they held. Every one must be new: a repeat means the entries are not
+// what the run stored (found here, reported once the section is checked).
+void readLibrary(Decoder& d, Contents& c) {
+    uint64_t count = 0;
+    d.u64(count);
+    if (count != static_cast<uint64_t>(libCnt)) d.fail();
+    if (!d.fits(count, kLibraryEntrySize, kMaxLibrarySets)) return;
+    initLibrary();
+    const int64_t rejected = rejects;
+    libCnt = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint8_t* bytes = d.take(kLibraryEntrySize);
+        if (bytes == nullptr) return;
+        ResultRecord entry{};
+        SpanReader fields(bytes);
+        libraryEntryFields(fields, entry);
+        const auto at = static_cast<int64_t>(i);
+        if (!validMask(entry.changeMask) && c.badLibraryEntry < 0) c.badLibraryEntry = at;
+        if (doneAlready(&entry) && c.repeatedLibraryEntry < 0) c.repeatedLibraryEntry = at;
+    }
+    rejects = rejected;
+}
+
 namespace {
 
 // A section of the current version: its name, its fields (one function for
 // writing and reading alike) and the check of what was read.
 struct Section {
     const char* name;
-    void (*write)(Encoder& e, const Contents& contents, const RunState& state, const SnapshotInputs& inputs);
-    void (*read)(Decoder& d, Contents& contents, RunState& state, const SnapshotInputs& inputs);
+    void (*write)(Encoder& e, Contents& contents, const SnapshotInputs& inputs);
+    void (*read)(Decoder& d, Contents& contents, const SnapshotInputs& inputs);
     Check check;
 };
 
-// A section from a generic lambda that takes (io, contents, state, inputs).
+// A section from a generic lambda that takes (io, contents, inputs).
 template <typename Fields>
 constexpr Section section(const char* name, Fields, Check check) {
-    return {name,
-            [](Encoder& e, const Contents& c, const RunState& s, const SnapshotInputs& in) { Fields{}(e, c, s, in); },
-            [](Decoder& d, Contents& c, RunState& s, const SnapshotInputs& in) { Fields{}(d, c, s, in); }, check};
+    return {name, [](Encoder& e, Contents& c, const SnapshotInputs& in) { Fields{}(e, c, in); },
+            [](Decoder& d, Contents& c, const SnapshotInputs& in) { Fields{}(d, c, in); }, check};
 }
 
 // Written in this order; read in this order too, with unknown sections
 // anywhere between them.
 const Section kSections[] = {
-    section("inputs", [](auto& io, auto& c, auto&, auto&) { inputFields(io, c); }, checkCoilFile),
-    section("settings", [](auto& io, auto& c, auto&, auto&) { settingFields(io, c); }, checkSettings),
-    section("counters", [](auto& io, auto&, auto& s, auto&) { counterFields(io, s); }, checkCounters),
-    section("random", [](auto& io, auto&, auto& s, auto&) { randomFields(io, s); }, checkRandom),
-    section("ranges", [](auto& io, auto&, auto& s, auto&) { rangeFields(io, s); }, checkRanges),
-    section("population", [](auto& io, auto&, auto& s, auto&) { populationFields(io, s, populationLimit()); },
-            checkPopulation),
-    section("workers", [](auto& io, auto&, auto& s, auto& in) { workerFields(io, s, in.workers); }, checkWorkers),
-    section("jobs", [](auto& io, auto&, auto& s, auto& in) { jobFields(io, s, in.workers); }, checkJobs),
-    section("library", [](auto& io, auto&, auto& s, auto&) { libraryFields(io, s); }, checkLibrary),
+    section("inputs", [](auto& io, auto& c, auto&) { inputFields(io, c); }, checkCoilFile),
+    section("settings", [](auto& io, auto& c, auto&) { settingFields(io, c); }, checkSettings),
+    section("counters", [](auto& io, auto& c, auto&) { counterFields(io, c); }, checkCounters),
+    section("random", [](auto& io, auto&, auto&) { randomFields(io); }, checkRandom),
+    section("ranges", [](auto& io, auto&, auto&) { rangeFields(io, R); }, checkRanges),
+    section("population", [](auto& io, auto&, auto&) { populationFields(io, populationLimit()); }, checkPopulation),
+    section("workers", [](auto& io, auto& c, auto& in) { workerFields(io, c, in.workers); }, checkWorkers),
+    section("jobs", [](auto& io, auto&, auto& in) { jobFields(io, in.workers); }, checkJobs),
+    section("library",
+            [](auto& io, auto& c, auto&) {
+                if constexpr (std::remove_reference_t<decltype(io)>::writing)
+                    writeLibrary(io);
+                else
+                    readLibrary(io, c);
+            },
+            checkLibrary),
 };
 constexpr size_t kSectionCount = std::size(kSections);
 constexpr size_t kHeaderCrcSize = 4;
@@ -195,8 +246,7 @@ const Section* findSection(const std::string& name) {
 // The sections of a version 2 snapshot of `length` bytes, from the first one
 // on: each known one read in its turn, checked against its CRC and then
 // against the run; unknown ones skipped unread.
-bool readSections(Decoder& d, uint64_t length, const SnapshotInputs& inputs, RunState& state, std::string& cause) {
-    Contents contents;
+bool readSections(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Contents& contents, std::string& cause) {
     size_t next = 0;
     while (d.offset() < length) {
         const uint64_t start = d.offset();
@@ -220,12 +270,12 @@ bool readSections(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Run
             return false;
         }
         d.limitTo(d.offset() + body);
-        known->read(d, contents, state, inputs);
+        known->read(d, contents, inputs);
         if (d.failed() || d.left() != 0) {
             cause = failureCause(d, name);
             return false;
         }
-        if (!checksumMatches(d, length, name, cause) || !known->check(contents, state, inputs, cause)) return false;
+        if (!checksumMatches(d, length, name, cause) || !known->check(contents, inputs, cause)) return false;
         ++next;
     }
     if (next < kSectionCount) {
@@ -267,6 +317,12 @@ bool readFileText(const char* path, std::string& text) {
     const bool ok = std::ferror(in) == 0;
     std::fclose(in);
     return ok;
+}
+
+// A snapshot read and checked: the run stands at its generation.
+bool taken(const Contents& contents) {
+    gen = contents.generation;
+    return true;
 }
 
 // Closes the file when the reading ends, however it ends.
@@ -335,12 +391,13 @@ bool digestRangesFile(const char* path, uint64_t& digest, uint64_t* legacyDigest
     return true;
 }
 
-void encodeSnapshot(const RunState& state, const SnapshotInputs& inputs, std::vector<uint8_t>& out) {
-    const Contents contents{inputs.coilDigest, inputs.rangesDigest, storedSettings()};
+void encodeSnapshot(int32_t generation, bool ended, const SnapshotInputs& inputs, std::vector<uint8_t>& out) {
+    Contents contents{inputs.coilDigest, inputs.rangesDigest, storedSettings()};
+    contents.generation = generation;
     Encoder e(out);
     e.raw(kMagic, sizeof kMagic);
     e.u32(kSnapshotVersion);
-    e.u32(state.ended ? kEndedFlag : 0);
+    e.u32(ended ? kEndedFlag : 0);
     const size_t lengthAt = e.size();
     e.u64(0);
     e.u32(0);  // the header's CRC, once the length is known
@@ -349,7 +406,7 @@ void encodeSnapshot(const RunState& state, const SnapshotInputs& inputs, std::ve
         e.name(s.name);
         const size_t bodyAt = e.size();
         e.u64(0);
-        s.write(e, contents, state, inputs);
+        s.write(e, contents, inputs);
         e.patch64(bodyAt, e.size() - bodyAt - 8);
         e.u32(crc32c(e.data() + start, e.size() - start));
     }
@@ -357,7 +414,7 @@ void encodeSnapshot(const RunState& state, const SnapshotInputs& inputs, std::ve
     e.patch32(kHeaderSize, crc32c(e.data(), kHeaderSize));
 }
 
-bool readSnapshot(const char* path, const SnapshotInputs& inputs, RunState& state, std::string& cause) {
+bool readSnapshot(const char* path, const SnapshotInputs& inputs, bool& ended, std::string& cause) {
     // Non-blocking, so that a FIFO is reported instead of waited on.
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -400,12 +457,11 @@ bool readSnapshot(const char* path, const SnapshotInputs& inputs, RunState& stat
     std::memcpy(&version, header + 8, 4);
     std::memcpy(&flags, header + 12, 4);
     std::memcpy(&length, header + 16, 8);
-    state.ended = (flags & kEndedFlag) != 0;
-
+    Contents contents;
+    ended = contents.ended = (flags & kEndedFlag) != 0;
     if (version == 1) {
         if (!sizeMatches(size, length, kHeaderSize + kChecksumSize, cause)) return false;
-        Contents contents;
-        return readVersion1(d, length, inputs, contents, state, cause);
+        return readVersion1(d, length, inputs, contents, cause) && taken(contents);
     }
     if (version != kSnapshotVersion) {
         cause = "it has format version " + std::to_string(version) + ", this program reads versions 1 and " +
@@ -418,5 +474,5 @@ bool readSnapshot(const char* path, const SnapshotInputs& inputs, RunState& stat
     }
     if (!checksumMatches(d, size, "header", cause)) return false;
     if (!sizeMatches(size, length, kHeaderSize + kHeaderCrcSize, cause)) return false;
-    return readSections(d, length, inputs, state, cause);
+    return readSections(d, length, inputs, contents, cause) && taken(contents);
 }

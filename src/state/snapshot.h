@@ -1,7 +1,7 @@
 // Snapshots: the whole state of a run at the end of a generation, in a
 // versioned little-endian binary file, from which a run continues exactly as
-// it would have gone on. This module encodes and decodes a plain RunState;
-// the search and the dispatch loop fill it and apply it.
+// it would have gone on. The codec writes each part of the state from the
+// part of the run that owns it, and reads it back into that part.
 //
 // Version 2, written now (integers little-endian, doubles as their IEEE bits):
 //   header: magic "QLMSTATE"; u32 version; u32 flags (bit 0: the run ended
@@ -43,32 +43,9 @@
 #include <string>
 #include <vector>
 
-#include "coils/records.h"
-#include "search/random.h"
-#include "settings/symtab.h"
+#include "state/snapshot_inputs.h"
 
 inline constexpr uint32_t kSnapshotVersion = 2;
-
-// What a run is made of, which a snapshot must match, and what bounds the
-// values a run of it can reach.
-struct SnapshotInputs {
-    std::string coilPath;
-    std::string rangesPath;
-    uint64_t coilDigest = 0;
-    uint64_t rangesDigest = 0;
-    // The digest with the maxgenerations lines kept, as snapshots of earlier
-    // versions hold it; accepted too.
-    uint64_t legacyRangesDigest = 0;
-    // The coils, to score the population with.
-    const InductorRecord* coils = nullptr;
-    // The run's worker slots.
-    int workers = 0;
-    // The most candidates a generation hands out, each adding at most one set
-    // to the duplicate library.
-    int64_t candidatesPerGeneration = 0;
-    // The fewest candidates a generation hands out.
-    int64_t minCandidatesPerGeneration = 0;
-};
 
 // 64-bit FNV-1a of `size` bytes.
 uint64_t digestBytes(const void* data, size_t size);
@@ -82,43 +59,18 @@ uint64_t rangesDigest(const std::string& text, bool withMaxGenerations = false);
 bool digestCoilFile(const char* path, uint64_t& digest);
 bool digestRangesFile(const char* path, uint64_t& digest, uint64_t* legacyDigest = nullptr);
 
-struct SavedJob {
-    int32_t slot;
-    ResultRecord candidate;
-};
-
-// Everything that decides the rest of a run, at the end of a generation.
-struct RunState {
-    bool ended = false;      // the run ended here
-    int32_t generation = 0;  // generations complete
-    int32_t lastgen = 0;
-    uint64_t tested = 0;
-    uint64_t lastTested = 0;
-    int64_t libCnt = 0;
-    int64_t rejects = 0;
-    double bestGoodness = 0;
-    double accumSeconds = 0;
-    uint32_t accumCnt = 0;
-    bool goodDirUp = false;
-    RandomState random{};
-    std::array<RangeEntry, kCoefficientCount> ranges{};  // names are not kept
-    std::vector<ResultRecord> population;                // rank order
-    std::vector<uint8_t> workerPhases;                   // per worker slot
-    std::vector<SavedJob> outstanding;                   // hand-over order
-    // The duplicate library's sets in the order they were stored: the
-    // library's own records when taken from a run, the records in
-    // `libraryRecords` when read from a file (so a RunState is moved, not
-    // copied).
-    std::vector<const ResultRecord*> library;
-    std::vector<ResultRecord> libraryRecords;
-};
-
-// Encodes `state` for the run made of `inputs` and the settings S, in the
+// Encodes the run as it stands, made of `inputs` and the settings S, with
+// `generation` generations complete (`ended`: the run ends here), in the
 // current version, into `out` (cleared first; its storage is reused).
-void encodeSnapshot(const RunState& state, const SnapshotInputs& inputs, std::vector<uint8_t>& out);
+void encodeSnapshot(int32_t generation, bool ended, const SnapshotInputs& inputs, std::vector<uint8_t>& out);
 
-// Reads the snapshot at `path` (either version) and checks it against the
-// run's inputs and settings and against what such a run can have produced,
-// reading no more than its own counts imply. False with the cause in words
-// ("it is truncated ...") when it cannot be used; the file is never changed.
-bool readSnapshot(const char* path, const SnapshotInputs& inputs, RunState& state, std::string& cause);
+// Reads the snapshot at `path` (either version) into the run: the counters
+// (gen the generation it was made at), the random source, the range table,
+// the population, the duplicate library (emptied first) and the worker slots (each
+// phase as saved, the jobs that were out in their list). Each part is
+// checked as it is read, against the run's inputs and settings and against
+// what such a run can have produced, reading no more than the file's own
+// counts imply. False with the cause in words ("it is truncated ...") when
+// it cannot be used: the run's state is then unusable and the run must end.
+// The file is never changed. `ended`: the run ended at this snapshot.
+bool readSnapshot(const char* path, const SnapshotInputs& inputs, bool& ended, std::string& cause);

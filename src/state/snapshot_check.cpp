@@ -47,10 +47,6 @@ int settingIndex(const std::string& name) {
 // settings are covered by the ranges file's digest.
 bool compared(int index) { return (S[index].type != symString && index != kResume) || index == kBase; }
 
-// -1 for a random start set, otherwise one bit per coefficient an operator
-// changed.
-bool validMask(int32_t mask) { return mask == -1 || (mask >= 0 && mask < (1 << kCoefficientCount)); }
-
 bool sameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
 
 // The steps computeInc gives for the range, or -1 where it refuses it.
@@ -61,7 +57,7 @@ int64_t stepsOf(const RangeEntry& range) {
 
 }  // namespace
 
-bool checkCoilFile(const Contents& contents, const RunState&, const SnapshotInputs& inputs, std::string& cause) {
+bool checkCoilFile(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
     if (contents.coilDigest == inputs.coilDigest) return true;
     cause = "it was made from another coil file than " + inputs.coilPath;
     return false;
@@ -70,7 +66,7 @@ bool checkCoilFile(const Contents& contents, const RunState&, const SnapshotInpu
 // Settings are matched by name. One the snapshot does not have was not there
 // when it was made, so that run had it at its default; one this program does
 // not have is passed over.
-bool checkSettings(const Contents& contents, const RunState&, const SnapshotInputs& inputs, std::string& cause) {
+bool checkSettings(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
     std::vector<bool> seen(kSymbolCount, false);
     for (const StoredSetting& stored : contents.settings) {
         const int index = settingIndex(stored.name);
@@ -113,12 +109,11 @@ bool checkSettings(const Contents& contents, const RunState&, const SnapshotInpu
 // had none to make). Each generation hands out at most
 // candidatesPerGeneration candidates, and each adds at most one set to the
 // library beside the save + 1 sets of the start population.
-bool checkCounters(const Contents& contents, const RunState& state, const SnapshotInputs& inputs,
-                   std::string& cause) {
-    if (!checkContinuation(contents, state, cause)) return false;
+bool checkCounters(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
+    if (!checkContinuation(contents, cause)) return false;
     const int64_t maxgenerations = S[kMaxGenerations].value.i;
-    const int64_t generation = state.generation;
-    const bool inRange = state.ended ? generation >= 0 && generation <= std::max<int64_t>(maxgenerations, 0)
+    const int64_t generation = contents.generation;
+    const bool inRange = contents.ended ? generation >= 0 && generation <= std::max<int64_t>(maxgenerations, 0)
                                      : generation >= 1 && generation < maxgenerations;
     if (!inRange) {
         cause = corrupted("generation " + std::to_string(generation) + ", maxgenerations is " +
@@ -129,26 +124,26 @@ bool checkCounters(const Contents& contents, const RunState& state, const Snapsh
     const uint64_t handedOut = static_cast<uint64_t>(generation * perGeneration);
     const int64_t librarySets = S[kSave].value.i + 1 + generation * perGeneration;
     const char* flaw = nullptr;
-    if (state.lastgen < 0 || state.lastgen > state.generation)
+    if (lastgen < 0 || lastgen > contents.generation)
         flaw = "lastgen";
-    else if (state.tested > handedOut || state.lastTested > state.tested || state.accumCnt > state.tested)
+    else if (tested > handedOut || lastTested > tested || accumCnt > tested)
         flaw = "tested";
-    else if (state.libCnt < 0 || state.libCnt > librarySets || static_cast<uint64_t>(state.libCnt) >= kMaxLibrarySets)
+    else if (libCnt < 0 || libCnt > librarySets || static_cast<uint64_t>(libCnt) >= kMaxLibrarySets)
         flaw = "libCnt";
-    else if (state.rejects < 0)
+    else if (rejects < 0)
         flaw = "rejects";
-    else if (!std::isfinite(state.accumSeconds))
+    else if (!std::isfinite(accumSeconds))
         flaw = "accumSeconds";
     if (flaw == nullptr)
-        return checkCounterLimits(state, inputs, cause) &&
-               checkEndedFlag(state, madeWithMaxGenerations(contents), cause);
+        return checkCounterLimits(contents, inputs, cause) &&
+               checkEndedFlag(contents, madeWithMaxGenerations(contents), cause);
     cause = corrupted(flaw);
     return false;
 }
 
 // A seeded generator stands at word 0 to 312.
-bool checkRandom(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
-    if (state.random.index >= 0 && state.random.index <= kRandomStateWords) return checkRandomNotZero(state, cause);
+bool checkRandom(const Contents&, const SnapshotInputs&, std::string& cause) {
+    if (randomSource.index >= 0 && randomSource.index <= kRandomStateWords) return checkRandomNotZero(cause);
     cause = corrupted("random state");
     return false;
 }
@@ -156,10 +151,10 @@ bool checkRandom(const Contents&, const RunState& state, const SnapshotInputs&, 
 // Range adaptation moves only the ends of a range, and computeInc then
 // derives its steps; the resolution and the minor grid stay as the ranges
 // file gives them.
-bool checkRanges(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
+bool checkRanges(const Contents& contents, const SnapshotInputs&, std::string& cause) {
     for (int k = 0; k < kCoefficientCount; ++k) {
-        const RangeEntry& saved = state.ranges[static_cast<size_t>(k)];
-        const RangeEntry& given = R[static_cast<size_t>(k)];
+        const RangeEntry& saved = R[static_cast<size_t>(k)];
+        const RangeEntry& given = startRanges[static_cast<size_t>(k)];
         const bool unmoved = sameBits(saved.low, given.low) && sameBits(saved.high, given.high);
         const bool sameGrid = sameBits(saved.resolution, given.resolution) &&
                               sameBits(saved.minorInc, given.minorInc) && saved.mcount == given.mcount;
@@ -170,75 +165,75 @@ bool checkRanges(const Contents&, const RunState& state, const SnapshotInputs&, 
         cause = corrupted(std::string("range ") + kCoefficientNames[static_cast<size_t>(k)]);
         return false;
     }
-    return checkRangeMoves(state, cause);
+    return checkRangeMoves(contents, cause);
 }
 
 // The population in rank order as sortgen keeps it, each member with the
 // goodness its set scores, and the best goodness that of the first.
-bool checkPopulation(const Contents&, const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
-    const std::vector<ResultRecord>& members = state.population;
-    const uint64_t count = members.size();
+bool checkPopulation(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
+    uint64_t count = 0;
+    for (const ResultRecord* m = collected; m != nullptr; m = m->next) ++count;
     const uint64_t save = static_cast<uint64_t>(S[kSave].value.i);
-    if (count < std::max<uint64_t>(state.ended ? 1 : save, 1) || count > populationLimit()) {
+    if (count < std::max<uint64_t>(contents.ended ? 1 : save, 1) || count > populationLimit()) {
         cause = corrupted("population");
         return false;
     }
-    for (size_t i = 0; i < members.size(); ++i) {
-        const ResultRecord& member = members[i];
-        ResultRecord scored = member;
+    size_t i = 0;
+    for (const ResultRecord *member = collected, *before = nullptr; member != nullptr; before = member, member = member->next, ++i) {
+        ResultRecord scored = *member;
         scored.next = nullptr;
         evalInductors(inputs.coils, &scored);
-        if (!sameBits(scored.goodness, member.goodness)) {
+        if (!sameBits(scored.goodness, member->goodness)) {
             cause = corrupted("population member " + std::to_string(i + 1) + " has goodness " +
-                              goodnessText(member.goodness) + ", its set scores " + goodnessText(scored.goodness));
+                              goodnessText(member->goodness) + ", its set scores " + goodnessText(scored.goodness));
             return false;
         }
-        const bool ranked = i == 0 || !(members[i - 1].goodness > member.goodness ||
-                                        (members[i - 1].goodness == member.goodness &&
-                                         members[i - 1].coefficients == member.coefficients));
-        if (!validMask(member.changeMask) || !ranked) {
+        const bool ranked = before == nullptr || !(before->goodness > member->goodness ||
+                                                   (before->goodness == member->goodness &&
+                                                    before->coefficients == member->coefficients));
+        if (!validMask(member->changeMask) || !ranked) {
             cause = corrupted("population");
             return false;
         }
     }
-    if (sameBits(state.bestGoodness, members[0].goodness)) return true;
-    cause = corrupted("best goodness " + goodnessText(state.bestGoodness) + ", the best member scores " +
-                      goodnessText(members[0].goodness));
+    if (sameBits(bestGoodness, collected->goodness)) return true;
+    cause = corrupted("best goodness " + goodnessText(bestGoodness) + ", the best member scores " +
+                      goodnessText(collected->goodness));
     return false;
 }
 
-bool checkWorkers(const Contents&, const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
-    bool valid = state.workerPhases.size() == static_cast<size_t>(inputs.workers);
-    for (uint8_t phase : state.workerPhases) valid = valid && phase <= 1;
+bool checkWorkers(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
+    bool valid = contents.workers == static_cast<uint32_t>(inputs.workers);
+    for (uint32_t slot = 0; slot < contents.workers; ++slot) valid = valid && workerSlots.phases[slot] <= 1;
     if (valid) return true;
     cause = corrupted("workers");
     return false;
 }
 
 // At most one job on each worker slot.
-bool checkJobs(const Contents&, const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
-    const size_t workers = state.workerPhases.size();
-    std::vector<bool> busy(workers, false);
-    for (const SavedJob& job : state.outstanding) {
+bool checkJobs(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
+    std::vector<bool> busy(contents.workers, false);
+    for (const OutJob& job : workerSlots.outstanding) {
         const auto slot = static_cast<size_t>(job.slot);
-        if (job.slot < 0 || slot >= workers || busy[slot] || !validMask(job.candidate.changeMask)) {
+        if (job.slot < 0 || slot >= busy.size() || busy[slot] || !validMask(job.candidate->changeMask)) {
             cause = corrupted("jobs");
             return false;
         }
         busy[slot] = true;
     }
-    return checkHandedOut(state, inputs, cause);
+    return checkHandedOut(contents, inputs, cause);
 }
 
-// The count was checked against libCnt as it was read; that no set repeats
-// is found as the sets go back into the library.
-bool checkLibrary(const Contents&, const RunState& state, const SnapshotInputs&, std::string& cause) {
-    for (const ResultRecord* entry : state.library) {
-        if (validMask(entry->changeMask)) continue;
+// The count was checked against libCnt as it was read, and the entries
+// went into the library as they were read.
+bool checkLibrary(const Contents& contents, const SnapshotInputs&, std::string& cause) {
+    if (contents.badLibraryEntry >= 0) {
         cause = corrupted("library");
         return false;
     }
-    return true;
+    if (contents.repeatedLibraryEntry < 0) return true;
+    cause = corrupted("library entry " + std::to_string(contents.repeatedLibraryEntry) + " repeats an earlier one");
+    return false;
 }
 
 }  // namespace snapshot

@@ -10,8 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "coils/storage.h"
 #include "common/fatal.h"
-#include "state/snapshot.h"
+#include "search/library.h"
+#include "search/random.h"
+#include "search/searchstate.h"
+#include "search/sort.h"
+#include "settings/symtab.h"
+#include "state/snapshot_inputs.h"
+#include "state/workerslots.h"
 
 namespace snapshot {
 
@@ -27,6 +34,7 @@ inline constexpr size_t kSettingSize = 1 + 1 + 8;  // name length, type, value; 
 // snapshot holds more; nor does any program have this many settings.
 inline constexpr uint64_t kMaxLibrarySets = uint64_t{1} << 25;
 inline constexpr uint32_t kMaxSettings = 4096;
+inline constexpr uint64_t kNoText = UINT64_MAX;
 
 // Appends fields to a buffer, growing it as needed; what was written is
 // measured, never summed beforehand.
@@ -42,6 +50,8 @@ public:
 
     size_t size() const { return used_; }
     const uint8_t* data() const { return data_; }
+    // Decoder::fits for code shared by both: what is written always fits.
+    bool fits(uint64_t, size_t, uint64_t) { return true; }
     // Makes room for `bytes` more at once, before a long run of fields.
     void room(size_t bytes) {
         if (size_ - used_ < bytes) grow(bytes);
@@ -67,6 +77,12 @@ public:
     void i64(int64_t v) { raw(&v, 8); }
     void f64(double v) { raw(&v, 8); }
     void flag(bool v) { u8(v ? 1 : 0); }
+    // A u64 length and the characters; a missing text as length 2^64 - 1.
+    void text(const char* text) {
+        const size_t length = text == nullptr ? 0 : std::strlen(text);
+        u64(text == nullptr ? kNoText : length);
+        if (length > 0) raw(text, length);
+    }
     // A u8 length and the characters.
     void name(const std::string& text) {
         u8(static_cast<uint8_t>(text.size()));
@@ -74,14 +90,6 @@ public:
     }
     void patch32(size_t at, uint32_t v) { std::memcpy(data_ + at, &v, 4); }
     void patch64(size_t at, uint64_t v) { std::memcpy(data_ + at, &v, 8); }
-
-    // A u32 count and the items.
-    template <typename Items, typename Item>
-    void list32(const Items& items, size_t itemSize, uint64_t /*limit*/, Item item) {
-        u32(static_cast<uint32_t>(items.size()));
-        room(items.size() * itemSize);
-        for (const auto& x : items) item(x);
-    }
 
 private:
     [[gnu::noinline]] void grow(size_t bytes) {
@@ -140,6 +148,9 @@ class Decoder {
 public:
     static constexpr bool writing = false;
     Decoder(int fd, uint64_t fileSize) : fd_(fd), fileSize_(fileSize), limit_(fileSize), buffer_(kBufferSize) {}
+    // Reads `size` bytes in memory instead.
+    Decoder(const uint8_t* bytes, size_t size)
+        : fd_(-1), fileSize_(size), limit_(size), buffer_(bytes, bytes + size), filled_(size), fileOffset_(size) {}
 
     bool failed() const { return failed_; }
     // errno of a failed read of the file; 0 when the content was at fault.
@@ -175,20 +186,14 @@ public:
     }
     // A u8 length, at least 1, and as many printable ASCII characters.
     void name(std::string& text);
+    // What Encoder::text wrote, as a heap copy (null for a missing text).
+    void text(char*& text);
 
     // True when `count` items of `itemSize` bytes, at most `limit` of them,
     // fit in what is left: checked before anything is allocated for them.
     bool fits(uint64_t count, size_t itemSize, uint64_t limit) {
         if (count > limit || count > left() / itemSize) failed_ = true;
         return !failed_;
-    }
-    template <typename Items, typename Item>
-    void list32(Items& items, size_t itemSize, uint64_t limit, Item item) {
-        uint32_t count = 0;
-        u32(count);
-        if (!fits(count, itemSize, limit)) return;
-        items.resize(count);
-        for (auto& x : items) item(x);
     }
 
 private:
@@ -207,8 +212,37 @@ private:
     int readError_ = 0;
 };
 
-// The fields of the run state, for an Encoder over a const RunState or a
-// Decoder over a RunState.
+// The fields of a snapshot. Each is written from the part of the run that
+// owns it and read back into it: the search's counters (SearchCounters),
+// the population (collected), the random source (randomSource), the range
+// table R, the duplicate library and the worker slots (workerSlots). What
+// no part of the run owns lives in Contents: the input digests, the
+// settings, the ended flag, and the generations complete (gen lags behind
+// at the end of a run; it takes the value once a snapshot is read).
+
+// A setting as a snapshot stores it.
+struct StoredSetting {
+    std::string name;
+    uint8_t type = 0;
+    uint64_t bits = 0;
+};
+
+struct Contents {
+    uint64_t coilDigest = 0;
+    uint64_t rangesDigest = 0;
+    std::vector<StoredSetting> settings;
+    bool ended = false;      // the run ended here
+    int32_t generation = 0;  // generations complete
+    uint32_t workers = 0;    // worker phases read
+    // Read back: the first library entry with a change mask no operator
+    // gives, and the first that repeats an earlier one (-1: none).
+    int64_t badLibraryEntry = -1;
+    int64_t repeatedLibraryEntry = -1;
+};
+
+// -1 for a random start set, otherwise one bit per coefficient an operator
+// changed.
+inline bool validMask(int32_t mask) { return mask == -1 || (mask >= 0 && mask < (1 << kCoefficientCount)); }
 
 template <typename Io, typename Record>
 void recordFields(Io& io, Record& r) {
@@ -217,9 +251,10 @@ void recordFields(Io& io, Record& r) {
     io.i32(r.changeMask);
 }
 
-template <typename Io, typename State>
-void counterFields(Io& io, State& s) {
-    io.i32(s.generation);
+template <typename Io, typename C>
+void counterFields(Io& io, C& c) {
+    SearchCounters& s = searchCounters;
+    io.i32(c.generation);
     io.i32(s.lastgen);
     io.u64(s.tested);
     io.u64(s.lastTested);
@@ -231,15 +266,16 @@ void counterFields(Io& io, State& s) {
     io.flag(s.goodDirUp);
 }
 
-template <typename Io, typename State>
-void randomFields(Io& io, State& s) {
-    io.i32(s.random.index);
-    for (auto& word : s.random.words) io.u64(word);
+template <typename Io>
+void randomFields(Io& io) {
+    io.i32(randomSource.index);
+    for (auto& word : randomSource.words) io.u64(word);
 }
 
-template <typename Io, typename State>
-void rangeFields(Io& io, State& s) {
-    for (auto& range : s.ranges) {
+// A range table's numbers; its names stay.
+template <typename Io, typename Table>
+void rangeFields(Io& io, Table& table) {
+    for (auto& range : table) {
         io.f64(range.low);
         io.f64(range.high);
         io.f64(range.resolution);
@@ -249,24 +285,63 @@ void rangeFields(Io& io, State& s) {
     }
 }
 
+inline void freeList(ResultRecord*& head) {
+    while (head != nullptr) {
+        ResultRecord* following = head->next;
+        freeResult(head);
+        head = following;
+    }
+}
+
+// The members of `collected` in rank order; read back, they replace it.
 // `limit`: the most members the run keeps.
-template <typename Io, typename State>
-void populationFields(Io& io, State& s, uint64_t limit) {
-    io.list32(s.population, kRecordSize, limit, [&](auto& member) { recordFields(io, member); });
+template <typename Io>
+void populationFields(Io& io, uint64_t limit) {
+    uint32_t count = 0;
+    if constexpr (Io::writing) {
+        for (const ResultRecord* m = collected; m != nullptr; m = m->next) ++count;
+        io.u32(count);
+        io.room(count * kRecordSize);
+        for (ResultRecord* m = collected; m != nullptr; m = m->next) recordFields(io, *m);
+    } else {
+        freeList(collected);
+        io.u32(count);
+        if (!io.fits(count, kRecordSize, limit)) return;
+        ResultRecord** link = &collected;
+        for (uint32_t i = 0; i < count; ++i) {
+            *link = newResult();
+            recordFields(io, **link);
+            link = &(*link)->next;
+        }
+    }
 }
 
-// `limit`: the run's worker slots.
-template <typename Io, typename State>
-void workerFields(Io& io, State& s, uint64_t limit) {
-    io.list32(s.workerPhases, 1, limit, [&](auto& phase) { io.u8(phase); });
+// Each worker slot's phase. `limit`: the run's worker slots.
+template <typename Io, typename C>
+void workerFields(Io& io, C& c, uint64_t limit) {
+    c.workers = static_cast<uint32_t>(limit);
+    io.u32(c.workers);
+    if (!io.fits(c.workers, 1, limit)) return;
+    for (uint32_t slot = 0; slot < c.workers; ++slot) io.u8(workerSlots.phases[slot]);
 }
 
-template <typename Io, typename State>
-void jobFields(Io& io, State& s, uint64_t limit) {
-    io.list32(s.outstanding, kJobSize, limit, [&](auto& job) {
+// The jobs out, in hand-over order; read back, they replace the slots' list.
+template <typename Io>
+void jobFields(Io& io, uint64_t limit) {
+    auto& jobs = workerSlots.outstanding;
+    uint32_t count = static_cast<uint32_t>(jobs.size());
+    if constexpr (!Io::writing) {
+        for (const OutJob& job : jobs) freeResult(job.candidate);
+        jobs.clear();
+    }
+    io.u32(count);
+    if (!io.fits(count, kJobSize, limit)) return;
+    if constexpr (!Io::writing) jobs.assign(count, OutJob{0, nullptr});
+    for (OutJob& job : jobs) {
+        if constexpr (!Io::writing) job.candidate = newResult();
         io.i32(job.slot);
-        recordFields(io, job.candidate);
-    });
+        recordFields(io, *job.candidate);
+    }
 }
 
 template <typename Io, typename Record>
@@ -275,50 +350,11 @@ void libraryEntryFields(Io& io, Record& r) {
     for (auto& c : r.coefficients) io.f64(c);
 }
 
-// A u64 count and the entries. Read back, the count must be the state's
-// libCnt, read before it.
-template <typename Io, typename State>
-void libraryFields(Io& io, State& s) {
-    if constexpr (Io::writing) {
-        io.u64(s.library.size());
-        const size_t bytes = s.library.size() * kLibraryEntrySize;
-        uint8_t* start = io.take(bytes);
-        SpanWriter entries(start);
-        for (const ResultRecord* entry : s.library) libraryEntryFields(entries, *entry);
-        if (entries.position() != start + bytes)
-            fatal("%s (%s:%d) should never happen\n", "snapshot", "libraryFields", 1);
-    } else {
-        uint64_t count = 0;
-        io.u64(count);
-        if (count != static_cast<uint64_t>(s.libCnt)) io.fail();
-        if (!io.fits(count, kLibraryEntrySize, kMaxLibrarySets)) return;
-        s.libraryRecords.assign(count, ResultRecord{});
-        for (ResultRecord& entry : s.libraryRecords) {
-            const uint8_t* bytes = io.take(kLibraryEntrySize);
-            if (bytes == nullptr) return;
-            SpanReader fields(bytes);
-            libraryEntryFields(fields, entry);
-        }
-        s.library.clear();
-        s.library.reserve(count);
-        for (const ResultRecord& entry : s.libraryRecords) s.library.push_back(&entry);
-    }
-}
-
-// A setting as a snapshot stores it.
-struct StoredSetting {
-    std::string name;
-    uint8_t type = 0;
-    uint64_t bits = 0;
-};
-
-// What a snapshot holds beside the run state: the digests of the input files
-// and the settings of the run that wrote it.
-struct Contents {
-    uint64_t coilDigest = 0;
-    uint64_t rangesDigest = 0;
-    std::vector<StoredSetting> settings;
-};
+// A u64 count and the entries in the order they were stored. Read back, the
+// count must be libCnt, read before it, and the entries go into an empty
+// library in that order, which puts each in the slot it held.
+void writeLibrary(Encoder& e);
+void readLibrary(Decoder& d, Contents& c);
 
 template <typename Io, typename C>
 void inputFields(Io& io, C& c) {
@@ -326,13 +362,18 @@ void inputFields(Io& io, C& c) {
     io.u64(c.rangesDigest);
 }
 
+// A u32 count and the settings.
 template <typename Io, typename C>
 void settingFields(Io& io, C& c) {
-    io.list32(c.settings, kSettingSize + 1, kMaxSettings, [&](auto& setting) {
+    uint32_t count = static_cast<uint32_t>(c.settings.size());
+    io.u32(count);
+    if (!io.fits(count, kSettingSize + 1, kMaxSettings)) return;
+    c.settings.resize(count);
+    for (auto& setting : c.settings) {
         io.name(setting.name);
         io.u8(setting.type);
         io.u64(setting.bits);
-    });
+    }
 }
 
 // The most members a population of the run holds: the start population
@@ -343,23 +384,21 @@ inline uint64_t populationLimit() { return static_cast<uint64_t>(std::max(S[kSav
 // They come in file order: the coil file; the settings, then the ranges
 // file; the counters; the random state; the range table; the population
 // (every member scored again); the worker phases; the jobs out; the library.
-using Check = bool (*)(const Contents& contents, const RunState& state, const SnapshotInputs& inputs,
-                       std::string& cause);
-bool checkCoilFile(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
-bool checkSettings(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
-bool checkCounters(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
+using Check = bool (*)(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkCoilFile(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkSettings(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkCounters(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
 // Whether the snapshot's run can go on under this run's maxgenerations
 // (checked with the counters, as it needs the generation).
-bool checkContinuation(const Contents& contents, const RunState& state, std::string& cause);
+bool checkContinuation(const Contents& contents, std::string& cause);
 // The maxgenerations the snapshot's run had (a version 1 snapshot: this run's).
 int64_t madeWithMaxGenerations(const Contents& contents);
-bool checkRandom(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
-bool checkRanges(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
-bool checkPopulation(const Contents& contents, const RunState& state, const SnapshotInputs& inputs,
-                     std::string& cause);
-bool checkWorkers(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
-bool checkJobs(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
-bool checkLibrary(const Contents& contents, const RunState& state, const SnapshotInputs& inputs, std::string& cause);
+bool checkRandom(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkRanges(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkPopulation(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkWorkers(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkJobs(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkLibrary(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
 
 // A setting's value as a snapshot stores it (0 for text).
 uint64_t settingBits(const SymbolEntry& entry);
@@ -369,11 +408,11 @@ uint64_t baseSettingBits(const char* name);
 // The settings S as a snapshot stores them.
 std::vector<StoredSetting> storedSettings();
 // Lower bounds and consistency, on top of the checks above (snapshot_limits).
-bool checkCounterLimits(const RunState& state, const SnapshotInputs& inputs, std::string& cause);
-bool checkHandedOut(const RunState& state, const SnapshotInputs& inputs, std::string& cause);
-bool checkEndedFlag(const RunState& state, int64_t maxgenerations, std::string& cause);
-bool checkRangeMoves(const RunState& state, std::string& cause);
-bool checkRandomNotZero(const RunState& state, std::string& cause);
+bool checkCounterLimits(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkHandedOut(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
+bool checkEndedFlag(const Contents& contents, int64_t maxgenerations, std::string& cause);
+bool checkRangeMoves(const Contents& contents, std::string& cause);
+bool checkRandomNotZero(std::string& cause);
 
 // "it is corrupted (what)"
 std::string corrupted(const std::string& what);
@@ -388,7 +427,6 @@ bool checksumMatches(Decoder& d, uint64_t end, const std::string& what, std::str
 // Reads the rest of a version 1 snapshot of `length` bytes, its header
 // read (the decoder stands after it) and its length checked against the
 // file's, and checks it.
-bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Contents& contents, RunState& state,
-                  std::string& cause);
+bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Contents& contents, std::string& cause);
 
 }  // namespace snapshot

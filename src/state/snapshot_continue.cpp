@@ -14,9 +14,9 @@ std::string number(int64_t value) { return std::to_string(value); }
 
 // The stall test comes before the generation count, at the end of the
 // generation before the snapshot's, so it decides when both hold.
-bool endedByQuitat(const RunState& state) {
+bool endedByQuitat(const Contents& contents) {
     const int64_t quitat = S[kQuitAt].value.i;
-    return quitat >= 0 && (static_cast<int64_t>(state.generation) - 1) - state.lastgen > quitat;
+    return quitat >= 0 && (static_cast<int64_t>(contents.generation) - 1) - lastgen > quitat;
 }
 
 }  // namespace
@@ -27,23 +27,23 @@ int64_t madeWithMaxGenerations(const Contents& contents) {
     return S[kMaxGenerations].value.i;
 }
 
-bool checkContinuation(const Contents& contents, const RunState& state, std::string& cause) {
+bool checkContinuation(const Contents& contents, std::string& cause) {
     const int64_t now = S[kMaxGenerations].value.i;
     const int64_t made = madeWithMaxGenerations(contents);
     if (made == now) return true;
-    const int64_t generation = state.generation;
+    const int64_t generation = contents.generation;
     const std::string differs =
         "it was made with maxgenerations " + number(made) + ", this run has " + number(now);
-    if (!state.ended) {
+    if (!contents.ended) {
         if (generation < now) return true;
         cause = differs + ", and it stands at generation " + number(generation) +
                 " already: give maxgenerations above " + number(generation) + " to continue it";
         return false;
     }
-    if (endedByQuitat(state)) {
+    if (endedByQuitat(contents)) {
         cause = "its run ended at generation " + number(generation) + " because quitat " +
                 number(S[kQuitAt].value.i) + " stopped it (no better set since generation " +
-                number(state.lastgen) + "), so a larger maxgenerations cannot continue it: set maxgenerations back to " +
+                number(lastgen) + "), so a larger maxgenerations cannot continue it: set maxgenerations back to " +
                 number(made) + " to see its final report, or remove it to start afresh";
         return false;
     }

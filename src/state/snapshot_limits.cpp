@@ -70,8 +70,8 @@ int64_t ownMoves(double given, double saved) {
 
 // The library holds at least the start population; the rejected count
 // stays below what the draws could have rejected, so it cannot overflow.
-bool checkCounterLimits(const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
-    const int64_t generation = state.generation;
+bool checkCounterLimits(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
+    const int64_t generation = contents.generation;
     const int64_t save = S[kSave].value.i;
     const int64_t tries = std::max(S[kTries].value.i, 1);
     const int64_t candidates = saturatingProduct(generation, inputs.candidatesPerGeneration);
@@ -79,11 +79,11 @@ bool checkCounterLimits(const RunState& state, const SnapshotInputs& inputs, std
         std::min(kCounterCeiling, saturatingSum(saturatingProduct(save + 1, kMaxDrawsPerRandomSet),
                                                 saturatingProduct(candidates, std::max(tries, kMaxDrawsPerRandomSet))));
     const char* flaw = nullptr;
-    if (state.tested > static_cast<uint64_t>(kCounterCeiling))
+    if (tested > static_cast<uint64_t>(kCounterCeiling))
         flaw = "tested";
-    else if (state.libCnt < save + 1)
+    else if (libCnt < save + 1)
         flaw = "libCnt";
-    else if (state.rejects > rejectLimit)
+    else if (rejects > rejectLimit)
         flaw = "rejects";
     if (flaw == nullptr) return true;
     cause = corrupted(flaw);
@@ -93,10 +93,10 @@ bool checkCounterLimits(const RunState& state, const SnapshotInputs& inputs, std
 // Each generation hands out at least the unconditional calls of its
 // schedule: the jobs handed out (harvested plus outstanding, so known once
 // the jobs are read) grow with the generations.
-bool checkHandedOut(const RunState& state, const SnapshotInputs& inputs, std::string& cause) {
-    const uint64_t handedOut = state.tested + state.outstanding.size();
+bool checkHandedOut(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
+    const uint64_t handedOut = tested + workerSlots.outstanding.size();
     const uint64_t fewest =
-        static_cast<uint64_t>(state.generation) * static_cast<uint64_t>(inputs.minCandidatesPerGeneration);
+        static_cast<uint64_t>(contents.generation) * static_cast<uint64_t>(inputs.minCandidatesPerGeneration);
     if (handedOut >= fewest) return true;
     cause = corrupted("tested");
     return false;
@@ -106,13 +106,13 @@ bool checkHandedOut(const RunState& state, const SnapshotInputs& inputs, std::st
 // be continued to a larger one), at the stall limit (quitat generations
 // without a better set), or at once when it has no generation to make;
 // before either it goes on.
-bool checkEndedFlag(const RunState& state, int64_t maxgenerations, std::string& cause) {
-    const int64_t generation = state.generation;
+bool checkEndedFlag(const Contents& contents, int64_t maxgenerations, std::string& cause) {
+    const int64_t generation = contents.generation;
     const int64_t quitat = S[kQuitAt].value.i;
-    const bool stalled = quitat >= 0 && generation >= 1 && generation - 1 - state.lastgen > quitat;
+    const bool stalled = quitat >= 0 && generation >= 1 && generation - 1 - lastgen > quitat;
     const bool atEnd = generation == std::max<int64_t>(maxgenerations, 0);
-    if (state.ended ? atEnd || stalled : !stalled) return true;
-    cause = corrupted(state.ended ? "ended before its end" : "went on past its stall limit");
+    if (contents.ended ? atEnd || stalled : !stalled) return true;
+    cause = corrupted(contents.ended ? "ended before its end" : "went on past its stall limit");
     return false;
 }
 
@@ -120,14 +120,14 @@ bool checkEndedFlag(const RunState& state, int64_t maxgenerations, std::string& 
 // each adaptation (one every raiselower generations after the first)
 // lowered at most one low end and raised at most one high end, each move
 // one the adaptation makes.
-bool checkRangeMoves(const RunState& state, std::string& cause) {
-    const int64_t generation = state.generation;
+bool checkRangeMoves(const Contents& contents, std::string& cause) {
+    const int64_t generation = contents.generation;
     const int64_t raiselower = std::max(S[kRaiseLower].value.i, 1);
     const int64_t adaptations = S[kRangeExpand].value.i == 0 || generation < 1 ? 0 : (generation - 1) / raiselower;
     int64_t lowMoves = 0, highMoves = 0;
     for (int k = 0; k < kCoefficientCount; ++k) {
-        const RangeEntry& saved = state.ranges[static_cast<size_t>(k)];
-        const RangeEntry& given = R[static_cast<size_t>(k)];
+        const RangeEntry& saved = R[static_cast<size_t>(k)];
+        const RangeEntry& given = startRanges[static_cast<size_t>(k)];
         const int64_t low = endMoves(given.low, saved.low, given.high, ownMoves(-given.high, -saved.high));
         const int64_t high = endMoves(-given.high, -saved.high, -given.low, ownMoves(given.low, saved.low));
         lowMoves += low;
@@ -142,8 +142,8 @@ bool checkRangeMoves(const RunState& state, std::string& cause) {
 
 // A seeded generator never has every word zero: from there it would give
 // nothing but zeros.
-bool checkRandomNotZero(const RunState& state, std::string& cause) {
-    const auto& words = state.random.words;
+bool checkRandomNotZero(std::string& cause) {
+    const auto& words = randomSource.words;
     if (std::any_of(words.begin(), words.end(), [](uint64_t word) { return word != 0; })) return true;
     cause = corrupted("random state");
     return false;

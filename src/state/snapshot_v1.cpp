@@ -24,8 +24,7 @@ constexpr Check kChecks[] = {checkCoilFile, checkSettings, checkCounters, checkR
 
 }  // namespace
 
-bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Contents& contents, RunState& state,
-                  std::string& cause) {
+bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Contents& contents, std::string& cause) {
     d.limitTo(length - kChecksumSize);
     inputFields(d, contents);
     uint32_t count = 0;
@@ -40,20 +39,20 @@ bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Con
         d.u64(setting.bits);
         contents.settings.push_back(setting);
     }
-    counterFields(d, state);
-    randomFields(d, state);
-    rangeFields(d, state);
+    counterFields(d, contents);
+    randomFields(d);
+    rangeFields(d, R);
     const struct {
         const char* name;
-        void (*read)(Decoder& d, RunState& state, const SnapshotInputs& inputs);
+        void (*read)(Decoder& d, Contents& c, const SnapshotInputs& inputs);
     } parts[] = {
-        {"population", [](Decoder& dd, RunState& s, const SnapshotInputs&) { populationFields(dd, s, populationLimit()); }},
-        {"workers", [](Decoder& dd, RunState& s, const SnapshotInputs& in) { workerFields(dd, s, in.workers); }},
-        {"jobs", [](Decoder& dd, RunState& s, const SnapshotInputs& in) { jobFields(dd, s, in.workers); }},
-        {"library", [](Decoder& dd, RunState& s, const SnapshotInputs&) { libraryFields(dd, s); }},
+        {"population", [](Decoder& dd, Contents&, const SnapshotInputs&) { populationFields(dd, populationLimit()); }},
+        {"workers", [](Decoder& dd, Contents& c, const SnapshotInputs& in) { workerFields(dd, c, in.workers); }},
+        {"jobs", [](Decoder& dd, Contents&, const SnapshotInputs& in) { jobFields(dd, in.workers); }},
+        {"library", [](Decoder& dd, Contents& c, const SnapshotInputs&) { readLibrary(dd, c); }},
     };
     for (const auto& part : parts) {
-        part.read(d, state, inputs);
+        part.read(d, contents, inputs);
         if (d.failed()) {
             cause = failureCause(d, part.name);
             return false;
@@ -65,7 +64,7 @@ bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Con
     }
     if (!checksumMatches(d, length, "checksum", cause)) return false;
     for (const Check check : kChecks)
-        if (!check(contents, state, inputs, cause)) return false;
+        if (!check(contents, inputs, cause)) return false;
     return true;
 }
 

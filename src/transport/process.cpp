@@ -60,7 +60,6 @@ struct ProcSlot {
     int doorbell;         // master: the end that wakes this slot's worker
     pid_t pid;            // the slot's worker
     ResultRecord job;     // the current job, to give a replacement worker
-    uint64_t handedOver;  // jobs given to the slot so far
 };
 
 constexpr int kProcSlots = 48;
@@ -76,9 +75,7 @@ constexpr int kDeathLimit = 3;
 constexpr double kDeathWindowSeconds = 60;
 
 pid_t masterPid = 0;
-// The range table as it stood when the first workers started. A replacement
-// worker searches with it too, so no result depends on when a worker began.
-std::array<RangeEntry, kCoefficientCount> startRanges;
+
 double deathTimes[kDeathLimit];
 int deaths = 0;
 // Master: the end on which workers ring. Worker: the end it rings on.
@@ -305,13 +302,14 @@ void becomeWorker(int slot, int bell) {
         if (P[i].doorbell >= 0) close(P[i].doorbell);
     close(masterBell);
     if (runLockFd() >= 0) close(runLockFd());
-    // A replacement goes on where the worker it replaces stood: the same
-    // ranges, and the grid search's alternation at the parity it had reached
-    // before the job it redoes.
+    // A worker starts where its slot stands: the range table as the ranges
+    // file gives it (so no result depends on when a worker began), and the
+    // grid search's alternation at the slot's phase (a replacement: the
+    // phase before the job it redoes).
     R = startRanges;
     const ProcSlot& self = P[slot];
     const bool redo = self.busy && fileSize(self.replyPath) < 0;
-    swapper = static_cast<uint8_t>(self.handedOver - (redo ? 1 : 0));
+    swapper = workerSlots.phases[static_cast<size_t>(slot)] ^ (redo ? 1 : 0);
     workerLoop(slot, bell);
 }
 
@@ -415,7 +413,6 @@ void initProcs() {
     masterBell = bell[0];
     workerBell = bell[1];
     fcntl(masterBell, F_SETFL, O_NONBLOCK);
-    startRanges = R;
     lookBeforeSleep = workerCount() < sysconf(_SC_NPROCESSORS_ONLN);
     removeTemporaries(-1);
 
@@ -471,7 +468,6 @@ void handOver(int slot, const ResultRecord* candidate) {
     }
     copyResult(&target.job, candidate);
     target.job.next = nullptr;
-    ++target.handedOver;
     ring(target.doorbell);
     target.busy = 1;
     target.startTime = monotonicSeconds();

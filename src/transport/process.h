@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "coils/records.h"
+#include "state/workerslots.h"
 
 // Called once the settings are read, before any other check of them: refuses
 // a `processes` setting this transport cannot serve, or, for a transport
@@ -43,6 +44,3 @@ const char* exchangeFileRole(const char* name);
 bool slotBusy(int slot);
 // monotonicSeconds() at the hand-over of the slot's current job.
 double slotStartTime(int slot);
-
-// Largest number of workers any transport can serve.
-inline constexpr int kMaxWorkers = 1024;

@@ -72,6 +72,13 @@ int worldSize() {
     return size;
 }
 
+// The slot this worker rank serves.
+int workerSlot() {
+    int rank = 0;
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    return rank - 1;
+}
+
 // Lets a wait that has lasted `waited` seconds go on, for at most `seconds`:
 // yields the CPU early in the wait, naps later. `dueIn`: the time until what
 // is awaited is expected, when known. With `watchKeys`, a nap ends early when
@@ -325,7 +332,7 @@ int serveJobs() {
     if (size == 0) return 0;
     std::vector<unsigned char> state(size);
     broadcast(state.data(), static_cast<int>(size));
-    unpackWorkerState(state.data(), state.size());
+    unpackWorkerState(state.data(), state.size(), workerSlot());
     ignoreStopSignals();
     gatherPids();
 

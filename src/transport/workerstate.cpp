@@ -1,160 +1,97 @@
-// Packing of the state a worker starts from. Numbers travel as their memory
-// images (the records already require a little-endian machine with 8-byte
-// pointers); strings as a length and their bytes, a missing one as length -1.
+// Packing of the state a worker starts from, with the snapshot file's
+// encoder and decoder: numbers little-endian, strings as a u64 length and
+// their bytes (a missing one as length 2^64 - 1).
 #include "transport/workerstate.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 #include "coils/readind.h"
-#include "coils/storage.h"
-#include "common/fatal.h"
 #include "grid/gridsearch.h"
-#include "settings/symtab.h"
+#include "state/snapshot_codec.h"
+#include "transport/process.h"
 
 namespace {
 
-class Packer {
-public:
-    template <typename T>
-    void put(const T& value) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(&value);
-        out_.insert(out_.end(), bytes, bytes + sizeof value);
-    }
-    void putText(const char* text) {
-        if (text == nullptr) {
-            put(int64_t{-1});
-            return;
-        }
-        const std::string_view view(text);
-        put(static_cast<int64_t>(view.size()));
-        out_.insert(out_.end(), view.begin(), view.end());
-    }
-    std::vector<unsigned char> take() { return std::move(out_); }
+// The fewest bytes a coil takes: its numbers and an empty name.
+constexpr size_t kCoilSize = 4 * 8 + 2 * 4 + 8;
 
-private:
-    std::vector<unsigned char> out_;
-};
+template <typename Io, typename Coil>
+void coilFields(Io& io, Coil& coil) {
+    io.f64(coil.measuredInductance);
+    io.f64(coil.radius);
+    io.f64(coil.wire);
+    io.i32(coil.gauge);
+    io.f64(coil.length);
+    io.i32(coil.turns);
+    io.text(coil.fileName);
+}
 
-class Unpacker {
-public:
-    Unpacker(const unsigned char* bytes, std::size_t size) : at_(bytes), left_(size) {}
+// Every setting, all eight bytes of a number whichever member is in use.
+template <typename Io>
+void settingValues(Io& io) {
+    for (SymbolEntry& entry : S) {
+        if (entry.type == symString)
+            io.text(entry.value.s);
+        else
+            io.raw(&entry.value, sizeof entry.value);
+    }
+}
 
-    template <typename T>
-    T get() {
-        T value;
-        std::memcpy(&value, claim(sizeof value), sizeof value);
-        return value;
-    }
-    // A heap copy, or null for a missing string.
-    char* getText() {
-        const auto length = get<int64_t>();
-        if (length == -1) return nullptr;
-        if (length < 0) damaged();
-        const auto size = static_cast<std::size_t>(length);
-        const unsigned char* bytes = claim(size);
-        char* text = static_cast<char*>(std::malloc(size + 1));
-        if (text == nullptr) fatal("Out of space for the worker state\n");
-        std::memcpy(text, bytes, size);
-        text[size] = '\0';
-        return text;
-    }
-    void expectEnd() const {
-        if (left_ != 0) damaged();
-    }
+[[noreturn]] void damaged() { fatal("The state sent to a worker is damaged\n"); }
 
-private:
-    [[noreturn]] static void damaged() { fatal("The state sent to a worker is damaged\n"); }
-    const unsigned char* claim(std::size_t size) {
-        if (size > left_) damaged();
-        const unsigned char* start = at_;
-        at_ += size;
-        left_ -= size;
-        return start;
-    }
-    const unsigned char* at_;
-    std::size_t left_;
-};
-
-int64_t coilCount() {
-    int64_t count = 0;
+void pack(snapshot::Encoder& e) {
+    // The coils in list order: the goodness sums over them in that order.
+    uint64_t count = 0;
     for (const InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next) ++count;
-    return count;
+    e.u64(count);
+    for (InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next) coilFields(e, *coil);
+    settingValues(e);
+    snapshot::rangeFields(e, startRanges);
+    // Every slot's phase: each worker starts its alternation at its own.
+    const int workers = workerCount();
+    e.u32(static_cast<uint32_t>(workers));
+    for (int slot = 0; slot < workers; ++slot) e.u8(workerSlots.phases[static_cast<size_t>(slot)]);
+    e.i32(static_cast<int32_t>(gridPathChosen()));
 }
 
 }  // namespace
 
 std::vector<unsigned char> packWorkerState() {
-    Packer packer;
-    // The coils in list order: the goodness sums over them in that order.
-    packer.put(coilCount());
-    for (const InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next) {
-        packer.put(coil->measuredInductance);
-        packer.put(coil->radius);
-        packer.put(coil->wire);
-        packer.put(coil->gauge);
-        packer.put(coil->length);
-        packer.put(coil->turns);
-        packer.putText(coil->fileName);
+    std::vector<uint8_t> bytes;
+    {
+        snapshot::Encoder e(bytes);
+        pack(e);
     }
-    for (const SymbolEntry& entry : S) {
-        if (entry.type == symString)
-            packer.putText(entry.value.s);
-        else
-            packer.put(entry.value);  // all eight bytes, whichever member is in use
-    }
-    for (const RangeEntry& entry : R) {
-        packer.put(entry.low);
-        packer.put(entry.high);
-        packer.put(entry.resolution);
-        packer.put(entry.steps);
-        packer.put(entry.minorInc);
-        packer.put(entry.mcount);
-    }
-    packer.put(swapper);
-    packer.put(static_cast<int32_t>(gridPathChosen()));
-    return packer.take();
+    return bytes;
 }
 
-void unpackWorkerState(const unsigned char* bytes, std::size_t size) {
-    Unpacker in(bytes, size);
-    const auto count = in.get<int64_t>();
-    if (count < 0) fatal("The state sent to a worker is damaged\n");
+void unpackWorkerState(const unsigned char* bytes, std::size_t size, int slot) {
+    snapshot::Decoder d(bytes, size);
+    uint64_t count = 0;
+    d.u64(count);
+    if (!d.fits(count, kCoilSize, count)) damaged();
     InductorRecord* head = nullptr;
     InductorRecord** tail = &head;
-    for (int64_t i = 0; i < count; ++i) {
-        InductorRecord* coil = newInductor();
-        coil->measuredInductance = in.get<double>();
-        coil->radius = in.get<double>();
-        coil->wire = in.get<double>();
-        coil->gauge = in.get<int32_t>();
-        coil->length = in.get<double>();
-        coil->turns = in.get<int32_t>();
-        coil->fileName = in.getText();
-        *tail = coil;
-        tail = &coil->next;
+    for (uint64_t i = 0; i < count; ++i) {
+        *tail = newInductor();
+        coilFields(d, **tail);
+        tail = &(*tail)->next;
     }
-    for (SymbolEntry& entry : S) {
-        if (entry.type == symString)
-            entry.value.s = in.getText();
-        else
-            entry.value = in.get<SymbolValue>();
-    }
-    for (RangeEntry& entry : R) {
-        entry.low = in.get<double>();
-        entry.high = in.get<double>();
-        entry.resolution = in.get<double>();
-        entry.steps = in.get<int32_t>();
-        entry.minorInc = in.get<double>();
-        entry.mcount = in.get<int32_t>();
-    }
-    swapper = in.get<uint8_t>();
-    const auto path = in.get<int32_t>();
-    if (path < static_cast<int32_t>(GridPath::scalar) || path > static_cast<int32_t>(GridPath::avx512))
-        fatal("The state sent to a worker is damaged\n");
+    settingValues(d);
+    snapshot::rangeFields(d, R);
+    startRanges = R;
+    uint32_t workers = 0;
+    d.u32(workers);
+    if (slot < 0 || workers <= static_cast<uint32_t>(slot) || !d.fits(workers, 1, kMaxWorkers)) damaged();
+    for (uint32_t i = 0; i < workers; ++i) d.u8(workerSlots.phases[i]);
+    swapper = workerSlots.phases[static_cast<size_t>(slot)];
+    int32_t path = 0;
+    d.i32(path);
+    if (d.failed() || d.left() != 0 || path < static_cast<int32_t>(GridPath::scalar) ||
+        path > static_cast<int32_t>(GridPath::avx512))
+        damaged();
     setGridPath(static_cast<GridPath>(path));
-    in.expectEnd();
     theInductors = head;
 }

@@ -1,13 +1,14 @@
 // The state a worker starts from, as bytes: what a forked worker inherits
 // from its master, for transports whose workers are started elsewhere. It is
 // the test coils in list order, every setting, the range table and the grid
-// search's alternation.
+// search's alternation of every slot.
 #pragma once
 
 #include <cstddef>
 #include <vector>
 
 std::vector<unsigned char> packWorkerState();
-// Replaces the coils, the settings, the range table and the alternation by
-// the ones in `bytes`. Bytes that are not exactly one packed state are fatal.
-void unpackWorkerState(const unsigned char* bytes, std::size_t size);
+// Replaces the coils, the settings and the range table by the ones in
+// `bytes`, and starts the alternation where `slot` stands. Bytes that are not
+// exactly one packed state, or name no such slot, are fatal.
+void unpackWorkerState(const unsigned char* bytes, std::size_t size, int slot);

@@ -1,0 +1,30 @@
+// The worker slots' part of a run: which window order each slot's worker
+// takes next, and the jobs out with workers. The dispatch loop keeps it, the
+// transports start their workers from it, and snapshots save and restore it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+
+#include "coils/records.h"
+
+// Largest number of workers any transport can serve.
+inline constexpr int kMaxWorkers = 1024;
+
+struct OutJob {
+    int32_t slot;
+    ResultRecord* candidate;  // a copy of the candidate handed out
+};
+
+struct WorkerSlots {
+    // Per slot, the number of jobs handed to it, modulo 2: the grid search
+    // alternates its window order job by job, so this is the order the slot's
+    // worker takes for its next job. A worker started on the slot starts
+    // there.
+    std::array<uint8_t, kMaxWorkers> phases{};
+    // The jobs out, in hand-over order: ordered dispatch awaits the oldest,
+    // and a resumed run hands them out again first.
+    std::deque<OutJob> outstanding;
+};
+extern WorkerSlots workerSlots;
