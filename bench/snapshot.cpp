@@ -34,7 +34,7 @@
 #include "settings/symtab.h"
 #include "engine/resume.h"
 #include "state/snapshot.h"
-#include "state/snapshot_write.h"
+#include "common/backgroundwrite.h"
 #include "transport/process.h"
 
 namespace {
@@ -124,7 +124,7 @@ void harvestedThrough(int generation) {
 // The run's state encoded, as a snapshot of `generation` (late
 // enough for the library's size) into the buffer of the write before.
 std::vector<uint8_t> encodeRun(int generation, bool ended) {
-    std::vector<uint8_t> bytes = reusableSnapshotBuffer();
+    std::vector<uint8_t> bytes = reusableWriteBuffer();
     harvestedThrough(generation);
     encodeSnapshot(generation, ended, inputs(), bytes);
     return bytes;
@@ -133,7 +133,7 @@ constexpr int kLateGeneration = 20000;
 
 void writeDurably(const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t> copy = bytes;
-    if (!beginSnapshotWrite(statePath(), std::move(copy)) || !endSnapshotWrite()) std::abort();
+    if (!beginBackgroundWrite(statePath(), std::move(copy)) || !endBackgroundWrite()) std::abort();
 }
 
 void setBytes(benchmark::State& state, size_t bytes) {
@@ -149,7 +149,7 @@ void BM_Encode(benchmark::State& state) {
         std::vector<uint8_t> encoded = encodeRun(kLateGeneration, false);
         bytes = encoded.size();
         state.PauseTiming();
-        if (!beginSnapshotWrite(statePath(), std::move(encoded)) || !endSnapshotWrite()) std::abort();
+        if (!beginBackgroundWrite(statePath(), std::move(encoded)) || !endBackgroundWrite()) std::abort();
         state.ResumeTiming();
     }
     setBytes(state, bytes);
@@ -161,7 +161,7 @@ void BM_WriteSnapshot(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<uint8_t> encoded = encodeRun(kLateGeneration, false);
         bytes = encoded.size();
-        if (!beginSnapshotWrite(statePath(), std::move(encoded)) || !endSnapshotWrite()) std::abort();
+        if (!beginBackgroundWrite(statePath(), std::move(encoded)) || !endBackgroundWrite()) std::abort();
     }
     setBytes(state, bytes);
 }
@@ -255,11 +255,11 @@ void BM_QuickStartSeriesInRun(benchmark::State& state) {
         for (int generation = 10; generation <= 200; generation += 10) {
             state.PauseTiming();
             prepareState(5 + 70 * generation);
-            if (!endSnapshotWrite()) std::abort();
+            if (!endBackgroundWrite()) std::abort();
             state.ResumeTiming();
             const bool last = generation == 200;
-            if (!beginSnapshotWrite(statePath(), encodeRun(generation, last))) std::abort();
-            if (last && !endSnapshotWrite()) std::abort();
+            if (!beginBackgroundWrite(statePath(), encodeRun(generation, last))) std::abort();
+            if (last && !endBackgroundWrite()) std::abort();
         }
     }
     clearLibrary();

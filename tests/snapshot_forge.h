@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "state/crc32c.h"
+#include "common/crc32c.h"
 
 class ForgedSnapshot {
 public:

@@ -24,11 +24,12 @@
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
-#include "state/crc32c.h"
+#include "common/crc32c.h"
 #include "engine/resume.h"
+#include "settings/inputdigest.h"
 #include "state/snapshot.h"
 #include "state/snapshot_codec.h"
-#include "state/snapshot_write.h"
+#include "common/backgroundwrite.h"
 #include "snapshot_forge.h"
 #include "test_support.h"
 #include "testhooks.h"
@@ -179,8 +180,8 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     const std::vector<uint8_t> encoded = bytes;
     CliRun scratch;
     const std::string path = (scratch.dir() / "state.bin").string();
-    ASSERT_TRUE(beginSnapshotWrite(path, std::move(bytes)));
-    ASSERT_TRUE(endSnapshotWrite());
+    ASSERT_TRUE(beginBackgroundWrite(path, std::move(bytes)));
+    ASSERT_TRUE(endBackgroundWrite());
     EXPECT_EQ(readFile(path), std::string(encoded.begin(), encoded.end()));
 
     const auto ranges = R;
@@ -259,9 +260,9 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
 
     // A write that cannot start leaves nothing behind and says why.
     errno = 0;
-    EXPECT_FALSE(beginSnapshotWrite((scratch.dir() / "missing" / "state.bin").string(), std::vector<uint8_t>(10)));
+    EXPECT_FALSE(beginBackgroundWrite((scratch.dir() / "missing" / "state.bin").string(), std::vector<uint8_t>(10)));
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_TRUE(endSnapshotWrite());
+    EXPECT_TRUE(endBackgroundWrite());
 
     clearLibrary();
     resetTables();

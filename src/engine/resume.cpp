@@ -27,8 +27,9 @@
 #include "common/stopsignals.h"
 #include "search/searchstate.h"
 #include "settings/symtab.h"
+#include "settings/inputdigest.h"
 #include "state/snapshot.h"
-#include "state/snapshot_write.h"
+#include "common/backgroundwrite.h"
 #include "state/workerslots.h"
 #include "transport/process.h"
 
@@ -76,14 +77,14 @@ void reportWriteFailure() {
 // `wait`, otherwise it completes in the background. True unless a failure
 // is known.
 bool saveSnapshot(int32_t done, bool ended, bool wait) {
-    if (!endSnapshotWrite()) reportWriteFailure();
-    std::vector<uint8_t> bytes = reusableSnapshotBuffer();
+    if (!endBackgroundWrite()) reportWriteFailure();
+    std::vector<uint8_t> bytes = reusableWriteBuffer();
     encodeSnapshot(done, ended, inputs, bytes);
-    if (!beginSnapshotWrite(statePath(), std::move(bytes))) {
+    if (!beginBackgroundWrite(statePath(), std::move(bytes))) {
         reportWriteFailure();
         return false;
     }
-    if (wait && !endSnapshotWrite()) {
+    if (wait && !endBackgroundWrite()) {
         reportWriteFailure();
         return false;
     }

@@ -1,6 +1,6 @@
-// Snapshots: the digests of the input files, the streaming decoder, and the
-// sections of the current version, declared once in a table that the writer
-// and the reader both walk. The layout is described in snapshot.h.
+// Snapshots: the sections of the current version, declared once in a table
+// that the writer and the reader both walk, and the reading of a file of
+// either version. The layout is described in snapshot.h.
 #include "state/snapshot.h"
 
 #include <fcntl.h>
@@ -9,115 +9,14 @@
 
 #include <bit>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <string_view>
-#include <strings.h>
 
 #include "coils/baseformulas.h"
-#include "state/crc32c.h"
+#include "common/crc32c.h"
 #include "state/snapshot_codec.h"
 
 namespace snapshot {
-
-void Decoder::raw(void* out, size_t size) {
-    const uint8_t* bytes = take(size);
-    if (bytes != nullptr)
-        std::memcpy(out, bytes, size);
-    else
-        std::memset(out, 0, size);
-}
-
-const uint8_t* Decoder::take(size_t size) {
-    if (failed_ || size > left() || (filled_ - at_ < size && !refill(size))) {
-        failed_ = true;
-        return nullptr;
-    }
-    const uint8_t* bytes = buffer_.data() + at_;
-    at_ += size;
-    return bytes;
-}
-
-void Decoder::name(std::string& text) {
-    uint8_t length = 0;
-    u8(length);
-    char characters[255];
-    raw(characters, length);
-    if (length == 0) failed_ = true;
-    for (size_t i = 0; i < length; ++i)
-        if (characters[i] < '!' || characters[i] > '~') failed_ = true;
-    text.assign(failed_ ? 0 : length, '\0');
-    if (!failed_) std::memcpy(text.data(), characters, length);
-}
-
-void Decoder::text(char*& text) {
-    uint64_t length = 0;
-    u64(length);
-    text = nullptr;
-    if (length == kNoText || !fits(length, 1, length)) return;
-    text = static_cast<char*>(std::malloc(length + 1));
-    if (text == nullptr) fatal("Out of space for the worker state\n");
-    raw(text, length);
-    text[length] = '\0';
-}
-
-uint32_t Decoder::crc() {
-    crc_ = crc32c(buffer_.data() + crcFrom_, at_ - crcFrom_, crc_);
-    crcFrom_ = at_;
-    return crc_;
-}
-
-void Decoder::restartCrc() {
-    crc_ = 0;
-    crcFrom_ = at_;
-}
-
-void Decoder::skip(uint64_t size) {
-    if (failed_ || size > left()) {
-        failed_ = true;
-        return;
-    }
-    const size_t buffered = filled_ - at_;
-    if (size <= buffered) {
-        at_ += static_cast<size_t>(size);
-        crcFrom_ = at_;
-        return;
-    }
-    size -= buffered;
-    at_ = filled_ = crcFrom_ = 0;
-    if (lseek(fd_, static_cast<off_t>(size), SEEK_CUR) < 0) {
-        readError_ = errno;
-        failed_ = true;
-        return;
-    }
-    fileOffset_ += size;
-}
-
-// Moves what is left of the buffer to its front and reads until `wanted`
-// bytes are there, never beyond the file's size.
-bool Decoder::refill(size_t wanted) {
-    crc();
-    const size_t kept = filled_ - at_;
-    std::memmove(buffer_.data(), buffer_.data() + at_, kept);
-    at_ = crcFrom_ = 0;
-    filled_ = kept;
-    while (filled_ < wanted) {
-        uint64_t ask = buffer_.size() - filled_;
-        if (ask > fileSize_ - fileOffset_) ask = fileSize_ - fileOffset_;
-        const ssize_t got = ask == 0 ? 0 : read(fd_, buffer_.data() + filled_, static_cast<size_t>(ask));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            // A file that ends before its size said was cut while it was read.
-            readError_ = got < 0 ? errno : EIO;
-            return false;
-        }
-        filled_ += static_cast<size_t>(got);
-        fileOffset_ += static_cast<uint64_t>(got);
-    }
-    return true;
-}
 
 std::string corrupted(const std::string& what) { return "it is corrupted (" + what + ")"; }
 
@@ -308,17 +207,6 @@ bool sizeMatches(uint64_t size, uint64_t length, uint64_t smallest, std::string&
     return true;
 }
 
-bool readFileText(const char* path, std::string& text) {
-    FILE* in = std::fopen(path, "rb");
-    if (in == nullptr) return false;
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) text.append(buffer, got);
-    const bool ok = std::ferror(in) == 0;
-    std::fclose(in);
-    return ok;
-}
-
 // A snapshot read and checked: the run stands at its generation.
 bool taken(const Contents& contents) {
     gen = contents.generation;
@@ -335,61 +223,6 @@ struct FileCloser {
 }  // namespace snapshot
 
 using namespace snapshot;
-
-uint64_t digestBytes(const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    uint64_t h = 0xCBF29CE484222325ULL;
-    for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 0x100000001B3ULL;
-    return h;
-}
-
-namespace {
-
-// Whether the line's first token, as the reader takes it, is `name`.
-bool setsName(std::string_view line, std::string_view name) {
-    size_t first = 0;
-    while (first < line.size() && (line[first] == ' ' || line[first] == ',' || line[first] == '\n')) ++first;
-    size_t last = first;
-    while (last < line.size() && line[last] != ' ' && line[last] != ',' && line[last] != '\n' && line[last] != '\0')
-        ++last;
-    return last - first == name.size() && strncasecmp(line.data() + first, name.data(), name.size()) == 0;
-}
-
-}  // namespace
-
-uint64_t rangesDigest(const std::string& text, bool withMaxGenerations) {
-    // The reader takes a line 255 characters at a time and skips comment
-    // lines; its first token ends at a blank, a comma, a newline or a NUL.
-    constexpr size_t kChunk = 255;
-    std::string kept;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        end = end == std::string::npos ? text.size() : end + 1;
-        if (end - at > kChunk) end = at + kChunk;
-        const std::string_view line(text.data() + at, end - at);
-        at = end;
-        bool leftOut = false;
-        if (line[0] != '/' && line[0] != '#')
-            leftOut = setsName(line, "resume") || (!withMaxGenerations && setsName(line, "maxgenerations"));
-        if (!leftOut) kept.append(line);
-    }
-    return digestBytes(kept.data(), kept.size());
-}
-
-bool digestCoilFile(const char* path, uint64_t& digest) {
-    std::string text;
-    if (!readFileText(path, text)) return false;
-    digest = digestBytes(text.data(), text.size());
-    return true;
-}
-
-bool digestRangesFile(const char* path, uint64_t& digest, uint64_t* legacyDigest) {
-    std::string text;
-    if (!readFileText(path, text)) return false;
-    digest = rangesDigest(text);
-    if (legacyDigest != nullptr) *legacyDigest = rangesDigest(text, true);
-    return true;
-}
 
 void encodeSnapshot(int32_t generation, bool ended, const SnapshotInputs& inputs, std::vector<uint8_t>& out) {
     Contents contents{inputs.coilDigest, inputs.rangesDigest, storedSettings()};

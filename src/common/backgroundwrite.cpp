@@ -1,6 +1,6 @@
-// The durable background write of snapshots: at most one at a time, on a
-// thread that takes no signals, completed before the process exits.
-#include "state/snapshot_write.h"
+// The durable background write: at most one at a time, on a thread that
+// takes no signals, completed before the process exits.
+#include "common/backgroundwrite.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -26,7 +26,7 @@ struct PendingWrite {
     int error = 0;
 };
 PendingWrite pending;
-// errno of a write that failed and has not yet been reported by endSnapshotWrite.
+// errno of a write that failed and has not yet been reported by endBackgroundWrite.
 int unreportedError = 0;
 std::vector<uint8_t> spareBuffer;
 
@@ -50,7 +50,7 @@ void* writeInBackground(void*) {
     int error = ok ? 0 : errno;
 #if defined(QUELMO_TEST_HOOKS)
     if (pending.killBeforeRename) {
-        // Dies as a crash would, with the new snapshot complete under its
+        // Dies as a crash would, with the new file complete under its
         // temporary name and the old one still in place.
         std::fflush(pending.file.stream);
         fsync(fileno(pending.file.stream));
@@ -66,14 +66,14 @@ void* writeInBackground(void*) {
     return nullptr;
 }
 
-// The process ends only after the write in progress, so a snapshot being
+// The process ends only after the write in progress, so a file being
 // written at exit is completed rather than left under its temporary name.
 void finishWriteAtExit() {
     if (pending.active && pending.owner == getpid()) joinPending();
 }
 
 #if defined(QUELMO_TEST_HOOKS)
-// Test builds only: the number of the snapshot write (1 = first) that kills
+// Test builds only: the number of the write (1 = first) that kills
 // the process before its rename, from QUELMO_TEST_KILL_IN_SNAPSHOT; 0: none.
 bool killInThisWrite() {
     static int writesBegun = 0;
@@ -89,14 +89,14 @@ bool killInThisWrite() { return false; }
 
 }  // namespace
 
-std::vector<uint8_t> reusableSnapshotBuffer() {
+std::vector<uint8_t> reusableWriteBuffer() {
     joinPending();
     std::vector<uint8_t> buffer = std::move(spareBuffer);
     spareBuffer = std::vector<uint8_t>();
     return buffer;
 }
 
-bool beginSnapshotWrite(const std::string& path, std::vector<uint8_t>&& bytes) {
+bool beginBackgroundWrite(const std::string& path, std::vector<uint8_t>&& bytes) {
     joinPending();
     // The temporary file is made here, on the calling thread: making it
     // changes the process's umask for a moment.
@@ -130,7 +130,7 @@ bool beginSnapshotWrite(const std::string& path, std::vector<uint8_t>&& bytes) {
     return true;
 }
 
-bool endSnapshotWrite() {
+bool endBackgroundWrite() {
     joinPending();
     const int error = unreportedError;
     unreportedError = 0;

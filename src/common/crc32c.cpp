@@ -1,7 +1,7 @@
 // CRC-32C, table-driven eight bytes at a time ("slicing by 8"): table k gives
 // the CRC of a byte followed by k zero bytes, so eight lookups advance the
 // CRC over eight bytes at once.
-#include "state/crc32c.h"
+#include "common/crc32c.h"
 
 #include <array>
 #include <cstring>
