@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses of the input readers (fuzz/) with Clang and
 # runs each for the given number of seconds (default 60): the ranges file,
-# the coil file and the binary exchange record. Fails when any harness finds
+# the coil file, the binary exchange record and the snapshot. Fails when any harness finds
 # something (a crash, a sanitizer report, a leak, a hang, a grid walk that
 # differs from the literal one); the input that caused it is kept in
 # build-fuzz/findings/<harness>/ and can be replayed by passing it to the
@@ -18,19 +18,26 @@ build=build-fuzz
 
 CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUELMO_FUZZ=ON -DQUELMO_BUILD_TESTS=OFF -DQUELMO_BUILD_BENCH=OFF "$@"
-cmake --build "$build" -j2 --target fuzz_ranges fuzz_coils fuzz_record
+cmake --build "$build" -j2 --target fuzz_ranges fuzz_coils fuzz_record fuzz_snapshot
 
 failed=()
-for name in ranges coils record; do
+for name in ranges coils record snapshot; do
   # New inputs go to the build's corpus, which grows from run to run; the
-  # seeds in fuzz/corpus stay as they are.
+  # seeds stay as they are: fuzz/corpus, and for the snapshot reader the
+  # fixtures' snapshots, one of each version, copied in.
   corpus="$build/corpus/$name"
   findings="$build/findings/$name"
+  seeds=()
+  [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
   mkdir -p "$corpus" "$findings"
+  if [ "$name" = snapshot ]; then
+    cp tests/fixtures/snapshot-v1/state.bin "$corpus/fixture-v1"
+    cp tests/fixtures/snapshot-v2/state.bin "$corpus/fixture-v2"
+  fi
   echo "== fuzz_$name, $seconds s" >&2
   # -close_fd_mask=2: the readers' error messages (one per faulty input) are
   # dropped; libFuzzer and the sanitizers still report.
-  if ! "$build/fuzz/fuzz_$name" "$corpus" "fuzz/corpus/$name" -dict="fuzz/$name.dict" \
+  if ! "$build/fuzz/fuzz_$name" "$corpus" "${seeds[@]}" -dict="fuzz/$name.dict" \
       -max_total_time="$seconds" -timeout=10 -close_fd_mask=2 -print_final_stats=1 \
       -artifact_prefix="$findings/"; then
     failed+=("$name")

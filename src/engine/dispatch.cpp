@@ -21,8 +21,6 @@
 #include "transport/process.h"
 #include "transport/terminal.h"
 
-WorkerSlots workerSlots;
-
 namespace {
 
 // Longest wait between looks at the workers and the keyboard; a worker's

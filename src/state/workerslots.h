@@ -27,4 +27,6 @@ struct WorkerSlots {
     // and a resumed run hands them out again first.
     std::deque<OutJob> outstanding;
 };
-extern WorkerSlots workerSlots;
+// Defined here, with the state it is, so that whatever reads or writes a
+// snapshot has it without the dispatch loop.
+inline WorkerSlots workerSlots;
