@@ -1,6 +1,6 @@
-// Snapshots in-process: the checksum, the ranges file digest, and a round
-// trip of the whole state through a file, down to the slots of the
-// duplicate library.
+// Snapshots in-process: a round trip of the whole state through a file,
+// down to the slots of the duplicate library, and the checks that refuse
+// forged values.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -24,9 +24,7 @@
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
-#include "common/crc32c.h"
 #include "engine/resume.h"
-#include "settings/inputdigest.h"
 #include "state/snapshot.h"
 #include "state/snapshot_codec.h"
 #include "common/backgroundwrite.h"
@@ -127,51 +125,6 @@ std::string goodnessText(double goodness) {
 }
 
 }  // namespace
-
-TEST(Crc32c, KnownValuesAndPieces) {
-    EXPECT_EQ(crc32c("123456789", 9), 0xE3069283u);
-    EXPECT_EQ(crc32c("", 0), 0u);
-    const std::vector<uint8_t> zeros(32, 0);
-    const std::vector<uint8_t> ones(32, 0xFF);
-    EXPECT_EQ(crc32c(zeros.data(), zeros.size()), 0x8A9136AAu);
-    EXPECT_EQ(crc32c(ones.data(), ones.size()), 0x62A8AB43u);
-    // Any split, aligned or not, gives the CRC of the whole.
-    std::vector<uint8_t> data(301);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 37 + 11);
-    const uint32_t whole = crc32c(data.data(), data.size());
-    for (size_t split : {0, 1, 7, 8, 9, 150, 300, 301})
-        EXPECT_EQ(crc32c(data.data() + split, data.size() - split, crc32c(data.data(), split)), whole) << split;
-}
-
-TEST(SnapshotFormat, RangesDigestLeavesOutResumeAndMaxGenerationsLines) {
-    const std::string base = allRanges() + "processes 2\n# a comment\n";
-    const uint64_t digest = rangesDigest(base);
-    const struct {
-        std::string text;
-        bool same;
-    } cases[] = {
-        {base + "resume 1\n", true},
-        {"RESUME 0\n" + base, true},
-        {base + " ,resume 1", true},  // leading delimiters, no final newline
-        {base + "resume\n", true},
-        {base + "#resume 1\n", false},  // a comment, not a setting
-        {base + "resumes 1\n", false},
-        // The limit is compared as a setting, so that a run can be continued.
-        {base + "maxgenerations 600\n", true},
-        {"MaxGenerations,300\n" + base, true},
-        {base + "maxgeneration 600\n", false},
-        {base + "processes 2\n", false},
-        {allRanges() + "processes 3\n# a comment\n", false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(rangesDigest(c.text) == digest, c.same) << c.text.substr(base.size());
-    // The reader takes 255 characters at a time: after a 255-character
-    // comment, "resume 1" on the same line is a setting line of its own.
-    const std::string comment(255, '#');
-    EXPECT_EQ(rangesDigest(base + comment + "resume 1\n"), rangesDigest(base + comment));
-    // The digest of earlier versions keeps the limit's lines.
-    EXPECT_EQ(rangesDigest(base + "resume 1\n", true), rangesDigest(base, true));
-    EXPECT_NE(rangesDigest(base + "maxgenerations 600\n", true), rangesDigest(base, true));
-}
 
 TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     makeRunState();

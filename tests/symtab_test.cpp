@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "settings/inputdigest.h"
 #include "settings/symtab.h"
 #include "test_support.h"
 #include "testhooks.h"
@@ -228,4 +229,34 @@ TEST(RangesFile, LongLinesAreReadInPieces) {
     std::string longLine = "# " + std::string(253, 'x') + "seed 77 " + std::string(30, 'y') + "\n";
     readRangesText(allRanges() + longLine);
     EXPECT_EQ(S[kSeed].value.l, 77);
+}
+
+TEST(InputDigest, RangesDigestLeavesOutResumeAndMaxGenerationsLines) {
+    const std::string base = allRanges() + "processes 2\n# a comment\n";
+    const uint64_t digest = rangesDigest(base);
+    const struct {
+        std::string text;
+        bool same;
+    } cases[] = {
+        {base + "resume 1\n", true},
+        {"RESUME 0\n" + base, true},
+        {base + " ,resume 1", true},  // leading delimiters, no final newline
+        {base + "resume\n", true},
+        {base + "#resume 1\n", false},  // a comment, not a setting
+        {base + "resumes 1\n", false},
+        // The limit is compared as a setting, so that a run can be continued.
+        {base + "maxgenerations 600\n", true},
+        {"MaxGenerations,300\n" + base, true},
+        {base + "maxgeneration 600\n", false},
+        {base + "processes 2\n", false},
+        {allRanges() + "processes 3\n# a comment\n", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(rangesDigest(c.text) == digest, c.same) << c.text.substr(base.size());
+    // The reader takes 255 characters at a time: after a 255-character
+    // comment, "resume 1" on the same line is a setting line of its own.
+    const std::string comment(255, '#');
+    EXPECT_EQ(rangesDigest(base + comment + "resume 1\n"), rangesDigest(base + comment));
+    // The digest of earlier versions keeps the limit's lines.
+    EXPECT_EQ(rangesDigest(base + "resume 1\n", true), rangesDigest(base, true));
+    EXPECT_NE(rangesDigest(base + "maxgenerations 600\n", true), rangesDigest(base, true));
 }
