@@ -20,16 +20,16 @@
 #include <vector>
 
 #include "coils/readind.h"
+#include "common/backgroundwrite.h"
 #include "common/fatal.h"
 #include "common/outfile.h"
 #include "engine/dispatch.h"
 #include "search/schedule.h"
 #include "common/stopsignals.h"
 #include "search/searchstate.h"
-#include "settings/symtab.h"
 #include "settings/inputdigest.h"
+#include "settings/symtab.h"
 #include "state/snapshot.h"
-#include "common/backgroundwrite.h"
 #include "state/workerslots.h"
 #include "transport/process.h"
 

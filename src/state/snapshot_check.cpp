@@ -3,10 +3,10 @@
 // it can have reached, down to the goodness of each member of the
 // population, which is scored again with the program's own equation. An
 // honest snapshot passes them all; whatever fails is refused before
-// anything of it is used.
+// anything of it is used. The counters' checks are in snapshot_counters,
+// the range table's in snapshot_ranges.
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -107,6 +107,8 @@ bool checkRandom(const Contents&, const SnapshotInputs&, std::string& cause) {
     return false;
 }
 
+// The population in rank order as sortgen keeps it, each member with the
+// goodness its set scores, and the best goodness that of the first.
 bool checkPopulation(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
     uint64_t count = 0;
     for (const ResultRecord* m = collected; m != nullptr; m = m->next) ++count;
