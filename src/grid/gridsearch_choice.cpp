@@ -5,7 +5,6 @@
 // the lanes), a few times over, within a few milliseconds. The environment
 // variable QUELMO_GRID_PATH forces a variant instead, for the tests and the
 // benchmarks.
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "coils/equation.h"
+#include "common/clock.h"
 #include "common/fatal.h"
 #include "grid/gridsearch_choice.h"
 
@@ -104,8 +104,7 @@ GridWindows typicalWindows(bool forward) {
 }
 
 GridPath fastestPath() {
-    using Clock = std::chrono::steady_clock;
-    constexpr auto kBudget = std::chrono::milliseconds(12);
+    constexpr double kBudgetSeconds = 0.012;
     constexpr int kRounds = 3;
     InductorRecord coils[kCoils];
     makeCoils(coils);
@@ -116,22 +115,21 @@ GridPath fastestPath() {
     constexpr std::size_t kCount = std::size(kVariants);
     double shortest[kCount];
     for (double& time : shortest) time = HUGE_VAL;
-    const Clock::time_point start = Clock::now();
+    const double start = monotonicSeconds();
     for (int round = 0; round < kRounds; ++round) {
         for (std::size_t v = 0; v < kCount; ++v) {
             if (!gridPathSupported(kVariants[v].path)) continue;
-            const Clock::time_point before = Clock::now();
+            const double before = monotonicSeconds();
             for (const GridWindows& windows : jobs) walkGrid(kVariants[v].kernels.walk, windows, coils);
-            const double seconds = std::chrono::duration<double>(Clock::now() - before).count();
+            const double seconds = monotonicSeconds() - before;
             if (seconds < shortest[v]) shortest[v] = seconds;
         }
-        if (Clock::now() - start > kBudget) break;
+        if (monotonicSeconds() - start > kBudgetSeconds) break;
     }
     std::size_t fastest = 0;
     for (std::size_t v = 1; v < kCount; ++v)
         if (shortest[v] < shortest[fastest]) fastest = v;
-    const GridPath chosenPath = kVariants[fastest].path;
-    return chosenPath;
+    return kVariants[fastest].path;
 }
 
 }  // namespace

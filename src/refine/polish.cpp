@@ -4,7 +4,6 @@
 // goodness. The result is judged by evalInductors, like every other set.
 #include "refine/polish.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "coils/equation.h"
 #include "coils/equation_terms.h"
 #include "coils/storage.h"
+#include "common/clock.h"
 #include "refine/leastsquares.h"
 #include "settings/symtab.h"
 
@@ -147,12 +147,11 @@ std::string polishRefusal(const InductorRecord* coils, const ResultRecord* found
 }
 
 PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t pinned) {
-    const auto start = std::chrono::steady_clock::now();
+    const double start = monotonicSeconds();
     PolishOutcome outcome;
     const auto finish = [&](std::string kept) {
         outcome.kept = std::move(kept);
-        outcome.milliseconds =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        outcome.milliseconds = (monotonicSeconds() - start) * 1000;
         return outcome;
     };
 
