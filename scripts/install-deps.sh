@@ -18,6 +18,7 @@ build=(
   python3-pybind11          # pybind11 for Debian's /usr/bin/python3 (python3 -m pybind11)
   python3-numpy             # the package's arrays (quelmo.inductance)
   python3-pandas            # the package's tables (quelmo.read_coils, quelmo.fit)
+  python3-scipy             # the package's distributions (Student's t, chi-square) for predict's intervals
   python3-venv              # pip's route: a virtual environment that sees these packages
   python3-setuptools        # pip's route: the build backend of python/pyproject.toml
   python3-wheel             # pip's route: setuptools builds the wheel pip installs with it

@@ -16,6 +16,9 @@ numbers are the program's to the last bit:
                                       to a classical formula (BASES)
     goodness(coefficients, coils)     its RMS relative error on measured coils
     read_coils(path)                  a coil file as a pandas DataFrame
+    outside_domain(coils, domain)     which coils lie outside a fit's coils
+    predict(result, coils, level)     a saved result (FitResult or JSON) on
+                                      new coils, with prediction intervals
 
 A fit runs the program (``quelmo`` on the PATH or named by QUELMO_BIN, see
 ``find_program``; or ``quelmo-mpi`` under ``mpirun``) in a directory of its
@@ -39,9 +42,12 @@ Errors: ``InputError`` (a coil file the program's reader refuses) and
 
 from ._build import VERSION as __version__
 from ._equation import BASES, COEFFICIENTS, COIL_COLUMNS, goodness, inductance, read_coils
-from ._errors import FitError, InputError, QuelmoError
+from ._domain import outside_domain
+from ._errors import FitError, InputError, QuelmoError, QuelmoWarning
 from ._fit import example, find_program, fit
+from ._predict import predict
 from ._result import FitResult
 
-__all__ = ["BASES", "COEFFICIENTS", "COIL_COLUMNS", "FitError", "FitResult", "InputError", "QuelmoError", "example",
-           "find_program", "fit", "goodness", "inductance", "read_coils"]
+__all__ = ["BASES", "COEFFICIENTS", "COIL_COLUMNS", "FitError", "FitResult", "InputError", "QuelmoError",
+           "QuelmoWarning", "example", "find_program", "fit", "goodness", "inductance", "outside_domain", "predict",
+           "read_coils"]

@@ -34,3 +34,8 @@ class FitError(QuelmoError, RuntimeError):
         self.status = status
         self.output = output
         self.workdir = workdir
+
+
+class QuelmoWarning(UserWarning):
+    """Base class of the warnings the quelmo package gives, for
+    ``warnings.filterwarnings`` and pytest's ``-W``."""

@@ -5,10 +5,14 @@ import math
 import os
 import pathlib
 import re
+from typing import TYPE_CHECKING, Any, Dict, Optional, Tuple
 
 from ._equation import COEFFICIENTS, inductance
 from ._files import COIL_CSV, LOG_CSV, MANAGED_MARKER, RANGES, RESULT_JSON
 from ._settings import unique_names
+
+if TYPE_CHECKING:
+    import pandas as pd
 
 # Settings a follow-up fit must not inherit: it starts afresh, from the
 # fitted set, rather than continuing the old run's snapshot.
@@ -130,13 +134,60 @@ class FitResult:
         """The seed of the run."""
         return self.settings.get("seed")
 
-    def predict(self, coils, level=0.95):
-        """The fitted formula on new coils, with its uncertainty: a pandas DataFrame
-        with ``inductance_H`` (bit for bit the program's; NaN where the set cannot
-        evaluate a coil), ``stderr_H`` (from the coefficients' covariance) and
-        ``prediction_low_H`` / ``prediction_high_H``, the interval at ``level`` that
-        also holds the coils' scatter about the fit. Needs a fit with statistics."""
+    def predict(self, coils: Any, level: float = 0.95) -> "pd.DataFrame":
+        """The fitted formula on new coils, with how far to trust it.
+
+        Parameters
+        ----------
+        coils : pandas.DataFrame or mapping of arrays
+            ``coil_radius_m``, ``wire_radius_m``, ``turns`` and ``length_m``.
+        level : float
+            The prediction interval's level, strictly between 0 and 1.
+
+        Returns
+        -------
+        pandas.DataFrame
+            ``inductance_H`` (bit for bit the program's; NaN where the set
+            cannot evaluate a coil); ``stderr_H`` and its clearer-named copy
+            ``formula_stderr_H``: the standard error of the fitted formula
+            alone (from the coefficients' covariance; it leaves out the
+            formula's own error and the coil's measurement, so it is no
+            interval for the coil); ``prediction_low_H`` /
+            ``prediction_high_H``: the interval at ``level`` for the coil's
+            measured inductance, by CV+ from the fold refits the result
+            carries (-inf / inf when ``level`` exceeds n / (n + 1) for n
+            fitted coils, with a warning); ``outside_domain``: the
+            variables in which the coil lies outside the fitted coils, ""
+            inside (with one warning when any is outside). Without fold
+            fits in the result, the earlier interval, with a warning.
+
+        Raises
+        ------
+        ValueError
+            ``level`` not a number in (0, 1); ``coils`` missing a column;
+            a result with neither statistics nor fold fits.
+        """
         from ._predict import predict; return predict(self, coils, level)
+
+    # Which formula, and where: the comparison, the domain and the test of
+    # fit that the result JSON carries (read by _compare and _domain).
+    @property
+    def compare(self) -> "Optional[pd.DataFrame]":
+        """The candidate formulas compared on the fit's coils (``compare 1``):
+        a DataFrame (see ``quelmo._compare.compare_frame``), None without."""
+        from ._compare import compare_frame; return compare_frame(self.document)
+
+    @property
+    def domain(self) -> Optional[Dict[str, Tuple[float, float]]]:
+        """The ranges the formula was fitted on: variable -> (min, max) for
+        coil_radius_m, turns, length_m, wire_radius_m, length_over_diameter."""
+        from ._domain import result_domain; return result_domain(self.document, self.coils)
+
+    @property
+    def uncertainty(self) -> Optional[Dict[str, Any]]:
+        """The test of fit against the measurements' uncertainty (setting
+        ``uncertainty``): a dict, None without the setting."""
+        from ._compare import uncertainty_of; return uncertainty_of(self.document)
 
     @property
     def base(self):
