@@ -58,8 +58,9 @@ for _names, _variable, _sign in ((("r0", "r1", "r2", "r3"), 0, 1), (("w0", "w1",
     for _power, _name in enumerate(_names):
         _TERMS[_name] = (_variable, _power, _sign, _names)
 
-# New coils handled at once by the interval (a block of coils x fitted coils).
-_BLOCK = 8192
+# The interval handles new coils in blocks of about this many (new coil,
+# fitted coil) pairs, so that its memory stays bounded.
+_BLOCK_PAIRS = 1 << 21
 
 # The spread model's floor, as a share of the mean |residual|: a line fitted
 # to |r| may fall towards 0 (or below) at the ends of the fitted shapes.
@@ -233,8 +234,9 @@ class CrossValidationPlus:
         count = centres.shape[0]
         low = np.full(count, -np.inf)
         high = np.full(count, np.inf)
-        for start in range(0, count, _BLOCK):
-            block = slice(start, start + _BLOCK)
+        rows = max(1, _BLOCK_PAIRS // max(self.n, 1))
+        for start in range(0, count, rows):
+            block = slice(start, start + rows)
             centre = centres[block][:, self.fold]
             half = width[block, None] * self.scores[None, :]
             if lower_rank >= 1:

@@ -57,7 +57,7 @@ def test_coverage_on_new_coils_for_every_base(base):
     assert at95[short].mean() >= 0.85
 
 
-def test_interval_is_cv_plus_by_its_definition(sheet_result, training):
+def test_interval_is_cv_plus_by_its_definition(sheet_result, training, monkeypatch):
     """For a few coils, the bounds from the definition written out: the
     floor(alpha (n+1))-th smallest of ln mu_-k(i)(x) - S_i s(x) and the
     ceil((1-alpha)(n+1))-th smallest of ln mu_-k(i)(x) + S_i s(x)."""
@@ -85,6 +85,9 @@ def test_interval_is_cv_plus_by_its_definition(sheet_result, training):
         assert frame["prediction_high_H"].iloc[j] == pytest.approx(math.exp(high), rel=1e-12)
     assert (frame["inductance_H"].to_numpy() == quelmo.inductance(sheet_result.coefficients, new, base="sheet")).all()
     assert frame["formula_stderr_H"].equals(frame["stderr_H"])
+    # Coils taken in blocks give the same bounds as taken at once.
+    monkeypatch.setattr(quelmo._predict, "_BLOCK_PAIRS", 2 * n)
+    pd.testing.assert_frame_equal(sheet_result.predict(new, level), frame)
 
 
 def test_a_level_beyond_the_fitted_coils_is_unbounded(sheet_result, training):
