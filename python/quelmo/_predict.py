@@ -348,8 +348,8 @@ def predict(result: Union["FitResult", str, "os.PathLike[str]", Mapping[str, Any
                           f"at most {100 * method.n / (method.n + 1):.4g} % from them): its bounds are -inf and "
                           "inf", QuelmoWarning, stacklevel=3)
     else:
-        warnings.warn("this result carries no fold fits (an older program, or a fit without the settings that "
-                      "keep them), so the prediction interval is the earlier one: it holds the formula's own "
+        warnings.warn("this result carries no fold fits (from an older program, or a fit without cross-validation), "
+                      "so the prediction interval is the earlier one: it holds the formula's own "
                       "error only where the base holds the physics", QuelmoWarning, stacklevel=3)
         assert statistics is not None
         low, high = _delta_interval(statistics, computed, variance, level)
