@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "coils/records.h"
@@ -40,3 +41,6 @@ void growLibraryTable(uint64_t slots);
 ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate);
 // runMajor on the given walk, which the CPU must be able to run.
 ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate);
+// Calls `hook` (null: nothing) in every commit of an output file, between
+// the close of its temporary and the rename, with the temporary's path.
+void setOutFileRenameHook(void (*hook)(const std::string& tempPath));
