@@ -462,6 +462,11 @@ TEST(SnapshotRun, AResumedRunsLogKeepsItsRows) {
     ASSERT_EQ(more.status, 0) << more.err;
     EXPECT_EQ(more.err, "");
     expectWholeLog(continued, 10);
+    // Resumed once more at its end, it gives its final report alone and
+    // leaves the log as it was.
+    const std::string log = continued.read("log.csv");
+    ASSERT_EQ(continued.run(kArgs).status, 0);
+    EXPECT_EQ(continued.read("log.csv"), log);
 
     // Killed at some point after its first snapshot (generation 7 or later):
     // the log was written with it.
