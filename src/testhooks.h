@@ -4,7 +4,10 @@
 // reach into, under QUELMO_TEST_HOOKS, which only the test build of the
 // core (quelmo_testing) defines: the programs hold none of them. That build
 // also reads QUELMO_TEST_KILL_IN_SNAPSHOT=N, which kills the process during
-// its N-th snapshot write, after the write and before the rename.
+// its N-th snapshot write, after the write and before the rename, and
+// QUELMO_TEST_PAUSE_IN_WORKER_START=FILE, which makes the master create FILE
+// once its workers have started and wait there, with SIGINT and SIGTERM still
+// held, until one of them is pending.
 #pragma once
 
 #if !defined(QUELMO_TEST_HOOKS)
@@ -13,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "coils/records.h"
@@ -37,3 +41,6 @@ void growLibraryTable(uint64_t slots);
 ResultRecord* runMajorOn(GridPath path, const InductorRecord* coils, const ResultRecord* candidate);
 // runMajor on the given walk, which the CPU must be able to run.
 ResultRecord* runMajorWith(GridWalk walk, const InductorRecord* coils, const ResultRecord* candidate);
+// Calls `hook` (null: nothing) in every commit of an output file, between
+// the close of its temporary and the rename, with the temporary's path.
+void setOutFileRenameHook(void (*hook)(const std::string& tempPath));

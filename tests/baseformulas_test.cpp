@@ -131,6 +131,52 @@ TEST(BaseFormulas, NagaokaCoefficientMatchesTheTables) {
     }
 }
 
+// Against values to 60 digits, rounded to double, made with mpmath by
+//   kl = lambda x: (lambda s: (lambda k, kp: 4 / (3 * mp.pi * kp) * ((kp * kp / (k * k)) *
+//       (mp.ellipk(k * k) - mp.ellipe(k * k)) + mp.ellipe(k * k) - k))(1 / s, x / s))(mp.sqrt(1 + x * x))
+// at mp.dps = 60 for each length over diameter x (printed with mp.nstr(kl(mp.mpf(x)), 17)).
+// Short coils, where E - k cancels, come from the series and keep full
+// precision; from 0.2 on the closed form gives the bits it always gave.
+TEST(BaseFormulas, NagaokaCoefficientToFullPrecisionForEveryShape) {
+    const struct {
+        double shape, expected;
+    } cases[] = {
+        {1e-12, 1.8154686887533081e-11},
+        {1e-10, 1.5222944492015371e-9},
+        {1e-09, 1.3757073294256516e-8},
+        {1e-07, 1.0825330898738818e-6},
+        {1e-05, 7.8935885033257319e-5},
+        {0.001, 4.9618467876171735e-3},
+        {0.01, 3.4960245774116153e-2},
+        {0.05, 1.2361480970476301e-1},
+        {0.1, 2.0332351752191327e-1},
+        {0.15, 2.6674351010992514e-1},
+        {0.199, 3.1884412986463879e-1},
+        {0.25, 3.6543189740035402e-1},
+        {0.5, 5.2551002425192748e-1},
+        {1, 6.8842260732037669e-1},
+        {2, 8.1813575193470316e-1},
+        {10, 9.5880712420372293e-1},
+        {100, 9.9576836802797101e-1},
+        {10000.0, 9.9995755993184216e-1},
+        {100000000.0, 9.999999957558682e-1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shape);
+        const double tolerance = c.shape < 0.2 ? 1e-15 : 1.5e-14;
+        EXPECT_LT(std::fabs(nagaokaCoefficient(0.5, c.shape) / c.expected - 1), tolerance);
+    }
+    // Shapes far beyond any coil stay finite and positive: the coefficient
+    // goes like 2x/pi (ln(4/x) - 1/2), the flat coil's mu0 a N^2 (ln(8a/l) - 1/2),
+    // and tends to 1.
+    for (const double shape : {1e-100, 1e-300, 1e20, 1e160, 1e300}) {
+        const double value = nagaokaCoefficient(0.5, shape);
+        EXPECT_TRUE(std::isfinite(value) && value > 0 && value <= 1) << shape << " " << value;
+    }
+    EXPECT_NEAR(nagaokaCoefficient(0.5, 1e-100) / (2e-100 / kPi * (std::log(4e100) - 0.5)), 1, 2e-15);
+    EXPECT_EQ(nagaokaCoefficient(0.5, 1e300), 1);
+}
+
 TEST(BaseFormulas, SheetAgreesWithLundinAndWithTheLibrarysEllipticIntegrals) {
     double worstLundin = 0, worstLibrary = 0;
     for (double exponent = -2; exponent <= 2.0001; exponent += 0.01) {

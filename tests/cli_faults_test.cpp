@@ -552,3 +552,35 @@ TEST(Faults, StopSignalsKeepTheResult) {
         }
     }
 }
+
+// A Control-C while the workers start is held until they have started, then
+// stops the run as at any other time: at once with the final report, or,
+// with snapshots, at the end of the first generation. The test build's hook
+// keeps the master in that window until the signal is pending.
+TEST(Faults, StopSignalWhileTheWorkersStartIsKept) {
+    struct Case {
+        const char* extra;
+        const char* ending;
+    };
+    const Case cases[] = {
+        {"", "\nInterrupted by SIGINT\n// Goodness = "},
+        {"statefile state.bin\n", "\nState saved in state.bin at generation 1\nInterrupted by SIGINT\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.extra);
+        CliRun run;
+        prepare(run, std::string("maxgenerations 20\nminormax 50\nprocesses 2\n") + c.extra);
+        std::vector<std::string> hooked = {QUELMO_HOOKED_BIN};
+        hooked.insert(hooked.end(), kArgs.begin(), kArgs.end());
+        const char* hook = "QUELMO_TEST_PAUSE_IN_WORKER_START";
+        setenv(hook, "workers-starting", 1);
+        const CliResult stopped = run.runCommandAndSignalWhen(
+            hooked, [&run] { return run.exists("workers-starting"); }, SIGINT, std::string(hook) + "=");
+        unsetenv(hook);
+        EXPECT_EQ(stopped.status, 128 + SIGINT) << stopped.out.substr(stopped.out.size() / 2);
+        EXPECT_EQ(stopped.err, "");
+        EXPECT_FALSE(stopped.processesLeft);
+        EXPECT_NE(stopped.out.find(c.ending), std::string::npos) << stopped.out;
+        EXPECT_EQ(stopped.out.find("gen = 1 "), std::string::npos);
+    }
+}

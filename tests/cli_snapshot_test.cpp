@@ -415,6 +415,85 @@ TEST(SnapshotRun, AFinishedRunContinuesToALargerLimit) {
     EXPECT_EQ(stalled.read("state.bin"), state);
 }
 
+// The generation log's rows without their last field, the time.
+std::vector<std::string> rowsWithoutTimes(const std::string& log) {
+    std::vector<std::string> rows;
+    for (size_t at = log.find('\n') + 1; at < log.size(); at = log.find('\n', at) + 1)
+        rows.push_back(log.substr(at, log.rfind(',', log.find('\n', at)) - at));
+    return rows;
+}
+
+// The times of the generation log's rows.
+std::vector<double> rowTimes(const std::string& log) {
+    std::vector<double> times;
+    for (size_t at = log.find('\n') + 1; at < log.size(); at = log.find('\n', at) + 1)
+        times.push_back(std::atof(log.c_str() + log.rfind(',', log.find('\n', at)) + 1));
+    return times;
+}
+
+// A resumed run's log holds the rows of the run before it up to the
+// snapshot, then its own: the rows of one uninterrupted run, and times that
+// go on from the earlier ones. Continued after its end, killed after a
+// snapshot, and resumed without the earlier log, which is said.
+TEST(SnapshotRun, AResumedRunsLogKeepsItsRows) {
+    const std::string base = readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+                             "minormax 50\nprocesses 1\nresultfile result.txt\nstatefile state.bin\n" +
+                             "logcsv log.csv\n";
+    CliRun whole;
+    prepare(whole, base + "maxgenerations 20\n");
+    ASSERT_EQ(whole.run(kArgs).status, 0);
+    const std::vector<std::string> wholeRows = rowsWithoutTimes(whole.read("log.csv"));
+    ASSERT_EQ(wholeRows.size(), 20u);
+
+    const auto expectWholeLog = [&](const CliRun& run, int k) {
+        const std::string log = run.read("log.csv");
+        EXPECT_EQ(log.substr(0, log.find('\n') + 1), "generation,tested,best1,best2,best3,best4,library_size,rejects,elapsed_s\n");
+        EXPECT_EQ(rowsWithoutTimes(log), wholeRows) << log;
+        const std::vector<double> times = rowTimes(log);
+        ASSERT_EQ(times.size(), 20u);
+        EXPECT_LE(times[static_cast<size_t>(k) - 1], times[static_cast<size_t>(k)]) << log;
+    };
+
+    CliRun continued;
+    prepare(continued, base + "maxgenerations 10\n");
+    ASSERT_EQ(continued.run(kArgs).status, 0);
+    continued.write("ranges.txt", base + "maxgenerations 20\n" + kResume);
+    const CliResult more = continued.run(kArgs);
+    ASSERT_EQ(more.status, 0) << more.err;
+    EXPECT_EQ(more.err, "");
+    expectWholeLog(continued, 10);
+    // Resumed once more at its end, it gives its final report alone and
+    // leaves the log as it was.
+    const std::string log = continued.read("log.csv");
+    ASSERT_EQ(continued.run(kArgs).status, 0);
+    EXPECT_EQ(continued.read("log.csv"), log);
+
+    // Killed at some point after its first snapshot (generation 7 or later):
+    // the log was written with it.
+    const std::string every7 = base + "stateevery 7\nmaxgenerations 20\n";
+    CliRun killed;
+    prepare(killed, every7);
+    ASSERT_EQ(killed.runAndSignalWhen(kArgs, [&] { return hasSnapshot(killed); }, SIGKILL).status, 128 + SIGKILL);
+    killed.write("ranges.txt", every7 + kResume);
+    const CliResult resumed = killed.run(kArgs);
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(resumed.err, "");
+    expectWholeLog(killed, resumedAt(resumed.out));
+
+    CliRun lost;
+    prepare(lost, base + "maxgenerations 10\n");
+    ASSERT_EQ(lost.run(kArgs).status, 0);
+    std::filesystem::remove(lost.dir() / "log.csv");
+    lost.write("ranges.txt", base + "maxgenerations 20\n" + kResume);
+    const CliResult without = lost.run(kArgs);
+    ASSERT_EQ(without.status, 0) << without.err;
+    EXPECT_EQ(without.err,
+              "Warning: log.csv lacks the rows of generations 0 to 9 (it does not exist): the log goes on from "
+              "generation 10 without them\n");
+    EXPECT_EQ(rowsWithoutTimes(lost.read("log.csv")),
+              std::vector<std::string>(wholeRows.begin() + 10, wholeRows.end()));
+}
+
 TEST(SnapshotRun, ResumingAFinishedRunGivesItsFinalReport) {
     const std::string ranges = readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
                                "minormax 50\nmaxgenerations 3\nresultfile result.txt\nstatefile state.bin\n";

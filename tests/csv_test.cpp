@@ -15,6 +15,7 @@
 #include "coils/equation.h"
 #include "common/version.h"
 #include "reports/csvfiles.h"
+#include "reports/earlierlog.h"
 #include "reports/jsontext.h"
 #include "test_support.h"
 #include "tool_run.h"
@@ -110,6 +111,58 @@ TEST(CsvText, GenerationRowLeavesMissingGoodnessEmpty) {
     const GenerationRow row{7, 490, {0.5, 0.25, kNoValue, kNoValue}, 497, 3, 1.5};
     EXPECT_EQ(generationCsvRow(row), "7,490,0.5,0.25,,,497,3,1.5\n");
     EXPECT_EQ(split(kGenerationCsvHeader, ',').size(), 9u);
+}
+
+// A resumed run takes back the rows before its snapshot's generation, as
+// written, and the time of the last; what it cannot use it says.
+TEST(CsvFile, EarlierLogKeepsTheRowsBeforeTheSnapshot) {
+    CliRun scratch;
+    const std::string header = kGenerationCsvHeader;
+    const std::string rows[] = {"0,70,0.5,0.6,0.7,0.8,71,0,0.25\n", "1,140,0.5,0.6,0.7,0.8,141,2,0.5\n",
+                                "2,210,0.25,0.5,0.6,0.7,211,2,1.5\n", "3,280,0.25,0.5,0.6,0.7,281,3,2\n"};
+    const std::string whole = header + rows[0] + rows[1] + rows[2] + rows[3];
+    struct Case {
+        std::string content;  // empty: no file
+        int32_t generation;
+        int32_t rows;
+        double elapsed;
+        std::string shortBecause;
+    };
+    const Case cases[] = {
+        {whole, 3, 3, 1.5, ""},  // the row written after the snapshot goes
+        {whole, 4, 4, 2, ""},
+        {whole, 0, 0, 0, ""},
+        {whole, 6, 4, 2, "it ends there"},
+        {"", 2, 0, 0, "it does not exist"},
+        {"gen,x\n" + rows[0], 2, 0, 0, "its first line is not the header of a generation log"},
+        {header + rows[0] + rows[2], 3, 1, 0.25, "its line 3 is not the row of generation 1"},
+        {header + rows[0] + "1,140,0.5\n", 3, 1, 0.25, "its line 3 is not the row of generation 1"},
+        {header + rows[0] + "1,140,0.5,0.6,0.7,0.8,141,2,nan\n", 3, 1, 0.25,
+         "its line 3 is not the row of generation 1"},
+        {header + rows[0] + rows[1].substr(0, rows[1].size() - 1), 3, 1, 0.25,
+         "its line 3 is not the row of generation 1"},
+        {header + rows[0] + std::string(600, '1') + "\n", 3, 1, 0.25, "its line 3 is not the row of generation 1"},
+    };
+    const std::string path = (scratch.dir() / "log.csv").string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content.substr(0, 80) + " at " + std::to_string(c.generation));
+        std::filesystem::remove(path);
+        if (!c.content.empty()) scratch.write("log.csv", c.content);
+        const EarlierLog log = readEarlierLog(path.c_str(), c.generation);
+        EXPECT_EQ(log.rows, c.rows);
+        EXPECT_EQ(log.elapsed, c.elapsed);
+        EXPECT_EQ(log.shortBecause, c.shortBecause);
+        EXPECT_EQ(log.text, c.rows == 0 ? header : whole.substr(0, whole.find(rows[c.rows - 1]) + rows[c.rows - 1].size()));
+    }
+
+    // Never through a link, nor from a directory.
+    std::filesystem::remove(path);
+    scratch.write("elsewhere.csv", whole);
+    std::filesystem::create_symlink("elsewhere.csv", path);
+    EXPECT_EQ(readEarlierLog(path.c_str(), 2).shortBecause, "it is a symbolic link");
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    EXPECT_EQ(readEarlierLog(path.c_str(), 2).shortBecause, "it is not a plain file");
 }
 
 TEST(CsvFile, ReplacesTheFileWholeOrTellsWhy) {

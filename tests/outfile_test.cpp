@@ -7,11 +7,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <tuple>
 
 #include "cli_util.h"
 #include "common/outfile.h"
+#include "common/outtemps.h"
+#include "testhooks.h"
 
 namespace {
 
@@ -103,4 +107,34 @@ TEST(OutFile, RefusalsAndFailuresLeaveWhatStood) {
     close(sock);
     EXPECT_TRUE(std::filesystem::is_socket(socketPath));
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"blocked", "result.txt", "socket"}));
+}
+
+// Another run that starts while a file is being committed clears the
+// folder's stale temporaries: between the close of the temporary and its
+// rename it must still be seen as live. The hook runs that clearing in the
+// gap; a dead run's temporary beside it goes.
+TEST(OutFile, ALiveTemporaryIsNeverTakenForStale) {
+    CliRun scratch;
+    static int removedInGap;
+    static bool liveInGap;
+    setOutFileRenameHook([](const std::string& tempPath) {
+        removedInGap += removeStaleOutTemps(tempPath.substr(0, tempPath.rfind('/')));
+        liveInGap = access(tempPath.c_str(), F_OK) == 0;
+    });
+    for (const bool durable : {false, true}) {
+        SCOPED_TRACE(durable ? "durable" : "plain");
+        removedInGap = 0;
+        liveInGap = false;
+        scratch.write(".quelmo-Dead01", "left by a killed run");
+        const std::string target = (scratch.dir() / "result.txt").string();
+        OutFile file;
+        ASSERT_TRUE(openOutFile(file, target.c_str()));
+        std::fputs("new", file.stream);
+        EXPECT_TRUE(commitOutFile(file, durable)) << std::strerror(errno);
+        EXPECT_EQ(removedInGap, 1);
+        EXPECT_TRUE(liveInGap);
+        EXPECT_EQ(readFile(target), "new");
+        EXPECT_EQ(scratch.files(), (std::vector<std::string>{"result.txt"}));
+    }
+    setOutFileRenameHook(nullptr);
 }

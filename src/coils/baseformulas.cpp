@@ -16,6 +16,14 @@ constexpr double kMetresPerInch = 0.0254;
 // Rosa's correction holds for a pitch up to this share of the coil radius.
 constexpr double kRosaPitchLimit = 0.3;
 
+// Below this length over diameter Nagaoka's coefficient takes E - k from
+// the series of E - 1 (see nagaokaCoefficient); above it the difference
+// keeps the coefficient within 1e-14 (measured against 60-digit values), and
+// the coils of the examples (0.204 and up) keep their bits.
+constexpr double kShortCoil = 0.2;
+// From this length over diameter on, the coefficient is 1 to the last bit.
+constexpr double kLongCoil = 1e17;
+
 bool validCoil(double a, double n, double l) { return a > 0 && n >= 1 && l > 0; }
 
 // A value that is not a finite positive inductance is none.
@@ -65,15 +73,46 @@ double wheelerInductance(double a, double n, double l) {
     return inductanceOrNaN(1e-6 * (ai * ai * n * n) / (9 * ai + 10 * li));
 }
 
+namespace {
+
+// (E(k) - 1) / k'^2 for a small complementary modulus k', by the series of
+// E - 1 in k'^2: (1/2) sum_m c_m k'^(2m) (ln(1/k') + d_m - 1/((2m+1)(2m+2))),
+// with c_0 = 1, c_(m+1) = c_m (m+1/2)(m+3/2) / ((m+1)(m+2)), d_0 = 2 ln 2 and
+// d_m = d_(m-1) - 1/(m(2m-1)) (d_m = psi(m+1) - psi(m+1/2)). Every term is
+// positive for the k' of coils shorter than kShortCoil, so the sum keeps its
+// digits. `logInverse` is ln(1/k').
+double ellipticEMinusOneOverKPrime2(double kPrimeSquared, double logInverse) {
+    double power = 1, coefficient = 1, d = 2 * std::numbers::ln2, sum = 0;
+    for (int m = 0; m < 64; ++m) {
+        if (m > 0) {
+            coefficient *= (m - 0.5) * (m + 0.5) / (m * (m + 1.0));
+            d -= 1 / (m * (2.0 * m - 1));
+            power *= kPrimeSquared;
+        }
+        const double term = coefficient * power * (logInverse + d - 1 / ((2.0 * m + 1) * (2.0 * m + 2)));
+        sum += term;
+        if (term <= 1e-18 * sum) break;
+    }
+    return sum / 2;
+}
+
+}  // namespace
+
 // k^2 = 4a^2 / (4a^2 + l^2) and k'^2 = l^2 / (4a^2 + l^2), each formed
 // directly from x = l / 2a so that neither loses digits by a subtraction.
 // K(k) = pi / (2 M) with M the arithmetic-geometric mean of 1 and k', and
 // K - E = K * sum 2^(j-1) c_j^2 with c_0 = k, c_(j+1) = c_j^2 / (4 a_(j+1));
 // that form of c needs no subtraction either, so K - E keeps its digits for
-// long coils, where it is small.
+// long coils, where it is small. For short coils E - k, which tends to 0
+// while E and k tend to 1, is taken as (E - 1) + (1 - k), both from x
+// without a subtraction: below x = kShortCoil the relative error of E - k
+// would otherwise grow like 1e-16 / x^2 (1e-6 at x = 1e-5).
 double nagaokaCoefficient(double a, double l) {
     if (!(a > 0) || !(l > 0)) return kNaN;
     const double x = l / (2 * a);
+    // kL = 1 - 4 / (3 pi x) + ..., which rounds to 1 from here on; x * x
+    // would overflow further on.
+    if (x >= kLongCoil) return 1;
     const double kPrime = x / std::sqrt(1 + x * x);
     const double k = 1 / std::sqrt(1 + x * x);
     double mean = 1, geometric = kPrime, c = k;
@@ -91,7 +130,12 @@ double nagaokaCoefficient(double a, double l) {
     const double kMinusE = bigK * sum;
     const double bigE = bigK - kMinusE;
     const double ratio = kPrime * kPrime / (k * k);
-    return 4 / (3 * kPi * kPrime) * (ratio * kMinusE + bigE - k);
+    if (x >= kShortCoil) return 4 / (3 * kPi * kPrime) * (ratio * kMinusE + bigE - k);
+    // The bracket over k'^2, which may underflow: (1 - k) / k'^2 is
+    // root / (1 + root).
+    const double root = std::sqrt(1 + x * x);
+    const double eMinusOneOverKPrime2 = ellipticEMinusOneOverKPrime2(kPrime * kPrime, 0.5 * std::log1p(x * x) - std::log(x));
+    return 4 * kPrime / (3 * kPi) * (kMinusE / (k * k) + eMinusOneOverKPrime2 + root / (1 + root));
 }
 
 double currentSheetInductance(double a, double n, double l) {

@@ -128,8 +128,8 @@ int openStream(const char* path, const Target& target) {
 
 // A new temporary file beside `target` under a name no one can guess,
 // created exclusively (never through a link), with the mode a plain create
-// would give. It is locked while it is open, which tells a later run that
-// its writer is alive.
+// would give. It is locked until it is renamed or removed, which tells a
+// later run that its writer is alive.
 int makeTemp(const std::string& target, std::string& tempPath) {
     std::string pattern = directoryOf(target) + "/.quelmo-XXXXXX";
     const int fd = mkostemp(pattern.data(), O_CLOEXEC | O_NOFOLLOW);
@@ -142,6 +142,10 @@ int makeTemp(const std::string& target, std::string& tempPath) {
     return fd;
 }
 
+#if defined(QUELMO_TEST_HOOKS)
+void (*renameHook)(const std::string& tempPath) = nullptr;
+#endif
+
 bool syncDirectory(const std::string& path) {
     const int fd = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -153,6 +157,10 @@ bool syncDirectory(const std::string& path) {
 }
 
 }  // namespace
+
+#if defined(QUELMO_TEST_HOOKS)
+void setOutFileRenameHook(void (*hook)(const std::string& tempPath)) { renameHook = hook; }
+#endif
 
 OutWay outWay(const char* path) { return examine(path).way; }
 
@@ -202,17 +210,25 @@ bool commitOutFile(OutFile& file, bool durable) {
         ok = false;
         saved = errno;
     }
+    // The lock goes with the last descriptor of the file: a second one keeps
+    // it held until the rename is done, so that a run clearing stale
+    // temporaries never takes this one for a dead run's.
+    const int lockHolder = file.tempPath.empty() ? -1 : fcntl(fileno(file.stream), F_DUPFD_CLOEXEC, 0);
     if (!closeChecked(file.stream) && ok) {
         ok = false;
         saved = errno;
     }
     file.stream = nullptr;
     if (!file.tempPath.empty()) {
+#if defined(QUELMO_TEST_HOOKS)
+        if (renameHook != nullptr) renameHook(file.tempPath);
+#endif
         if (ok && std::rename(file.tempPath.c_str(), file.path.c_str()) != 0) {
             ok = false;
             saved = errno;
         }
         if (!ok) unlink(file.tempPath.c_str());
+        if (lockHolder >= 0) close(lockHolder);
         if (ok && durable && !syncDirectory(file.path)) {
             ok = false;
             saved = errno;

@@ -24,6 +24,7 @@
 #include "common/fatal.h"
 #include "common/outfile.h"
 #include "engine/dispatch.h"
+#include "reports/runmonitor.h"
 #include "search/schedule.h"
 #include "common/stopsignals.h"
 #include "search/searchstate.h"
@@ -135,6 +136,7 @@ bool resuming() { return resumeAsked; }
 
 Resumed resumeRun() {
     std::printf("Resuming from %s at generation %d\n", statePath(), gen);
+    monitorResumed();
     if (resumedEnded && !continuesFinishedRun()) return Resumed::finished;
     handOutSavedJobs();
     return Resumed::continues;

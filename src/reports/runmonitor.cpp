@@ -2,8 +2,9 @@
 //
 // The generation log is kept in memory and written whole, through a
 // temporary file and a rename, after generations 0, 100, 200, ... (with the
-// checkpoint) and at the end; a reader never sees half a file. After a
-// failed write the log is only tried again at the end, and its failure is
+// checkpoint), with every snapshot, and at the end; a reader never sees half
+// a file, and a run resumed from a snapshot finds the rows before it. After
+// a failed write the log is only tried again at the end, and its failure is
 // told only once.
 #include "reports/runmonitor.h"
 
@@ -15,8 +16,10 @@
 
 #include "coils/readind.h"
 #include "common/clock.h"
+#include "common/outfile.h"
 #include "common/version.h"
 #include "reports/csvfiles.h"
+#include "reports/earlierlog.h"
 #include "reports/progress.h"
 #include "reports/reports.h"
 #include "search/library.h"
@@ -62,6 +65,23 @@ void monitorStart() {
     if (progressWanted()) progressBegin(STDERR_FILENO, searchStart);
 }
 
+void monitorResumed() {
+    const char* path = S[kLogCsv].value.s;
+    // A FIFO or device took the earlier rows as they came.
+    if (path == nullptr || outWay(path) != OutWay::replace) return;
+    EarlierLog earlier = readEarlierLog(path, gen);
+    logText = std::move(earlier.text);
+    searchStart -= earlier.elapsed;
+    if (earlier.rows >= gen) return;
+    std::fflush(stdout);
+    progressClear();
+    const std::string missing = earlier.rows == gen - 1 ? "generation " + std::to_string(earlier.rows)
+                                                        : "generations " + std::to_string(earlier.rows) + " to " +
+                                                              std::to_string(gen - 1);
+    std::fprintf(stderr, "Warning: %s lacks the rows of %s (%s): the log goes on from generation %d without them\n",
+                 path, missing.c_str(), earlier.shortBecause.c_str(), gen);
+}
+
 void monitorCandidate() {
     if (progressActive()) progressJob(monotonicSeconds());
 }
@@ -82,7 +102,11 @@ void monitorGeneration() {
     const char* path = S[kLogCsv].value.s;
     if (path == nullptr) return;
     logText += logRow();
-    if (gen % kRewriteEvery == 0 && !logFailed) logFailed = !writeOrTell(path, logText, true);
+    // A snapshot follows this generation when the next count is a multiple
+    // of stateevery: the log is written with it, so that a run resumed from
+    // it finds every row before.
+    const bool snapshotDue = S[kStateFile].value.s != nullptr && (gen + 1) % S[kStateEvery].value.i == 0;
+    if ((gen % kRewriteEvery == 0 || snapshotDue) && !logFailed) logFailed = !writeOrTell(path, logText, true);
 }
 
 void monitorStopped() {

@@ -10,6 +10,11 @@ inline constexpr int32_t kRewriteEvery = 100;
 
 // The search starts, before the start population.
 void monitorStart();
+// The run continues from a snapshot at generation `gen` (after
+// monitorStart): the generation log keeps the rows that the run before
+// wrote for the generations before it, and its times go on from the last of
+// them. A warning tells of rows the log no longer has.
+void monitorResumed();
 // A candidate goes out to a worker.
 void monitorCandidate();
 // The master is waiting for a worker's result.

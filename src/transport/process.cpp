@@ -42,6 +42,7 @@
 #include "common/clock.h"
 #include "common/fatal.h"
 #include "common/outfile.h"
+#include "common/stopsignals.h"
 #include "grid/gridsearch.h"
 #include "settings/settingstable.h"
 #include "settings/symtab.h"
@@ -293,9 +294,11 @@ void waitForDoorbell(int fd, int ms) {
     }
 }
 
-// Runs in a new worker: keeps its own doorbell and the master's bell, closes
-// every other exchange socket, and asks to be ended with its master.
+// Runs in a new worker: ignores the stop signals, keeps its own doorbell and
+// the master's bell, closes every other exchange socket, and asks to be
+// ended with its master.
 void becomeWorker(int slot, int bell) {
+    ignoreStopSignalsInWorker();
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != masterPid) std::exit(0);  // the master died before prctl
     for (int i = 0; i < kProcSlots; ++i)
