@@ -39,6 +39,7 @@ Errors: ``InputError`` (a coil file the program's reader refuses) and
 
 from ._build import VERSION as __version__
 from ._equation import BASES, COEFFICIENTS, COIL_COLUMNS, goodness, inductance, read_coils
+from ._coiltable import coils_from_table
 from ._errors import FitError, InputError, QuelmoError
 from ._fit import example, find_program, fit
 from ._result import FitResult

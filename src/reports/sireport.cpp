@@ -66,7 +66,7 @@ SiDigits siDigitsOf(const FitAnalysis* analysis, const std::vector<const Inducto
 std::string supportedDigits(double value, double standardError) {
     if (!(standardError > 0) || !std::isfinite(standardError) || !std::isfinite(value))
         return printed("%.6g", value);
-    if (value == 0) return printed("0 ± %.2g", standardError);
+    if (value == 0) return "0 ± " + withDigits(standardError, 2);
     // Down to the standard error's second significant digit.
     const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value))));
     const int last = static_cast<int>(std::floor(std::log10(standardError))) - 1;
