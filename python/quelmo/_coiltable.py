@@ -316,18 +316,19 @@ def read_table(path: str) -> tuple[Any, list[str]]:
     text = _read_text(path)
     delimiter = _delimiter(text)
     rows = list(csv.reader(io.StringIO(text, newline=""), delimiter=delimiter))
-    rows = [row for row in rows if any(cell.strip() for cell in row)] if rows else rows
+    rows = [row for row in rows if row]  # blank lines; rows of empty fields are left out later
     if not rows:
         raise TableError(f"{path}: the file holds no table")
     header = rows[0]
-    if all(_number(cell, True) is not None for cell in header if cell.strip()):
+    if 2 * sum(_number(cell, True) is not None for cell in header) > len(header):
         raise TableError(f"{path}: row 1 holds numbers; the table needs a header row naming its columns")
     for number, row in enumerate(rows[1:], start=2):
-        if len(row) != len(header):
+        if len(row) != len(header) and any(cell.strip() for cell in row):
             raise TableError(f"{path}: row {number} has {len(row)} fields, the header {len(header)}")
     names = {"\t": "tabs", ";": "semicolons", ",": "commas"}
     assumptions = [f"fields are separated by {names[delimiter]}; row 1 is the header"]
-    return pd.DataFrame(rows[1:], columns=header, dtype=object), assumptions
+    rows = [row if len(row) == len(header) else [""] * len(header) for row in rows[1:]]
+    return pd.DataFrame(rows, columns=header, dtype=object), assumptions
 
 
 def convert(table_path: str, coil_path: Optional[str]) -> list[str]:
