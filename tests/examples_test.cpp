@@ -47,7 +47,8 @@ TEST(Examples, KnownAnswerForTheExampleCoils) {
 TEST(Examples, ShortFitWithOneWorkerEndsAtAKnownSet) {
     CliRun run;
     run.copyExample("coils-example.txt");
-    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\nnormalize 0\nreportstyle classic\nmaxgenerations 3\nprocesses 1\n");
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+                                "polish 0\nnormalize 0\nreportstyle classic\nmaxgenerations 3\nprocesses 1\n");
     const CliResult result = run.run({"coils-example.txt", "ranges.txt"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("\n187, 0.126, 0.12692, 0.127957, 0.127977\n"), std::string::npos);

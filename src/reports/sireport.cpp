@@ -66,12 +66,19 @@ SiDigits siDigitsOf(const FitAnalysis* analysis, const std::vector<const Inducto
 std::string supportedDigits(double value, double standardError) {
     if (!(standardError > 0) || !std::isfinite(standardError) || !std::isfinite(value))
         return printed("%.6g", value);
-    if (value == 0) return "0 ± " + withDigits(standardError, 2);
-    // Down to the standard error's second significant digit.
-    const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value))));
+    // Down to the standard error's second significant digit, in fixed
+    // notation while that digit lies between 1e-6 and 1e15; a value below
+    // that digit keeps one significant digit.
     const int last = static_cast<int>(std::floor(std::log10(standardError))) - 1;
-    const int significant = std::max(magnitude - last + 1, 1);
-    return withDigits(value, significant) + " ± " + withDigits(standardError, 2);
+    const int magnitude = value == 0 ? last : static_cast<int>(std::floor(std::log10(std::fabs(value))));
+    if (last < -6 || last > 15)
+        return withDigits(value, std::max(magnitude - last + 1, 1)) + " ± " + withDigits(standardError, 2);
+    const auto fixed = [last](double x) {
+        if (last < 0) return printed("%.*f", -last, x);
+        const double unit = std::pow(10.0, last);
+        return printed("%.0f", std::round(x / unit) * unit + 0.0);
+    };
+    return (magnitude < last ? withDigits(value, 1) : fixed(value)) + " ± " + fixed(standardError);
 }
 
 void showResultSi(FILE* stream, const ResultRecord* set, const SiDigits& digits) {
