@@ -113,6 +113,11 @@ TEST(Cli, RangesFileErrorsNameTheLine) {
          "values there, so it was read as two values: write a decimal point\n"
          "symtab (readSymtab:352) At line 16 in r.txt, minor count value is 0 for r2\n"},
         {"\r", "symtab (readSymtab:269) At line 16 in r.txt, \r unknown symbol\n"},
+        // The program's own settings take numbers only.
+        {"polish yes", "At line 16 in r.txt, polish `yes` is not a number: polish takes 0 (off) or 1 (on)\n"},
+        {"stateevery 10x", "At line 16 in r.txt, stateevery `10x` is not a number: stateevery takes 1 or more\n"},
+        {"crossvalidate ten",
+         "At line 16 in r.txt, crossvalidate `ten` is not a number: crossvalidate takes 0 or 2 or more\n"},
     };
     for (const Case& c : cases) {
         CliRun run;
