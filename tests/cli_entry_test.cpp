@@ -1,6 +1,7 @@
 // The command line, the banner, the usage text and the input error paths.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "cli_util.h"
@@ -44,6 +45,22 @@ TEST(Cli, HelpAndVersion) {
         EXPECT_EQ(result.out, out) << args[0];
         EXPECT_EQ(result.err, "") << args[0];
         EXPECT_TRUE(run.files().empty()) << args[0];
+    }
+    // An installation moved with `cmake --install --prefix P` names its own
+    // examples, beside the program.
+    {
+        CliRun moved;
+        const std::string prefix = (moved.dir() / "P").string();
+        std::filesystem::create_directories(prefix + "/bin");
+        std::filesystem::create_directories(prefix + "/share/quelmo/examples");
+        std::filesystem::copy_file(QUELMO_BIN, prefix + "/bin/quelmo");
+        moved.write("P/share/quelmo/examples/ranges-example.txt", "");
+        const CliResult result = moved.runCommand({prefix + "/bin/quelmo", "--help"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_NE(result.out.find("\n  quelmo " + prefix + "/share/quelmo/examples/coils-example.txt " + prefix +
+                                  "/share/quelmo/examples/ranges-example.txt\n"),
+                  std::string::npos)
+            << result.out;
     }
     // A file of that name is the coil file.
     CliRun run;
