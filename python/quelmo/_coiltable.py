@@ -15,17 +15,17 @@ then nothing is written.
 
 from __future__ import annotations
 
-import argparse
-import csv
-import io
 import math
 import os
 import re
 import sys
-import tempfile
-from typing import Any, Optional, Sequence
+
+TYPE_CHECKING = False  # true for the type checker only: typing costs time at import
 
 from ._equation import COIL_COLUMNS
+
+if TYPE_CHECKING:
+    import pandas
 
 # The program reads a coil file this many characters at a time.
 _LINE_LIMIT = 79
@@ -61,7 +61,7 @@ _WORDS = {"measured_H": "measured inductance", "coil_radius_m": "coil radius", "
           "length_m": "coil length"}
 
 
-def _split_header(text: str) -> tuple[str, Optional[str]]:
+def _split_header(text: str) -> tuple[str, str | None]:
     """'Coil length (mm)' -> ('coil_length', 'mm'); the unit may stand in
     (), [] or after a comma or slash, and is None when none is given."""
     text = text.strip().strip("\ufeff").strip()
@@ -74,12 +74,12 @@ def _split_header(text: str) -> tuple[str, Optional[str]]:
     return words, unit
 
 
-def _unit_factor(kind: str, unit: str) -> Optional[float]:
+def _unit_factor(kind: str, unit: str) -> float | None:
     table = _INDUCTANCE_UNITS if kind == "inductance" else _LENGTH_UNITS
     return table.get(unit.strip().lower().replace(" ", ""))
 
 
-def _quantity_of(words: str, unit: Optional[str]):
+def _quantity_of(words: str, unit: str | None):
     """The quantity a header names, or None. A bare 'l' is the inductance with
     an inductance unit and the length with a length unit."""
     if words == "l" and unit is not None and _unit_factor("length", unit) is not None:
@@ -90,7 +90,7 @@ def _quantity_of(words: str, unit: Optional[str]):
     return None
 
 
-def _number(cell: Any, decimal_comma: bool) -> Optional[float]:
+def _number(cell: object, decimal_comma: bool) -> float | None:
     """The number a cell holds, or None when it holds none."""
     if isinstance(cell, (int, float)) and not isinstance(cell, bool):
         return float(cell)
@@ -107,7 +107,7 @@ def _number(cell: Any, decimal_comma: bool) -> Optional[float]:
 _CELL_UNIT = re.compile(r"^\s*(\S.*?)\s*(µ?μ?[a-zA-Zµμ]+|\")\s*$")
 
 
-def _cell_value(cell: Any, kind: str, decimal_comma: bool):
+def _cell_value(cell: object, kind: str, decimal_comma: bool):
     """(number, unit written in the cell or None), or (None, None)."""
     value = _number(cell, decimal_comma)
     if value is not None or kind in ("count", "text"):
@@ -125,7 +125,8 @@ def _awg(diameter_m: float) -> int:
     return round(36 - 39 * math.log(diameter_m / 0.000127, 92))
 
 
-def coils_from_table(table: Any, *, decimal_comma: Optional[bool] = None, first_row: int = 2) -> Any:
+def coils_from_table(table: pandas.DataFrame, *, decimal_comma: bool | None = None,
+                     first_row: int = 2) -> pandas.DataFrame:
     """Turns a table of measured coils into the coil columns the program reads.
 
     Parameters
@@ -175,7 +176,7 @@ def coils_from_table(table: Any, *, decimal_comma: Optional[bool] = None, first_
             assumptions.append("commas in numbers are decimal commas")
 
     # Which column is which quantity.
-    columns: dict[str, tuple[int, str, bool, Optional[str]]] = {}
+    columns: dict[str, tuple[int, str, bool, str | None]] = {}
     for index, header in enumerate(headers):
         words, unit = _split_header(header)
         found = _quantity_of(words, unit)
@@ -271,7 +272,7 @@ def _shortest(value: float) -> str:
     return rounded if len(rounded) < len(exact) else exact
 
 
-def coil_file_text(coils: Any, source: str = "") -> str:
+def coil_file_text(coils: pandas.DataFrame, source: str = "") -> str:
     """The coil file of a table from ``coils_from_table``."""
     lines = [f"// coils from {source} by quelmo-coils\n" if source else "",
              "// inductance (H), coil radius (m), wire radius (m), gauge, turns, length (m), name\n"]
@@ -299,6 +300,8 @@ def _read_text(path: str) -> str:
 def _delimiter(text: str) -> str:
     """The separator of a table: the one of tab, semicolon and comma that
     splits the first lines into the same number of fields, the most."""
+    import csv
+    import io
     sample = [line for line in io.StringIO(text, newline=None).read().splitlines() if line.strip()][:20]
     best, fields = ",", 0
     for candidate in ("\t", ";", ","):
@@ -308,9 +311,12 @@ def _delimiter(text: str) -> str:
     return best
 
 
-def read_table(path: str) -> tuple[Any, list[str]]:
+def read_table(path: str) -> tuple[pandas.DataFrame, list[str]]:
     """A CSV or TSV file as a DataFrame of text cells, and what was assumed
     about its form."""
+    import csv
+    import io
+
     import pandas as pd
 
     text = _read_text(path)
@@ -331,10 +337,12 @@ def read_table(path: str) -> tuple[Any, list[str]]:
     return pd.DataFrame(rows, columns=header, dtype=object), assumptions
 
 
-def convert(table_path: str, coil_path: Optional[str]) -> list[str]:
+def convert(table_path: str, coil_path: str | None) -> list[str]:
     """Converts a CSV or TSV file into a coil file (standard output when
     ``coil_path`` is None or '-'); returns what was assumed. Nothing is
     written when it fails."""
+    import tempfile
+
     table, assumptions = read_table(table_path)
     coils = coils_from_table(table)
     assumptions += coils.attrs["assumptions"]
@@ -354,8 +362,10 @@ def convert(table_path: str, coil_path: Optional[str]) -> list[str]:
     return assumptions + [f"{len(coils)} coils written"]
 
 
-def cli(argv: Optional[Sequence[str]] = None) -> int:
+def cli(argv: list[str] | None = None) -> int:
     """The command ``quelmo-coils TABLE [COILFILE]``."""
+    import argparse
+
     parser = argparse.ArgumentParser(
         prog="quelmo-coils",
         description="Turns a spreadsheet's CSV or TSV export of measured coils (a header row naming the columns, "
