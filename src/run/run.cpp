@@ -23,6 +23,7 @@
 #include "settings/settingstable.h"
 #include "common/stopsignals.h"
 #include "settings/basesetting.h"
+#include "settings/ownvalues.h"
 #include "settings/reportstyle.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
@@ -59,6 +60,7 @@ void refuseUnusableSettings() {
     // A base formula the program does not know is refused with the known ones.
     chosenBase();
     chosenReportStyle();
+    warnAboutIdleSettings();
 }
 
 }  // namespace

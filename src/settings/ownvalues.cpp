@@ -2,6 +2,7 @@
 #include "settings/ownvalues.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -23,4 +24,12 @@ void refuseTextForOwnSetting(const SymbolEntry& entry, const char* token, const 
                                                                                : "a number";
     fatal("At line %d in %s, %s `%s` is not a number: %s takes %s\n", site.line, site.path, entry.name, token,
           entry.name, accepted.c_str());
+}
+
+void warnAboutIdleSettings() {
+    const bool polished = S[kPolish].value.i == 1 || S[kStatistics].value.i == 1 || S[kCrossValidate].value.i > 0 ||
+                          S[kPrune].value.i == 1;
+    if (S[kNormalize].value.i == 1 && !polished)
+        std::fprintf(stderr, "Warning: normalize 1 acts on the polished set, and this run is not polished: add "
+                             "polish 1 to normalise its coefficients\n");
 }

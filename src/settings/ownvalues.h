@@ -11,3 +11,7 @@
 // of the first kListedSymbolCount read as they always did. A rest that
 // begins with white space is a comment, as everywhere in the file.
 void refuseTextForOwnSetting(const SymbolEntry& entry, const char* token, const ValueSite& site);
+
+// Warns on standard error, before the search, about a setting that will do
+// nothing in this run: `normalize 1` without the polish.
+void warnAboutIdleSettings();
