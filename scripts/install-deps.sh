@@ -3,9 +3,15 @@
 # need and that this machine lacks. Packages already installed are left alone,
 # so on a prepared machine this does nothing and needs no network.
 #
-#   scripts/install-deps.sh          what the program itself needs to build
-#   scripts/install-deps.sh test     that, plus what the tests and benchmarks use
-#                                    and Open MPI, so that quelmo-mpi is built and tested
+#   scripts/install-deps.sh              what the program and the Python package need to build
+#   scripts/install-deps.sh PROFILE ...  that, plus the packages of each profile named:
+#     plots      quelmo-plot, FitResult.plot() and the report page (matplotlib)
+#     mpi        Open MPI, so that quelmo-mpi is built and can be run with mpirun
+#     notebook   Jupyter, to open examples/fit-your-coils.ipynb; with the README's
+#                virtual environment (./v, or the one QUELMO_VENV names) made,
+#                also registers it as the kernel "quelmo"
+#     test       everything the tests and benchmarks use: all of the above and more
+# It runs apt-get as root, or through sudo for another user.
 set -euo pipefail
 
 # Building the program.
@@ -22,6 +28,21 @@ build=(
   python3-venv              # pip's route: a virtual environment that sees these packages
   python3-setuptools        # pip's route: the build backend of python/pyproject.toml
   python3-wheel             # pip's route: setuptools builds the wheel pip installs with it
+)
+# quelmo-plot, FitResult.plot() and the report page.
+plots=(
+  python3-matplotlib        # the plots (tools/quelmo-plot, quelmo.plots)
+)
+# quelmo-mpi: the workers as MPI ranks.
+mpi=(
+  openmpi-bin               # mpirun, to run quelmo-mpi
+  libopenmpi-dev            # MPI headers and library, to build quelmo-mpi
+)
+# The notebook examples/fit-your-coils.ipynb, opened in Jupyter.
+notebook=(
+  jupyter-notebook          # Jupyter's notebook server and the command jupyter notebook
+  python3-ipykernel         # the kernel that runs the notebook's Python, and registers the venv
+  python3-matplotlib        # the notebook's plots
 )
 # Building and running the tests and benchmarks.
 test=(
@@ -44,13 +65,37 @@ test=(
 )
 
 wanted=("${build[@]}")
-[ "${1:-}" = test ] && wanted+=("${test[@]}")
+for profile in "$@"; do
+  case "$profile" in
+    plots) wanted+=("${plots[@]}") ;;
+    mpi) wanted+=("${mpi[@]}") ;;
+    notebook) wanted+=("${notebook[@]}") ;;
+    test) wanted+=("${plots[@]}" "${mpi[@]}" "${notebook[@]}" "${test[@]}") ;;
+    *) echo "install-deps.sh: unknown profile $profile; known: plots mpi notebook test" >&2; exit 2 ;;
+  esac
+done
+
+# With the notebook profile, the README's virtual environment becomes a
+# Jupyter kernel, so the notebook runs with the quelmo package installed there.
+register_kernel() {
+  case " $* " in *" notebook "*) ;; *) return 0 ;; esac
+  local venv="${QUELMO_VENV:-v}"
+  if [ ! -x "$venv/bin/python" ]; then
+    echo "install-deps.sh: no virtual environment at $venv (the README's Fits from Python makes it);" \
+      "make it, then run scripts/install-deps.sh notebook again to register it as a Jupyter kernel" >&2
+    return 0
+  fi
+  "$venv/bin/python" -m ipykernel install --user --name quelmo --display-name "Python (quelmo, $venv)" >&2
+}
 
 missing=()
 for package in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  register_kernel "$@"
+  exit 0
+fi
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
@@ -58,3 +103,4 @@ echo "Installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+register_kernel "$@"

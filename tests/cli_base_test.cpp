@@ -99,7 +99,7 @@ TEST(Baselines, CoilsAFormulaCannotEvaluateLeaveItsRowOnly) {
 TEST(Base, SheetCorrectionReachesItsFloorAndReportsHenries) {
     CliRun run;
     run.copyExample("coils-example.txt");
-    run.write("ranges.txt", readFile(sourcePath("examples/ranges-sheet.txt")) +
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-sheet.txt")) + "normalize 0\nreportstyle classic\n" +
                                 "maxgenerations 20\nprocesses 1\ncrossvalidate 10\nresultjson r.json\n"
                                 "coilcsv coils.csv\nresultc table.c\nresultja table.ja\n");
     const CliResult result = run.run({"coils-example.txt", "ranges.txt"});
@@ -189,7 +189,7 @@ TEST(Base, CoilsTheBaseCannotEvaluateAreNamedAndLeftOut) {
               "2.4e-06,0.01,0.0002,24,20,0.02,plain\n"
               "2.3e-06,0.011,0.0002,24,20,0.022,plain2\n"
               "0.4e-06,0.01,0.0002,24,5,0.02,spaced\n");
-    run.write("ranges.txt", readFile(sourcePath("examples/ranges-sheet.txt")) +
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-sheet.txt")) + "normalize 0\nreportstyle classic\n" +
                                 "base sheetrosa\nmaxgenerations 2\nprocesses 1\nbaselines 0\ncoilcsv coils.csv\n");
     const CliResult result = run.run({"coils.txt", "ranges.txt"});
     ASSERT_EQ(result.status, 0) << result.err;

@@ -50,7 +50,8 @@ void prepareFit(const CliRun& run, const std::string& extra) {
     std::string coils = readFile(sourcePath("examples/coils-small.txt"));
     coils.replace(coils.find(",sm001"), 6, ",sm\"001");
     run.write("coils.txt", coils);
-    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+                            "polish 0\nnormalize 0\nreportstyle classic\n" +
                                 "minormax 50\nmaxgenerations 3\nprocesses 1\n" + extra);
 }
 

@@ -1,6 +1,7 @@
 // The command line, the banner, the usage text and the input error paths.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "cli_util.h"
@@ -44,6 +45,22 @@ TEST(Cli, HelpAndVersion) {
         EXPECT_EQ(result.out, out) << args[0];
         EXPECT_EQ(result.err, "") << args[0];
         EXPECT_TRUE(run.files().empty()) << args[0];
+    }
+    // An installation moved with `cmake --install --prefix P` names its own
+    // examples, beside the program.
+    {
+        CliRun moved;
+        const std::string prefix = (moved.dir() / "P").string();
+        std::filesystem::create_directories(prefix + "/bin");
+        std::filesystem::create_directories(prefix + "/share/quelmo/examples");
+        std::filesystem::copy_file(QUELMO_BIN, prefix + "/bin/quelmo");
+        moved.write("P/share/quelmo/examples/ranges-example.txt", "");
+        const CliResult result = moved.runCommand({prefix + "/bin/quelmo", "--help"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_NE(result.out.find("\n  quelmo " + prefix + "/share/quelmo/examples/coils-example.txt " + prefix +
+                                  "/share/quelmo/examples/ranges-example.txt\n"),
+                  std::string::npos)
+            << result.out;
     }
     // A file of that name is the coil file.
     CliRun run;
@@ -113,6 +130,11 @@ TEST(Cli, RangesFileErrorsNameTheLine) {
          "values there, so it was read as two values: write a decimal point\n"
          "symtab (readSymtab:352) At line 16 in r.txt, minor count value is 0 for r2\n"},
         {"\r", "symtab (readSymtab:269) At line 16 in r.txt, \r unknown symbol\n"},
+        // The program's own settings take numbers only.
+        {"polish yes", "At line 16 in r.txt, polish `yes` is not a number: polish takes 0 (off) or 1 (on)\n"},
+        {"stateevery 10x", "At line 16 in r.txt, stateevery `10x` is not a number: stateevery takes 1 or more\n"},
+        {"crossvalidate ten",
+         "At line 16 in r.txt, crossvalidate `ten` is not a number: crossvalidate takes 0 or 2 or more\n"},
     };
     for (const Case& c : cases) {
         CliRun run;

@@ -28,7 +28,8 @@
 namespace {
 
 std::string ranges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\nresultfile result.txt\n" + extra;
+    return readFile(sourcePath("examples/ranges-example.txt")) +
+           "polish 0\nnormalize 0\nreportstyle classic\nresultfile result.txt\n" + extra;
 }
 
 void prepare(const CliRun& run, const std::string& extra) {

@@ -18,7 +18,8 @@ namespace {
 constexpr double kBestGoodness = 0.0772456;
 
 std::string exampleRanges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\nprocesses 1\n" + extra;
+    return readFile(sourcePath("examples/ranges-example.txt")) +
+           "polish 0\nnormalize 0\nreportstyle classic\nprocesses 1\n" + extra;
 }
 
 // The line of `text` that begins at `from`, without its newline.

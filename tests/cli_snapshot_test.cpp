@@ -27,7 +27,7 @@ const std::vector<std::string> kArgs = {"coils-small.txt", "ranges.txt"};
 // snapshot by far; every few generations range adaptation moves the ranges
 // (every ratio is below 1000), so the snapshot's range table matters.
 std::string fitRanges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\nnormalize 0\nreportstyle classic\n" +
            "minormax 50\nmaxgenerations 60\nresultfile result.txt\n"
            "rangeexpand 1\nraiselower 5\npctchange 1000\n" + extra;
 }
@@ -234,7 +234,8 @@ TEST(SnapshotRun, CrashWhileWritingLeavesTheSnapshotBefore) {
 }
 
 TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
-    const std::string base = readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+    const std::string base = readFile(sourcePath("examples/ranges-example.txt")) +
+                             "polish 0\nnormalize 0\nreportstyle classic\n" +
                              "minormax 50\nmaxgenerations 3\nresultfile result.txt\n";
     const std::string resume = "statefile state.bin\nstateevery 1\n";
 
@@ -377,7 +378,8 @@ TEST(SnapshotRun, UnusableSnapshotsAreRefusedAndLeftAlone) {
 // limit and ends exactly as one run to that limit; a run that the stall
 // limit ended is not continued.
 TEST(SnapshotRun, AFinishedRunContinuesToALargerLimit) {
-    const std::string base = readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+    const std::string base = readFile(sourcePath("examples/ranges-example.txt")) +
+                             "polish 0\nnormalize 0\nreportstyle classic\n" +
                              "minormax 50\nprocesses 1\nordered 1\nresultfile result.txt\nstatefile state.bin\n";
     const Uninterrupted whole = runWhole(base + "maxgenerations 60\n");
     ASSERT_EQ(whole.result.status, 0) << whole.result.err;
@@ -495,7 +497,8 @@ TEST(SnapshotRun, AResumedRunsLogKeepsItsRows) {
 }
 
 TEST(SnapshotRun, ResumingAFinishedRunGivesItsFinalReport) {
-    const std::string ranges = readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+    const std::string ranges = readFile(sourcePath("examples/ranges-example.txt")) +
+                               "polish 0\nnormalize 0\nreportstyle classic\n" +
                                "minormax 50\nmaxgenerations 3\nresultfile result.txt\nstatefile state.bin\n";
     CliRun run;
     prepare(run, ranges);

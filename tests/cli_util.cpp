@@ -195,7 +195,7 @@ int countOf(const std::string& text, const std::string& piece) {
 }
 
 std::string quickRanges(const std::string& extra) {
-    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+    return readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\nnormalize 0\nreportstyle classic\n" +
            "minormax 50\nmaxgenerations 3\nprocesses 1\nresultfile result.txt\n" + extra;
 }
 

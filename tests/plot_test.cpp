@@ -45,7 +45,8 @@ TEST(Plot, ShortFitGivesItsPngs) {
     if (!havePlotting()) GTEST_SKIP() << kPython << " with matplotlib is missing (Debian python3-matplotlib)";
     CliRun run;
     run.copyExample("coils-small.txt");
-    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+                            "polish 0\nnormalize 0\nreportstyle classic\n" +
                                 "minormax 50\nmaxgenerations 3\nprocesses 1\ncoilcsv coils.csv\nlogcsv log.csv\n");
     const CliResult fit = run.run({"coils-small.txt", "ranges.txt"});
     ASSERT_EQ(fit.status, 0) << fit.err;

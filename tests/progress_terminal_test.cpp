@@ -85,7 +85,8 @@ int waitForStatus(const CliRun& run, double seconds) {
 
 void prepare(const CliRun& run, int generations) {
     run.copyExample("coils-small.txt");
-    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+    run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+                            "polish 0\nnormalize 0\nreportstyle classic\n" +
                                 "minormax 50\nprocesses 1\nmaxgenerations " + std::to_string(generations) + "\n");
 }
 

@@ -121,7 +121,7 @@ const std::vector<std::string> kArgs = {"coils-example.txt", "ranges.txt"};
 
 // The example fit, cut to a length that a stop lands in the middle of.
 std::string fitRanges(const std::string& extra = "") {
-    return readFile(sourcePath("examples/ranges-example.txt")) +
+    return readFile(sourcePath("examples/ranges-example.txt")) + "normalize 0\nreportstyle classic\n" +
            "processes 1\nmaxgenerations 60\nstateevery 5\nresultfile result.txt\ncheckpoint checkpoint.txt\n" + extra;
 }
 

@@ -78,7 +78,9 @@ TEST(Tables, SettingsSitAtTheirFixedPositions) {
         {kJaVarName, "javarname"}, {kOrdered, "ordered"}, {kCheckpoint, "checkpoint"},
         {kStateFile, "statefile"}, {kStateEvery, "stateevery"}, {kResume, "resume"}, {kPolish, "polish"},
         {kCoilCsv, "coilcsv"}, {kLogCsv, "logcsv"}, {kStatistics, "statistics"}, {kCrossValidate, "crossvalidate"},
-        {kPrune, "prune"}, {kResultJson, "resultjson"}, {kBaselines, "baselines"}, {kBase, "base"}};
+        {kPrune, "prune"}, {kResultJson, "resultjson"}, {kBaselines, "baselines"}, {kBase, "base"},
+        {48, "unused48"}, {49, "unused49"}, {50, "unused50"}, {51, "unused51"},
+        {kReportStyle, "reportstyle"}, {kNormalize, "normalize"}};
     for (int k = 0; k < kCoefficientCount; ++k)
         settings.emplace_back(kBestFirst + k, std::string("best") + kCoefficientNames[k]);
     ASSERT_EQ(settings.size(), static_cast<size_t>(kSymbolCount));

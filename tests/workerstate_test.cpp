@@ -61,7 +61,8 @@ std::string rangesImage() {
 void masterState() {
     CliRun scratch;
     scratch.copyExample("coils-small.txt");
-    scratch.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
+    scratch.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+                                "polish 0\nnormalize 0\nreportstyle classic\n" +
                                     "resultfile out.txt\ncvarname coils\nseed 77\npctchange 0.5\n"
                                     "minormax 123\nr3 -1 1 0.5 0.25 -4\n");
     resetTables();

@@ -42,6 +42,7 @@ Errors: ``InputError`` (a coil file the program's reader refuses) and
 
 from ._build import VERSION as __version__
 from ._equation import BASES, COEFFICIENTS, COIL_COLUMNS, goodness, inductance, read_coils
+from ._coiltable import coils_from_table
 from ._domain import outside_domain
 from ._errors import FitError, InputError, QuelmoError, QuelmoWarning
 from ._fit import example, find_program, fit
@@ -49,5 +50,5 @@ from ._predict import predict
 from ._result import FitResult
 
 __all__ = ["BASES", "COEFFICIENTS", "COIL_COLUMNS", "FitError", "FitResult", "InputError", "QuelmoError",
-           "QuelmoWarning", "example", "find_program", "fit", "goodness", "inductance", "outside_domain", "predict",
-           "read_coils"]
+           "QuelmoWarning", "coils_from_table", "example", "find_program", "fit", "goodness", "inductance",
+           "outside_domain", "predict", "read_coils"]

@@ -13,6 +13,7 @@
 #include "coils/storage.h"
 #include "common/clock.h"
 #include "refine/leastsquares.h"
+#include "refine/normalize.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -146,7 +147,7 @@ std::string polishRefusal(const InductorRecord* coils, const ResultRecord* found
     return {};
 }
 
-PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t pinned) {
+PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t pinned, bool normalize) {
     const double start = monotonicSeconds();
     PolishOutcome outcome;
     const auto finish = [&](std::string kept) {
@@ -170,10 +171,28 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
         else if (evaluates(coil, &found))
             used.push_back(fitCoilOf(coil));
     }
-    if (used.empty()) return finish("the found set evaluates no coil");
+    if (used.empty()) {
+        if (normalize) outcome.notNormalised = "no coefficient holds a scale";
+        return finish("the found set evaluates no coil");
+    }
 
     const int32_t held = heldCoefficients(used, found.coefficients, pinned);
     outcome.held = held & ~pinned;
+    // The solve then starts from, and holds, the normalised scales, so that
+    // runs that found different members of one family of sets end at the
+    // same one.
+    if (normalize) {
+        Coefficients scaled = found.coefficients;
+        outcome.notNormalised = outcome.held == 0 ? "no coefficient holds a scale"
+                                                  : normalizeScales(scaled, outcome.held, pinned);
+        if (outcome.notNormalised.empty()) {
+            found.coefficients = scaled;
+            evalInductors(coils, &found);
+            set->coefficients = found.coefficients;
+            set->goodness = found.goodness;
+            outcome.normalised = true;
+        }
+    }
     if (held == (int32_t{1} << kCoefficientCount) - 1)
         return finish("every coefficient is pinned or holds a scale");
 
@@ -201,8 +220,12 @@ PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t 
 }
 
 PolishOutcome polishBest(const InductorRecord* coils, ResultRecord* best) {
-    const PolishOutcome outcome = polishSet(coils, best, pinnedCoefficients());
-    const std::string note = solverNote(outcome);
+    const PolishOutcome outcome = polishSet(coils, best, pinnedCoefficients(), S[kNormalize].value.i == 1);
+    std::string note = solverNote(outcome);
+    if (outcome.normalised)
+        note += "; normalised to " + coefficientList(outcome.held) + " = 1";
+    else if (!outcome.notNormalised.empty())
+        note += "; not normalised: " + outcome.notNormalised + ", the set keeps its scales";
     if (outcome.replaced && outcome.leftOut > 0)
         std::printf("Polished: goodness over the coils used %g -> %g in %d iterations, %.0f ms%s\n",
                     outcome.usedFound, outcome.usedPolished, outcome.iterations, outcome.milliseconds, note.c_str());

@@ -23,6 +23,8 @@ struct PolishOutcome {
     bool atLimit = false;      // the solver stopped at its iteration limit
     bool nonFinite = false;    // the solver met a cost that is not a finite number
     bool interrupted = false;  // a stop signal ended the solver early
+    bool normalised = false;   // the held coefficients were put at 1 before the solve
+    std::string notNormalised;  // why they could not be, when asked; empty otherwise
 };
 
 // Whether a coil's measured inductance can take part in a least-squares
@@ -44,10 +46,14 @@ std::string polishRefusal(const InductorRecord* coils, const ResultRecord* found
 // residuals (L - m)/m, holding the coefficients in `pinned` (bit k stands
 // for coefficient k). The coefficients and goodness of `set` are replaced
 // only when polishRefusal accepts the result; nothing else is touched.
-PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t pinned);
+// With `normalize`, the found set's free scales are first put at 1
+// (normalizeScales) and the solve holds them there; the set then takes the
+// normalised coefficients even when the polished ones are refused.
+PolishOutcome polishSet(const InductorRecord* coils, ResultRecord* set, int32_t pinned, bool normalize = false);
 
 // The polish at the end of a run: polishes `best` with the range table's
-// pinned coefficients and says on one line of standard output what came of it.
+// pinned coefficients, normalised with `normalize 1`, and says on one line of
+// standard output what came of it.
 PolishOutcome polishBest(const InductorRecord* coils, ResultRecord* best);
 
 // Names, on one line of standard output, the coefficients of the polished

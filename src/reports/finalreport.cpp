@@ -17,8 +17,10 @@
 #include "reports/reports.h"
 #include "reports/resultjson.h"
 #include "reports/runmonitor.h"
+#include "reports/sireport.h"
 #include "search/sort.h"
 #include "settings/basesetting.h"
+#include "settings/reportstyle.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -79,10 +81,14 @@ void finalReport() {
                               S[kPrune].value.i == 1);
     std::optional<Baselines> baselines;
     if (S[kBaselines].value.i == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
+    std::optional<SiDigits> si;
+    if (chosenReportStyle() == ReportStyle::si)
+        si = siDigitsOf(analysis ? &*analysis : nullptr, measuredCoils(coils), collected, pinnedCoefficients(),
+                        outcome.held);
     monitorReportBegins();
     std::string appendix = analysis ? fitStatisticsBlock(*analysis) : std::string();
     if (baselines) appendix += baselinesBlock(*baselines);
-    const bool written = showInductorResults(collected, appendix);
+    const bool written = showInductorResults(collected, appendix, si ? &*si : nullptr);
     monitorReportEnds();
     warnAboutNonPositiveInductances(coils);
     // The checkpoint then holds the final set, polished or not.

@@ -13,6 +13,7 @@
 #include "reports/exports.h"
 #include "reports/ranking.h"
 #include "reports/reports.h"
+#include "reports/sireport.h"
 #include "settings/basesetting.h"
 #include "settings/symtab.h"
 
@@ -32,10 +33,11 @@ void showResultTo(FILE* file, const ResultRecord* set) {
 }
 
 // Each coil line goes to standard output, then to the result file.
-void showCoils(FILE* file, const InductorRecord* list) {
+void showCoils(FILE* file, const InductorRecord* list, bool si) {
+    const auto show = si ? showInductorSi : showInductor;
     for (const InductorRecord* coil = list; coil != nullptr; coil = coil->next) {
-        showInductor(stdout, coil);
-        if (file != nullptr) showInductor(file, coil);
+        show(stdout, coil);
+        if (file != nullptr) show(file, coil);
     }
 }
 
@@ -79,7 +81,7 @@ namespace {
 
 // The result file, opened with its heading; null when there is none or it
 // cannot be opened (then the run's exit status tells of the failure).
-FILE* openResultFile(OutFile& result, const char* path) {
+FILE* openResultFile(OutFile& result, const char* path, bool si) {
     if (path == nullptr) return nullptr;
     if (!openOutFile(result, path)) {
         reportCause(path, outFileErrorText(path, errno));
@@ -90,6 +92,7 @@ FILE* openResultFile(OutFile& result, const char* path) {
     std::fprintf(result.stream, "Results from V%d.%02d.%03d %s\n", kVersionMajor, kVersionMinor, kVersionPatch,
                  kEquationLabel);
     std::fprintf(result.stream, "Random seed %ld\n", static_cast<long>(S[kSeed].value.l));
+    if (si) showResultHeadingSi(result.stream);
     // A fit of a correction is of no use without the formula it corrects.
     if (const BaseFormula base = chosenBase(); base != BaseFormula::none)
         std::fprintf(result.stream, "Formula: %s\nBase %s: %s\n", correctedEquation(base).c_str(),
@@ -154,18 +157,27 @@ void writeExports(const InductorRecord* ranked) {
 
 }  // namespace
 
-bool showInductorResults(const ResultRecord* set, const std::string& appendix) {
+bool showInductorResults(const ResultRecord* set, const std::string& appendix, const SiDigits* si) {
     const char* path = S[kResultFile].value.s;
     OutFile result;
-    FILE* file = openResultFile(result, path);
-    showResult(stdout, set);
-    showResultTo(file, set);
+    FILE* file = openResultFile(result, path, si != nullptr);
+    if (si != nullptr) {
+        showResultSi(stdout, set, *si);
+        if (file != nullptr) showResultSi(file, set, *si);
+    } else {
+        showResult(stdout, set);
+        showResultTo(file, set);
+    }
 
     const RankedCoils coils = rankCoils(set);
     std::fputs("\n\nWorst first\n", stdout);
     if (file != nullptr) std::fputs("Worst first\n", file);
-    showCoils(file, coils.ranked);
-    showCoils(file, coils.unevaluable);
+    if (si != nullptr) {
+        showCoilHeadingSi(stdout);
+        if (file != nullptr) showCoilHeadingSi(file);
+    }
+    showCoils(file, coils.ranked, si != nullptr);
+    showCoils(file, coils.unevaluable, si != nullptr);
     std::fputs(appendix.c_str(), stdout);
     if (file != nullptr) std::fputs(appendix.c_str(), file);
 

@@ -16,8 +16,9 @@ void showInductor(FILE* stream, const InductorRecord* coil);
 InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil);
 // The final report of `set`, with `appendix` after the coil lines on
 // standard output and in the result file (before its range table); true when
-// it wrote the result file.
-bool showInductorResults(const ResultRecord* set, const std::string& appendix = {});
+// it wrote the result file. With `si`, in the style of `reportstyle si`.
+struct SiDigits;
+bool showInductorResults(const ResultRecord* set, const std::string& appendix = {}, const SiDigits* si = nullptr);
 void saveTempResults(const ResultRecord* set);
 // The checkpoint's path: the `checkpoint` setting, or the fixed /tmp name.
 const char* checkpointPath();

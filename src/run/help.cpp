@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "coils/records.h"
@@ -28,11 +29,29 @@ bool asksForHelp(int argc, char** argv) {
     return false;
 }
 
+namespace {
+
+// Where `cmake --install` put the example files: beside this program when it
+// runs from an installation (which `--prefix` may have put elsewhere than the
+// build was configured for), else where the build says they go.
+std::string installedExamples() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path beside = program.parent_path() / QUELMO_EXAMPLES_FROM_BIN;
+        if (std::filesystem::is_regular_file(beside / "ranges-example.txt", error))
+            return beside.lexically_normal().string();
+    }
+    return QUELMO_EXAMPLES_DIR;
+}
+
+}  // namespace
+
 void printHelp(const char* argument) {
     if (std::strcmp(argument, "--version") == 0) return;
     printUsage();
-    // Where `cmake --install` puts the example files (the build defines it).
-    const char* examples = QUELMO_EXAMPLES_DIR;
+    const std::string found = installedExamples();
+    const char* examples = found.c_str();
     std::printf(
         "Fits the coefficients to the measured coils of <testinductors>, searching the\n"
         "ranges that <ranges> gives; the best set and the coils, worst first, go to\n"

@@ -23,6 +23,8 @@
 #include "settings/settingstable.h"
 #include "common/stopsignals.h"
 #include "settings/basesetting.h"
+#include "settings/ownvalues.h"
+#include "settings/reportstyle.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 
@@ -57,6 +59,8 @@ void refuseUnusableSettings() {
     refuseUnacceptedSettings();
     // A base formula the program does not know is refused with the known ones.
     chosenBase();
+    chosenReportStyle();
+    warnAboutIdleSettings();
 }
 
 }  // namespace
@@ -74,6 +78,7 @@ int runMaster(int argc, char** argv) {
         return 0;
     }
     readTestInductors(argv[1]);
+    rememberCoilFile(argv[1]);
     warnAboutUnits(theInductors, argv[1]);
     const char* rangesPath = readArguments(argc, argv);
     dumpRangeTable(stdout, "test range\n");

@@ -7,6 +7,7 @@
 
 #include "common/fatal.h"
 #include "common/infile.h"
+#include "settings/ownvalues.h"
 #include "settings/rangehints.h"
 #include "settings/readwarnings.h"
 #include "settings/symtab.h"
@@ -97,6 +98,7 @@ void readSettingLine(FILE* file, SymbolEntry& entry, int line, const char* path,
     const char* token = std::strtok(nullptr, kValueDelimiters);
     if (token == nullptr) lineError(file, kSettingWithoutValue, line, path, entry.name);
     const ValueSite valueSite{site.path, site.realLine, entry.name};
+    refuseTextForOwnSetting(entry, token, valueSite);
     char* end = nullptr;
     switch (entry.type) {
     case symInt:

@@ -1,0 +1,17 @@
+// The program's own settings (those after the first kListedSymbolCount of
+// the table) take numbers only: `polish yes`, read as 0, would quietly turn
+// off what the line asks for, and override an earlier `polish 1`.
+#pragma once
+
+#include "settings/readwarnings.h"
+#include "settings/symtab.h"
+
+// Ends the run, naming the accepted values, when `token` is not wholly a
+// number for a numeric setting `entry` of the program's own; the settings
+// of the first kListedSymbolCount read as they always did. A rest that
+// begins with white space is a comment, as everywhere in the file.
+void refuseTextForOwnSetting(const SymbolEntry& entry, const char* token, const ValueSite& site);
+
+// Warns on standard error, before the search, about a setting that will do
+// nothing in this run: `normalize 1` without the polish.
+void warnAboutIdleSettings();
