@@ -13,6 +13,8 @@ panel and counted in its title.
 
 import math
 
+from .plots import DENSITY_ABOVE
+
 MU0 = 1.256637061435916e-6
 
 # The program's names, the panels' titles.
@@ -84,8 +86,12 @@ def figures(plt, ticker, result, head):
             if math.isfinite(error):
                 points.append((length / (2 * a), 100 * error))
         ax.axhline(0, color="0.4", linewidth=1)
-        ax.scatter([x for x, _ in points], [y for _, y in points], s=14,
-                   color="tab:blue" if name == "fitted" else "tab:gray", zorder=3)
+        if len(points) > DENSITY_ABOVE:  # a large fit: the density, drawn as an image
+            ax.hexbin([x for x, _ in points], [y for _, y in points], gridsize=(70, 12), bins="log", mincnt=1,
+                      xscale="log", cmap="Blues" if name == "fitted" else "Greys", rasterized=True, zorder=2)
+        else:
+            ax.scatter([x for x, _ in points], [y for _, y in points], s=14,
+                       color="tab:blue" if name == "fitted" else "tab:gray", zorder=3)
         value = goodness.get(name)
         left_out = len(coils) - len(points)
         ax.set_title(f"{title}: goodness {'none' if value is None else format(value, '.4g')}"
