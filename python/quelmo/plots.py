@@ -256,8 +256,9 @@ def heading(coils, result, count=False):
     from) and seed, and the coil count when the title's first line has none."""
     coils_text = f", {len(coils)} coils" if count else ""
     if result is not None:
-        seed = result["settings"].get("seed")
-        found = (result.get("found") or {}).get("goodness")
+        settings, found = result.get("settings"), result.get("found")
+        seed = settings.get("seed") if isinstance(settings, dict) else None
+        found = found.get("goodness") if isinstance(found, dict) else None
         polished = f" (polished from {found:.6g})" if result.get("polished") and finite(found) else ""
         return f"goodness {_goodness(result['goodness'])}{polished}, seed {seed}{coils_text}"
     errors = [c["relative_error"] for c in coils if c["evaluated"] == 1 and finite(c["relative_error"])]

@@ -84,18 +84,24 @@ h1 { font-size: 1.5rem; margin: 1.2rem 0 .3rem; }
 h2 { font-size: 1.2rem; margin: 1.8rem 0 .5rem; border-bottom: 1px solid #ccc; }
 nav a { margin-right: .8rem; white-space: nowrap; display: inline-block; }
 .note { background: #f4f4f4; border-left: 4px solid #999; padding: .2rem .8rem; font-size: .9rem; }
-.scroll { overflow-x: auto; max-width: 100%; border-right: 1px dashed transparent; }
+/* A box wider than its content scrolls; a shadow at an edge shows that more lies beyond it. */
+.scroll { overflow-x: auto; max-width: 100%; border-right: 1px dashed transparent;
+  background: linear-gradient(to right, #fff 30%, #fff0), linear-gradient(to left, #fff 30%, #fff0) 100% 0,
+              radial-gradient(farthest-side at 0 50%, #0003, #0000), radial-gradient(farthest-side at 100% 50%, #0003, #0000) 100% 0;
+  background-repeat: no-repeat; background-size: 3rem 100%, 3rem 100%, 1rem 100%, 1rem 100%;
+  background-attachment: local, local, scroll, scroll; }
 .scroll:focus { outline: 2px solid #69c; }
 .scroll-hint { display: none; font-size: .8rem; color: #666; margin: .2rem 0 0; }
 table { border-collapse: collapse; font-variant-numeric: tabular-nums; }
 th, td { padding: .2rem .6rem; border-bottom: 1px solid #e2e2e2; text-align: right; white-space: nowrap; }
 th:first-child, td:first-child { text-align: left; }
 td.text { text-align: left; white-space: normal; min-width: 12rem; }
-table.sortable th { cursor: pointer; user-select: none; background: #f2f2f2; position: sticky; top: 0; }
+table.sortable th { cursor: pointer; user-select: none; background: #f2f2f2; white-space: normal; min-width: 3.5rem;
+  vertical-align: bottom; }
 table.sortable th[data-sorted="down"]::after { content: " \\25BC"; }
 table.sortable th[data-sorted="up"]::after { content: " \\25B2"; }
 pre { background: #f6f6f6; padding: .6rem; overflow-x: auto; font-size: .9rem; max-width: 100%; }
-pre.formula { white-space: pre-wrap; padding-left: 2.6rem; text-indent: -2rem; }
+pre.formula { white-space: pre-wrap; }
 dl.header { display: grid; grid-template-columns: max-content 1fr; gap: .1rem .8rem; margin: .4rem 0; }
 dl.header dt { color: #555; } dl.header dd { margin: 0; }
 .figures { display: grid; grid-template-columns: repeat(auto-fit, minmax(min(100%, 30rem), 1fr)); gap: 1rem; }
@@ -117,7 +123,7 @@ figcaption { font-size: .85rem; color: #555; }
   h2 { break-after: avoid; }
   tr { break-inside: avoid; }
   th, td { padding: .1rem .3rem; }
-  table.sortable th { white-space: normal; position: static; }
+  .scroll { background: none; }
 }
 """
 
@@ -628,7 +634,8 @@ def compare_section(document: Dict[str, Any], notes: List[str]) -> Optional[str]
     the recommendation, from the result's compare member."""
     compare = document.get("compare")
     if not isinstance(compare, dict):
-        notes.append("Which formula to use is left out: the result holds no comparison of formulas.")
+        notes.append("Which formula to use is left out: the result holds no comparison of formulas (a fit with "
+                     "compare 1 gives it).")
         return None
     candidates: List[Any] = compare["candidates"] if isinstance(compare.get("candidates"), list) else []
     rows = []

@@ -304,6 +304,11 @@ class BrowserTest(unittest.TestCase):
             " var hint = box.nextElementSibling;"
             " return box.scrollWidth > box.clientWidth + 1 &&"
             "  !(hint && hint.classList.contains('scroll-hint') && hint.offsetHeight > 0); }).length;"), 0)
+        # A laptop's width shows the whole coil table.
+        driver.set_window_size(1280, 900)
+        self.assertTrue(driver.execute_script(
+            "var box = document.getElementById('coil-table').closest('.scroll');"
+            "return box.scrollWidth <= box.clientWidth + 1;"))
         driver.set_window_size(1200, 900)
         driver.execute_script("window.scrollTo(0, 0);")
         build = os.environ.get("QUELMO_BUILD_DIR") or tempfile.gettempdir()

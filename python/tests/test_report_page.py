@@ -297,7 +297,8 @@ def test_page_sections_of_a_newer_result(tmp_path, monkeypatch):
     del older["compare"], older["domain"]
     notes: list = []
     report.page(older, "r.json", None, None, notes)
-    assert "Which formula to use is left out: the result holds no comparison of formulas." in notes
+    assert "Which formula to use is left out: the result holds no comparison of formulas (a fit with compare 1 "\
+           "gives it)." in notes
     assert "The domain of validity is left out: the result does not give the ranges of its coils." in notes
 
 
