@@ -40,7 +40,7 @@ import json
 import math
 import os
 import stat
-from typing import IO, Any, Dict, List, Optional, Sequence
+from typing import IO, Any, Dict, List, Optional, Sequence, Tuple
 
 # Columns the plots need; a column may hold no value where it says so.
 COIL_COLUMNS = {
@@ -135,7 +135,7 @@ def open_regular(path: "os.PathLike[str] | str", **text: Any) -> IO[str]:
         raise
 
 
-def read_table(path, columns):
+def read_table(path: Any, columns: Dict[str, str]) -> List[Dict[str, Any]]:
     """The rows of a CSV file as dicts of the wanted columns, numbers as floats
     (None where an optional column is empty)."""
     try:
@@ -184,7 +184,7 @@ def parse_row(path, line, fields, index, columns):
     return row
 
 
-def read_result(path):
+def read_result(path: Any) -> Dict[str, Any]:
     """The result JSON (the resultjson setting) as a dict."""
     try:
         with open_regular(path, encoding="utf-8", errors="replace") as f:
@@ -251,7 +251,7 @@ def plain_log_axis(axis, ticker, low, high):
     axis.set_minor_formatter(ticker.NullFormatter())
 
 
-def heading(coils, result, count=False):
+def heading(coils: List[Dict[str, Any]], result: Optional[Dict[str, Any]], count: bool = False) -> str:
     """The line every title ends with: goodness (and what the polish started
     from) and seed, and the coil count when the title's first line has none."""
     coils_text = f", {len(coils)} coils" if count else ""
@@ -266,14 +266,14 @@ def heading(coils, result, count=False):
     return f"goodness {rms:.6g} (from the coil errors){coils_text}"
 
 
-def _goodness(value):
+def _goodness(value: Any) -> str:
     return f"{value:.6g}" if finite(value) or isinstance(value, float) else "-"
 
 
 LABEL_POINTS = 7  # font size of a coil's name
 
 
-def name_coils(ax, points, label=None, avoid=()):
+def name_coils(ax: Any, points: List[Any], label: Optional[str] = None, avoid: Sequence[Any] = ()) -> None:
     """Circles and names the coils of (x, y, name) points; call it once the
     axes' scales and limits are set. Each name goes to the first of a few
     places around its point that stays inside the axes and clear of the
@@ -287,7 +287,7 @@ def name_coils(ax, points, label=None, avoid=()):
     scale = ax.figure.dpi / 72  # display units per point
     frame = ax.get_window_extent()
     others = [tuple(ax.transData.transform(xy)) for xy in thinned(list(avoid)) + [(x, y) for x, y, _ in points]]
-    placed = []
+    placed: List[Tuple[float, float, float, float]] = []
     height = LABEL_POINTS * 1.2
     for x, y, name in sorted(points, key=lambda p: -abs(p[1])):
         px, py = ax.transData.transform((x, y))
@@ -335,7 +335,7 @@ def shape(coil: Dict[str, Any]) -> Optional[float]:
     return coil["length_m"] / diameter if diameter else None
 
 
-def coil_figures(plt, ticker, coils, head):
+def coil_figures(plt: Any, ticker: Any, coils: List[Dict[str, Any]], head: str) -> List[Tuple[str, Any]]:
     figures = []
     evaluated = [c for c in coils if c["evaluated"] == 1
                  and finite(c["computed_H"], c["relative_error"])]
@@ -443,7 +443,7 @@ def log_figures(plt, ticker, rows, head, result=None):
     return figures
 
 
-def leverage_figure(plt, result, head):
+def leverage_figure(plt: Any, result: Dict[str, Any], head: str) -> Optional[Tuple[str, Any]]:
     """Studentized residual against leverage, or None when the result has
     no statistics. Named: the suspect coils (|studentized| > 3) and those of
     high leverage (above twice the mean, 2p/n), which pull the fit most."""
@@ -477,7 +477,8 @@ def leverage_figure(plt, result, head):
     return "studentized-vs-leverage.png", fig
 
 
-def figures(coils, log=None, result=None):
+def figures(coils: List[Dict[str, Any]], log: Optional[List[Dict[str, Any]]] = None,
+            result: Optional[Dict[str, Any]] = None) -> List[Tuple[str, Any]]:
     """The plots as (PNG file name, matplotlib figure) pairs: coils as rows
     of COIL_COLUMNS, log as rows of LOG_COLUMNS or None, result the result
     JSON or None."""
@@ -485,7 +486,8 @@ def figures(coils, log=None, result=None):
         return made_figures(coils, log, result)
 
 
-def made_figures(coils, log, result):
+def made_figures(coils: List[Dict[str, Any]], log: Optional[List[Dict[str, Any]]],
+                 result: Optional[Dict[str, Any]]) -> List[Tuple[str, Any]]:
     import matplotlib.pyplot as plt
     import matplotlib.ticker as ticker
     head = heading(coils, result)

@@ -12,6 +12,7 @@ panel and counted in its title.
 """
 
 import math
+from typing import Any, Dict, List, Tuple
 
 from .plots import DENSITY_ABOVE
 
@@ -66,7 +67,7 @@ def formula(name, a, wire, turns, length):
     return value if value > 0 else None
 
 
-def figures(plt, ticker, result, head):
+def figures(plt: Any, ticker: Any, result: Dict[str, Any], head: str) -> List[Tuple[str, Any]]:
     """[(file name, figure)]: the panels of baselines-vs-shape.png."""
     coils = result.get("coils") or []
     goodness = result.get("baselines") or {}

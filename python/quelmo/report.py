@@ -24,7 +24,7 @@ import math
 import os
 import re
 import tempfile
-from typing import Any, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 from . import plots
 
@@ -168,7 +168,7 @@ def words(value: Any) -> str:
 
 # ---------------------------------------------------------------- finding the files
 
-def find_result(path):
+def find_result(path: str) -> str:
     """The result JSON that path names, or that the run directory path holds."""
     if not os.path.isdir(path):
         return path
@@ -195,7 +195,7 @@ def find_result(path):
     return found[0]
 
 
-def read_document(path):
+def read_document(path: str) -> Dict[str, Any]:
     """The result JSON at path, refused with a message when it is not a
     regular file, not JSON, not a quelmo result, or holds what no page can
     show (see check_document)."""
@@ -276,7 +276,7 @@ def escape_surrogates(text: str) -> str:
     return text.encode("utf-8", "backslashreplace").decode("utf-8")
 
 
-def coil_rows(document, base, notes):
+def coil_rows(document: Dict[str, Any], base: str, notes: List[str]) -> Optional[List[Dict[str, Any]]]:
     """The coils as rows of plots.COIL_COLUMNS: from the result JSON, or from
     the coil CSV (setting coilcsv) that a result lacking them names."""
     listed = document.get("coils")
@@ -308,7 +308,7 @@ def coil_rows(document, base, notes):
     return None
 
 
-def log_rows(document, base, notes):
+def log_rows(document: Dict[str, Any], base: str, notes: List[str]) -> Optional[List[Dict[str, Any]]]:
     name = mapping(document.get("settings")).get("logcsv")
     if not isinstance(name, str) or not name:
         notes.append("The goodness plots are left out: the run wrote no log CSV (the setting logcsv writes it).")
@@ -354,7 +354,7 @@ def scrolling(table_html: str) -> str:
     return f"<div class=\"scroll\" tabindex=\"0\">{table_html}</div>{SCROLL_HINT}"
 
 
-def polynomial(letter, variable, names, coefficients):
+def polynomial(letter: str, variable: str, names: Sequence[str], coefficients: Dict[str, Any]) -> str:
     """((c3·x + c2)·x + c1)·x + c0 with the numbers in, a negative one as
     a subtraction (plain text)."""
     def term(value):
@@ -375,7 +375,7 @@ def base_name(document: Dict[str, Any]) -> Optional[str]:
     return None if name in (None, "none") else str(name)
 
 
-def formula_section(document, notes):
+def formula_section(document: Dict[str, Any], notes: List[str]) -> str:
     coefficients = mapping(document["coefficients"])
     base = mapping(document.get("base"))
     corrected = base_name(document)
@@ -407,7 +407,7 @@ def formula_section(document, notes):
     return "".join(parts)
 
 
-def statistics_section(document, notes):
+def statistics_section(document: Dict[str, Any], notes: List[str]) -> str:
     statistics = document.get("statistics")
     found = mapping(document.get("found")).get("goodness")
     rows = [("goodness (RMS relative error)", number(document.get("goodness")))]
@@ -449,7 +449,7 @@ def table(rows: Sequence[Sequence[str]], head: Optional[Sequence[str]] = None) -
     return scrolling(f"<table>{top}{body}</table>")
 
 
-def correlation_section(document):
+def correlation_section(document: Dict[str, Any]) -> Optional[str]:
     statistics = document.get("statistics")
     if not isinstance(statistics, dict) or "high_correlations" not in statistics:
         return None
@@ -462,7 +462,7 @@ def correlation_section(document):
             "barely tell them apart.</p>" + table(rows))
 
 
-def pruning_section(document, notes):
+def pruning_section(document: Dict[str, Any], notes: List[str]) -> Optional[str]:
     statistics = document.get("statistics")
     if not isinstance(statistics, dict):
         return None
@@ -476,7 +476,7 @@ def pruning_section(document, notes):
     dropped = pruned.get("pinned_to_zero") or []
     if not dropped:
         return "<p>The data support every free term: pinning any of them to 0 makes the fit worse by AIC.</p>"
-    steps = pruned.get("steps") if isinstance(pruned.get("steps"), list) else []
+    steps: List[Any] = pruned["steps"] if isinstance(pruned.get("steps"), list) else []
     rows = [(escape(mapping(step).get("coefficient")),
              f"goodness {number(mapping(step).get('goodness'))}, AIC {number(mapping(step).get('aic'))}")
             for step in steps]
@@ -489,7 +489,7 @@ def pruning_section(document, notes):
     return text + (table(rows) if rows else "")
 
 
-def baseline_section(document):
+def baseline_section(document: Dict[str, Any]) -> Optional[str]:
     """The classical formulas' goodness beside the fit's, each under its
     name with its formula and reference."""
     baselines = document.get("baselines")
@@ -538,7 +538,7 @@ def coil_cell(title: str, value: Any, factor: Optional[float], form: str) -> str
     return f"<td data-v=\"\">{number(value)}</td>"
 
 
-def coil_section(coils):
+def coil_section(coils: List[Dict[str, Any]]) -> str:
     with_statistics = any(plots.finite(c.get("leverage")) for c in coils)
     columns = [c for c in COIL_TABLE if with_statistics or c[0] not in ("leverage", "studentized")]
     head = "".join(f"<th data-kind=\"{kind}\"{' data-sort=error' if title == 'error %' else ''}>{escape(title)}</th>"
@@ -689,7 +689,7 @@ def domain_section(document: Dict[str, Any], notes: List[str]) -> Optional[str]:
 
 # ---------------------------------------------------------------- figures as SVG
 
-def svg_of(fig, prefix):
+def svg_of(fig: Any, prefix: str) -> str:
     """The figure as an inline SVG element: no XML prolog, ids made unique in
     the page by prefix, and a <title> with its coil's name in each point that
     plots.mark_points recorded."""
@@ -725,7 +725,8 @@ def caption_of(fig: Any) -> str:
     return title.split("\n")[0]
 
 
-def figure_section(coils, log, document):
+def figure_section(coils: List[Dict[str, Any]], log: Optional[List[Dict[str, Any]]],
+                   document: Dict[str, Any]) -> Optional[str]:
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -742,11 +743,11 @@ def figure_section(coils, log, document):
 
 # ---------------------------------------------------------------- the page and the notebook table
 
-def section(anchor, title, content):
+def section(anchor: str, title: str, content: str) -> str:
     return f"<section id=\"{anchor}\"><h2>{escape(title)}</h2>{content}</section>"
 
 
-def guarded(notes, title, build, *args):
+def guarded(notes: List[str], title: str, build: Callable[..., Optional[str]], *args: Any) -> Optional[str]:
     """A section's content; a result whose members have an unexpected shape
     (an older build's, or one made elsewhere) leaves the section out with a
     note, never the page."""
@@ -790,11 +791,12 @@ def header(document: Dict[str, Any], source: str) -> str:
     return text
 
 
-def page(document, source, coils, log, notes):
+def page(document: Dict[str, Any], source: str, coils: Optional[List[Dict[str, Any]]],
+         log: Optional[List[Dict[str, Any]]], notes: List[str]) -> str:
     coil_count = len(coils) if coils else len(document.get("coils") or [])
     title = f"quelmo fit: goodness {number_text(document.get('goodness'))}, {coil_count} coils"
     sections = []
-    for anchor, heading, build, args in (
+    builders: Sequence[Tuple[str, str, Callable[..., Optional[str]], Tuple[Any, ...]]] = (
         ("formula", "Formula", formula_section, (document, notes)),
         ("usage", "How to use this formula", usage_section, (document,)),
         ("statistics", "Fit statistics and prediction error", statistics_section, (document, notes)),
@@ -805,7 +807,8 @@ def page(document, source, coils, log, notes):
         ("domain", "Domain of validity", domain_section, (document, notes)),
         ("coils", "Coils", coil_section, (coils,)),
         ("plots", "Plots", figure_section, (coils, log, document)),
-    ):
+    )
+    for anchor, heading, build, args in builders:
         if anchor in ("coils", "plots") and not coils:
             continue
         content = guarded(notes, heading, build, *args)
@@ -858,7 +861,8 @@ def summary_html(document: Dict[str, Any]) -> str:
     baselines = baseline_section(document)
     if baselines:
         parts.append(f"<p>Classical formulas:</p>{baselines}")
-    return "<div>" + "".join(parts) + "</div>"
+    # A notebook has not the page's style, which shows the hint on a phone only.
+    return "<div>" + "".join(parts).replace(SCROLL_HINT, "") + "</div>"
 
 
 def write_atomically(target: str, text: str) -> None:
@@ -896,7 +900,7 @@ def write_atomically(target: str, text: str) -> None:
         raise BadInput(f"cannot write {target}: {error.strerror}") from None
 
 
-def write_report(target, source):
+def write_report(target: str, source: str) -> List[str]:
     """Writes the page for source (a run directory or a result JSON) to
     target; returns the notes on what was left out."""
     path = find_result(source)

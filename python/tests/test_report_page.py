@@ -166,6 +166,7 @@ def test_no_script_from_any_member_of_the_result(where, tmp_path, clean_page, mo
         summary = Markup(report.summary_html(document))
         assert summary.tags <= {"div", "b", "p", "table", "tr", "th", "td", "ul", "li", "code"}, (where, payload)
         assert summary.scripts == []
+        assert "swipe" not in "".join(summary.text)
 
 
 def test_no_script_from_the_names_in_the_plots(tmp_path):
