@@ -50,10 +50,11 @@ LISTED_AT_MOST = 500
 # The one member of a coil whose value must be positive to be a coil at all.
 POSITIVE_COIL_MEMBERS = ("coil_radius_m", "length_m", "turns", "wire_radius_m")
 
-# Sorting the coil table on a click: numbers (data-v) largest first on the
-# first click, text in alphabetical order; a second click reverses; rows
-# without a value stay last.
-SORT_SCRIPT = """document.querySelectorAll("table.sortable th").forEach(function (th, column) {
+# The page's one script. Sorting the coil table on a click: numbers (data-v)
+# largest first on the first click, text in alphabetical order; a second
+# click reverses; rows without a value stay last. And the line under a table
+# or code box that is wider than the window, shown only while it is.
+PAGE_SCRIPT = """document.querySelectorAll("table.sortable th").forEach(function (th, column) {
   th.addEventListener("click", function () {
     var body = th.closest("table").tBodies[0], numeric = th.dataset.kind === "number";
     var down = th.dataset.sorted ? th.dataset.sorted !== "down" : numeric;
@@ -67,13 +68,22 @@ SORT_SCRIPT = """document.querySelectorAll("table.sortable th").forEach(function
       return down ? -order : order;
     }).forEach(function (row) { body.appendChild(row); });
   });
-});"""
+});
+function markWide() {
+  document.querySelectorAll(".scroll, pre").forEach(function (box) {
+    var hint = box.nextElementSibling;
+    if (hint && hint.classList.contains("scroll-hint")) hint.hidden = box.scrollWidth <= box.clientWidth + 1;
+  });
+}
+window.addEventListener("resize", markWide);
+document.querySelectorAll("details").forEach(function (d) { d.addEventListener("toggle", markWide); });
+markWide();"""
 # The page runs its own script and nothing else: not one placed in the data
 # (which is escaped anyway), not one from elsewhere; it loads nothing over a
 # network. Styles are inline (matplotlib's SVG sets them on each element),
 # images only the figures' own data: URIs.
 CONTENT_POLICY = ("default-src 'none'; script-src 'sha256-"
-                  + base64.b64encode(hashlib.sha256(SORT_SCRIPT.encode("utf-8")).digest()).decode("ascii")
+                  + base64.b64encode(hashlib.sha256(PAGE_SCRIPT.encode("utf-8")).digest()).decode("ascii")
                   + "'; style-src 'unsafe-inline'; img-src data:; base-uri 'none'; form-action 'none'")
 
 STYLE = """
@@ -85,13 +95,14 @@ h2 { font-size: 1.2rem; margin: 1.8rem 0 .5rem; border-bottom: 1px solid #ccc; }
 nav a { margin-right: .8rem; white-space: nowrap; display: inline-block; }
 .note { background: #f4f4f4; border-left: 4px solid #999; padding: .2rem .8rem; font-size: .9rem; }
 /* A box wider than its content scrolls; a shadow at an edge shows that more lies beyond it. */
-.scroll { overflow-x: auto; max-width: 100%; border-right: 1px dashed transparent;
+.scroll { overflow-x: auto; max-width: 100%;
   background: linear-gradient(to right, #fff 30%, #fff0), linear-gradient(to left, #fff 30%, #fff0) 100% 0,
               radial-gradient(farthest-side at 0 50%, #0003, #0000), radial-gradient(farthest-side at 100% 50%, #0003, #0000) 100% 0;
   background-repeat: no-repeat; background-size: 3rem 100%, 3rem 100%, 1rem 100%, 1rem 100%;
   background-attachment: local, local, scroll, scroll; }
 .scroll:focus { outline: 2px solid #69c; }
-.scroll-hint { display: none; font-size: .8rem; color: #666; margin: .2rem 0 0; }
+.scroll-hint { font-size: .8rem; color: #666; margin: .2rem 0 0; }
+.scroll-hint[hidden] { display: none; }
 table { border-collapse: collapse; font-variant-numeric: tabular-nums; }
 th, td { padding: .2rem .6rem; border-bottom: 1px solid #e2e2e2; text-align: right; white-space: nowrap; }
 th:first-child, td:first-child { text-align: left; }
@@ -109,7 +120,7 @@ figure { margin: 0; min-width: 0; }
 figure svg { width: 100%; height: auto; display: block; }
 figcaption { font-size: .85rem; color: #555; }
 @media (max-width: 40rem) { body { font-size: 15px; padding: 0 .5rem 1rem; } th, td { padding: .2rem .35rem; }
-  .scroll-hint { display: block; } .scroll { border-right-color: #999; } }
+}
 @page { size: A4; margin: 12mm; }
 @media print {
   body { max-width: none; font-size: 10pt; padding: 0; }
@@ -345,7 +356,7 @@ def coefficient_table(document: Dict[str, Any]) -> str:
     return scrolling(f"<table>{head}{''.join(rows)}</table>")
 
 
-SCROLL_HINT = "<p class=\"scroll-hint\">← wider than a phone's screen: swipe it sideways →</p>"
+SCROLL_HINT = "<p class=\"scroll-hint\" hidden>← wider than the window: scroll or swipe it sideways →</p>"
 
 
 def scrolling(table_html: str) -> str:
@@ -648,8 +659,9 @@ def compare_section(document: Dict[str, Any], notes: List[str]) -> Optional[str]
                      number(candidate.get("aic")), number(candidate.get("bic")),
                      number(candidate.get("chi2_per_dof")), number(candidate.get("coils_evaluated")),
                      "yes" if candidate.get("comparable") is True else "no"))
-    text = (f"<p>Recommended: <b>{escape(compare.get('recommended', '–'))}</b>. {escape(compare.get('reason', ''))}"
-            "</p>")
+    reason = compare.get("reason")
+    text = (f"<p>Recommended: <b>{escape(compare.get('recommended', '–'))}</b>"
+            + (f" ({escape(reason)})" if reason else "") + ".</p>")
     if compare.get("lost"):
         text += f"<p>What it gives up: {escape(compare['lost'])}</p>"
     text += (f"<p>Prediction error by {number(compare.get('folds'))}-fold cross-validation, repeated "
@@ -827,7 +839,7 @@ def page(document: Dict[str, Any], source: str, coils: Optional[List[Dict[str, A
             f"<h1>{escape(title)}</h1>{header(document, source)}<nav>{nav}</nav>"
             + (f"<div class=\"note\"><p>Not in this result:</p><ul>{note}</ul></div>" if notes else "")
             + "".join(section(a, h, c) for a, h, c in sections)
-            + f"<script>{SORT_SCRIPT}</script></body></html>\n")
+            + f"<script>{PAGE_SCRIPT}</script></body></html>\n")
 
 
 def summary_html(document: Dict[str, Any]) -> str:

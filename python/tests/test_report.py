@@ -241,6 +241,19 @@ def printed_figures(driver):
 
 
 class BrowserTest(unittest.TestCase):
+    def assert_fits_a_phone(self, driver):
+        """At a phone's width the page never scrolls sideways, and a table or
+        code wider than the screen scrolls in a box of its own, which says so."""
+        driver.set_window_size(390, 844)
+        self.assertLessEqual(driver.execute_script("return document.documentElement.scrollWidth;"),
+                             driver.execute_script("return window.innerWidth;") + 1)
+        self.assertEqual(driver.execute_script(
+            "return Array.from(document.querySelectorAll('table, pre')).filter(function (t) {"
+            " var box = t.tagName === 'PRE' ? t : t.closest('.scroll'); if (!box) return true;"
+            " var hint = box.nextElementSibling;"
+            " return box.scrollWidth > box.clientWidth + 1 &&"
+            "  !(hint && hint.classList.contains('scroll-hint') && hint.offsetHeight > 0); }).length;"), 0)
+
     def test_page_in_headless_chromium(self):
         run = FIT
         page = run.dir / "report.html"
@@ -293,17 +306,8 @@ class BrowserTest(unittest.TestCase):
         self.assertIn(ODD_NAME, driver.execute_script(
             "return Array.from(document.querySelectorAll('title')).map(function (t) { return t.textContent; });"))
 
-        # Phone width: the page itself never scrolls sideways; a table wider
-        # than the screen scrolls in a box of its own, which says so.
-        driver.set_window_size(390, 844)
-        self.assertLessEqual(driver.execute_script("return document.documentElement.scrollWidth;"),
-                             driver.execute_script("return window.innerWidth;") + 1)
-        self.assertEqual(driver.execute_script(
-            "return Array.from(document.querySelectorAll('table, pre')).filter(function (t) {"
-            " var box = t.tagName === 'PRE' ? t : t.closest('.scroll'); if (!box) return true;"
-            " var hint = box.nextElementSibling;"
-            " return box.scrollWidth > box.clientWidth + 1 &&"
-            "  !(hint && hint.classList.contains('scroll-hint') && hint.offsetHeight > 0); }).length;"), 0)
+        # Phone width.
+        self.assert_fits_a_phone(driver)
         # A laptop's width shows the whole coil table.
         driver.set_window_size(1280, 900)
         self.assertTrue(driver.execute_script(
@@ -323,6 +327,24 @@ class BrowserTest(unittest.TestCase):
         requests = [json.loads(entry["message"])["message"] for entry in driver.get_log("performance")]
         urls = [m["params"]["request"]["url"] for m in requests if m["method"] == "Network.requestWillBeSent"]
         self.assertEqual([u for u in urls if not u.startswith("file://")], [])
+
+        # So does the page of a result with every section: the classical
+        # formulas, the comparison of formulas and the domain.
+        full = dict(run.document, baselines={"solenoid": 0.61, "wheeler": 0.04, "sheet": 0.03, "sheetrosa": 0.006},
+                    baselines_left_out={"sheetrosa": 2}, domain={"coil_radius_m": [0.002, 0.05], "turns": [3, 120]},
+                    compare={"folds": 10, "repeats": 5, "recommended": "sheetrosa", "reason": "lowest prediction RMS",
+                             "lost": "the equation alone: 0.105 against 0.006", "candidates": [
+                                 {"name": "equation", "base": "none", "kind": "equation", "coefficients_fitted": 12,
+                                  "goodness": 0.0772, "cv_rms_mean": 0.105, "cv_rms_spread": 0.004, "aic": -283.3,
+                                  "bic": -258.2, "chi2_per_dof": None, "coils_evaluated": 60, "comparable": True}]})
+        (run.dir / "full.json").write_text(json.dumps(full))
+        status, _, err = html_report(["--html", str(run.dir / "full.html"), str(run.dir / "full.json")])
+        self.assertEqual(status, 0, err)
+        driver.get((run.dir / "full.html").as_uri())
+        for anchor in ("baselines", "compare", "domain"):
+            self.assertTrue(driver.find_element(By.ID, anchor).is_displayed())
+        self.assert_fits_a_phone(driver)
+        driver.set_window_size(1200, 900)
 
         # A script placed in the result, where the program writes numbers
         # and names, does not run.

@@ -141,7 +141,7 @@ def assert_inert(page, clean, payload):
     parsed = Markup(page)
     assert parsed.tags <= clean.tags, payload
     assert parsed.attributes <= clean.attributes, payload
-    assert parsed.scripts == [report.SORT_SCRIPT]
+    assert parsed.scripts == [report.PAGE_SCRIPT]
     if "<" in payload:
         assert payload not in page  # never as it was written
     return parsed
@@ -179,7 +179,7 @@ def test_no_script_from_the_names_in_the_plots(tmp_path):
     parsed = Markup(page)
     assert parsed.tags <= clean.tags
     assert parsed.attributes <= clean.attributes
-    assert parsed.scripts == [report.SORT_SCRIPT]
+    assert parsed.scripts == [report.PAGE_SCRIPT]
     for payload in PAYLOADS:
         if "<" in payload:
             assert payload not in page
@@ -194,7 +194,7 @@ def test_the_page_allows_its_own_script_only():
     assert "default-src 'none'" in policy and "img-src data:" in policy
     import base64
     import hashlib
-    digest = base64.b64encode(hashlib.sha256(report.SORT_SCRIPT.encode()).digest()).decode()
+    digest = base64.b64encode(hashlib.sha256(report.PAGE_SCRIPT.encode()).digest()).decode()
     assert f"script-src 'sha256-{digest}'" in policy
 
 
@@ -289,7 +289,7 @@ def test_a_large_fit_lists_its_worst_coils_and_plots_densities(tmp_path):
 def test_page_sections_of_a_newer_result(tmp_path, monkeypatch):
     monkeypatch.setattr(plots, "figures", lambda *args: [])
     page = page_of(result_document(), tmp_path)
-    for text in ("<section id=\"compare\">", "Recommended: <b>fitted</b>", "<section id=\"domain\">",
+    for text in ("<section id=\"compare\">", "Recommended: <b>fitted</b> (lowest prediction RMS).", "<section id=\"domain\">",
                  "<td>coil radius</td><td>10</td><td>30</td><td>mm</td>", "def nagaoka(a, l):",
                  "Current sheet with Nagaoka&#x27;s coefficient", "Proc. IRE 16 (1928)", "<b>held</b>",
                  "20.03.008", "The 3 settings of the run"):
