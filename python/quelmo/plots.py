@@ -401,6 +401,10 @@ def log_figures(plt, ticker, rows, head, result=None):
     polish = None
     if result is not None and result.get("polished") and finite(result.get("goodness")):
         polish = result["goodness"]
+    # The polish's step in time: the mean step of the search.
+    times = [r["elapsed_s"] for r in rows if finite(r["elapsed_s"], r["best1"]) and r["best1"] > 0]
+    time_step = max((times[-1] - times[0]) / max(len(times) - 1, 1), 1e-3) if times else 1e-3
+    drawn = changes_only(rows) if len(rows) > DENSITY_ABOVE else rows
     for name, key, label, against in (
         ("goodness-vs-generation.png", "generation", "generation", "generation"),
         ("goodness-vs-time.png", "elapsed_s", "seconds since the start of the search", "time"),
@@ -414,7 +418,7 @@ def log_figures(plt, ticker, rows, head, result=None):
         for column, style in (("best1", dict(color="tab:blue", linewidth=2.4, label="best", zorder=2)),
                               ("best4", dict(color="tab:orange", linewidth=1.1, zorder=3,
                                              label="fourth best (on the best where they agree)"))):
-            points = [(r[key], r[column]) for r in rows if finite(r[key], r[column]) and r[column] > 0]
+            points = [(r[key], r[column]) for r in drawn if finite(r[key], r[column]) and r[column] > 0]
             ax.plot([x for x, _ in points], [y for _, y in points], drawstyle="steps-post", **style)
             values += [y for _, y in points]
             lines[column] = points
@@ -425,7 +429,7 @@ def log_figures(plt, ticker, rows, head, result=None):
                             step="post", color="tab:orange", alpha=0.25, linewidth=0, zorder=1)
         if polish is not None and best and polish < best[-1][1]:
             last_x, last_y = best[-1]
-            width = 1 if key == "generation" else max((best[-1][0] - best[0][0]) / max(len(best) - 1, 1), 1e-3)
+            width = 1 if key == "generation" else time_step
             ax.plot([last_x, last_x + width, last_x + width], [last_y, last_y, polish], color="tab:green",
                     linewidth=2.4, zorder=4)
             ax.plot([last_x + width], [polish], marker="v", color="tab:green", markersize=7, zorder=5,
@@ -441,6 +445,14 @@ def log_figures(plt, ticker, rows, head, result=None):
         ax.legend(loc="upper right", fontsize=8)
         figures.append((name, fig))
     return figures
+
+
+def changes_only(rows: List[Dict[str, Any]]) -> List[Dict[str, Any]]:
+    """The generations at which the best or the fourth best goodness
+    changes, and the last: the same steps drawn, from a log of any length."""
+    kept = [row for i, row in enumerate(rows)
+            if i == 0 or i == len(rows) - 1 or (row["best1"], row["best4"]) != (rows[i - 1]["best1"], rows[i - 1]["best4"])]
+    return kept
 
 
 def leverage_figure(plt: Any, result: Dict[str, Any], head: str) -> Optional[Tuple[str, Any]]:

@@ -323,3 +323,25 @@ def test_the_usage_code_computes_what_the_program_does():
                 / (poly(("l0", "l1", "l2", "l3"), length) * poly(("w0", "w1", "w2"), wire)))
     assert value == pytest.approx(expected, rel=1e-12)
 
+
+
+def test_a_long_log_draws_its_steps_only():
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    rows = [{"generation": float(g), "tested": 68.0, "best1": 1.0 / (1 + g // 1000), "best2": None, "best3": None,
+             "best4": 2.0 / (1 + g // 2500), "library_size": 75.0, "rejects": 0.0, "elapsed_s": g * 0.01}
+            for g in range(10000)]
+    made = dict(plots.log_figures(plt, matplotlib.ticker, rows, "head"))
+    try:
+        best, fourth = made["goodness-vs-generation.png"].axes[0].get_lines()[:2]
+        # Each change of the best (every 1000 generations) and of the fourth best
+        # (every 2500), the first and the last generation.
+        assert len(best.get_xdata()) == 13  # 9 + 2 changes (5000 is both), the first and the last
+        assert list(best.get_xdata())[-1] == 9999 and list(best.get_ydata())[-1] == 0.1
+        assert list(fourth.get_ydata())[-1] == 0.5
+        assert made["goodness-vs-generation.png"].axes[0].get_title().startswith(
+            "Best goodness against generation, 10000 generations")
+    finally:
+        for fig in made.values():
+            plt.close(fig)
