@@ -38,6 +38,7 @@ directory or its result JSON (see quelmo.report).
 import csv
 import json
 import math
+import numbers
 import os
 import stat
 from typing import IO, Any, Dict, List, Optional, Sequence, Tuple
@@ -204,10 +205,10 @@ def read_result(path: Any) -> Dict[str, Any]:
 
 
 def finite(*values: Any) -> bool:
-    """Whether every value is a number (not None, not text) that is finite
-    as a float; an integer too large for a float is not."""
+    """Whether every value is a real number (a numpy one too; not None, not
+    text) that is finite as a float; an integer too large for a float is not."""
     try:
-        return all(isinstance(v, (int, float)) and math.isfinite(v) for v in values)
+        return all(isinstance(v, numbers.Real) and math.isfinite(v) for v in values)
     except OverflowError:
         return False
 
