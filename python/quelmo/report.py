@@ -24,7 +24,7 @@ import math
 import os
 import re
 import tempfile
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, List, Optional, Sequence, Set, Tuple
 
 from . import plots
 
@@ -170,6 +170,11 @@ def number(value: Any, form: str = ".6g") -> str:
 def mapping(value: Any) -> Dict[str, Any]:
     """value when it is a JSON object, else an empty one."""
     return value if isinstance(value, dict) else {}
+
+
+def names(value: Any) -> Set[str]:
+    """A JSON list of names as a set; anything else as none."""
+    return set(map(str, value)) if isinstance(value, list) else set()
 
 
 def words(value: Any) -> str:
@@ -341,8 +346,8 @@ def coefficient_table(document: Dict[str, Any]) -> str:
     statistics = mapping(document.get("statistics"))
     errors = mapping(statistics.get("stderr"))
     coefficients = mapping(document.get("coefficients"))
-    held, pinned = set(map(str, document.get("held") or [])), set(map(str, document.get("pinned") or []))
-    undetermined = set(map(str, statistics.get("undetermined") or []))
+    held, pinned = names(document.get("held")), names(document.get("pinned"))
+    undetermined = names(statistics.get("undetermined"))
     rows = []
     for name in COEFFICIENTS:
         value, error = coefficients.get(name), errors.get(name)
@@ -805,7 +810,8 @@ def header(document: Dict[str, Any], source: str) -> str:
 
 def page(document: Dict[str, Any], source: str, coils: Optional[List[Dict[str, Any]]],
          log: Optional[List[Dict[str, Any]]], notes: List[str]) -> str:
-    coil_count = len(coils) if coils else len(document.get("coils") or [])
+    listed = document.get("coils")
+    coil_count = len(coils) if coils else len(listed) if isinstance(listed, list) else 0
     title = f"quelmo fit: goodness {number_text(document.get('goodness'))}, {coil_count} coils"
     sections = []
     builders: Sequence[Tuple[str, str, Callable[..., Optional[str]], Tuple[Any, ...]]] = (

@@ -345,3 +345,31 @@ def test_a_long_log_draws_its_steps_only():
     finally:
         for fig in made.values():
             plt.close(fig)
+
+
+def member_paths(value, prefix=""):
+    """The dotted path of every member of a JSON document, nested ones too."""
+    items = value.items() if isinstance(value, dict) else enumerate(value) if isinstance(value, list) else ()
+    for key, member in items:
+        path = f"{prefix}.{key}" if prefix else str(key)
+        yield path
+        yield from member_paths(member, path)
+
+
+def test_members_of_another_type_give_a_page_or_a_message(monkeypatch):
+    # Every member of a result in turn replaced by a value of another type:
+    # refused with a message, or a page (and a notebook table) without the
+    # parts it cannot show; never an exception of Python's own.
+    monkeypatch.setattr(plots, "figures", lambda *args: [])
+    template = result_document()
+    for where in member_paths(template):
+        for value in (5, "x", [1], {"a": 1}, None, True, float("nan"), 1e308, -1.0):
+            document = copy.deepcopy(template)
+            set_at(document, where, value)
+            try:
+                report.check_document(document, "r.json")
+            except report.BadInput:
+                continue
+            notes: list = []
+            report.page(document, "r.json", report.coil_rows(document, ".", notes), None, notes)
+            report.summary_html(document)
