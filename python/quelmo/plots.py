@@ -460,14 +460,14 @@ def leverage_figure(plt: Any, result: Dict[str, Any], head: str) -> Optional[Tup
     """Studentized residual against leverage, or None when the result has
     no statistics. Named: the suspect coils (|studentized| > 3) and those of
     high leverage (above twice the mean, 2p/n), which pull the fit most."""
-    statistics = result.get("statistics")
-    if not statistics or statistics.get("unavailable"):
+    statistics, coils = result.get("statistics"), result.get("coils")
+    if not isinstance(statistics, dict) or statistics.get("unavailable"):
         return None
-    points = [(c["leverage"], c["studentized"], c["name"]) for c in result["coils"]
-              if finite(c.get("leverage"), c.get("studentized"))]
+    points = [(c["leverage"], c["studentized"], str(c.get("name"))) for c in coils if isinstance(c, dict)
+              and finite(c.get("leverage"), c.get("studentized"))] if isinstance(coils, list) else []
     suspects = [p for p in points if abs(p[1]) > SUSPECT]
     n, p = statistics.get("n"), statistics.get("p")
-    high = 2 * p / n if isinstance(n, (int, float)) and isinstance(p, (int, float)) and n > 0 else None
+    high = 2 * p / n if finite(n, p) and n > 0 else None
     leveraged = [q for q in points if high is not None and q[0] > high and q not in suspects]
     fig, ax = plt.subplots(figsize=(6.4, 4.8))
     draw_points(fig, ax, [x for x, _, _ in points], [y for _, y, _ in points], [name for _, _, name in points])

@@ -373,3 +373,23 @@ def test_members_of_another_type_give_a_page_or_a_message(monkeypatch):
             notes: list = []
             report.page(document, "r.json", report.coil_rows(document, ".", notes), None, notes)
             report.summary_html(document)
+
+
+@pytest.mark.parametrize("where", ["statistics", "statistics.n", "coils", "coils.0", "coils.0.leverage",
+                                   "coils.0.coil_radius_m", "coils.0.wire_radius_m", "coils.0.turns", "baselines",
+                                   "baselines.sheet"])
+def test_the_plots_of_a_result_leave_out_what_is_not_a_number(where):
+    # The plots that read the result JSON itself (quelmo-plot --json, and the
+    # page): a member of another type leaves a coil or a figure out.
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    from quelmo import plots_baselines
+    for value in ("x", None, -1.0):
+        document = result_document()
+        set_at(document, where, value)
+        made = [plots.leverage_figure(plt, document, "head")]
+        made += plots_baselines.figures(plt, matplotlib.ticker, document, "head")
+        for figure in made:
+            if figure is not None:
+                plt.close(figure[1])
