@@ -466,7 +466,8 @@ def leverage_figure(plt: Any, result: Dict[str, Any], head: str) -> Optional[Tup
     points = [(c["leverage"], c["studentized"], str(c.get("name"))) for c in coils if isinstance(c, dict)
               and finite(c.get("leverage"), c.get("studentized"))] if isinstance(coils, list) else []
     suspects = [p for p in points if abs(p[1]) > SUSPECT]
-    n, p = statistics.get("n"), statistics.get("p")
+    n: Any = statistics.get("n")
+    p: Any = statistics.get("p")
     high = 2 * p / n if finite(n, p) and n > 0 else None
     leveraged = [q for q in points if high is not None and q[0] > high and q not in suspects]
     fig, ax = plt.subplots(figsize=(6.4, 4.8))
