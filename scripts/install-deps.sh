@@ -62,6 +62,7 @@ test=(
   chromium                  # the report page's test in a real browser (headless)
   chromium-driver           # drives that browser
   python3-selenium          # from Python, through chromium-driver
+  poppler-utils             # pdftoppm: the report page's printed PDF as images, to measure its figures
 )
 
 wanted=("${build[@]}")

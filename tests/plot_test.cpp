@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "cli_util.h"
 #include "tool_run.h"
 
@@ -32,6 +34,8 @@ std::vector<std::string> pngsIn(const fs::path& dir) {
 const std::string kCoilHeader =
     "name,measured_H,computed_H,relative_error,coil_radius_m,wire_radius_m,gauge,turns,length_m,evaluated\n";
 const std::string kCoilRow = "c1,1e-06,1.1e-06,0.1,0.01,0.0002,24,10,0.02,1\n";
+// A coil whose name matplotlib would set as mathematics, and fail on.
+const std::string kMathRow = "$\\foo$,2e-06,1.9e-06,-0.05,0.012,0.0002,24,12,0.03,1\n";
 const std::string kLogHeader = "generation,tested,best1,best2,best3,best4,library_size,rejects,elapsed_s\n";
 const std::string kLogRow = "0,68,0.2,0.3,0.4,0.5,75,0,0.25\n";
 
@@ -70,6 +74,13 @@ TEST(Plot, ShortFitGivesItsPngs) {
     ASSERT_EQ(coilsOnly.status, 0) << coilsOnly.err;
     EXPECT_EQ(pngsIn(run.dir()), coilPlots);
 
+    // A coil named like mathematics is named as written, every plot made.
+    run.write("math.csv", kCoilHeader + kCoilRow + kMathRow);
+    const ToolResult math = runTool({kPython, kPlot, "math.csv", "-o", "m"}, run.dir());
+    ASSERT_EQ(math.status, 0) << math.err;
+    EXPECT_EQ(math.err, "");
+    EXPECT_EQ(pngsIn(run.dir() / "m"), coilPlots);
+
     // A result JSON with statistics adds the leverage plot; one without
     // them is said to lack them.
     run.write("stats.json", kResultJson);
@@ -104,12 +115,13 @@ TEST(Plot, ShortFitGivesItsPngs) {
 TEST(Plot, MissingOrMalformedFilesAreRefused) {
     if (!havePlotting()) GTEST_SKIP() << kPython << " with matplotlib is missing (Debian python3-matplotlib)";
     const struct {
-        std::string coils;  // content of coils.csv; "-" for no file
+        std::string coils;  // content of coils.csv; "-" for no file, "fifo" for a FIFO
         std::string log;    // content of log.csv; "" for no log argument
         std::string message;
         std::string json = "";  // content of result.json; "" for no --json, "-" for no file
     } cases[] = {
         {"-", "", "quelmo-plot: cannot read coils.csv: No such file or directory\n"},
+        {"fifo", "", "quelmo-plot: cannot read coils.csv: it is a FIFO; only regular files are read\n"},
         {"", "", "quelmo-plot: coils.csv: the file is empty\n"},
         {kCoilHeader, "", "quelmo-plot: coils.csv: no data rows after the header\n"},
         {"name,measured\nc1,1\n", "", "quelmo-plot: coils.csv: line 1: not a quelmo CSV header, missing columns "
@@ -132,10 +144,15 @@ TEST(Plot, MissingOrMalformedFilesAreRefused) {
         {kCoilHeader + kCoilRow, "", "quelmo-plot: result.json: line 2: not JSON: Expecting value\n", "{\"a\":\n,}"},
         {kCoilHeader + kCoilRow, "", "quelmo-plot: result.json: not a quelmo result, missing coils, settings\n",
          "{\"goodness\": 1}"},
+        {kCoilHeader + kCoilRow, "", "quelmo-plot: result.json: not a quelmo result: its JSON is nested too deeply\n",
+         std::string(100000, '[') + std::string(100000, ']')},
     };
     for (const auto& c : cases) {
         CliRun scratch;
-        if (c.coils != "-") scratch.write("coils.csv", c.coils);
+        if (c.coils == "fifo")
+            ASSERT_EQ(mkfifo((scratch.dir() / "coils.csv").c_str(), 0600), 0);
+        else if (c.coils != "-")
+            scratch.write("coils.csv", c.coils);
         std::vector<std::string> args = {kPython, kPlot, "coils.csv"};
         if (!c.log.empty()) {
             scratch.write("log.csv", c.log);

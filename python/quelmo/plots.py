@@ -38,8 +38,10 @@ directory or its result JSON (see quelmo.report).
 import csv
 import json
 import math
+import numbers
 import os
-import sys
+import stat
+from typing import IO, Any, Dict, List, Optional, Sequence, Tuple
 
 # Columns the plots need; a column may hold no value where it says so.
 COIL_COLUMNS = {
@@ -68,17 +70,77 @@ LOG_COLUMNS = {
 RESULT_MEMBERS = ("goodness", "coils", "settings")
 WORST_NAMED = 5
 SUSPECT = 3  # |studentized residual| above which a coil is suspect
+# Above this many points a plot shows their density (hexagonal bins, drawn as
+# an image) rather than one mark each, and names at most NAMED_AT_MOST
+# coils: a page of 10^5 coils stays a few megabytes and opens at once.
+DENSITY_ABOVE = 3000
+NAMED_AT_MOST = 12
+# Points that the names of the worst coils keep clear of: a thinned set
+# above this many, as the search for a free place goes over each of them.
+AVOIDED_AT_MOST = 2000
 
 
 class BadInput(Exception):
     pass
 
 
-def read_table(path, columns):
+class NotRegularFile(BadInput):
+    """A FIFO, device, socket or directory where a file was named."""
+
+
+def file_kind(mode: int) -> str:
+    """What a file that is not a regular one is, in a user's words."""
+    for test, name in ((stat.S_ISDIR, "a directory"), (stat.S_ISFIFO, "a FIFO"), (stat.S_ISSOCK, "a socket"),
+                       (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device")):
+        if test(mode):
+            return name
+    return "not a regular file"
+
+
+def open_regular(path: "os.PathLike[str] | str", **text: Any) -> IO[str]:
+    """Opens path as text for reading, and only a regular file.
+
+    A FIFO or a device named in a result would block the reader for ever or
+    never end, so the file is opened without waiting for a writer and
+    refused unless it is regular; the check is on the open file itself.
+
+    Parameters
+    ----------
+    path : path-like
+        The file.
+    **text
+        Passed to ``open``: encoding, errors, newline.
+
+    Returns
+    -------
+    file object
+        Open for reading, blocking as usual.
+
+    Raises
+    ------
+    BadInput
+        When it cannot be opened or is not a regular file.
+    """
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    except OSError as error:
+        raise BadInput(f"cannot read {os.fspath(path)}: {error.strerror}") from None
+    try:
+        mode = os.fstat(fd).st_mode
+        if not stat.S_ISREG(mode):
+            raise NotRegularFile(f"cannot read {os.fspath(path)}: it is {file_kind(mode)}; only regular files are read")
+        os.set_blocking(fd, True)
+        return open(fd, "r", **text)
+    except BaseException:
+        os.close(fd)
+        raise
+
+
+def read_table(path: Any, columns: Dict[str, str]) -> List[Dict[str, Any]]:
     """The rows of a CSV file as dicts of the wanted columns, numbers as floats
     (None where an optional column is empty)."""
     try:
-        with open(path, newline="", encoding="utf-8", errors="replace") as f:
+        with open_regular(path, newline="", encoding="utf-8", errors="replace") as f:
             reader = csv.reader(f, strict=True)
             try:
                 header = next(reader, None)
@@ -123,23 +185,62 @@ def parse_row(path, line, fields, index, columns):
     return row
 
 
-def read_result(path):
+def read_result(path: Any) -> Dict[str, Any]:
     """The result JSON (the resultjson setting) as a dict."""
     try:
-        with open(path, encoding="utf-8", errors="replace") as f:
+        with open_regular(path, encoding="utf-8", errors="replace") as f:
             result = json.load(f)
     except OSError as error:
         raise BadInput(f"cannot read {path}: {error.strerror}") from None
     except json.JSONDecodeError as error:
         raise BadInput(f"{path}: line {error.lineno}: not JSON: {error.msg}") from None
+    except RecursionError:
+        raise BadInput(f"{path}: not a quelmo result: its JSON is nested too deeply") from None
+    except ValueError as error:  # a number of more digits than Python converts
+        raise BadInput(f"{path}: not JSON: {error}") from None
     missing = [m for m in RESULT_MEMBERS if not isinstance(result, dict) or m not in result]
     if missing:
         raise BadInput(f"{path}: not a quelmo result, missing {', '.join(missing)}")
     return result
 
 
-def finite(*values):
-    return all(v is not None and math.isfinite(v) for v in values)
+def finite(*values: Any) -> bool:
+    """Whether every value is a real number (a numpy one too; not None, not
+    text) that is finite as a float; an integer too large for a float is not."""
+    try:
+        return all(isinstance(v, numbers.Real) and math.isfinite(v) for v in values)
+    except OverflowError:
+        return False
+
+
+def draw_points(fig: Any, ax: Any, xs: Sequence[float], ys: Sequence[float], names: Sequence[str],
+                xscale: str = "linear", yscale: str = "linear", size: float = 18, color: str = "tab:blue",
+                **style: Any) -> None:
+    """The points of a plot: one mark each, named on hover in the page; or,
+    above DENSITY_ABOVE of them, their density in hexagonal bins drawn as
+    an image, so that a plot of 10^5 coils stays small."""
+    if len(xs) > DENSITY_ABOVE:
+        ax.hexbin(xs, ys, gridsize=70, bins="log", mincnt=1, cmap="Blues", xscale=xscale, yscale=yscale,
+                  rasterized=True, zorder=2)
+        return
+    ax.scatter(xs, ys, s=size, color=color, zorder=3, gid="coil-points", **style)
+    mark_points(fig, ax, "coil-points", names)
+    ax.set_xscale(xscale)
+    ax.set_yscale(yscale)
+
+
+def thinned(points: List[Any]) -> List[Any]:
+    """At most about AVOIDED_AT_MOST of the points, evenly spread."""
+    step = -(-len(points) // AVOIDED_AT_MOST)
+    return points[::step] if step > 1 else points
+
+
+def plain_text() -> Any:
+    """A matplotlib context in which text is taken as it is written: a coil
+    named $\\alpha$ or a seed with dollars in a result is shown, not set as
+    mathematics (whose errors would leave out every plot)."""
+    import matplotlib
+    return matplotlib.rc_context({"text.parse_math": False})
 
 
 def plain_log_axis(axis, ticker, low, high):
@@ -151,13 +252,14 @@ def plain_log_axis(axis, ticker, low, high):
     axis.set_minor_formatter(ticker.NullFormatter())
 
 
-def heading(coils, result, count=False):
+def heading(coils: List[Dict[str, Any]], result: Optional[Dict[str, Any]], count: bool = False) -> str:
     """The line every title ends with: goodness (and what the polish started
     from) and seed, and the coil count when the title's first line has none."""
     coils_text = f", {len(coils)} coils" if count else ""
     if result is not None:
-        seed = result["settings"].get("seed")
-        found = (result.get("found") or {}).get("goodness")
+        settings, found = result.get("settings"), result.get("found")
+        seed = settings.get("seed") if isinstance(settings, dict) else None
+        found = found.get("goodness") if isinstance(found, dict) else None
         polished = f" (polished from {found:.6g})" if result.get("polished") and finite(found) else ""
         return f"goodness {_goodness(result['goodness'])}{polished}, seed {seed}{coils_text}"
     errors = [c["relative_error"] for c in coils if c["evaluated"] == 1 and finite(c["relative_error"])]
@@ -165,14 +267,14 @@ def heading(coils, result, count=False):
     return f"goodness {rms:.6g} (from the coil errors){coils_text}"
 
 
-def _goodness(value):
-    return "-" if value is None else f"{value:.6g}"
+def _goodness(value: Any) -> str:
+    return f"{value:.6g}" if finite(value) or isinstance(value, float) else "-"
 
 
 LABEL_POINTS = 7  # font size of a coil's name
 
 
-def name_coils(ax, points, label=None, avoid=()):
+def name_coils(ax: Any, points: List[Any], label: Optional[str] = None, avoid: Sequence[Any] = ()) -> None:
     """Circles and names the coils of (x, y, name) points; call it once the
     axes' scales and limits are set. Each name goes to the first of a few
     places around its point that stays inside the axes and clear of the
@@ -185,8 +287,8 @@ def name_coils(ax, points, label=None, avoid=()):
                edgecolors="tab:red", linewidths=1.2, zorder=4, label=label)
     scale = ax.figure.dpi / 72  # display units per point
     frame = ax.get_window_extent()
-    others = [tuple(ax.transData.transform(xy)) for xy in list(avoid) + [(x, y) for x, y, _ in points]]
-    placed = []
+    others = [tuple(ax.transData.transform(xy)) for xy in thinned(list(avoid)) + [(x, y) for x, y, _ in points]]
+    placed: List[Tuple[float, float, float, float]] = []
     height = LABEL_POINTS * 1.2
     for x, y, name in sorted(points, key=lambda p: -abs(p[1])):
         px, py = ax.transData.transform((x, y))
@@ -228,7 +330,13 @@ def worst(evaluated, count=WORST_NAMED):
     return sorted(evaluated, key=lambda c: -abs(c["relative_error"]))[:count]
 
 
-def coil_figures(plt, ticker, coils, head):
+def shape(coil: Dict[str, Any]) -> Optional[float]:
+    """Length over diameter, None for a coil of no radius."""
+    diameter = 2 * coil["coil_radius_m"]
+    return coil["length_m"] / diameter if diameter else None
+
+
+def coil_figures(plt: Any, ticker: Any, coils: List[Dict[str, Any]], head: str) -> List[Tuple[str, Any]]:
     figures = []
     evaluated = [c for c in coils if c["evaluated"] == 1
                  and finite(c["computed_H"], c["relative_error"])]
@@ -240,16 +348,13 @@ def coil_figures(plt, ticker, coils, head):
     measured = [c["measured_H"] * 1e6 for c in shown]
     computed = [c["computed_H"] * 1e6 for c in shown]
     fig, ax = plt.subplots(figsize=(6.4, 5.6))
-    ax.scatter(measured, computed, s=18, color="tab:blue", label="coils", zorder=3, gid="coil-points")
-    mark_points(fig, ax, "coil-points", [c["name"] for c in shown])
+    draw_points(fig, ax, measured, computed, [c["name"] for c in shown], "log", "log", label="coils")
     if shown:
         low = min(measured + computed) / 1.5
         high = max(measured + computed) * 1.5
         ax.plot([low, high], [low, high], color="0.4", linewidth=1, label="computed = measured")
         ax.set_xlim(low, high)
         ax.set_ylim(low, high)
-    ax.set_xscale("log")
-    ax.set_yscale("log")
     ax.set_aspect("equal")
     name_coils(ax, [(c["measured_H"] * 1e6, c["computed_H"] * 1e6, c["name"]) for c in named if c in shown],
                f"worst {len(named)}", avoid=list(zip(measured, computed)))
@@ -263,7 +368,7 @@ def coil_figures(plt, ticker, coils, head):
     figures.append(("computed-vs-measured.png", fig))
 
     for name, label, key in (
-        ("error-vs-shape.png", "length / diameter", lambda c: c["length_m"] / (2 * c["coil_radius_m"])),
+        ("error-vs-shape.png", "length / diameter", shape),
         ("error-vs-turns.png", "turns", lambda c: c["turns"]),
         ("error-vs-coil-radius.png", "coil radius (mm)", lambda c: c["coil_radius_m"] * 1e3),
         ("error-vs-wire-radius.png", "wire radius (mm)", lambda c: c["wire_radius_m"] * 1e3),
@@ -273,10 +378,8 @@ def coil_figures(plt, ticker, coils, head):
         points = [(x, y, c) for x, y, c in points if finite(x, y) and x > 0]
         fig, ax = plt.subplots(figsize=(6.4, 4.4))
         ax.axhline(0, color="0.4", linewidth=1)
-        ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=18, color="tab:blue", zorder=3,
-                   gid="coil-points")
-        mark_points(fig, ax, "coil-points", [c["name"] for _, _, c in points])
-        ax.set_xscale("log")
+        draw_points(fig, ax, [x for x, _, _ in points], [y for _, y, _ in points], [c["name"] for _, _, c in points],
+                    "log")
         xs = [x for x, _, _ in points] or [1]
         plain_log_axis(ax.xaxis, ticker, min(xs), max(xs))
         name_coils(ax, [(x, y, c["name"]) for x, y, c in points if c in named],
@@ -299,6 +402,10 @@ def log_figures(plt, ticker, rows, head, result=None):
     polish = None
     if result is not None and result.get("polished") and finite(result.get("goodness")):
         polish = result["goodness"]
+    # The polish's step in time: the mean step of the search.
+    times = [r["elapsed_s"] for r in rows if finite(r["elapsed_s"], r["best1"]) and r["best1"] > 0]
+    time_step = max((times[-1] - times[0]) / max(len(times) - 1, 1), 1e-3) if times else 1e-3
+    drawn = changes_only(rows) if len(rows) > DENSITY_ABOVE else rows
     for name, key, label, against in (
         ("goodness-vs-generation.png", "generation", "generation", "generation"),
         ("goodness-vs-time.png", "elapsed_s", "seconds since the start of the search", "time"),
@@ -312,7 +419,7 @@ def log_figures(plt, ticker, rows, head, result=None):
         for column, style in (("best1", dict(color="tab:blue", linewidth=2.4, label="best", zorder=2)),
                               ("best4", dict(color="tab:orange", linewidth=1.1, zorder=3,
                                              label="fourth best (on the best where they agree)"))):
-            points = [(r[key], r[column]) for r in rows if finite(r[key], r[column]) and r[column] > 0]
+            points = [(r[key], r[column]) for r in drawn if finite(r[key], r[column]) and r[column] > 0]
             ax.plot([x for x, _ in points], [y for _, y in points], drawstyle="steps-post", **style)
             values += [y for _, y in points]
             lines[column] = points
@@ -323,7 +430,7 @@ def log_figures(plt, ticker, rows, head, result=None):
                             step="post", color="tab:orange", alpha=0.25, linewidth=0, zorder=1)
         if polish is not None and best and polish < best[-1][1]:
             last_x, last_y = best[-1]
-            width = 1 if key == "generation" else max((best[-1][0] - best[0][0]) / max(len(best) - 1, 1), 1e-3)
+            width = 1 if key == "generation" else time_step
             ax.plot([last_x, last_x + width, last_x + width], [last_y, last_y, polish], color="tab:green",
                     linewidth=2.4, zorder=4)
             ax.plot([last_x + width], [polish], marker="v", color="tab:green", markersize=7, zorder=5,
@@ -341,30 +448,40 @@ def log_figures(plt, ticker, rows, head, result=None):
     return figures
 
 
-def leverage_figure(plt, result, head):
+def changes_only(rows: List[Dict[str, Any]]) -> List[Dict[str, Any]]:
+    """The generations at which the best or the fourth best goodness
+    changes, and the last: the same steps drawn, from a log of any length."""
+    kept = [row for i, row in enumerate(rows)
+            if i == 0 or i == len(rows) - 1 or (row["best1"], row["best4"]) != (rows[i - 1]["best1"], rows[i - 1]["best4"])]
+    return kept
+
+
+def leverage_figure(plt: Any, result: Dict[str, Any], head: str) -> Optional[Tuple[str, Any]]:
     """Studentized residual against leverage, or None when the result has
     no statistics. Named: the suspect coils (|studentized| > 3) and those of
     high leverage (above twice the mean, 2p/n), which pull the fit most."""
-    statistics = result.get("statistics")
-    if not statistics or statistics.get("unavailable"):
+    statistics, coils = result.get("statistics"), result.get("coils")
+    if not isinstance(statistics, dict) or statistics.get("unavailable"):
         return None
-    points = [(c["leverage"], c["studentized"], c["name"]) for c in result["coils"]
-              if finite(c.get("leverage"), c.get("studentized"))]
+    points = [(c["leverage"], c["studentized"], str(c.get("name"))) for c in coils if isinstance(c, dict)
+              and finite(c.get("leverage"), c.get("studentized"))] if isinstance(coils, list) else []
     suspects = [p for p in points if abs(p[1]) > SUSPECT]
-    n, p = statistics.get("n"), statistics.get("p")
-    high = 2 * p / n if isinstance(n, (int, float)) and isinstance(p, (int, float)) and n > 0 else None
+    n: Any = statistics.get("n")
+    p: Any = statistics.get("p")
+    high = 2 * p / n if finite(n, p) and n > 0 else None
     leveraged = [q for q in points if high is not None and q[0] > high and q not in suspects]
     fig, ax = plt.subplots(figsize=(6.4, 4.8))
-    ax.scatter([x for x, _, _ in points], [y for _, y, _ in points], s=18, color="tab:blue", zorder=3,
-               gid="coil-points")
-    mark_points(fig, ax, "coil-points", [name for _, _, name in points])
+    draw_points(fig, ax, [x for x, _, _ in points], [y for _, y, _ in points], [name for _, _, name in points])
     for level in (-SUSPECT, 0, SUSPECT):
         ax.axhline(level, color="0.4" if level == 0 else "tab:red", linewidth=1,
                    linestyle="-" if level == 0 else "--")
     if high is not None:
         ax.axvline(high, color="tab:purple", linewidth=1, linestyle=":", label=f"high leverage, 2p/n = {high:.3g}")
         ax.legend(loc="lower left", fontsize=8)
-    name_coils(ax, suspects + leveraged, avoid=[(x, y) for x, y, _ in points])
+    named = suspects + leveraged
+    if len(named) > NAMED_AT_MOST:  # a large fit: the most extreme only
+        named = sorted(named, key=lambda q: -max(abs(q[1]) / SUSPECT, q[0] / high if high else 0))[:NAMED_AT_MOST]
+    name_coils(ax, named, avoid=[(x, y) for x, y, _ in points])
     ax.set_xlabel("leverage (diagonal of the hat matrix)")
     ax.set_ylabel("studentized residual")
     extra = f", {len(leveraged)} more of high leverage" if leveraged else ""
@@ -374,10 +491,17 @@ def leverage_figure(plt, result, head):
     return "studentized-vs-leverage.png", fig
 
 
-def figures(coils, log=None, result=None):
+def figures(coils: List[Dict[str, Any]], log: Optional[List[Dict[str, Any]]] = None,
+            result: Optional[Dict[str, Any]] = None) -> List[Tuple[str, Any]]:
     """The plots as (PNG file name, matplotlib figure) pairs: coils as rows
     of COIL_COLUMNS, log as rows of LOG_COLUMNS or None, result the result
     JSON or None."""
+    with plain_text():
+        return made_figures(coils, log, result)
+
+
+def made_figures(coils: List[Dict[str, Any]], log: Optional[List[Dict[str, Any]]],
+                 result: Optional[Dict[str, Any]]) -> List[Tuple[str, Any]]:
     import matplotlib.pyplot as plt
     import matplotlib.ticker as ticker
     head = heading(coils, result)

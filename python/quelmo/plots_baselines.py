@@ -12,6 +12,9 @@ panel and counted in its title.
 """
 
 import math
+from typing import Any, Dict, List, Tuple
+
+from .plots import DENSITY_ABOVE, finite
 
 MU0 = 1.256637061435916e-6
 
@@ -55,7 +58,7 @@ def formula(name, a, wire, turns, length):
     if name == "sheet":
         return sheet
     pitch = length / turns
-    if pitch > 0.3 * a or 2 * wire > pitch:
+    if pitch > 0.3 * a or not 0 < 2 * wire <= pitch:
         return None
     n = turns
     h = (math.log(2 * math.pi) - 1.5 - math.log(n) / (6 * n) - 0.33084236 / n - 1 / (120 * n ** 3)
@@ -64,31 +67,39 @@ def formula(name, a, wire, turns, length):
     return value if value > 0 else None
 
 
-def figures(plt, ticker, result, head):
+def figures(plt: Any, ticker: Any, result: Dict[str, Any], head: str) -> List[Tuple[str, Any]]:
     """[(file name, figure)]: the panels of baselines-vs-shape.png."""
-    coils = result.get("coils") or []
-    goodness = result.get("baselines") or {}
+    listed = result.get("coils")
+    coils = [c for c in listed if isinstance(c, dict)] if isinstance(listed, list) else []
+    goodness = result["baselines"] if isinstance(result.get("baselines"), dict) else {}
     panels = [(name, title) for name, title in FORMULAS] + [("fitted", "fitted set")]
     fig, axes = plt.subplots(len(panels), 1, figsize=(6.4, 2.2 * len(panels)), sharex=True)
     for ax, (name, title) in zip(axes, panels):
         points = []
         for coil in coils:
             measured, a, length = coil.get("measured_H"), coil.get("coil_radius_m"), coil.get("length_m")
+            wire, turns = coil.get("wire_radius_m"), coil.get("turns")
+            if not finite(measured, a, length) or not measured or not a or not length:
+                continue  # a coil a result made elsewhere may hold anything
             if name == "fitted":
                 computed = coil.get("computed_H") if coil.get("evaluated") else None
             else:
-                computed = formula(name, a, coil.get("wire_radius_m"), coil.get("turns"), length)
-            if computed is None or not measured or not a or not length:
+                computed = formula(name, a, wire, turns, length) if finite(wire, turns) else None
+            if not finite(computed):
                 continue
             error = (computed - measured) / measured
             if math.isfinite(error):
                 points.append((length / (2 * a), 100 * error))
         ax.axhline(0, color="0.4", linewidth=1)
-        ax.scatter([x for x, _ in points], [y for _, y in points], s=14,
-                   color="tab:blue" if name == "fitted" else "tab:gray", zorder=3)
+        if len(points) > DENSITY_ABOVE:  # a large fit: the density, drawn as an image
+            ax.hexbin([x for x, _ in points], [y for _, y in points], gridsize=(70, 12), bins="log", mincnt=1,
+                      xscale="log", cmap="Blues" if name == "fitted" else "Greys", rasterized=True, zorder=2)
+        else:
+            ax.scatter([x for x, _ in points], [y for _, y in points], s=14,
+                       color="tab:blue" if name == "fitted" else "tab:gray", zorder=3)
         value = goodness.get(name)
         left_out = len(coils) - len(points)
-        ax.set_title(f"{title}: goodness {'none' if value is None else format(value, '.4g')}"
+        ax.set_title(f"{title}: goodness {format(value, '.4g') if finite(value) else 'none'}"
                      + (f", {left_out} coils left out" if left_out else ""), fontsize=9)
         ax.set_ylabel("error (%)")
         ax.grid(True, which="both", linewidth=0.3)

@@ -107,9 +107,10 @@ class ReportTest(unittest.TestCase):
         # A newer result with the classical formulas: their section, and the
         # notebook's table.
         newer = dict(document, baselines={"solenoid": 0.61, "wheeler": None, "fitted": 0.0772},
-                     baselines_left_out={"wheeler": 3}, base={"name": "sheet", "formula": "L = <sheet>"})
+                     baselines_left_out={"wheeler": 3}, base={"name": "sheet", "formula": "L = <sheet>"},
+                     compare={"candidates": [], "recommended": "fitted", "reason": "", "lost": None}, domain={})
         cases.append((self.write("newer.json", newer), 0, ""))
-        self.assertIn("<td>solenoid</td><td>0.61</td><td></td>", report.summary_html(newer))
+        self.assertIn("<td>Ideal long solenoid</td><td>0.61</td><td></td>", report.summary_html(newer))
         for source, expected, message in cases:
             with self.subTest(source.name):
                 target = self.fit.dir / f"{source.name}.html"
@@ -121,7 +122,7 @@ class ReportTest(unittest.TestCase):
                     newer = source.name == "newer.json"
                     expect = {"<h1>quelmo fit: goodness 0.": True, "Not in this result": not newer,
                               '<section id="baselines">': newer,
-                              "<td>wheeler</td><td>–</td><td>3</td>": newer,
+                              "<td>Wheeler (1928)</td><td>–</td><td>3</td>": newer,
                               "<code>L = &lt;sheet&gt;</code>": newer,
                               "L = sheet(a, N, l, w) · R(a)": newer}
                     self.assertEqual({text: text in page for text in expect}, expect)
@@ -203,7 +204,56 @@ def browser():
     return webdriver.Chrome(service=Service(driver_path), options=options), None
 
 
+def printed_figures(driver):
+    """The page printed to A4 by Chromium, with all but the figures hidden
+    (their places kept): for each printed page that shows a figure, (page
+    width, left and right edge of what it shows) in pixels, from pdftoppm's
+    image of the page."""
+    import base64
+    import subprocess
+    from selenium.webdriver.common.print_page_options import PrintOptions
+    if shutil.which("pdftoppm") is None:
+        raise unittest.SkipTest("pdftoppm is missing (Debian poppler-utils)")
+    driver.execute_script(
+        "var s = document.createElement('style'); s.textContent = 'body * { visibility: hidden !important; }"
+        " figure svg, figure svg * { visibility: visible !important; }'; document.head.appendChild(s);")
+    options = PrintOptions()
+    options.page_width, options.page_height = 21.0, 29.7
+    pdf = base64.b64decode(driver.print_page(options))
+    folder = pathlib.Path(tempfile.mkdtemp(prefix="quelmo-print-"))
+    try:
+        (folder / "page.pdf").write_bytes(pdf)
+        subprocess.run(["pdftoppm", "-gray", "-r", "30", str(folder / "page.pdf"), str(folder / "p")], check=True,
+                       timeout=120)
+        shown = []
+        for image in sorted(folder.glob("p*.pgm")):
+            data = image.read_bytes()
+            fields = data.split(maxsplit=4)  # P5, width, height, maximum, pixels
+            width, height, pixels = int(fields[1]), int(fields[2]), fields[4]
+            columns = [x for x in range(width) if any(pixels[y * width + x] < 200 for y in range(height))]
+            if columns:
+                shown.append((width, columns[0], columns[-1]))
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    if not shown:
+        raise AssertionError("the printed page shows no figure")
+    return shown
+
+
 class BrowserTest(unittest.TestCase):
+    def assert_fits_a_phone(self, driver):
+        """At a phone's width the page never scrolls sideways, and a table or
+        code wider than the screen scrolls in a box of its own, which says so."""
+        driver.set_window_size(390, 844)
+        self.assertLessEqual(driver.execute_script("return document.documentElement.scrollWidth;"),
+                             driver.execute_script("return window.innerWidth;") + 1)
+        self.assertEqual(driver.execute_script(
+            "return Array.from(document.querySelectorAll('table, pre')).filter(function (t) {"
+            " var box = t.tagName === 'PRE' ? t : t.closest('.scroll'); if (!box) return true;"
+            " var hint = box.nextElementSibling;"
+            " return box.scrollWidth > box.clientWidth + 1 &&"
+            "  !(hint && hint.classList.contains('scroll-hint') && hint.offsetHeight > 0); }).length;"), 0)
+
     def test_page_in_headless_chromium(self):
         run = FIT
         page = run.dir / "report.html"
@@ -256,22 +306,58 @@ class BrowserTest(unittest.TestCase):
         self.assertIn(ODD_NAME, driver.execute_script(
             "return Array.from(document.querySelectorAll('title')).map(function (t) { return t.textContent; });"))
 
-        # Phone width: the page itself never scrolls sideways.
-        driver.set_window_size(390, 844)
-        self.assertLessEqual(driver.execute_script("return document.documentElement.scrollWidth;"),
-                             driver.execute_script("return window.innerWidth;") + 1)
+        # Phone width.
+        self.assert_fits_a_phone(driver)
+        # A laptop's width shows the whole coil table.
+        driver.set_window_size(1280, 900)
+        self.assertTrue(driver.execute_script(
+            "var box = document.getElementById('coil-table').closest('.scroll');"
+            "return box.scrollWidth <= box.clientWidth + 1;"))
         driver.set_window_size(1200, 900)
         driver.execute_script("window.scrollTo(0, 0);")
         build = os.environ.get("QUELMO_BUILD_DIR") or tempfile.gettempdir()
         self.assertTrue(driver.save_screenshot(os.path.join(build, "report-page.png")))
-        # It prints (to PDF, A4 by the page's own rule).
-        self.assertGreater(len(driver.print_page()), 1000)
+        # It prints on A4 with every figure at least half the page's width.
+        for page_image in printed_figures(driver):
+            width, left, right = page_image
+            self.assertGreaterEqual(right - left, width / 2)
 
         errors = [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
         self.assertEqual(errors, [])
         requests = [json.loads(entry["message"])["message"] for entry in driver.get_log("performance")]
         urls = [m["params"]["request"]["url"] for m in requests if m["method"] == "Network.requestWillBeSent"]
         self.assertEqual([u for u in urls if not u.startswith("file://")], [])
+
+        # So does the page of a result with every section: the classical
+        # formulas, the comparison of formulas and the domain.
+        full = dict(run.document, baselines={"solenoid": 0.61, "wheeler": 0.04, "sheet": 0.03, "sheetrosa": 0.006},
+                    baselines_left_out={"sheetrosa": 2}, domain={"coil_radius_m": [0.002, 0.05], "turns": [3, 120]},
+                    compare={"folds": 10, "repeats": 5, "recommended": "sheetrosa", "reason": "lowest prediction RMS",
+                             "lost": "the equation alone: 0.105 against 0.006", "candidates": [
+                                 {"name": "equation", "base": "none", "kind": "equation", "coefficients_fitted": 12,
+                                  "goodness": 0.0772, "cv_rms_mean": 0.105, "cv_rms_spread": 0.004, "aic": -283.3,
+                                  "bic": -258.2, "chi2_per_dof": None, "coils_evaluated": 60, "comparable": True}]})
+        (run.dir / "full.json").write_text(json.dumps(full))
+        status, _, err = html_report(["--html", str(run.dir / "full.html"), str(run.dir / "full.json")])
+        self.assertEqual(status, 0, err)
+        driver.get((run.dir / "full.html").as_uri())
+        for anchor in ("baselines", "compare", "domain"):
+            self.assertTrue(driver.find_element(By.ID, anchor).is_displayed())
+        self.assert_fits_a_phone(driver)
+        driver.set_window_size(1200, 900)
+
+        # A script placed in the result, where the program writes numbers
+        # and names, does not run.
+        hostile = dict(run.document, statistics=dict(run.document["statistics"],
+                                                     n="<script>window.pwned = 1</script>"),
+                       coils=[dict(run.document["coils"][0], name="<img src=x onerror='window.pwned = 2'>")]
+                       + run.document["coils"][1:])
+        (run.dir / "hostile.json").write_text(json.dumps(hostile))
+        status, _, err = html_report(["--html", str(run.dir / "hostile.html"), str(run.dir / "hostile.json")])
+        self.assertEqual(status, 0, err)
+        driver.get((run.dir / "hostile.html").as_uri())
+        self.assertIsNone(driver.execute_script("return window.pwned === undefined ? null : window.pwned;"))
+        self.assertIn("<script>window.pwned = 1</script>", driver.find_element(By.ID, "statistics").text)
 
 
 if __name__ == "__main__":
