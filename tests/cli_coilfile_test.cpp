@@ -70,7 +70,9 @@ TEST(CoilFileErrors, EachFieldHasItsMessage) {
          "At line 1 in c.txt, the line is blank: remove it, or start it with `/` to keep it as a comment\n" +
              prefix(69, 1) + "no data\n"},
         {"1e-6\n", fields(1, 1) + prefix(80, 1) + "missing radius\n"},
-        {"1e-6,x,1,1,1,1,n\n", prefix(88, 1) + "radius 0 bad\n"},
+        {"1e-6,x,1,1,1,1,n\n",
+         "At line 1 in c.txt, the coil radius `x` holds no number and was read as 0\n" + prefix(88, 1) +
+             "radius 0 bad\n"},
         {"1e-6,-0.5,1,1,1,1,n\n", prefix(88, 1) + "radius -0.5 bad\n"},
         {"1e-6,nan,1,1,1,1,n\n", prefix(88, 1) + "radius nan bad\n"},
         {"1e-6,1\n", fields(1, 2) + prefix(99, 1) + "missing wire radius\n"},
@@ -105,6 +107,29 @@ TEST(CoilFileErrors, EachFieldHasItsMessage) {
     for (const auto& [body, message] : cases) EXPECT_EQ(coilError(body), message) << body;
 }
 
+// A field of which only a part is a number is read as that part, and the
+// line is then read as before: a faulty one ends the run with its message.
+TEST(CoilFileErrors, FieldsReadInPartAreNamedBeforeTheMessage) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"1e-6,1,1,25.5,0,1,n\n",
+         "Warning: at line 1 in c.txt, the wire gauge `25.5` was read as 25; the rest of the token is ignored (the "
+         "wire gauge is a whole number)\n" +
+             prefix(143, 1) + "number of turns  0 bad\n"},
+        {"1e-6,-0.5mm,1,1,1,1,n\n",
+         "Warning: at line 1 in c.txt, the coil radius `-0.5mm` was read as -0.5; the rest of the token is ignored "
+         "(sizes are in metres, written without a unit: 12.7 mm is 0.0127)\n" +
+             prefix(88, 1) + "radius -0.5 bad\n"},
+        {"1e-6,0.01,0.0002,\"24\",10,0.02,n\n",
+         "At line 1 in c.txt, the wire gauge `\"24\"` holds no number (a number in quotes is not read as one: "
+         "write it without them) and was read as 0\n" +
+             prefix(125, 1) + "wire gauge 0 bad\n"},
+        {kCoil + "1e-6,0.01,0.0002,24,-,0.02,n\n",
+         "At line 2 in c.txt, the number of turns `-` holds no number and was read as 0\n" + prefix(143, 2) +
+             "number of turns  0 bad\n"},
+    };
+    for (const auto& [body, message] : cases) EXPECT_EQ(coilError(body), message) << body;
+}
+
 // A file with CR LF line ends gives the message of its twin with LF alone,
 // at the same line, also where a line fills the 79-character read up to its
 // carriage return.
@@ -131,6 +156,37 @@ TEST(CoilFileErrors, AcceptedLinesWarnOfWhatIsIgnored) {
         {"\xEF\xBB\xBF" + kCoil, ""},
         {"\xEF\xBB\xBF/ comment\n" + kCoil, ""},
         {kCoil + "1e-6,0.01,0.0002,24,10,0.02,coil , \r\n", ""},
+        // Fields read in part: each is named, with what was written and what
+        // was read; the values are those read.
+        {"4.48266e-06,0.0159268,0.000227333,25.5,11.9,0.0131143,coil\n",
+         "Warning: at line 1 in c.txt, the wire gauge `25.5` was read as 25; the rest of the token is ignored (the "
+         "wire gauge is a whole number)\n"
+         "Warning: at line 1 in c.txt, the number of turns `11.9` was read as 11; the rest of the token is ignored "
+         "(the number of turns is a whole number)\n"},
+        {kCoil + "4.48266e-06,15.9268mm,0.000227333,25,1.2e2,0.0131143,coil\n",
+         "Warning: at line 2 in c.txt, the coil radius `15.9268mm` was read as 15.9268; the rest of the token is "
+         "ignored (sizes are in metres, written without a unit: 12.7 mm is 0.0127)\n"
+         "Warning: at line 2 in c.txt, the number of turns `1.2e2` was read as 1; the rest of the token is ignored "
+         "(the number of turns is a whole number)\n"
+         "Warning: 1 coil has a coil radius above 1 m or below 0.1 mm (coil 15.9268); the coil file c.txt takes "
+         "metres: check the unit\n"},
+        {kCoil + "4.5uH,0.01,0.0002,24,10,0.02,coil\n",
+         "Warning: at line 2 in c.txt, the measured inductance `4.5uH` was read as 4.5; the rest of the token is "
+         "ignored (inductances are in henry, written without a unit: 1 uH is 1e-6)\n"
+         "Warning: 1 coil has a measured inductance above 1 H or below 1 nH (coil 4.5); the coil file c.txt takes "
+         "henry (1 uH is 1e-6): check the unit\n"},
+        // No number where the inductance belongs: a `-`, and a byte-order
+        // mark after the first line (as where two files were joined).
+        {kCoil + "-,0.01,0.0002,24,10,0.02,dash\n",
+         "Warning: at line 2 in c.txt, the measured inductance `-` holds no number and was read as 0\n"
+         "Warning: at line 2 in c.txt, the measured inductance is 0: every set's goodness is infinite, so the fit "
+         "cannot tell sets apart\n"},
+        {kCoil + "\xEF\xBB\xBF" + kCoil,
+         "Warning: at line 2 in c.txt, the measured inductance `<EF BB BF>1e-6` holds no number (<EF BB BF> is a "
+         "byte-order mark, which some editors write at the start of a file; after the first line, as where files "
+         "were joined, it is not read as one: remove it) and was read as 0\n"
+         "Warning: at line 2 in c.txt, the measured inductance is 0: every set's goodness is infinite, so the fit "
+         "cannot tell sets apart\n"},
     };
     for (const auto& [body, warning] : cases) {
         CliRun run;
