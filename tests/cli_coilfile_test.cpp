@@ -130,6 +130,47 @@ TEST(CoilFileErrors, FieldsReadInPartAreNamedBeforeTheMessage) {
     for (const auto& [body, message] : cases) EXPECT_EQ(coilError(body), message) << body;
 }
 
+// A table exported from a spreadsheet: the hint names the habits that make
+// it fail, not the line's length or its field count.
+TEST(CoilFileErrors, SpreadsheetExportsAreNamed) {
+    const std::string takes = ", as a spreadsheet's export may: a coil file takes ";
+    const std::string save = "; save the table as CSV with those, or write the file anew\n";
+    const std::pair<std::string, std::string> cases[] = {
+        // A quoted header row, with semicolons and CR LF line ends, longer
+        // than one read.
+        {"\"Name\";\"Inductance (uH)\";\"Coil radius (mm)\";\"Wire radius (mm)\";\"Gauge\";\"Turns\";\"Length (mm)\"\r\n"
+         "\"coil1\";4,48266;15,9268;0,227333;25;11;13,1143\r\n",
+         "At line 1 in c.txt, the line looks like a header row of column names, has semicolons between its fields "
+         "and has values in quotes" + takes +
+             "no header row (remove it, or start it with `/`), commas between the fields and no quotes" + save +
+             prefix(80, 1) + "missing radius\n"},
+        // Its data line: semicolons, decimal commas and a quoted name.
+        {"\"coil1\";4,48266;15,9268;0,227333;25;11;13,1143\r\n",
+         "At line 1 in c.txt, the line has semicolons between its fields, has decimal commas and has values in "
+         "quotes" + takes + "commas between the fields, decimal points and no quotes" + save + prefix(125, 1) +
+             "wire gauge 227333 bad\n"},
+        // Tab-separated with decimal commas.
+        {"4,48266e-6\t0,0159268\t0,000227333\t25\t11\t0,0131143\tcoil1\n",
+         "At line 1 in c.txt, the line has tabs between its fields and has decimal commas" + takes +
+             "commas between the fields and decimal points" + save + prefix(125, 1) + "wire gauge 227333 bad\n"},
+        // A header row of unquoted names that starts with a character a
+        // comment cannot start with.
+        {"\xC2\xB5H,radius,wire,gauge,turns,length,name\n" + kCoil,
+         "At line 1 in c.txt, the line looks like a header row of column names" + takes +
+             "no header row (remove it, or start it with `/`)" + save + prefix(88, 1) + "radius 0 bad\n"},
+    };
+    for (const auto& [body, message] : cases) EXPECT_EQ(coilError(body), message) << body;
+    // A quoted name on a line that is read keeps its quotes, with a warning.
+    CliRun run;
+    run.write("c.txt", kCoil + "1e-6,0.01,0.0002,24,10,0.02,\"coil2\"\r\n");
+    run.write("r.txt", quickRanges("maxgenerations 0\n"));
+    const CliResult result = run.run({"c.txt", "r.txt"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(afterFewCoilsWarning(result.err),
+              "Warning: at line 2 in c.txt, the coil name `\"coil2\"` is in quotes, which the name keeps: write it "
+              "without them\n");
+}
+
 // A file with CR LF line ends gives the message of its twin with LF alone,
 // at the same line, also where a line fills the 79-character read up to its
 // carriage return.

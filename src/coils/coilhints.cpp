@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "coils/tablehints.h"
+
 namespace {
 
 constexpr int kFields = 7;
@@ -59,6 +61,9 @@ std::string textAfterName(const std::string& text) {
 
 std::string coilLineHint(const CoilPiece& piece, const char* path) {
     const std::string where = lineOf(piece, path);
+    // A spreadsheet's export explains a long line, a missing field or a
+    // number that is not one better than the line's shape does.
+    if (std::string hint = spreadsheetHint(piece.text, piece.line, piece.continues, path); !hint.empty()) return hint;
     if (piece.longLine)
         return where + "the line has " + std::to_string(kReadLength) +
                " characters or more; a coil file is read 79 characters at a time, so the rest of the line was "

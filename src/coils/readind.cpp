@@ -12,6 +12,7 @@
 
 #include "coils/coilhints.h"
 #include "coils/fieldcheck.h"
+#include "coils/tablehints.h"
 #include "coils/storage.h"
 #include "common/fatal.h"
 #include "common/infile.h"
@@ -144,6 +145,14 @@ struct CoilReader {
                      piece.line, path, extra.c_str());
     }
 
+    // A quoted name keeps its quotes.
+    void warnAboutQuotedName(const char* name) const {
+        const std::string warning = quotedNameWarning(name, piece.line, path);
+        if (warning.empty() || !warningShown("coil names in quotes")) return;
+        clearForMessage();
+        std::fputs(warning.c_str(), stderr);
+    }
+
     // The rest of a long coil line that begins with a letter is skipped,
     // which cuts the coil's name short.
     void warnAboutCutLine() const {
@@ -221,6 +230,7 @@ struct CoilReader {
         warnAboutNoNumber();
         warnAboutMeasured(parsed.measuredInductance);
         warnAboutExtraText();
+        warnAboutQuotedName(parsed.fileName);
         InductorRecord* coil = newInductor();
         *coil = parsed;
         coil->next = theInductors;
