@@ -273,6 +273,14 @@ TEST(CoilFileErrors, NothingToFitIsRefused) {
          "finite number; give the measured inductances in henry\n",
          255},
         {kCoil, quickRanges("maxgenerations 0\n"), fewCoilsWarning("c.txt", 1), 0},
+        // A measured inductance so small that every goodness overflows.
+        {kCoil + "1e-300,0.01,0.0002,24,10,0.02,tiny\n", quickRanges("maxgenerations 0\n"),
+         "Warning: 1 coil has a measured inductance above 1 H or below 1 nH (tiny 1e-300); the coil file c.txt takes "
+         "henry (1 uH is 1e-6): check the unit\n"
+         "Warning: 1 coil has a measured inductance so small that its squared relative error overflows (tiny "
+         "1e-300): every set's goodness is infinite, so the fit cannot tell sets apart; check the values, in henry\n" +
+             fewCoilsWarning("c.txt", 2),
+         0},
         // Pinned coefficients are not free: r0..r3 and t3 held leave 7.
         {kCoil, quickRanges("maxgenerations 0\nr0 0 0 1 1 1\nr1 0 0 1 1 1\nr2 1 1 1 1 1\nr3 0 0 1 1 1\nt3 0 0 1 1 1\n"),
          fewCoilsWarning("c.txt", 1, 7), 0},

@@ -3,7 +3,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
+#include "coils/baseformulas.h"
+#include "coils/equation.h"
 #include "coils/readind.h"
 #include "common/fatal.h"
 #include "settings/basesetting.h"
@@ -31,6 +34,42 @@ int freeCoefficients() {
 // the reader warns about it.)
 bool counts(const InductorRecord* coil) { return std::isfinite(coil->measuredInductance); }
 
+// The coils named in a warning; the rest are counted.
+constexpr int kNamed = 3;
+
+// Whether the coil's squared relative error overflows for any set that
+// computes an inductance of its size: a measured value near 1e-300 H makes
+// every goodness infinite. The size is Wheeler's formula's for the coil, or
+// 1 under a base, where the equation computes a correction factor.
+bool errorOverflows(const InductorRecord* coil) {
+    const double measured = coil->measuredInductance;
+    if (measured == 0 || !std::isfinite(measured)) return false;  // told by the reader
+    const double size = coil->baseFactor != 0
+                            ? 1.0
+                            : wheelerInductance(coil->radius, static_cast<double>(coil->turns), coil->length);
+    return std::isfinite(size) && !std::isfinite(squaredRelativeError(coil, size));
+}
+
+void warnAboutOverflow() {
+    std::string named;
+    int count = 0;
+    for (const InductorRecord* coil : coilsInFileOrder()) {
+        if (!errorOverflows(coil)) continue;
+        if (++count <= kNamed) {
+            char value[40];
+            std::snprintf(value, sizeof value, " %g", measuredAsGiven(coil));
+            named += std::string(count > 1 ? ", " : "") + coil->fileName + value;
+        }
+    }
+    if (count == 0) return;
+    if (count > kNamed) named += " and " + std::to_string(count - kNamed) + " more";
+    clearForMessage();
+    std::fprintf(stderr,
+                 "Warning: %d coil%s a measured inductance so small that %s squared relative error overflows (%s): "
+                 "every set's goodness is infinite, so the fit cannot tell sets apart; check the values, in henry\n",
+                 count, count == 1 ? " has" : "s have", count == 1 ? "its" : "their", named.c_str());
+}
+
 }  // namespace
 
 void checkCoilsToFit(const char* coilPath) {
@@ -56,6 +95,7 @@ void checkCoilsToFit(const char* coilPath) {
               "a finite number%s; give the measured inductances in henry\n",
               coilPath, unevaluable > 0 ? ", or its coil is one the base cannot evaluate" : "");
     }
+    warnAboutOverflow();
     const int free = freeCoefficients();
     if (free > 0 && counted < free + 2) {
         clearForMessage();
