@@ -237,6 +237,12 @@ TEST(CoilFileErrors, AcceptedLinesWarnOfWhatIsIgnored) {
         EXPECT_EQ(result.status, 0) << body;
         EXPECT_EQ(afterFewCoilsWarning(result.err), warning) << body;
     }
+    // A mark after the first line, here before a comment, is named.
+    EXPECT_EQ(coilError(kCoil + "\xEF\xBB\xBF/ comment\n"),
+              "At line 2 in c.txt, the line starts with a byte-order mark (the bytes EF BB BF, which some editors "
+              "write at the start of a file); after the first line, as where files were joined, it is read as text: "
+              "remove it\n" +
+                  prefix(80, 2) + "missing radius\n");
     // A mark that is not whole is read as text, and fails as before.
     EXPECT_EQ(coilError("\xEF\xBB/ comment\n" + kCoil), fields(1, 1) + prefix(80, 1) + "missing radius\n");
 }
@@ -292,6 +298,8 @@ TEST(CoilFileErrors, NothingToFitIsRefused) {
         const CliResult result = run.run({"c.txt", "r.txt"});
         EXPECT_EQ(result.status, c.status) << c.coils;
         EXPECT_EQ(result.err, c.err) << c.coils;
-        if (c.status != 0) EXPECT_EQ(result.out.find("Generated "), std::string::npos) << c.coils;
+        if (c.status != 0) {
+            EXPECT_EQ(result.out.find("Generated "), std::string::npos) << c.coils;
+        }
     }
 }
