@@ -103,14 +103,8 @@ TEST(CoilFileErrors, EachFieldHasItsMessage) {
          "At line 1 in c.txt, expected 7 comma-separated fields, found 6 (inductance, coil radius, wire radius, "
          "gauge, turns, length, name); write the commas without blanks after them\n" +
              prefix(171, 1) + "missing file name\n"},
-    };
-    for (const auto& [body, message] : cases) EXPECT_EQ(coilError(body), message) << body;
-}
-
-// A field of which only a part is a number is read as that part, and the
-// line is then read as before: a faulty one ends the run with its message.
-TEST(CoilFileErrors, FieldsReadInPartAreNamedBeforeTheMessage) {
-    const std::pair<std::string, std::string> cases[] = {
+        // Fields of which only a part is a number are read as that part, and
+        // named; a field that holds no number is named before the message.
         {"1e-6,1,1,25.5,0,1,n\n",
          "Warning: at line 1 in c.txt, the wire gauge `25.5` was read as 25; the rest of the token is ignored (the "
          "wire gauge is a whole number)\n" +

@@ -289,7 +289,8 @@ TEST(Cli, AdaptationPastTheGridSaysWhatToChange) {
     run.write("r.txt", ranges);
     const CliResult result = run.run({"c.txt", "r.txt"});
     EXPECT_EQ(result.status, 255);
-    EXPECT_TRUE(std::regex_match(afterFewCoilsWarning(result.err), std::regex("(\\w+): range adaptation moved the range to \\S+, \\S+, "
+    EXPECT_TRUE(std::regex_match(afterFewCoilsWarning(result.err),
+                                 std::regex("(\\w+): range adaptation moved the range to \\S+, \\S+, "
         "where resolution 1e-09 cannot give a grid of at most 2147483647 points; give \\1 a coarser resolution, or "
         "leave rangeexpand at 0\nsymtab \\(computeInc:207\\) \\1 has bad resolution \\(\\S+ < \\S+\\)/1e-09\n")))
         << result.err;

@@ -73,7 +73,8 @@ TEST(Faults, OneRunPerDirectory) {
     ASSERT_EQ(flock(fd, LOCK_EX), 0);
     const CliResult refused = run.run(kArgs, 10);
     EXPECT_EQ(refused.status, 255);
-    EXPECT_EQ(refused.err, fewCoilsWarning("coils-small.txt") + "Another run (pid " + pid + ") is using the directory " + run.dir().string() +
+    EXPECT_EQ(refused.err, fewCoilsWarning("coils-small.txt") + "Another run (pid " + pid +
+                               ") is using the directory " + run.dir().string() +
                                "; run each fit in a directory of its own\n");
     EXPECT_EQ(run.read("quelmoi.0"), "another run's request");
     EXPECT_FALSE(run.exists("result.txt"));
@@ -423,7 +424,8 @@ TEST(Faults, OwnFifosNeverStallTheRun) {
     const CliResult skipped = unread.run(kArgs, 20);
     EXPECT_FALSE(skipped.timedOut);
     EXPECT_EQ(skipped.status, 255);
-    EXPECT_EQ(afterFewCoilsWarning(skipped.err), "coils.csv fails because No program reads this FIFO\nCouldn't open coils.csv for output\n");
+    EXPECT_EQ(afterFewCoilsWarning(skipped.err),
+              "coils.csv fails because No program reads this FIFO\nCouldn't open coils.csv for output\n");
 
     // A reader gets the file, and the FIFO is narrowed to the umask 077.
     CliRun run;

@@ -88,9 +88,9 @@ void prepare(const CliRun& run, int generations) {
     // enough for the free coefficients and no warning takes the pane's first
     // rows.
     const std::string more = readFile(sourcePath("examples/coils-example.txt"));
-    size_t first = more.find("\n4");
-    run.write("coils-small.txt", readFile(sourcePath("examples/coils-small.txt")) +
-                                     more.substr(first + 1, more.find('\n', more.find('\n', first + 1) + 1) - first));
+    const size_t first = more.find("\n4") + 1;
+    const size_t end = more.find('\n', more.find('\n', first) + 1) + 1;
+    run.write("coils-small.txt", readFile(sourcePath("examples/coils-small.txt")) + more.substr(first, end - first));
     run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) + "polish 0\n" +
                                 "minormax 50\nprocesses 1\nmaxgenerations " + std::to_string(generations) + "\n");
 }

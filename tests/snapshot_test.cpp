@@ -432,7 +432,8 @@ TEST(SnapshotFormat, RefusalsAdviseOnlyValuesThatCanBeGiven) {
         bool ended;
         std::string cause;
     } cases[] = {
-        {120, false, differs + ", and it stands at generation 120 already: give maxgenerations above 120 to continue it"},
+        {120, false,
+         differs + ", and it stands at generation 120 already: give maxgenerations above 120 to continue it"},
         {INT_MAX, false,
          differs + ", and it stands at generation 2147483647 already: it cannot be continued, as no maxgenerations "
                    "above 2147483647 can be given"},

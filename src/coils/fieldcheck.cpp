@@ -26,7 +26,8 @@ bool isWholeNumber(CoilField field) { return field == CoilField::gauge || field 
 std::string restNote(CoilField field, const char* end) {
     if (isWholeNumber(field) && (end[0] == '.' || ((end[0] == 'e' || end[0] == 'E') && (isDigit(end[1]) ||
                                                                                          end[1] == '+'))))
-        return field == CoilField::gauge ? "the wire gauge is a whole number" : "the number of turns is a whole number";
+        return field == CoilField::gauge ? "the wire gauge is a whole number"
+                                         : "the number of turns is a whole number";
     if (std::isalpha(static_cast<unsigned char>(end[0])) || static_cast<unsigned char>(end[0]) >= 0x80) {
         if (field == CoilField::measured) return "inductances are in henry, written without a unit: 1 uH is 1e-6";
         if (!isWholeNumber(field)) return "sizes are in metres, written without a unit: 12.7 mm is 0.0127";

@@ -53,7 +53,8 @@ bool compared(int index) { return (S[index].type != symString && index != kResum
 // base only a formula this program knows.
 bool canBeGiven(int index, uint64_t bits) {
     if (S[index].type == symString) return bits < kBaseFormulas.size();
-    if (S[index].type == symInt) return acceptsValue(kSettingRows[static_cast<size_t>(index)], static_cast<int64_t>(bits));
+    if (S[index].type == symInt)
+        return acceptsValue(kSettingRows[static_cast<size_t>(index)], static_cast<int64_t>(bits));
     return true;
 }
 

@@ -110,8 +110,9 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
     if (generation == made && now > generation) return true;
     cause = differs + "; its run ended at generation " + number(generation) + ": set maxgenerations back to " +
             number(made) + " to see its final report";
-    cause += generation < std::numeric_limits<int32_t>::max() ? ", or above " + number(generation) + " to continue it"
-                                                                : "; " + continuation(generation);
+    cause += generation < std::numeric_limits<int32_t>::max()
+                 ? ", or above " + number(generation) + " to continue it"
+                 : "; " + continuation(generation);
     return false;
 }
 
