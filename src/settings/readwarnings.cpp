@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/fatal.h"
+#include "common/warnlimit.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -59,6 +60,7 @@ void warnDecimalComma(const ValueSite& site, const std::string& text, bool extra
         while (stop < text.size() && text[stop] != ' ' && text[stop] != ',' && text[stop] != '\n' &&
                text[stop] != '\r')
             ++stop;
+        if (!warningShown("numbers with a decimal comma")) return;
         clearForMessage();
         std::fprintf(stderr,
                      "Warning: at line %d in %s, %s `%s` looks like a number with a decimal comma; a comma "
