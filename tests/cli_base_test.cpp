@@ -193,7 +193,8 @@ TEST(Base, CoilsTheBaseCannotEvaluateAreNamedAndLeftOut) {
                                 "base sheetrosa\nmaxgenerations 2\nprocesses 1\nbaselines 0\ncoilcsv coils.csv\n");
     const CliResult result = run.run({"coils.txt", "ranges.txt"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "Warning: base sheetrosa cannot evaluate 1 coil (spaced): it counts in no goodness\n");
+    EXPECT_EQ(result.err, "Warning: base sheetrosa cannot evaluate 1 coil (spaced): it counts in no goodness\n" +
+                              fewCoilsWarning("coils.txt", 2));
     EXPECT_NE(result.out.find("  *** L= 0.400 uH  5 turns, "), std::string::npos);
     EXPECT_NE(run.read("coils.csv").find("\nspaced,3.9999999999999998e-07,,,0.01,0.00020000000000000001,24,5,0.02,0\n"),
               std::string::npos)

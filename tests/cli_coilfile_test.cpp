@@ -70,7 +70,9 @@ TEST(CoilFileErrors, EachFieldHasItsMessage) {
          "At line 1 in c.txt, the line is blank: remove it, or start it with `/` to keep it as a comment\n" +
              prefix(69, 1) + "no data\n"},
         {"1e-6\n", fields(1, 1) + prefix(80, 1) + "missing radius\n"},
-        {"1e-6,x,1,1,1,1,n\n", prefix(88, 1) + "radius 0 bad\n"},
+        {"1e-6,x,1,1,1,1,n\n",
+         "At line 1 in c.txt, the coil radius `x` holds no number and was read as 0\n" + prefix(88, 1) +
+             "radius 0 bad\n"},
         {"1e-6,-0.5,1,1,1,1,n\n", prefix(88, 1) + "radius -0.5 bad\n"},
         {"1e-6,nan,1,1,1,1,n\n", prefix(88, 1) + "radius nan bad\n"},
         {"1e-6,1\n", fields(1, 2) + prefix(99, 1) + "missing wire radius\n"},
@@ -101,8 +103,66 @@ TEST(CoilFileErrors, EachFieldHasItsMessage) {
          "At line 1 in c.txt, expected 7 comma-separated fields, found 6 (inductance, coil radius, wire radius, "
          "gauge, turns, length, name); write the commas without blanks after them\n" +
              prefix(171, 1) + "missing file name\n"},
+        // Fields of which only a part is a number are read as that part, and
+        // named; a field that holds no number is named before the message.
+        {"1e-6,1,1,25.5,0,1,n\n",
+         "Warning: at line 1 in c.txt, the wire gauge `25.5` was read as 25; the rest of the token is ignored (the "
+         "wire gauge is a whole number)\n" +
+             prefix(143, 1) + "number of turns  0 bad\n"},
+        {"1e-6,-0.5mm,1,1,1,1,n\n",
+         "Warning: at line 1 in c.txt, the coil radius `-0.5mm` was read as -0.5; the rest of the token is ignored "
+         "(sizes are in metres, written without a unit: 12.7 mm is 0.0127)\n" +
+             prefix(88, 1) + "radius -0.5 bad\n"},
+        {"1e-6,0.01,0.0002,\"24\",10,0.02,n\n",
+         "At line 1 in c.txt, the wire gauge `\"24\"` holds no number (a number in quotes is not read as one: "
+         "write it without them) and was read as 0\n" +
+             prefix(125, 1) + "wire gauge 0 bad\n"},
+        {kCoil + "1e-6,0.01,0.0002,24,-,0.02,n\n",
+         "At line 2 in c.txt, the number of turns `-` holds no number and was read as 0\n" + prefix(143, 2) +
+             "number of turns  0 bad\n"},
     };
     for (const auto& [body, message] : cases) EXPECT_EQ(coilError(body), message) << body;
+}
+
+// A table exported from a spreadsheet: the hint names the habits that make
+// it fail, not the line's length or its field count.
+TEST(CoilFileErrors, SpreadsheetExportsAreNamed) {
+    const std::string takes = ", as a spreadsheet's export may: a coil file takes ";
+    const std::string save = "; save the table as CSV with those, or write the file anew\n";
+    const std::pair<std::string, std::string> cases[] = {
+        // A quoted header row, with semicolons and CR LF line ends, longer
+        // than one read.
+        {"\"Name\";\"Inductance (uH)\";\"Coil radius (mm)\";\"Wire radius (mm)\";\"Gauge\";\"Turns\";\"Length (mm)\"\r\n"
+         "\"coil1\";4,48266;15,9268;0,227333;25;11;13,1143\r\n",
+         "At line 1 in c.txt, the line looks like a header row of column names, has semicolons between its fields "
+         "and has values in quotes" + takes +
+             "no header row (remove it, or start it with `/`), commas between the fields and no quotes" + save +
+             prefix(80, 1) + "missing radius\n"},
+        // Its data line: semicolons, decimal commas and a quoted name.
+        {"\"coil1\";4,48266;15,9268;0,227333;25;11;13,1143\r\n",
+         "At line 1 in c.txt, the line has semicolons between its fields, has decimal commas and has values in "
+         "quotes" + takes + "commas between the fields, decimal points and no quotes" + save + prefix(125, 1) +
+             "wire gauge 227333 bad\n"},
+        // Tab-separated with decimal commas.
+        {"4,48266e-6\t0,0159268\t0,000227333\t25\t11\t0,0131143\tcoil1\n",
+         "At line 1 in c.txt, the line has tabs between its fields and has decimal commas" + takes +
+             "commas between the fields and decimal points" + save + prefix(125, 1) + "wire gauge 227333 bad\n"},
+        // A header row of unquoted names that starts with a character a
+        // comment cannot start with.
+        {"\xC2\xB5H,radius,wire,gauge,turns,length,name\n" + kCoil,
+         "At line 1 in c.txt, the line looks like a header row of column names" + takes +
+             "no header row (remove it, or start it with `/`)" + save + prefix(88, 1) + "radius 0 bad\n"},
+    };
+    for (const auto& [body, message] : cases) EXPECT_EQ(coilError(body), message) << body;
+    // A quoted name on a line that is read keeps its quotes, with a warning.
+    CliRun run;
+    run.write("c.txt", kCoil + "1e-6,0.01,0.0002,24,10,0.02,\"coil2\"\r\n");
+    run.write("r.txt", quickRanges("maxgenerations 0\n"));
+    const CliResult result = run.run({"c.txt", "r.txt"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(afterFewCoilsWarning(result.err),
+              "Warning: at line 2 in c.txt, the coil name `\"coil2\"` is in quotes, which the name keeps: write it "
+              "without them\n");
 }
 
 // A file with CR LF line ends gives the message of its twin with LF alone,
@@ -131,6 +191,37 @@ TEST(CoilFileErrors, AcceptedLinesWarnOfWhatIsIgnored) {
         {"\xEF\xBB\xBF" + kCoil, ""},
         {"\xEF\xBB\xBF/ comment\n" + kCoil, ""},
         {kCoil + "1e-6,0.01,0.0002,24,10,0.02,coil , \r\n", ""},
+        // Fields read in part: each is named, with what was written and what
+        // was read; the values are those read.
+        {"4.48266e-06,0.0159268,0.000227333,25.5,11.9,0.0131143,coil\n",
+         "Warning: at line 1 in c.txt, the wire gauge `25.5` was read as 25; the rest of the token is ignored (the "
+         "wire gauge is a whole number)\n"
+         "Warning: at line 1 in c.txt, the number of turns `11.9` was read as 11; the rest of the token is ignored "
+         "(the number of turns is a whole number)\n"},
+        {kCoil + "4.48266e-06,15.9268mm,0.000227333,25,1.2e2,0.0131143,coil\n",
+         "Warning: at line 2 in c.txt, the coil radius `15.9268mm` was read as 15.9268; the rest of the token is "
+         "ignored (sizes are in metres, written without a unit: 12.7 mm is 0.0127)\n"
+         "Warning: at line 2 in c.txt, the number of turns `1.2e2` was read as 1; the rest of the token is ignored "
+         "(the number of turns is a whole number)\n"
+         "Warning: 1 coil has a coil radius above 1 m or below 0.1 mm (coil 15.9268); the coil file c.txt takes "
+         "metres: check the unit\n"},
+        {kCoil + "4.5uH,0.01,0.0002,24,10,0.02,coil\n",
+         "Warning: at line 2 in c.txt, the measured inductance `4.5uH` was read as 4.5; the rest of the token is "
+         "ignored (inductances are in henry, written without a unit: 1 uH is 1e-6)\n"
+         "Warning: 1 coil has a measured inductance above 1 H or below 1 nH (coil 4.5); the coil file c.txt takes "
+         "henry (1 uH is 1e-6): check the unit\n"},
+        // No number where the inductance belongs: a `-`, and a byte-order
+        // mark after the first line (as where two files were joined).
+        {kCoil + "-,0.01,0.0002,24,10,0.02,dash\n",
+         "Warning: at line 2 in c.txt, the measured inductance `-` holds no number and was read as 0\n"
+         "Warning: at line 2 in c.txt, the measured inductance is 0: every set's goodness is infinite, so the fit "
+         "cannot tell sets apart\n"},
+        {kCoil + "\xEF\xBB\xBF" + kCoil,
+         "Warning: at line 2 in c.txt, the measured inductance `<EF BB BF>1e-6` holds no number (<EF BB BF> is a "
+         "byte-order mark, which some editors write at the start of a file; after the first line, as where files "
+         "were joined, it is not read as one: remove it) and was read as 0\n"
+         "Warning: at line 2 in c.txt, the measured inductance is 0: every set's goodness is infinite, so the fit "
+         "cannot tell sets apart\n"},
     };
     for (const auto& [body, warning] : cases) {
         CliRun run;
@@ -138,8 +229,71 @@ TEST(CoilFileErrors, AcceptedLinesWarnOfWhatIsIgnored) {
         run.write("r.txt", quickRanges("maxgenerations 0\n"));
         const CliResult result = run.run({"c.txt", "r.txt"});
         EXPECT_EQ(result.status, 0) << body;
-        EXPECT_EQ(result.err, warning) << body;
+        EXPECT_EQ(afterFewCoilsWarning(result.err), warning) << body;
     }
+    // A mark after the first line, here before a comment, is named.
+    EXPECT_EQ(coilError(kCoil + "\xEF\xBB\xBF/ comment\n"),
+              "At line 2 in c.txt, the line starts with a byte-order mark (the bytes EF BB BF, which some editors "
+              "write at the start of a file); after the first line, as where files were joined, it is read as text: "
+              "remove it\n" +
+                  prefix(80, 2) + "missing radius\n");
     // A mark that is not whole is read as text, and fails as before.
     EXPECT_EQ(coilError("\xEF\xBB/ comment\n" + kCoil), fields(1, 1) + prefix(80, 1) + "missing radius\n");
+}
+
+// A run with no coil to fit is refused before the search (it used to run
+// every generation and end with status 0 and a goodness of 1e+208); one with
+// fewer coils than the free coefficients plus two is told so once.
+TEST(CoilFileErrors, NothingToFitIsRefused) {
+    const std::string sheetrosa = readFile(sourcePath("examples/ranges-sheet.txt")) + "base sheetrosa\n";
+    const std::string spaced = "1e-6,0.01,0.0002,24,5,0.02,a\n1e-6,0.01,0.0002,24,5,0.03,b\n";
+    const struct {
+        std::string coils, ranges, err;
+        int status;
+    } cases[] = {
+        {"", quickRanges(),
+         "The coil file c.txt holds no coil, so there is nothing to fit: every line of it is a comment (it starts "
+         "with a letter or `/`), or it is empty; give one measured coil per line: inductance, coil radius, wire "
+         "radius, gauge, turns, length, name\n",
+         255},
+        {"// measured coils\nL,a,w,gauge,N,l,name\n", quickRanges(),
+         "The coil file c.txt holds no coil, so there is nothing to fit: every line of it is a comment (it starts "
+         "with a letter or `/`), or it is empty; give one measured coil per line: inductance, coil radius, wire "
+         "radius, gauge, turns, length, name\n",
+         255},
+        // Every pitch above 0.3 times the radius: Rosa's correction holds for none.
+        {spaced, sheetrosa,
+         "Warning: base sheetrosa cannot evaluate 2 coils (a, b): they count in no goodness\n"
+         "Base sheetrosa cannot evaluate any of the 2 coils of c.txt, so no coil is left to fit: choose another base "
+         "(`base none` fits the equation alone), or give coils inside the base's range\n",
+         255},
+        {"1e999,0.01,0.0002,24,10,0.02,a\n", quickRanges(),
+         "Warning: at line 1 in c.txt, the measured inductance is inf: the coil counts in no goodness\n"
+         "No coil of c.txt counts in the goodness, so there is nothing to fit: every measured inductance is not a "
+         "finite number; give the measured inductances in henry\n",
+         255},
+        {kCoil, quickRanges("maxgenerations 0\n"), fewCoilsWarning("c.txt", 1), 0},
+        // A measured inductance so small that every goodness overflows.
+        {kCoil + "1e-300,0.01,0.0002,24,10,0.02,tiny\n", quickRanges("maxgenerations 0\n"),
+         "Warning: 1 coil has a measured inductance above 1 H or below 1 nH (tiny 1e-300); the coil file c.txt takes "
+         "henry (1 uH is 1e-6): check the unit\n"
+         "Warning: 1 coil has a measured inductance so small that its squared relative error overflows (tiny "
+         "1e-300): every set's goodness is infinite, so the fit cannot tell sets apart; check the values, in henry\n" +
+             fewCoilsWarning("c.txt", 2),
+         0},
+        // Pinned coefficients are not free: r0..r3 and t3 held leave 7.
+        {kCoil, quickRanges("maxgenerations 0\nr0 0 0 1 1 1\nr1 0 0 1 1 1\nr2 1 1 1 1 1\nr3 0 0 1 1 1\nt3 0 0 1 1 1\n"),
+         fewCoilsWarning("c.txt", 1, 7), 0},
+    };
+    for (const auto& c : cases) {
+        CliRun run;
+        run.write("c.txt", c.coils);
+        run.write("r.txt", c.ranges);
+        const CliResult result = run.run({"c.txt", "r.txt"});
+        EXPECT_EQ(result.status, c.status) << c.coils;
+        EXPECT_EQ(result.err, c.err) << c.coils;
+        if (c.status != 0) {
+            EXPECT_EQ(result.out.find("Generated "), std::string::npos) << c.coils;
+        }
+    }
 }

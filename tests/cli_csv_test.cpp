@@ -74,7 +74,7 @@ TEST(CsvFiles, ShortFitFilesParseAndAgreeWithTheListing) {
     prepareFit(plain, "");
     const CliResult result = run.run({"coils.txt", "ranges.txt"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, fewCoilsWarning("coils.txt"));
     EXPECT_FALSE(result.processesLeft);
     // The files change nothing else: the run is the same search.
     const CliResult without = plain.run({"coils.txt", "ranges.txt"});

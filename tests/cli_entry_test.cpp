@@ -203,6 +203,45 @@ TEST(Cli, WarningsCountLinesAsAnEditorDoes) {
               "ignored\nsymtab (readSymtab:278) At line 100002 in r.txt, quitat has no valuel\n");
 }
 
+// A line longer than one read of 255 characters: a later piece that sets
+// something, or that fails, is named by the line an editor shows; the
+// message keeps counting pieces. A later piece that is blank or a comment
+// does nothing and is not told.
+TEST(Cli, LongLinesSayWhatTheirLaterPiecesDid) {
+    const std::string comment = "# " + std::string(253, 'x');
+    const std::string warning = "Warning: at line 16 in r.txt, the line is longer than the 255 characters read at "
+                                "once; its characters from 256 on (`";
+    const struct {
+        std::string line, err;
+    } cases[] = {
+        {comment + "seed 7\n",
+         warning + "seed 7`) were read as a line of their own, and it set seed: break the line, or shorten it\n"},
+        {comment + "resultfile elsewhere.txt\n",
+         warning + "resultfile elsewhere.txt`) were read as a line of their own, and it set resultfile: break the "
+                   "line, or shorten it\n"},
+        {comment + "r2 0 5 0.025 0.0025 6\n",
+         warning + "r2 0 5 0.025 0.0025 6`) were read as a line of their own, and it set the range of r2: break the "
+                   "line, or shorten it\n"},
+        {comment + std::string(60, 'z') + " 3\n",
+         warning + std::string(40, 'z') + "\xE2\x80\xA6`) were read as a line of their own, and the message below, "
+                   "which counts it as line 17, comes from it: break the line, or shorten it\n"
+                   "symtab (readSymtab:269) At line 17 in r.txt, " + std::string(60, 'z') + " unknown symbol\n"},
+        {comment + "   \n" + comment + "/ more of the comment\n", ""},
+    };
+    for (const auto& c : cases) {
+        CliRun run;
+        run.write("c.txt", kCoil);
+        run.write("r.txt", allRanges() + c.line + "quitat\n");
+        const CliResult result = run.run({"c.txt", "r.txt"});
+        const std::string tail = countOf(c.err, "unknown symbol") > 0
+                                     ? ""
+                                     : "symtab (readSymtab:278) At line " +
+                                           std::to_string(16 + 2 * countOf(c.line, "\n")) +
+                                           " in r.txt, quitat has no valuel\n";
+        EXPECT_EQ(result.err, c.err + tail) << c.line;
+    }
+}
+
 // A byte-order mark before the first line is passed over: the first
 // coefficient line reads as it would without it.
 TEST(Cli, RangesFileByteOrderMarkIsSkipped) {
@@ -272,7 +311,8 @@ TEST(Cli, AdaptationPastTheGridSaysWhatToChange) {
     run.write("r.txt", ranges);
     const CliResult result = run.run({"c.txt", "r.txt"});
     EXPECT_EQ(result.status, 255);
-    EXPECT_TRUE(std::regex_match(result.err, std::regex("(\\w+): range adaptation moved the range to \\S+, \\S+, "
+    EXPECT_TRUE(std::regex_match(afterFewCoilsWarning(result.err),
+                                 std::regex("(\\w+): range adaptation moved the range to \\S+, \\S+, "
         "where resolution 1e-09 cannot give a grid of at most 2147483647 points; give \\1 a coarser resolution, or "
         "leave rangeexpand at 0\nsymtab \\(computeInc:207\\) \\1 has bad resolution \\(\\S+ < \\S+\\)/1e-09\n")))
         << result.err;

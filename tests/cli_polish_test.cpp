@@ -116,7 +116,7 @@ TEST(PolishRun, TellsWhatItLeftOutAndWhereItStopped) {
         run.write("ranges.txt", exampleRanges("minormax 50\nmaxgenerations 3\npolish 1\nstatistics 1\n"));
         const CliResult result = run.run({"coils.txt", "ranges.txt"});
         ASSERT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(afterFewCoilsWarning(result.err), c.err);
         const size_t at = result.out.find("\nPolished: goodness ");
         ASSERT_NE(at, std::string::npos);
         const std::string line = result.out.substr(at + 1, result.out.find('\n', at + 1) - at);

@@ -107,5 +107,23 @@ std::string quickRanges(const std::string& extra = "");
 // directory.
 void prepareQuickRun(const CliRun& run, const std::string& extra = "");
 
+// The warning of a run with fewer coils than its free coefficients plus two
+// (the example ranges leave 12 free): `coils` of them, in `file`.
+inline std::string fewCoilsWarning(const std::string& file, int coils = 12, int free = 12) {
+    return "Warning: " + std::to_string(coils) + (coils == 1 ? " coil of " : " coils of ") + file +
+           (coils == 1 ? " counts" : " count") + " in the goodness, fewer than the " + std::to_string(free) +
+           " free coefficients plus two: the data do not determine the formula, and its statistics need at least " +
+           std::to_string(free + 2) + " coils\n";
+}
+
+// `err` without the line of that warning, for the tests of what else a run
+// writes there.
+inline std::string afterFewCoilsWarning(std::string err) {
+    const size_t at = err.find(" free coefficients plus two: the data do not determine the formula");
+    if (at == std::string::npos) return err;
+    const size_t begin = err.rfind('\n', at) == std::string::npos ? 0 : err.rfind('\n', at) + 1;
+    return err.erase(begin, err.find('\n', at) + 1 - begin);
+}
+
 // The banner line every run starts with.
 inline const std::string kBanner = "quelmo V20.03.008 EQUATION J RMS goodness\n";

@@ -1,6 +1,7 @@
 // The test coil file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "cli_util.h"
 #include "coils/readind.h"
 #include "coils/unitcheck.h"
+#include "common/warnlimit.h"
 
 namespace {
 
@@ -135,4 +137,23 @@ TEST(CoilFile, NonPositiveComputedInductancesAreWarnedAbout) {
     testing::internal::CaptureStderr();
     warnAboutNonPositiveInductances(coils);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// A warning repeated on many lines is written for the first few lines, then
+// counted in one line per kind; the next file starts counting again.
+TEST(CoilFile, RepeatedWarningsAreCapped) {
+    std::string body;
+    for (int i = 0; i < 1000; ++i) body += "1e-6,0.01,0.0002,24,10.5,0.02,c" + std::to_string(i) + " x\n";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(readCoils(body).size(), 1000u);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2 * kWarningsShown + 2) << err;
+    EXPECT_NE(err.find("Warning: at line 5 in "), std::string::npos);
+    EXPECT_EQ(err.find("Warning: at line 6 in "), std::string::npos);
+    EXPECT_NE(err.find("Warning: \xE2\x80\xA6 and 995 more such warnings (values read in part)\n"), std::string::npos);
+    EXPECT_NE(err.find("Warning: \xE2\x80\xA6 and 995 more such warnings (lines with text after the coil name)\n"),
+              std::string::npos);
+    testing::internal::CaptureStderr();
+    readCoils("1e-6,0.01,0.0002,24,10.5,0.02,again\n");
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("`10.5` was read as 10"), std::string::npos);
 }

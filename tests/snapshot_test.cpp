@@ -419,3 +419,46 @@ TEST(SnapshotFormat, EndedFlagAgreesWithTheStopSettings) {
     lastgen = 0;
     resetTables();
 }
+
+// A refusal advises only values a run can be given: no maxgenerations above
+// the largest 32-bit integer, no setting value outside what it accepts.
+TEST(SnapshotFormat, RefusalsAdviseOnlyValuesThatCanBeGiven) {
+    readRangesText(allRanges() + "maxgenerations 100\n");
+    snapshot::Contents contents;
+    contents.settings.push_back({"maxgenerations", symInt, 50});
+    const std::string differs = "it was made with maxgenerations 50, this run has 100";
+    const struct {
+        int32_t generation;
+        bool ended;
+        std::string cause;
+    } cases[] = {
+        {120, false,
+         differs + ", and it stands at generation 120 already: give maxgenerations above 120 to continue it"},
+        {INT_MAX, false,
+         differs + ", and it stands at generation 2147483647 already: it cannot be continued, as no maxgenerations "
+                   "above 2147483647 can be given"},
+        {INT_MAX, true,
+         differs + "; its run ended at generation 2147483647: set maxgenerations back to 50 to see its final "
+                   "report; it cannot be continued, as no maxgenerations above 2147483647 can be given"},
+    };
+    for (const auto& c : cases) {
+        contents.generation = c.generation;
+        contents.ended = c.ended;
+        std::string cause;
+        EXPECT_FALSE(snapshot::checkContinuation(contents, cause));
+        EXPECT_EQ(cause, c.cause);
+    }
+    // A stored worker count beyond what the setting accepts.
+    const SnapshotInputs inputs = testInputs();
+    snapshot::Contents forged;
+    forged.settings.push_back({"processes", symInt, 5000});
+    std::string cause;
+    EXPECT_FALSE(snapshot::checkSettings(forged, inputs, cause));
+    EXPECT_EQ(cause, "it was made with processes 5000, this run has 1: processes cannot be given 5000, so it cannot "
+                     "be resumed: remove resume to start afresh");
+    forged.settings[0].bits = 2;
+    EXPECT_FALSE(snapshot::checkSettings(forged, inputs, cause));
+    EXPECT_EQ(cause, "it was made with processes 2, this run has 1: set processes back to 2 to resume it, or remove it "
+                     "to start afresh");
+    resetTables();
+}

@@ -233,6 +233,20 @@ TEST(RangesFile, LongLinesAreReadInPieces) {
     EXPECT_EQ(S[kSeed].value.l, 77);
 }
 
+// Ten thousand values read in part: five warnings, then their count.
+TEST(RangesFile, RepeatedWarningsAreCapped) {
+    std::string body = allRanges();
+    for (int i = 0; i < 10000; ++i) body += "seed 7x\n";
+    testing::internal::CaptureStderr();
+    readRangesText(body);
+    const std::string err = testing::internal::GetCapturedStderr();
+    int shown = 0;
+    for (size_t at = err.find("`7x` was read as 7"); at != std::string::npos; at = err.find("`7x`", at + 1)) ++shown;
+    EXPECT_EQ(shown, 5);
+    EXPECT_NE(err.find("Warning: \xE2\x80\xA6 and 9995 more such warnings (values read in part)\n"),
+              std::string::npos);
+}
+
 TEST(InputDigest, RangesDigestLeavesOutResumeAndMaxGenerationsLines) {
     const std::string base = allRanges() + "processes 2\n# a comment\n";
     const uint64_t digest = rangesDigest(base);

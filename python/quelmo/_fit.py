@@ -16,7 +16,7 @@ import time
 from . import _build
 from ._equation import COEFFICIENTS, COIL_COLUMNS
 from ._errors import FitError
-from ._files import COIL_CSV, COILS, LOG_CSV, MANAGED_MARKER, RANGES, RESULT_JSON
+from ._files import COIL_CSV, COILS, LOG_CSV, MANAGED_MARKER, RANGES, RESULT_JSON, whole_number
 from ._result import FitResult
 from ._settings import check_setting_names, unique_names
 
@@ -125,7 +125,7 @@ def _write_coils(coils, path):
         if not name or re.search(r"[\s,]", name):
             raise ValueError(f"coils: row {i}: the name {name!r} must be one word without commas")
         fields = [repr(float(columns[c][i])) for c in ("measured_H", "coil_radius_m", "wire_radius_m")]
-        fields += [str(int(columns[c][i])) for c in ("gauge", "turns")]
+        fields += [whole_number(columns[c][i], i, c) for c in ("gauge", "turns")]
         fields += [repr(float(columns["length_m"][i])), name]
         line = ",".join(fields)
         if len(line) + 1 > _LINE_LIMIT:

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "coils/tablehints.h"
+
 namespace {
 
 constexpr int kFields = 7;
@@ -59,6 +61,14 @@ std::string textAfterName(const std::string& text) {
 
 std::string coilLineHint(const CoilPiece& piece, const char* path) {
     const std::string where = lineOf(piece, path);
+    // The reader passes over a mark before the first line only.
+    if (!piece.continues && piece.text.rfind("\xEF\xBB\xBF", 0) == 0)
+        return where + "the line starts with a byte-order mark (the bytes EF BB BF, which some editors write at the "
+                       "start of a file); after the first line, as where files were joined, it is read as text: "
+                       "remove it";
+    // A spreadsheet's export explains a long line, a missing field or a
+    // number that is not one better than the line's shape does.
+    if (std::string hint = spreadsheetHint(piece.text, piece.line, piece.continues, path); !hint.empty()) return hint;
     if (piece.longLine)
         return where + "the line has " + std::to_string(kReadLength) +
                " characters or more; a coil file is read 79 characters at a time, so the rest of the line was "

@@ -15,6 +15,7 @@
 #include "engine/resume.h"
 #include "grid/gridsearch.h"
 #include "reports/reports.h"
+#include "run/fitcheck.h"
 #include "run/help.h"
 #include "run/lastresort.h"
 #include "run/outputs.h"
@@ -87,6 +88,7 @@ int runMaster(int argc, char** argv) {
     // Before the snapshots, which score their sets on the coils, and the
     // workers, which are given the coils.
     applyBase();
+    checkCoilsToFit(argv[1]);
     // Empty before a snapshot to resume from fills it; a resumed run takes
     // its random source from the snapshot, not from the seed.
     initLibrary();

@@ -7,6 +7,8 @@
 
 #include "common/fatal.h"
 #include "common/infile.h"
+#include "common/warnlimit.h"
+#include "settings/longlines.h"
 #include "settings/ownvalues.h"
 #include "settings/rangehints.h"
 #include "settings/readwarnings.h"
@@ -14,7 +16,7 @@
 
 namespace {
 
-constexpr int kLineBufferSize = 256;  // one read takes at most 255 characters
+constexpr int kLineBufferSize = kRangesReadLength + 1;
 constexpr const char* kNameDelimiters = " ,\n";
 constexpr const char* kValueDelimiters = " \n";
 
@@ -37,6 +39,7 @@ constexpr LineError kZeroMcount{352, "%s (%s:%d) At line %d in %s, minor count v
 [[noreturn]] void lineError(FILE* file, const LineError& error, int line, const char* path,
                             const char* name) {
     std::fclose(file);
+    reportWarningsLeftOut();
     fatal(error.format, "symtab", "readSymtab", error.constant, line, path, name);
 }
 
@@ -135,35 +138,53 @@ void readSymtab(const char* path) {
     char buffer[kLineBufferSize];
     int line = 0;
     int realLine = 0;
+    int column = 0;  // the characters of the line read before the read under way
     bool newLine = true;
     std::string text;
     std::array<bool, kCoefficientCount> given{};
     while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
         ++line;
-        if (newLine) ++realLine;
+        const bool continues = !newLine;
+        if (newLine) {
+            ++realLine;
+            column = 0;
+        }
         text = buffer;
         newLine = !text.empty() && text.back() == '\n';
         const LineSite site{path, realLine, text};
+        // A later piece of a long line is read as a line of its own: said
+        // before it acts, so that an error it gives comes after.
+        const int pieceColumn = column;
+        column += static_cast<int>(text.size());
+        const auto tell = [&](PieceAction action, const char* name) {
+            if (continues) warnAboutLinePiece({path, realLine, line, pieceColumn, text}, action, name);
+        };
         if (buffer[0] == '/' || buffer[0] == '#') continue;
         char* name = std::strtok(buffer, kNameDelimiters);
         if (name == nullptr) continue;
         if (RangeEntry* range = findRange(name)) {
+            tell(PieceAction::set, (std::string("the range of ") + range->name).c_str());
             given[static_cast<size_t>(range - R.data())] = true;
             readRangeLine(file, *range, line, path, site);
         } else if (SymbolEntry* setting = findSetting(name)) {
+            tell(PieceAction::set, setting->name);
             readSettingLine(file, *setting, line, path, site);
         } else {
+            tell(PieceAction::unknown, nullptr);
             const std::string hint = unknownNameHint(name);
+            reportWarningsLeftOut();
             if (!hint.empty()) reportMistake("At line %d in %s, %s", realLine, path, hint.c_str());
             lineError(file, kUnknownSymbol, line, path, name);
         }
     }
     if (const char* failure = inputReadFailure(file)) {
         std::fclose(file);
+        reportWarningsLeftOut();
         reportCause(path, failure);
         fatal("%s (%s:%d) Couldn't open %s for ranges\n", "symtab", "readSymtab", 237, path);
     }
     std::fclose(file);
+    reportWarningsLeftOut();
     explainBadRange(path, given);
     computeInc();
     startRanges = R;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/fatal.h"
+#include "common/warnlimit.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -40,14 +41,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 void warnPartlyRead(const ValueSite& site, const char* token, const char* end, const std::string& value) {
     if (*end == '\0' || *end == '\n' || std::isspace(static_cast<unsigned char>(*end))) return;
-    std::string text(token);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    clearForMessage();
-    std::fprintf(stderr, "Warning: at line %d in %s, %s `%s` was read as %s; the rest of the token is ignored",
-                 site.line, site.path, site.what.c_str(), text.c_str(), value.c_str());
-    if (end[0] == ',' && isDigit(end[1]))
-        std::fprintf(stderr, " (numbers take a decimal point, not a comma)");
-    std::fputc('\n', stderr);
+    reportPartlyRead(partlyReadWarning(site, token, value, decimalCommaNote(end)));
 }
 
 void warnDecimalComma(const ValueSite& site, const std::string& text, bool extra) {
@@ -66,6 +60,7 @@ void warnDecimalComma(const ValueSite& site, const std::string& text, bool extra
         while (stop < text.size() && text[stop] != ' ' && text[stop] != ',' && text[stop] != '\n' &&
                text[stop] != '\r')
             ++stop;
+        if (!warningShown("numbers with a decimal comma")) return;
         clearForMessage();
         std::fprintf(stderr,
                      "Warning: at line %d in %s, %s `%s` looks like a number with a decimal comma; a comma "

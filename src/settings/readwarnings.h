@@ -7,13 +7,7 @@
 
 #include <string>
 
-// Where a value was read: the file, the line counting newlines, and what the
-// value sets ("maxgenerations", "r2 high").
-struct ValueSite {
-    const char* path;
-    int line;
-    std::string what;
-};
+#include "common/partlyread.h"
 
 // Warns when the number at the start of `token` ended at `end` short of the
 // token's end. A rest that begins with white space (a tab, a carriage

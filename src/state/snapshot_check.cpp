@@ -12,6 +12,7 @@
 
 #include "coils/baseformulas.h"
 #include "coils/equation.h"
+#include "settings/settingstable.h"
 #include "state/snapshot_codec.h"
 
 namespace snapshot {
@@ -47,6 +48,16 @@ int settingIndex(const std::string& name) {
 // settings are covered by the ranges file's digest.
 bool compared(int index) { return (S[index].type != symString && index != kResume) || index == kBase; }
 
+// Whether setting `index` can be given the stored value `bits` (as its type
+// holds it): an integer setting takes only the values its row accepts, the
+// base only a formula this program knows.
+bool canBeGiven(int index, uint64_t bits) {
+    if (S[index].type == symString) return bits < kBaseFormulas.size();
+    if (S[index].type == symInt)
+        return acceptsValue(kSettingRows[static_cast<size_t>(index)], static_cast<int64_t>(bits));
+    return true;
+}
+
 }  // namespace
 
 bool checkCoilFile(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
@@ -79,8 +90,13 @@ bool checkSettings(const Contents& contents, const SnapshotInputs& inputs, std::
         if (entry.type == symInt) bits = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(bits)));
         if (bits != settingBits(entry)) {
             cause = std::string("it was made with ") + entry.name + " " + settingText(entry.type, bits) +
-                    ", this run has " + settingText(entry.type, settingBits(entry)) + ": set " + entry.name +
-                    " back to " + settingText(entry.type, bits) + " to resume it, or remove it to start afresh";
+                    ", this run has " + settingText(entry.type, settingBits(entry)) + ": ";
+            cause += canBeGiven(index, bits) ? std::string("set ") + entry.name + " back to " +
+                                                   settingText(entry.type, bits) +
+                                                   " to resume it, or remove it to start afresh"
+                                             : std::string(entry.name) + " cannot be given " +
+                                                   settingText(entry.type, bits) +
+                                                   ", so it cannot be resumed: remove resume to start afresh";
             return false;
         }
     }

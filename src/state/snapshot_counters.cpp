@@ -19,6 +19,14 @@ namespace {
 
 std::string number(int64_t value) { return std::to_string(value); }
 
+// The way to continue a run that stands at `generation`: a larger
+// maxgenerations, where one can be given (the setting is a 32-bit integer).
+std::string continuation(int64_t generation) {
+    if (generation >= std::numeric_limits<int32_t>::max())
+        return "it cannot be continued, as no maxgenerations above " + number(generation) + " can be given";
+    return "give maxgenerations above " + number(generation) + " to continue it";
+}
+
 // a * b, or the largest int64 when that would not fit; both are >= 0.
 int64_t saturatingProduct(int64_t a, int64_t b) {
     int64_t product = 0;
@@ -88,8 +96,8 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
     const std::string differs = "it was made with maxgenerations " + number(made) + ", this run has " + number(now);
     if (!contents.ended) {
         if (generation < now) return true;
-        cause = differs + ", and it stands at generation " + number(generation) +
-                " already: give maxgenerations above " + number(generation) + " to continue it";
+        cause = differs + ", and it stands at generation " + number(generation) + " already: " +
+                continuation(generation);
         return false;
     }
     if (stalled(generation)) {
@@ -101,7 +109,10 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
     }
     if (generation == made && now > generation) return true;
     cause = differs + "; its run ended at generation " + number(generation) + ": set maxgenerations back to " +
-            number(made) + " to see its final report, or above " + number(generation) + " to continue it";
+            number(made) + " to see its final report";
+    cause += generation < std::numeric_limits<int32_t>::max()
+                 ? ", or above " + number(generation) + " to continue it"
+                 : "; " + continuation(generation);
     return false;
 }
 
