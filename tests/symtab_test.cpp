@@ -78,7 +78,8 @@ TEST(Tables, SettingsSitAtTheirFixedPositions) {
         {kJaVarName, "javarname"}, {kOrdered, "ordered"}, {kCheckpoint, "checkpoint"},
         {kStateFile, "statefile"}, {kStateEvery, "stateevery"}, {kResume, "resume"}, {kPolish, "polish"},
         {kCoilCsv, "coilcsv"}, {kLogCsv, "logcsv"}, {kStatistics, "statistics"}, {kCrossValidate, "crossvalidate"},
-        {kPrune, "prune"}, {kResultJson, "resultjson"}, {kBaselines, "baselines"}, {kBase, "base"}};
+        {kPrune, "prune"}, {kResultJson, "resultjson"}, {kBaselines, "baselines"}, {kBase, "base"},
+        {kCompare, "compare"}, {kUncertainty, "uncertainty"}, {kHold, "hold"}, {kCvRepeats, "cvrepeats"}};
     for (int k = 0; k < kCoefficientCount; ++k)
         settings.emplace_back(kBestFirst + k, std::string("best") + kCoefficientNames[k]);
     ASSERT_EQ(settings.size(), static_cast<size_t>(kSymbolCount));

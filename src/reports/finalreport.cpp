@@ -61,9 +61,13 @@ Baselines baselinesOf(const FitAnalysis* analysis) {
 void finalReport() {
     // Cross-validation and pruning are part of the statistics, and the
     // statistics are those of the polished set.
-    const bool statistics =
-        S[kStatistics].value.i == 1 || S[kCrossValidate].value.i > 0 || S[kPrune].value.i == 1;
-    const bool polish = S[kPolish].value.i == 1 || statistics;
+    // A measurement uncertainty and repeated cross-validation add to the
+    // statistics; the comparison of forms needs the final set polished.
+    const bool assessing = assessmentAsked();
+    const bool statistics = S[kStatistics].value.i == 1 || S[kCrossValidate].value.i > 0 ||
+                            S[kPrune].value.i == 1 || S[kUncertainty].value.d > 0 || S[kCvRepeats].value.i > 1;
+    const bool polish = S[kPolish].value.i == 1 || statistics || S[kCompare].value.i == 1;
+    const int folds = S[kCvRepeats].value.i > 1 ? assessmentFolds() : S[kCrossValidate].value.i;
     const char* jsonPath = S[kResultJson].value.s;
     ResultRecord found = *collected;
     PolishOutcome outcome;
@@ -75,13 +79,19 @@ void finalReport() {
     std::vector<const InductorRecord*> coils = coilsInFileOrder();
     std::optional<FitAnalysis> analysis;
     if (statistics)
-        analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
+        analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, folds,
                               S[kPrune].value.i == 1);
+    std::optional<Assessment> assessment;
+    if (assessing)
+        assessment = assess(measuredCoils(coils), collected, pinnedCoefficients() | outcome.held, pinnedCoefficients(),
+                            polish, analysis ? &*analysis : nullptr);
     std::optional<Baselines> baselines;
     if (S[kBaselines].value.i == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
     monitorReportBegins();
     std::string appendix = analysis ? fitStatisticsBlock(*analysis) : std::string();
+    if (assessment) appendix += assessmentStatisticsBlock(*assessment);
     if (baselines) appendix += baselinesBlock(*baselines);
+    if (assessment) appendix += assessmentBlock(*assessment);
     const bool written = showInductorResults(collected, appendix);
     monitorReportEnds();
     warnAboutNonPositiveInductances(coils);
@@ -92,7 +102,8 @@ void finalReport() {
         found.goodness = outcome.replaced ? outcome.found : collected->goodness;
         writeResultJson(jsonPath, {collected, outcome.replaced ? &found : collected, outcome.replaced, outcome.held,
                                    pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils),
-                                   baselines ? &*baselines : nullptr, chosenBase()});
+                                   baselines ? &*baselines : nullptr, chosenBase(),
+                                   assessment ? &*assessment : nullptr});
     }
     if (written) tellResultFile(S[kResultFile].value.s);
 }

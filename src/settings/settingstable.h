@@ -124,6 +124,10 @@ inline constexpr std::array<SettingRow, kSymbolCount> kSettingRows = [] {
     text("resultjson", kResultJson, "the whole result as one JSON document"),
     integer("baselines", kBaselines, 0, kFlag, "1: the classical formulas' goodness on the coils beside the fit"),
     text("base", kBase, "the classical formula the equation corrects: none, wheeler, sheet or sheetrosa", "none"),
+    integer("compare", kCompare, 0, kFlag, "1: fit every candidate formula on the coils and recommend one"),
+    real("uncertainty", kUncertainty, 0, "the measurements' relative standard uncertainty, 0 to below 1; 0: not given"),
+    text("hold", kHold, "coefficients held at their range's low in every draw, walk and fit"),
+    integer("cvrepeats", kCvRepeats, 1, {1, kNoHigh, kNoHole}, "R: cross-validation repeated R times on reshuffled folds"),
     };
 }();
 // clang-format on
