@@ -20,16 +20,23 @@ void widen(double (&range)[2], double value, bool first) {
 // Below this p-value the χ² says the formula's own error shows; above
 // 1 − it, the scatter is smaller than the uncertainty allows.
 constexpr double kSignificance = 0.05;
+// From this χ²/ν on, the formula's own error is larger than the measurements'.
+constexpr double kDominant = 2;
 
 std::string verdictOf(const UncertaintyTest& t) {
     char text[320];
     if (std::isnan(t.pValue))
         std::snprintf(text, sizeof text, "No test of fit: as many free coefficients as coils");
-    else if (t.pValue < kSignificance)
+    else if (t.pValue < kSignificance && t.chi2PerDof >= kDominant)
         std::snprintf(text, sizeof text,
                       "The formula does not explain the coils to within their uncertainty of %g: its own error "
                       "dominates (chi-square/nu = %.3g, p = %.2g)",
                       t.relative, t.chi2PerDof, t.pValue);
+    else if (t.pValue < kSignificance)
+        std::snprintf(text, sizeof text,
+                      "The formula does not quite explain the coils to within their uncertainty of %g: its own error, "
+                      "about %.2g RMS, is of the order of the measurements' (chi-square/nu = %.3g, p = %.2g)",
+                      t.relative, t.relative * std::sqrt(t.chi2PerDof - 1), t.chi2PerDof, t.pValue);
     else if (t.pValue > 1 - kSignificance)
         std::snprintf(text, sizeof text,
                       "The formula explains the coils to within their uncertainty of %g, and closer than it allows "

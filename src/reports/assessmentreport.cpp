@@ -50,14 +50,14 @@ void appendComparison(std::string& text, const Comparison& c) {
     append(text, "  Every form fitted to the same coils; prediction RMS over %d repeat%s of %d-fold cross-validation, the "
                  "same folds for all\n",
            c.repeats, c.repeats == 1 ? "" : "s", c.folds);
-    append(text, "  %-30s %5s %6s %11s %11s %10s %11s %11s", "form", "coefs", "coils", "in sample", "prediction",
+    append(text, "  %-34s %5s %6s %11s %11s %10s %11s %11s", "form", "coefs", "coils", "in sample", "prediction",
            "spread", "AIC", "BIC");
     const bool chi2 = !c.rows.empty() && std::isfinite(c.rows.front().chi2PerDof);
     text += chi2 ? "    chi2/nu\n" : "\n";
     for (size_t i = 0; i < c.rows.size(); ++i) {
         const CandidateForm& row = c.rows[i];
         const std::string label = (static_cast<int>(i) == c.recommended ? "* " : "  ") + row.label;
-        append(text, "  %-30s %5d %6d", label.c_str(), row.fitted, row.evaluated);
+        append(text, "  %-34s %5d %6d", label.c_str(), row.fitted, row.evaluated);
         if (!row.comparable) {
             text += "  not comparable: too few coils for its coefficients\n";
             continue;
@@ -107,6 +107,26 @@ Json comparisonMember(const Comparison& c) {
 
 }  // namespace
 
+std::string pruneHoldLine(const FitAnalysis& analysis) {
+    if (!analysis.pruning || analysis.pruning->steps.empty()) return {};
+    std::string line = "hold ";
+    for (size_t i = 0; i < analysis.pruning->steps.size(); ++i) {
+        if (i > 0) line += ",";
+        line += kCoefficientNames[analysis.pruning->steps[i].coefficient];
+    }
+    return line;
+}
+
+void warnAboutPruningPins(const FitAnalysis& analysis) {
+    const std::string line = pruneHoldLine(analysis);
+    if (line.empty()) return;
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "Warning: a pinned range alone does not keep its coefficient at 0 in the random draw; with the "
+                 "pruning advice's lines, add the line `%s` to the ranges file\n",
+                 line.c_str());
+}
+
 bool assessmentAsked() {
     return S[kCompare].value.i == 1 || S[kUncertainty].value.d != 0 || S[kCvRepeats].value.i > 1 ||
            !isDefaultSetting(kHold);
@@ -131,6 +151,7 @@ Assessment assess(const std::vector<const InductorRecord*>& measuredCoils, const
         a.uncertainty = uncertaintyTest(analysis->statistics, uncertainty);
         errorsFromUncertainty(analysis->statistics, uncertainty);
     }
+    if (analysis != nullptr) a.pruneHold = pruneHoldLine(*analysis);
     if (statistics) a.worst = worstFitted(a.fitted, a.coefficients, kWorstShown);
     if (statistics && repeats > 1)
         a.repeats = repeatedCrossValidation(a.fitted, a.coefficients, fixed, a.repeatFolds, repeats);
@@ -150,7 +171,8 @@ Assessment assess(const std::vector<const InductorRecord*>& measuredCoils, const
 }
 
 std::string assessmentStatisticsBlock(const Assessment& a) {
-    std::string text;
+    // Right after the pruning advice's lines, to paste with them.
+    std::string text = a.pruneHold.empty() ? std::string() : a.pruneHold + "\n";
     if (a.uncertainty) {
         const UncertaintyTest& t = *a.uncertainty;
         append(text, "  With the relative measurement uncertainty %g: chi-square = %.6g, nu = %d, chi-square/nu = %.4g, "

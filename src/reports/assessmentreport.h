@@ -27,7 +27,14 @@ struct Assessment {
     std::vector<int> worst;  // coils of `fitted`, fitted worst first
     std::optional<FoldRefits> prediction;
     std::optional<Comparison> comparison;
+    std::string pruneHold;  // the hold line that goes with the pruning advice's pins; empty without it
 };
+
+// The line `hold NAMES` naming the terms the pruning advice pins, or an
+// empty string when it pins none.
+std::string pruneHoldLine(const FitAnalysis& analysis);
+// Tells on standard error that the pruning advice's pins need that line.
+void warnAboutPruningPins(const FitAnalysis& analysis);
 
 // Whether any of the settings compare, uncertainty, cvrepeats or hold is set.
 bool assessmentAsked();

@@ -87,6 +87,7 @@ void finalReport() {
                             polish, analysis ? &*analysis : nullptr);
     std::optional<Baselines> baselines;
     if (S[kBaselines].value.i == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
+    if (analysis) warnAboutPruningPins(*analysis);
     monitorReportBegins();
     std::string appendix = analysis ? fitStatisticsBlock(*analysis) : std::string();
     if (assessment) appendix += assessmentStatisticsBlock(*assessment);

@@ -84,7 +84,8 @@ void warnAboutUnheldSingleValues() {
     const int32_t held = heldBySetting();
     std::string names, holdLine, example;
     for (int k = 0; k < kCoefficientCount; ++k) {
-        if ((held >> k & 1) != 0 || R[k].low != R[k].high) continue;
+        // With no resolution above low, the draw gives low alone.
+        if ((held >> k & 1) != 0 || R[k].low != R[k].high || R[k].low + R[k].resolution == R[k].low) continue;
         if (!names.empty()) {
             names += ", ";
             holdLine += ",";
