@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <random>
 
 #include "coils/equation.h"
+#include "common/textformat.h"
 #include "refine/polish.h"
 #include "refine/statistics.h"
 
@@ -45,15 +45,6 @@ std::string formLabel(BaseFormula base) {
 }
 std::string formName(BaseFormula base) {
     return base == BaseFormula::none ? "equation" : std::string("equation+") + baseFormulaInfo(base).name;
-}
-
-[[gnu::format(printf, 1, 2)]] std::string formatted(const char* format, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
 }
 
 void setCriteria(CandidateForm& row, double sum, double uncertainty) {

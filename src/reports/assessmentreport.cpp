@@ -3,10 +3,10 @@
 #include "reports/assessmentreport.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 #include "coils/equation.h"
+#include "common/textformat.h"
 #include "settings/basesetting.h"
 #include "settings/symtab.h"
 
@@ -16,15 +16,6 @@ using Json = nlohmann::ordered_json;
 
 // Coils named as fitted worst in the statistics.
 constexpr int kWorstShown = 3;
-
-[[gnu::format(printf, 2, 3)]] void append(std::string& text, const char* format, ...) {
-    char line[640];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    text += line;
-}
 
 std::string shown(double value, const char* format = "%.4g") {
     if (!std::isfinite(value)) return "-";
@@ -47,35 +38,35 @@ Json range(const double (&r)[2], int coils) {
 
 void appendComparison(std::string& text, const Comparison& c) {
     text += "\n\nWhich formula\n";
-    append(text, "  Every form fitted to the same coils; prediction RMS over %d repeat%s of %d-fold cross-validation, the "
+    appendFormatted(text, "  Every form fitted to the same coils; prediction RMS over %d repeat%s of %d-fold cross-validation, the "
                  "same folds for all\n",
            c.repeats, c.repeats == 1 ? "" : "s", c.folds);
-    append(text, "  %-34s %5s %6s %11s %11s %10s %11s %11s", "form", "coefs", "coils", "in sample", "prediction",
+    appendFormatted(text, "  %-34s %5s %6s %11s %11s %10s %11s %11s", "form", "coefs", "coils", "in sample", "prediction",
            "spread", "AIC", "BIC");
     const bool chi2 = !c.rows.empty() && std::isfinite(c.rows.front().chi2PerDof);
     text += chi2 ? "    chi2/nu\n" : "\n";
     for (size_t i = 0; i < c.rows.size(); ++i) {
         const CandidateForm& row = c.rows[i];
         const std::string label = (static_cast<int>(i) == c.recommended ? "* " : "  ") + row.label;
-        append(text, "  %-34s %5d %6d", label.c_str(), row.fitted, row.evaluated);
+        appendFormatted(text, "  %-34s %5d %6d", label.c_str(), row.fitted, row.evaluated);
         if (!row.comparable) {
             text += "  not comparable: too few coils for its coefficients\n";
             continue;
         }
-        append(text, " %11s %11s %10s %11s %11s", shown(row.goodness).c_str(), shown(row.cvMean).c_str(),
+        appendFormatted(text, " %11s %11s %10s %11s %11s", shown(row.goodness).c_str(), shown(row.cvMean).c_str(),
                shown(row.cvSpread, "%.2g").c_str(), shown(row.aic, "%.5g").c_str(), shown(row.bic, "%.5g").c_str());
-        if (chi2) append(text, " %10s", shown(row.chi2PerDof).c_str());
+        if (chi2) appendFormatted(text, " %10s", shown(row.chi2PerDof).c_str());
         text += "\n";
     }
-    if (c.recommended >= 0) append(text, "  Recommended: %s\n", c.rows[c.recommended].label.c_str());
-    append(text, "  Why: %s\n", c.reason.c_str());
-    if (!c.lost.empty()) append(text, "  %s\n", c.lost.c_str());
+    if (c.recommended >= 0) appendFormatted(text, "  Recommended: %s\n", c.rows[c.recommended].label.c_str());
+    appendFormatted(text, "  Why: %s\n", c.reason.c_str());
+    if (!c.lost.empty()) appendFormatted(text, "  %s\n", c.lost.c_str());
     for (const CandidateForm& row : c.rows)
         if (c.recommended >= 0 && &row == &c.rows[c.recommended] && row.coefficients) {
             text += "  Its coefficients:";
             for (int k = 0; k < kCoefficientCount; ++k)
-                append(text, "%s %s %.10g", k % 5 == 0 ? "\n   " : "", kCoefficientNames[k], (*row.coefficients)[k]);
-            append(text, "\n  with base %s\n", row.baseName.c_str());
+                appendFormatted(text, "%s %s %.10g", k % 5 == 0 ? "\n   " : "", kCoefficientNames[k], (*row.coefficients)[k]);
+            appendFormatted(text, "\n  with base %s\n", row.baseName.c_str());
         }
 }
 
@@ -175,14 +166,14 @@ std::string assessmentStatisticsBlock(const Assessment& a) {
     std::string text = a.pruneHold.empty() ? std::string() : a.pruneHold + "\n";
     if (a.uncertainty) {
         const UncertaintyTest& t = *a.uncertainty;
-        append(text, "  With the relative measurement uncertainty %g: chi-square = %.6g, nu = %d, chi-square/nu = %.4g, "
+        appendFormatted(text, "  With the relative measurement uncertainty %g: chi-square = %.6g, nu = %d, chi-square/nu = %.4g, "
                      "p = %.3g\n",
                t.relative, t.chi2, t.nu, t.chi2PerDof, t.pValue);
-        append(text, "  %s\n", t.verdict.c_str());
+        appendFormatted(text, "  %s\n", t.verdict.c_str());
         text += "  The standard errors above come from that uncertainty, not from the scatter of the fit.\n";
     }
     if (a.repeats)
-        append(text, "  Prediction RMS over %d repeats of %d-fold cross-validation on reshuffled folds: mean %.4g, "
+        appendFormatted(text, "  Prediction RMS over %d repeats of %d-fold cross-validation on reshuffled folds: mean %.4g, "
                      "spread %.2g\n",
                a.repeats->repeats, std::min<int>(a.repeatFolds, static_cast<int>(a.fitted.size())), a.repeats->mean,
                a.repeats->spread);
@@ -192,7 +183,7 @@ std::string assessmentStatisticsBlock(const Assessment& a) {
         set.coefficients = a.coefficients;
         for (size_t i = 0; i < a.worst.size(); ++i) {
             const FitCoil& coil = a.fitted[a.worst[i]];
-            append(text, "%s %s (relative error %.3g)", i == 0 ? "" : ",", coil.record->fileName,
+            appendFormatted(text, "%s %s (relative error %.3g)", i == 0 ? "" : ",", coil.record->fileName,
                    std::sqrt(evalInductor(coil.record, &set)));
         }
         text += "; check the measurement, or the formula's reach at this shape\n";
@@ -204,7 +195,7 @@ std::string assessmentBlock(const Assessment& a) {
     std::string text;
     const FitDomain& d = a.domain;
     if (d.coils > 0) {
-        append(text, "\n\nFitted on %d coils: coil radius %g to %g m, turns %g to %g, length %g to %g m, wire radius "
+        appendFormatted(text, "\n\nFitted on %d coils: coil radius %g to %g m, turns %g to %g, length %g to %g m, wire radius "
                      "%g to %g m, length/diameter %.4g to %.4g\n",
                d.coils, d.radius[0], d.radius[1], d.turns[0], d.turns[1], d.length[0], d.length[1], d.wire[0],
                d.wire[1], d.lengthOverDiameter[0], d.lengthOverDiameter[1]);
