@@ -173,6 +173,11 @@ void recommend(Comparison& c) {
                              pick.label.c_str(), pick.fitted, lowest.fitted, pick.cvMean, lowest.cvSpread,
                              lowest.cvMean, lowest.label.c_str());
     }
+    int most = 0;
+    for (const CandidateForm& row : c.rows) most = std::max(most, row.evaluated);
+    if (pick.evaluated < most)
+        c.reason += formatted("; it cannot evaluate %d of the %d coils, which its figures leave out",
+                              most - pick.evaluated, most);
     for (const CandidateForm& row : c.rows) {
         if (!row.own || &row == &pick) continue;
         if (!row.comparable)

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "coils/equation.h"
+#include "refine/polish.h"
 #include "common/textformat.h"
 #include "settings/basesetting.h"
 #include "settings/symtab.h"
@@ -125,11 +126,18 @@ bool assessmentAsked() {
 
 int assessmentFolds() { return S[kCrossValidate].value.i > 0 ? S[kCrossValidate].value.i : 10; }
 
-Assessment assess(const std::vector<const InductorRecord*>& measuredCoils, const ResultRecord* set, int32_t fixed,
+Assessment assess(const std::vector<const InductorRecord*>& coils, const ResultRecord* set, int32_t fixed,
                   int32_t pinned, bool polished, FitAnalysis* analysis) {
     Assessment a;
-    for (const InductorRecord* coil : measuredCoils)
-        if (evaluates(coil, set)) a.fitted.push_back(fitCoilOf(coil));
+    // The run's own fit: the coils whose target its set evaluates. The
+    // comparison: every coil with a measurement, whatever the run's base
+    // makes of it, so that each form counts the coils it cannot evaluate.
+    std::vector<const InductorRecord*> measured;
+    for (const InductorRecord* coil : coils) {
+        if (hasUsableMeasurement(coil) && evaluates(coil, set)) a.fitted.push_back(fitCoilOf(coil));
+        const double given = measuredAsGiven(coil);
+        if (given != 0 && std::isfinite(given)) measured.push_back(coil);
+    }
     a.coefficients = set->coefficients;
     a.base = chosenBase();
     a.fixed = fixed;
@@ -156,7 +164,7 @@ Assessment assess(const std::vector<const InductorRecord*>& measuredCoils, const
         own.coefficients = set->coefficients;
         own.held = fixed & ~pinned;
         own.pinned = pinned;
-        a.comparison = compareForms(measuredCoils, own, a.repeatFolds, repeats, uncertainty);
+        a.comparison = compareForms(measured, own, a.repeatFolds, repeats, uncertainty);
     }
     return a;
 }

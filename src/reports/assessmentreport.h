@@ -44,9 +44,10 @@ bool assessmentAsked();
 int assessmentFolds();
 
 // Gathers what the settings ask for, from the final set `set` fitted with
-// `fixed` not free; `analysis` (may be null) is the run's fit statistics,
-// whose standard errors the uncertainty replaces.
-Assessment assess(const std::vector<const InductorRecord*>& measuredCoils, const ResultRecord* set, int32_t fixed,
+// `fixed` not free, on `coils` (every coil, in coil-file order); `analysis`
+// (may be null) is the run's fit statistics, whose standard errors the
+// uncertainty replaces.
+Assessment assess(const std::vector<const InductorRecord*>& coils, const ResultRecord* set, int32_t fixed,
                   int32_t pinned, bool polished, FitAnalysis* analysis);
 
 // The blocks for standard output and the result file, from their leading

@@ -83,7 +83,7 @@ void finalReport() {
                               S[kPrune].value.i == 1);
     std::optional<Assessment> assessment;
     if (assessing)
-        assessment = assess(measuredCoils(coils), collected, pinnedCoefficients() | outcome.held, pinnedCoefficients(),
+        assessment = assess(coils, collected, pinnedCoefficients() | outcome.held, pinnedCoefficients(),
                             polish, analysis ? &*analysis : nullptr);
     std::optional<Baselines> baselines;
     if (S[kBaselines].value.i == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
