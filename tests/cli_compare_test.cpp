@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli_util.h"
+#include "coils/records.h"
 
 namespace {
 
@@ -155,4 +156,47 @@ TEST(Hold, ThePruningAdviceReproduces) {
         << pruned.out;
     EXPECT_NE(pruned.out.find("           t1              0        pinned\n"), std::string::npos);
     EXPECT_NE(pruned.out.find("  Correlations above 0.95 in absolute value: none\n"), std::string::npos);
+}
+
+// The correction to the sheet with Rosa's correction, fitted from the base
+// itself, against the example coils' 0.5 % noise: chi-square/nu about 1.5,
+// standard errors from the uncertainty, and repeated cross-validation.
+TEST(Uncertainty, TheStatisticsTestTheFitAgainstIt) {
+    CliRun run;
+    run.copyExample("coils-example.txt");
+    std::string ranges;
+    for (const char* line : {"r0 0.8 1.25 0.01 0.001 6", "r1 -20 40 0.5 0.05 6", "r2 -1500 1000 20 2 6",
+                             "r3 -2e4 3e4 500 50 6", "w0 0.8 1.25 0.01 0.001 6", "w1 -500 1000 20 2 6",
+                             "w2 -6e5 3e5 2e4 2000 6", "t0 0.8 1.25 0.01 0.001 6", "t1 -0.01 0.005 1.5e-4 1.5e-5 6",
+                             "t2 -5e-5 1e-4 1.5e-6 1.5e-7 6", "t3 -5e-7 2e-7 2e-8 2e-9 6", "l0 0.8 1.25 0.01 0.001 6",
+                             "l1 -10 2 0.15 0.015 6", "l2 -20 100 1.5 0.15 6", "l3 -500 200 10 1 6"})
+        ranges += std::string(line) + "\n";
+    for (int k = 0; k < kCoefficientCount; ++k)
+        ranges += std::string("best") + kCoefficientNames[k] + (k == cR0 || k == cW0 || k == cT0 || k == cL0 ? " 1\n" : " 0\n");
+    ranges += "maxgenerations 0\nprocesses 1\nbase sheetrosa\nresultfile out.txt\nresultjson out.json\n";
+    run.write("plain.txt", ranges + "statistics 1\n");
+    run.write("u.txt", ranges + "uncertainty 0.005\ncvrepeats 4\n");
+    const CliResult plain = run.run({"coils-example.txt", "plain.txt"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const Json plainJson = Json::parse(run.read("out.json"));
+    const CliResult result = run.run({"coils-example.txt", "u.txt"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const Json json = Json::parse(run.read("out.json"));
+    const Json& u = json["uncertainty"];
+    EXPECT_NEAR(u["chi2_per_dof"].get<double>(), 1.52, 0.01);
+    EXPECT_NEAR(u["p_value"].get<double>(), 0.0116, 0.0005);
+    EXPECT_EQ(u["verdict"].get<std::string>().rfind("The formula does not quite explain the coils", 0), 0u);
+    EXPECT_NE(result.out.find("  " + u["verdict"].get<std::string>() + "\n"), std::string::npos);
+    // The errors scale from the fit's scatter to the uncertainty.
+    const double scale = 0.005 / std::sqrt(plainJson["statistics"]["redchi"].get<double>());
+    for (const char* name : {"r1", "w1", "t1", "l2"})
+        EXPECT_NEAR(json["statistics"]["stderr"][name].get<double>(),
+                    plainJson["statistics"]["stderr"][name].get<double>() * scale,
+                    1e-9 * json["statistics"]["stderr"][name].get<double>())
+            << name;
+    EXPECT_NE(result.out.find("  Prediction RMS over 4 repeats of 10-fold cross-validation on reshuffled folds: mean "),
+              std::string::npos);
+    EXPECT_NE(result.out.find("; check the measurement, or the formula's reach at this shape\n"), std::string::npos);
+    EXPECT_EQ(json["prediction"]["base"], "sheetrosa");
+    EXPECT_EQ(json.find("compare"), json.end());
 }
