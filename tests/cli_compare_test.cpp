@@ -185,7 +185,7 @@ TEST(Uncertainty, TheStatisticsTestTheFitAgainstIt) {
     const Json& u = json["uncertainty"];
     EXPECT_NEAR(u["chi2_per_dof"].get<double>(), 1.52, 0.01);
     EXPECT_NEAR(u["p_value"].get<double>(), 0.0116, 0.0005);
-    EXPECT_EQ(u["verdict"].get<std::string>().rfind("The formula does not quite explain the coils", 0), 0u);
+    EXPECT_EQ(u["verdict"].get<std::string>().rfind("The formula explains the coils nearly to within their uncertainty of 0.005", 0), 0u);
     EXPECT_NE(result.out.find("  " + u["verdict"].get<std::string>() + "\n"), std::string::npos);
     // The errors scale from the fit's scatter to the uncertainty.
     const double scale = 0.005 / std::sqrt(plainJson["statistics"]["redchi"].get<double>());

@@ -69,7 +69,7 @@ TEST(UncertaintyTest, ChiSquareAgainstTheUncertaintyAndItsVerdict) {
     };
     const Case cases[] = {
         {1.0, 0.472849720547744, "The formula explains the coils to within their uncertainty of 0.005"},
-        {72.9528 / 48, 0.011604615519187289, "The formula does not quite explain the coils"},
+        {72.9528 / 48, 0.011604615519187289, "The formula explains the coils nearly to within"},
         {300, 0, "The formula does not explain the coils to within their uncertainty of 0.005: its own error"},
         {0.3, 0.9999993671164187, "The formula explains the coils to within their uncertainty of 0.005, and closer than it allows"},
     };

@@ -34,9 +34,11 @@ std::string verdictOf(const UncertaintyTest& t) {
                       t.relative, t.chi2PerDof, t.pValue);
     else if (t.pValue < kSignificance)
         std::snprintf(text, sizeof text,
-                      "The formula does not quite explain the coils to within their uncertainty of %g: its own error, "
-                      "about %.2g RMS, is of the order of the measurements' (chi-square/nu = %.3g, p = %.2g)",
-                      t.relative, t.relative * std::sqrt(t.chi2PerDof - 1), t.chi2PerDof, t.pValue);
+                      "The formula explains the coils nearly to within their uncertainty of %g: chi-square/nu = %.3g "
+                      "(p = %.2g) leaves room for an error of its own of about %.2g RMS, or for an uncertainty nearer "
+                      "%.2g",
+                      t.relative, t.chi2PerDof, t.pValue, t.relative * std::sqrt(t.chi2PerDof - 1),
+                      t.relative * std::sqrt(t.chi2PerDof));
     else if (t.pValue > 1 - kSignificance)
         std::snprintf(text, sizeof text,
                       "The formula explains the coils to within their uncertainty of %g, and closer than it allows "
