@@ -96,6 +96,7 @@ CandidateForm equationRow(const std::vector<const InductorRecord*>& coils, BaseF
     if (own == nullptr || own->pinned == 0)
         for (const FormStart& start : formStarts(base)) starts.push_back(start);
 
+    // The fit's coils point into `targets`: neither leaves this function.
     const std::vector<InductorRecord> targets = retargetedCoils(coils, base);
     ResultRecord first{};
     first.coefficients = starts.front().coefficients;
@@ -127,8 +128,6 @@ CandidateForm equationRow(const std::vector<const InductorRecord*>& coils, BaseF
     const RepeatedRms cv = repeatedRms(perRepeat);
     row.cvMean = cv.mean;
     row.cvSpread = cv.spread;
-    // The coefficients refer to the coils' targets, which outlive nothing
-    // here: only the numbers leave this function.
     return row;
 }
 

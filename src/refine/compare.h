@@ -83,7 +83,6 @@ struct OwnForm {
 Comparison compareForms(const std::vector<const InductorRecord*>& coils, const OwnForm& own, int folds, int repeats,
                         double uncertainty);
 
-
 // Each coil copied with its fit target measured / (base / mu0), as the
 // setting base makes it; the target is NaN where the base cannot evaluate
 // the coil.
@@ -94,6 +93,10 @@ struct FormStart {
     Coefficients coefficients{};
     int32_t held = 0;
 };
+// The fixed starts of the equation as a correction to `base`, each with the
+// coefficients it holds for the equation's three free scales.
+std::vector<FormStart> formStarts(BaseFormula base);
+
 // The lowest least-squares floor reached from `starts` on `coils`, each start
 // refitted until the solver converges (or five times its iteration limit);
 // starts that cannot evaluate every coil are passed over.
@@ -103,9 +106,6 @@ struct FormFit {
     int32_t held = 0;
     double sum = 0;  // sum of squared relative errors
 };
-// The fixed starts of the equation as a correction to `base`, each with the
-// coefficients it holds for the equation's three free scales.
-std::vector<FormStart> formStarts(BaseFormula base);
 FormFit fitFromStarts(const std::vector<FitCoil>& coils, const std::vector<FormStart>& starts);
 // A refit from `start` repeated while it stops at its iteration limit, at
 // most five times.
