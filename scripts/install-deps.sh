@@ -19,6 +19,7 @@ build=(
   g++ cmake make            # C++20 compiler and the build system
   libceres-dev              # Ceres Solver: the least-squares polish (setting polish)
   nlohmann-json3-dev        # nlohmann-json: the result JSON (setting resultjson); the tests read it back
+  libboost-math-dev         # Boost.Math's chi-square distribution: the p-value of the test of fit (setting uncertainty)
   python3-dev               # the Python headers, for the package's compiled part (python/)
   pybind11-dev              # pybind11, which binds the program's equation and coil reader to Python
   python3-pybind11          # pybind11 for Debian's /usr/bin/python3 (python3 -m pybind11)

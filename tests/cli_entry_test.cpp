@@ -363,6 +363,15 @@ TEST(Cli, UnusableSettingsAreRefused) {
         {"base Sheet", "Setting base is Sheet, known formulas are none, wheeler, sheet, sheetrosa\n"},
         {"crossvalidate 1", "Setting crossvalidate is 1, accepted range is 0 or 2 or more\n"},
         {"crossvalidate -3", "Setting crossvalidate is -3, accepted range is 0 or 2 or more\n"},
+        {"compare 2", "Setting compare is 2, accepted range is 0 to 1\n"},
+        {"cvrepeats 0", "Setting cvrepeats is 0, accepted range is 1 or more\n"},
+        {"uncertainty -0.01", "Setting uncertainty is -0.01, accepted: a relative standard uncertainty from 0 to below 1 (0.005 for 0.5 %; 0: not given)\n"},
+        {"uncertainty 1", "Setting uncertainty is 1, accepted: a relative standard uncertainty from 0 to below 1 (0.005 for 0.5 %; 0: not given)\n"},
+        {"uncertainty nan", "Setting uncertainty is nan, accepted: a relative standard uncertainty from 0 to below 1 (0.005 for 0.5 %; 0: not given)\n"},
+        {"uncertainty inf", "Setting uncertainty is inf, accepted: a relative standard uncertainty from 0 to below 1 (0.005 for 0.5 %; 0: not given)\n"},
+        {"hold t1,x9", "Setting hold names x9, known coefficients are r0, r1, r2, r3, w0, w1, w2, t0, t1, t2, t3, l0, l1, "
+                       "l2, l3\n"},
+        {"hold t1,r3,t1", "Setting hold names t1 twice\n"},
     };
     for (const auto& [line, message] : cases) {
         CliRun run;

@@ -75,6 +75,22 @@ TEST(Mpi, ACorrectionRunMatchesTheFileExchange) {
     EXPECT_EQ(mpi.read("result.txt"), files.read("result.txt"));
 }
 
+// A held coefficient stays at its low on worker ranks too, with the polish
+// and without.
+TEST(Mpi, HeldCoefficientsStayAtLow) {
+    SKIP_WITHOUT_MPI();
+    for (const int polish : {0, 1})
+        for (const int seed : {1, 2, 3}) {
+            CliRun mpi;
+            prepareQuickRun(mpi, "processes 2\nt1 0 0 1 1 1\nhold t1\nseed " + std::to_string(seed) + "\npolish " +
+                                     std::to_string(polish) + "\n");
+            const CliResult result = mpi.runCommand(mpiCommand(3, kArgs));
+            ASSERT_EQ(result.status, 0) << result.err;
+            EXPECT_NE(mpi.read("result.txt").find("t1 =     0.00000000000000\n"), std::string::npos)
+                << "seed " << seed << ", polish " << polish;
+        }
+}
+
 TEST(Mpi, TheRanksStartedSetTheWorkerCount) {
     SKIP_WITHOUT_MPI();
     struct Case {

@@ -127,13 +127,8 @@ std::vector<std::string> namesFrom(const std::string& first, const std::string& 
     return names;
 }
 
-// Rows that only hold a position for another branch's setting until it is
-// merged.
-bool isPlaceholder(const SettingRow& row) { return std::string(row.name).starts_with("unused"); }
-
 void expectTheRows(const std::map<std::string, Documented>& documented, const std::string& page) {
     for (const SettingRow& row : kSettingRows) {
-        if (isPlaceholder(row)) continue;
         const auto found = documented.find(row.name);
         if (found == documented.end()) {
             ADD_FAILURE() << page << " does not document " << row.name;
@@ -195,7 +190,7 @@ TEST(SettingsTable, ThePythonPackageKnowsEverySettingAndNoOther) {
         EXPECT_TRUE(python.insert((*it)[1]).second) << (*it)[1] << " twice in SETTING_NAMES";
     std::set<std::string> table;
     for (const SettingRow& row : kSettingRows)
-        if (!isPlaceholder(row)) table.insert(row.name);
+        table.insert(row.name);
     for (const std::string& name : table) EXPECT_EQ(python.count(name), 1u) << "SETTING_NAMES lacks " << name;
     for (const std::string& name : python) EXPECT_EQ(table.count(name), 1u) << "SETTING_NAMES has " << name;
 }

@@ -79,7 +79,7 @@ TEST(Tables, SettingsSitAtTheirFixedPositions) {
         {kStateFile, "statefile"}, {kStateEvery, "stateevery"}, {kResume, "resume"}, {kPolish, "polish"},
         {kCoilCsv, "coilcsv"}, {kLogCsv, "logcsv"}, {kStatistics, "statistics"}, {kCrossValidate, "crossvalidate"},
         {kPrune, "prune"}, {kResultJson, "resultjson"}, {kBaselines, "baselines"}, {kBase, "base"},
-        {48, "unused48"}, {49, "unused49"}, {50, "unused50"}, {51, "unused51"},
+        {kCompare, "compare"}, {kUncertainty, "uncertainty"}, {kHold, "hold"}, {kCvRepeats, "cvrepeats"},
         {kReportStyle, "reportstyle"}, {kNormalize, "normalize"}};
     for (int k = 0; k < kCoefficientCount; ++k)
         settings.emplace_back(kBestFirst + k, std::string("best") + kCoefficientNames[k]);

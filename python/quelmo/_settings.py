@@ -12,6 +12,7 @@ SETTING_NAMES = (
     "bestt0", "bestt1", "bestt2", "bestt3", "bestl0", "bestl1", "bestl2", "bestl3",
     "ordered", "checkpoint", "statefile", "stateevery", "resume", "polish", "coilcsv", "logcsv",
     "statistics", "crossvalidate", "prune", "resultjson", "baselines", "base",
+    "compare", "uncertainty", "hold", "cvrepeats",
     "reportstyle", "normalize",
 )
 

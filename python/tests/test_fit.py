@@ -132,9 +132,9 @@ class FitTest(unittest.TestCase):
                 self.assertFalse((self.directory / "never").exists())
 
     def test_setting_names_are_the_programs(self):
-        # The two settings written only when set away from their defaults are set.
+        # The settings written only when set away from their defaults are set.
         result = quelmo.fit(EXAMPLES / "coils-small.txt", workdir=self.directory, progress=False, maxgenerations=0,
-                            baselines=1, base="wheeler")
+                            baselines=1, base="wheeler", compare=1, uncertainty=0.005, hold="t1", cvrepeats=2)
         self.assertEqual(tuple(result.document["settings"]), SETTING_NAMES)
         # The program's own --version gives the package's version.
         banner = subprocess.run([result.program, "--version"], capture_output=True, text=True).stdout

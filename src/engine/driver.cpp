@@ -23,6 +23,7 @@
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
+#include "settings/holdsetting.h"
 #include "settings/rangehints.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
@@ -74,6 +75,7 @@ void startPopulation() {
         std::printf("Starting with best result\n");
         ResultRecord* start = newResult();
         for (int k = 0; k < kCoefficientCount; ++k) start->coefficients[k] = S[kBestFirst + k].value.d;
+        holdCoefficients(start);
         evalInductors(theInductors, start);
         collected = sortgen(collected, start);
         std::printf("goodness = %g\n", collected->goodness);

@@ -63,9 +63,13 @@ Baselines baselinesOf(const FitAnalysis* analysis) {
 void finalReport() {
     // Cross-validation and pruning are part of the statistics, and the
     // statistics are those of the polished set.
-    const bool statistics =
-        S[kStatistics].value.i == 1 || S[kCrossValidate].value.i > 0 || S[kPrune].value.i == 1;
-    const bool polish = S[kPolish].value.i == 1 || statistics;
+    // A measurement uncertainty and repeated cross-validation add to the
+    // statistics; the comparison of forms needs the final set polished.
+    const bool assessing = assessmentAsked();
+    const bool statistics = S[kStatistics].value.i == 1 || S[kCrossValidate].value.i > 0 ||
+                            S[kPrune].value.i == 1 || S[kUncertainty].value.d > 0 || S[kCvRepeats].value.i > 1;
+    const bool polish = S[kPolish].value.i == 1 || statistics || S[kCompare].value.i == 1;
+    const int folds = S[kCvRepeats].value.i > 1 ? assessmentFolds() : S[kCrossValidate].value.i;
     const char* jsonPath = S[kResultJson].value.s;
     ResultRecord found = *collected;
     PolishOutcome outcome;
@@ -77,17 +81,24 @@ void finalReport() {
     std::vector<const InductorRecord*> coils = coilsInFileOrder();
     std::optional<FitAnalysis> analysis;
     if (statistics)
-        analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, S[kCrossValidate].value.i,
+        analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, folds,
                               S[kPrune].value.i == 1);
+    std::optional<Assessment> assessment;
+    if (assessing)
+        assessment = assess(coils, collected, pinnedCoefficients() | outcome.held, pinnedCoefficients(),
+                            polish, analysis ? &*analysis : nullptr);
     std::optional<Baselines> baselines;
     if (S[kBaselines].value.i == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
+    if (analysis) warnAboutPruningPins(*analysis);
     std::optional<SiDigits> si;
     if (chosenReportStyle() == ReportStyle::si)
         si = siDigitsOf(analysis ? &*analysis : nullptr, measuredCoils(coils), collected, pinnedCoefficients(),
                         outcome.held);
     monitorReportBegins();
     std::string appendix = analysis ? fitStatisticsBlock(*analysis) : std::string();
+    if (assessment) appendix += assessmentStatisticsBlock(*assessment);
     if (baselines) appendix += baselinesBlock(*baselines);
+    if (assessment) appendix += assessmentBlock(*assessment);
     const bool written = showInductorResults(collected, appendix, si ? &*si : nullptr);
     monitorReportEnds();
     warnAboutNonPositiveInductances(coils);
@@ -98,7 +109,8 @@ void finalReport() {
         found.goodness = outcome.replaced ? outcome.found : collected->goodness;
         writeResultJson(jsonPath, {collected, outcome.replaced ? &found : collected, outcome.replaced, outcome.held,
                                    pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils),
-                                   baselines ? &*baselines : nullptr, chosenBase()});
+                                   baselines ? &*baselines : nullptr, chosenBase(),
+                                   assessment ? &*assessment : nullptr});
     }
     if (written) tellResultFile(S[kResultFile].value.s);
 }

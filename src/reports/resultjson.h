@@ -9,6 +9,7 @@
 #include "coils/records.h"
 #include "coils/baseformulas.h"
 #include "refine/fitanalysis.h"
+#include "reports/assessmentreport.h"
 #include "reports/baselines.h"
 
 struct ResultDocument {
@@ -21,6 +22,7 @@ struct ResultDocument {
     std::vector<const InductorRecord*> coils;  // in coil-file order
     const Baselines* baselines = nullptr;      // null without the setting baselines
     BaseFormula base = BaseFormula::none;      // the formula the equation corrects
+    const Assessment* assessment = nullptr;    // null without compare, uncertainty, cvrepeats or hold
 };
 
 std::string resultJson(const ResultDocument& document);

@@ -21,6 +21,7 @@
 #include "run/outputs.h"
 #include "search/library.h"
 #include "search/random.h"
+#include "settings/holdsetting.h"
 #include "settings/settingstable.h"
 #include "common/stopsignals.h"
 #include "settings/basesetting.h"
@@ -60,6 +61,9 @@ void refuseUnusableSettings() {
     refuseUnacceptedSettings();
     // A base formula the program does not know is refused with the known ones.
     chosenBase();
+    refuseUnusableUncertainty();
+    refuseUnusableHold();
+    warnAboutUnheldSingleValues();
     chosenReportStyle();
     warnAboutIdleSettings();
 }

@@ -7,6 +7,7 @@
 #include "search/operators.h"
 #include "search/random.h"
 #include "search/searchstate.h"
+#include "settings/holdsetting.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -86,7 +87,8 @@ ResultRecord* goodDir(const ResultRecord* parent, double rate) {
     const double direction = S[kDirection].value.d;
     const double factor = curDir ? 1 + direction : 1 - direction;
     ResultRecord* record = makeCandidate([&](int k, double u, double& value) {
-        const bool scaled = u < rate;
+        // A held coefficient keeps its value, which may not be 0.
+        const bool scaled = u < rate && (heldBySetting() >> k & 1) == 0;
         value = scaled ? factor * parent->coefficients[k] : parent->coefficients[k];
         return scaled;
     });

@@ -124,12 +124,10 @@ inline constexpr std::array<SettingRow, kSymbolCount> kSettingRows = [] {
     text("resultjson", kResultJson, "the whole result as one JSON document"),
     integer("baselines", kBaselines, 0, kFlag, "1: the classical formulas' goodness on the coils beside the fit"),
     text("base", kBase, "the classical formula the equation corrects: none, wheeler, sheet or sheetrosa", "none"),
-    // Positions 48 to 51 belong to settings another branch adds; these rows
-    // hold them until that branch is merged, which replaces them.
-    integer("unused48", 48, 0, kAnyValue, "not used"),
-    integer("unused49", 49, 0, kAnyValue, "not used"),
-    integer("unused50", 50, 0, kAnyValue, "not used"),
-    integer("unused51", 51, 0, kAnyValue, "not used"),
+    integer("compare", kCompare, 0, kFlag, "1: fit every candidate formula on the coils and recommend one"),
+    real("uncertainty", kUncertainty, 0, "the measurements' relative standard uncertainty, 0 to below 1; 0: not given"),
+    text("hold", kHold, "coefficients held at their range's low in every draw, walk and fit"),
+    integer("cvrepeats", kCvRepeats, 1, {1, kNoHigh, kNoHole}, "R: cross-validation repeated R times on reshuffled folds"),
     text("reportstyle", kReportStyle, "the final report's style: classic or si", "classic"),
     integer("normalize", kNormalize, 0, kFlag, "1: the polished set's free scales put at 1"),
     };

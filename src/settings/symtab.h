@@ -75,6 +75,10 @@ inline constexpr int kPrune = 44;          // 1: terms to drop by AIC
 inline constexpr int kResultJson = 45;     // the whole result as one JSON document
 inline constexpr int kBaselines = 46;      // 1: the classical formulas' goodness on the coils
 inline constexpr int kBase = 47;           // the formula the equation corrects; unset or none: none
+inline constexpr int kCompare = 48;        // 1: fit every candidate form and recommend one
+inline constexpr int kUncertainty = 49;    // the measurements' relative standard uncertainty; 0: none given
+inline constexpr int kHold = 50;           // coefficients held at their range's low everywhere
+inline constexpr int kCvRepeats = 51;      // repeats of cross-validation with reshuffled folds
 inline constexpr int kReportStyle = 52;    // the final report's style: classic or si
 inline constexpr int kNormalize = 53;      // 1: the polished set's free scales put at 1
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/fatal.h"
+#include "settings/holdsetting.h"
 #include "settings/settingstable.h"
 #include "settings/symtab.h"
 
@@ -54,6 +55,7 @@ void computeInc() {
         }
         entry.steps = static_cast<int32_t>((entry.high - entry.low) / entry.resolution) + 1;
     }
+    holdRanges();
 }
 
 bool isDefaultSetting(int index) {
