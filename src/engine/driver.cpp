@@ -1,7 +1,6 @@
 // The generation driver: the start population, the fixed schedule of operator
 // calls of each generation, and the ways a run ends.
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -13,7 +12,6 @@
 #include "engine/dispatch.h"
 #include "engine/driver.h"
 #include "engine/resume.h"
-#include "reports/finalreport.h"
 #include "reports/reports.h"
 #include "reports/runmonitor.h"
 #include "search/library.h"
@@ -25,7 +23,6 @@
 #include "search/sort.h"
 #include "settings/rangehints.h"
 #include "settings/symtab.h"
-#include "transport/process.h"
 
 namespace {
 
@@ -33,27 +30,30 @@ namespace {
 // judged unable to give a new set.
 constexpr long kMaxDuplicateDraws = 1000000;
 
-// Hands the candidate to a worker and gives the record back to the pool.
-void dispatch(ResultRecord* candidate) {
+using Stop = std::optional<RunOutcome>;
+
+// Hands the candidate to a worker and gives the record back to the pool;
+// the end of the search when a key or a signal ended it meanwhile.
+Stop dispatch(ResultRecord* candidate, StopRequest& stop) {
     monitorCandidate();
-    runOne(candidate);
+    Stop end = runOne(candidate, stop);
     freeResult(candidate);
+    return end;
 }
 
-[[noreturn]] void noDistinctSets() {
+RunOutcome noDistinctSets() {
     std::fflush(stdout);
     monitorBeforeMessage();
     explainNoRanges();
     std::fprintf(stderr, "The coefficient ranges admit no further distinct random sets\n");
-    terminateProcesses();
-    std::exit(255);
+    return {SearchEnd::noDistinctSets};
 }
 
 // A random set the library has not seen, with the given change mask (-1 for
-// the start set; the random fill also advances the stream by 15 draws).
+// the start set; the random fill also advances the stream by 15 draws); null
+// when the ranges give none.
 ResultRecord* newRandomSet(bool fill) {
-    for (long duplicates = 0;; ++duplicates) {
-        if (duplicates >= kMaxDuplicateDraws) noDistinctSets();
+    for (long duplicates = 0; duplicates < kMaxDuplicateDraws; ++duplicates) {
         ResultRecord* set = genRandResult();
         if (fill) {
             for (int k = 0; k < kCoefficientCount; ++k) uniform();
@@ -62,9 +62,10 @@ ResultRecord* newRandomSet(bool fill) {
         if (!doneAlready(set)) return set;
         freeResult(set);
     }
+    return nullptr;
 }
 
-void startPopulation() {
+Stop startPopulation() {
     collected = nullptr;
     accumSeconds = 0;
     accumCnt = 0;
@@ -87,6 +88,7 @@ void startPopulation() {
     sets.reserve(static_cast<size_t>(save) + 1);
     for (int accepted = 0; accepted < save + 1; ++accepted) {
         ResultRecord* set = newRandomSet(false);
+        if (set == nullptr) return noDistinctSets();
         evalInductors(theInductors, set);
         sets.push_back(set);
     }
@@ -97,66 +99,53 @@ void startPopulation() {
     lastgen = 0;
     gen = 0;
     bestGoodness = collected->goodness;
+    return std::nullopt;
 }
 
-void crossoverPhase(int save) {
+Stop crossoverPhase(int save, StopRequest& stop) {
     for (int pass = 0; pass < crossoverPasses(save); ++pass) {
-        for (const Pairing& p : kCrossAlways) dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate));
+        for (const Pairing& p : kCrossAlways)
+            if (Stop end = dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate), stop)) return end;
         if (withFifth(save))
-            for (const Pairing& p : kCrossWithFifth) dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate));
+            for (const Pairing& p : kCrossWithFifth)
+                if (Stop end = dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate), stop)) return end;
         if (withLast(save) && memberAt(save) != nullptr) {
             // The member at rank `save` serves all three calls, even if a
             // harvest meanwhile moves it or cuts it from the population.
             ResultRecord* last = cloneResult(memberAt(save));
-            for (const Pairing& p : kCrossWithLast) dispatch(breed(memberAt(p.first), last, p.rate));
+            Stop end;
+            for (const Pairing& p : kCrossWithLast)
+                if ((end = dispatch(breed(memberAt(p.first), last, p.rate), stop))) break;
             freeResult(last);
+            if (end) return end;
         }
     }
+    return std::nullopt;
 }
 
-void generation(int save) {
-    crossoverPhase(save);
-    for (const Change& c : kMutateAlways) dispatch(mutate(memberAt(c.parent), c.rate));
+Stop generation(int save, StopRequest& stop) {
+    if (Stop end = crossoverPhase(save, stop)) return end;
+    for (const Change& c : kMutateAlways)
+        if (Stop end = dispatch(mutate(memberAt(c.parent), c.rate), stop)) return end;
     if (withFifth(save))
-        for (const Change& c : kMutateFifth) dispatch(mutate(memberAt(c.parent), c.rate));
+        for (const Change& c : kMutateFifth)
+            if (Stop end = dispatch(mutate(memberAt(c.parent), c.rate), stop)) return end;
     for (int round = 0; round < kDirectedRounds; ++round)
-        for (const Change& c : kDirected) dispatch(goodDir(memberAt(c.parent), c.rate));
-    for (int t = 0; t < S[kTries].value.i; ++t) dispatch(newRandomSet(true));
-}
-
-// The end of a generation, `done` generations complete: a snapshot when
-// one is due, and a stop asked for ends the run here with the final report.
-void endGeneration(int32_t done, bool ended) {
-    const std::optional<int> stopStatus = generationEnd(done, ended);
-    if (!stopStatus) return;
-    finalReport();
-    terminateProcesses();
-    std::exit(*stopStatus);
-}
-
-}  // namespace
-
-void optimizeProc() {
-    monitorStart();
-    if (resuming()) {
-        switch (resumeRun()) {
-        case Resumed::finished:
-            finalReport();
-            return;
-        case Resumed::continues:
-            break;
-        }
-    } else {
-        startPopulation();
-        if (S[kMaxGenerations].value.i <= 0) {
-            endGeneration(0, true);
-            finalReport();
-            return;
-        }
+        for (const Change& c : kDirected)
+            if (Stop end = dispatch(goodDir(memberAt(c.parent), c.rate), stop)) return end;
+    for (int t = 0; t < S[kTries].value.i; ++t) {
+        ResultRecord* set = newRandomSet(true);
+        if (set == nullptr) return noDistinctSets();
+        if (Stop end = dispatch(set, stop)) return end;
     }
+    return std::nullopt;
+}
+
+// The generations from the one in `gen` on, until one of them ends the search.
+RunOutcome generations(StopRequest& stop) {
     const int save = S[kSave].value.i;
     while (true) {
-        generation(save);
+        if (Stop end = generation(save, stop)) return *end;
         std::printf("gen = %d done already %ld, rejected %ld\n", gen, static_cast<long>(libCnt),
                     static_cast<long>(rejects));
         monitorGeneration();
@@ -165,16 +154,26 @@ void optimizeProc() {
         const int quitat = S[kQuitAt].value.i;
         if (quitat >= 0 && gen - lastgen > quitat) {
             std::printf("Gone to long without results\n");
-            endGeneration(gen + 1, true);
-            finalReport();
-            return;
+            return generationEnd(gen + 1, true, stop).value_or(RunOutcome{});
         }
         ++gen;
         const bool last = gen >= S[kMaxGenerations].value.i;
-        endGeneration(gen, last);
-        if (last) {
-            finalReport();
-            return;
-        }
+        // A snapshot when one is due; a stop asked for ends the run here.
+        if (Stop end = generationEnd(gen, last, stop)) return *end;
+        if (last) return {};
     }
+}
+
+}  // namespace
+
+RunOutcome optimizeProc() {
+    StopRequest stop{snapshotsOn()};
+    monitorStart();
+    if (resuming()) {
+        if (resumeRun() == Resumed::finished) return {};
+    } else {
+        if (Stop end = startPopulation()) return *end;
+        if (S[kMaxGenerations].value.i <= 0) return generationEnd(0, true, stop).value_or(RunOutcome{});
+    }
+    return generations(stop);
 }

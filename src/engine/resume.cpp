@@ -37,7 +37,7 @@ bool snapshotFailed = false;
 
 namespace {
 
-bool snapshotsOn = false;
+bool snapshotsWritten = false;
 bool resumeAsked = false;
 
 SnapshotInputs inputs;
@@ -100,8 +100,7 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
         if (resumeAsked) fatal("Setting resume is 1, but no statefile names the snapshot to resume from\n");
         return;
     }
-    snapshotsOn = true;
-    stopWaitsForGenerationEnd = true;
+    snapshotsWritten = true;
     inputs.coilPath = coilPath;
     inputs.rangesPath = rangesPath != nullptr ? rangesPath : "";
     if (!digestCoilFile(coilPath, inputs.coilDigest)) fatal("Couldn't read %s: %s\n", coilPath, std::strerror(errno));
@@ -133,6 +132,8 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
 
 bool resuming() { return resumeAsked; }
 
+bool snapshotsOn() { return snapshotsWritten; }
+
 Resumed resumeRun() {
     std::printf("Resuming from %s at generation %d\n", statePath(), gen);
     if (resumedEnded && !continuesFinishedRun()) return Resumed::finished;
@@ -140,18 +141,19 @@ Resumed resumeRun() {
     return Resumed::continues;
 }
 
-std::optional<int> generationEnd(int32_t done, bool ended) {
-    if (!snapshotsOn) return std::nullopt;
+std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop) {
+    if (!snapshotsWritten) return std::nullopt;
     const int signal = stopSignalNumber();
-    const bool stopping = signal != 0 || escapeRequested;
+    const bool stopping = signal != 0 || stop.escape;
     if (ended || stopping || done % S[kStateEvery].value.i == 0) {
         if (saveSnapshot(done, ended, ended || stopping) && stopping)
             std::printf("State saved in %s at generation %d\n", statePath(), done);
     }
     if (!stopping) return std::nullopt;
-    if (signal != 0)
+    if (signal != 0) {
         std::printf("Interrupted by %s\n", stopSignalName(signal));
-    else
-        std::printf("Quitting early\n");
-    return signal != 0 ? 128 + signal : 255;
+        return RunOutcome{SearchEnd::signal, signal};
+    }
+    std::printf("Quitting early\n");
+    return RunOutcome{SearchEnd::escape};
 }

@@ -12,8 +12,10 @@
 #include "common/fatal.h"
 #include "common/version.h"
 #include "engine/driver.h"
+#include "engine/outcome.h"
 #include "engine/resume.h"
 #include "grid/gridsearch.h"
+#include "reports/finalreport.h"
 #include "reports/reports.h"
 #include "run/help.h"
 #include "run/lastresort.h"
@@ -59,6 +61,17 @@ void refuseUnusableSettings() {
     chosenBase();
 }
 
+// The one end of every run whose workers have started, however its search
+// ended: the final report when the end has one, the workers stopped, and the
+// exit status by the table in docs/output.md.
+int endRun(const RunOutcome& outcome) {
+    if (makesFinalReport(outcome)) finalReport();
+    terminateProcesses();
+    // A stop signal that came during the final report: the report is whole,
+    // and the status says that the run was interrupted.
+    return exitStatus(outcome, {resultFileFailed || snapshotFailed, stopSignalNumber()});
+}
+
 }  // namespace
 
 int runMaster(int argc, char** argv) {
@@ -93,13 +106,5 @@ int runMaster(int argc, char** argv) {
     holdStopSignals();
     initProcs();
     catchStopSignals();
-    optimizeProc();
-    terminateProcesses();
-    // A final report that could not write its result file, or a snapshot
-    // that could not be written, is no success.
-    if (resultFileFailed || snapshotFailed) return 255;
-    // A stop signal that came during the final report: the report is whole,
-    // and the status says that the run was interrupted.
-    if (const int signal = stopSignalNumber()) return 128 + signal;
-    return 0;
+    return endRun(optimizeProc());
 }

@@ -1,4 +1,4 @@
-// The search's counters and stop request, shared by the generation driver,
+// The search's counters, shared by the generation driver,
 // the dispatch loop, the progress line and logs, and the snapshots. They
 // live here, below all of those, so that each reads them without reaching
 // into another.
@@ -36,13 +36,3 @@ inline double& accumSeconds = searchCounters.accumSeconds;
 inline uint32_t& accumCnt = searchCounters.accumCnt;
 inline int64_t& libCnt = searchCounters.libCnt;
 inline int64_t& rejects = searchCounters.rejects;
-
-// Set while a stop must wait for the end of the generation, so that a
-// snapshot can be written there (snapshots are on).
-extern bool stopWaitsForGenerationEnd;
-// The Escape key asked for such a stop.
-extern bool escapeRequested;
-
-// The Escape key: true when the stop waits for the end of the generation
-// (and is now asked for), false when the run must end at once.
-bool stopAtGenerationEnd();
