@@ -112,12 +112,16 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     if (resumeAsked) {
         std::string cause;
-        // Read into the run before the workers start; the run's own start
-        // (the seed, the start population) is then passed over.
-        if (!readSnapshot(path, inputs, resumedEnded, cause)) {
+        // Read whole and checked, then put in place of the run's state
+        // before the workers start; the run's own start (the seed, the start
+        // population) is then passed over.
+        SavedSearch saved;
+        if (!readSnapshot(path, inputs, saved, cause)) {
             reportCannotResume(cause);
             fatalExit();
         }
+        resumedEnded = saved.ended;
+        restoreSnapshot(saved);
         // The workers start at the phases they stood at before the jobs they
         // are given again: the exact alternation, with no job thrown away.
         for (const OutJob& job : workerSlots.outstanding) workerSlots.phases[static_cast<size_t>(job.slot)] ^= 1;

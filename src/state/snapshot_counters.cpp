@@ -39,7 +39,7 @@ constexpr int64_t kMaxDrawsPerRandomSet = 1000000;
 // Whether the stall limit (quitat generations without a better set) ended
 // the run at `generation`. The stall test comes before the generation count,
 // at the end of the generation before, so it decides when both hold.
-bool stalled(int64_t generation) {
+bool stalled(int64_t generation, int64_t lastgen) {
     const int64_t quitat = S[kQuitAt].value.i;
     return quitat >= 0 && generation >= 1 && generation - 1 - lastgen > quitat;
 }
@@ -49,6 +49,12 @@ bool stalled(int64_t generation) {
 // the library beside the save + 1 sets of the start population; the rejected
 // count stays below what the draws could have rejected.
 const char* counterFlaw(const Contents& contents, const SnapshotInputs& inputs) {
+    const SearchCounters& s = contents.run.counters;
+    const int32_t lastgen = s.lastgen;
+    const uint64_t tested = s.tested, lastTested = s.lastTested;
+    const uint32_t accumCnt = s.accumCnt;
+    const int64_t libCnt = s.libCnt, rejects = s.rejects;
+    const double accumSeconds = s.accumSeconds;
     const int64_t generation = contents.generation;
     const int64_t save = S[kSave].value.i;
     const int64_t tries = std::max(S[kTries].value.i, 1);
@@ -92,7 +98,8 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
                 " already: give maxgenerations above " + number(generation) + " to continue it";
         return false;
     }
-    if (stalled(generation)) {
+    const int32_t lastgen = contents.run.counters.lastgen;
+    if (stalled(generation, lastgen)) {
         cause = "its run ended at generation " + number(generation) + " because quitat " +
                 number(S[kQuitAt].value.i) + " stopped it (no better set since generation " + number(lastgen) +
                 "), so a larger maxgenerations cannot continue it: set maxgenerations back to " + number(made) +
@@ -110,7 +117,8 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
 // goes on.
 bool checkEndedFlag(const Contents& contents, int64_t maxgenerations, std::string& cause) {
     const bool atEnd = contents.generation == std::max<int64_t>(maxgenerations, 0);
-    if (contents.ended ? atEnd || stalled(contents.generation) : !stalled(contents.generation)) return true;
+    const bool stall = stalled(contents.generation, contents.run.counters.lastgen);
+    if (contents.ended ? atEnd || stall : !stall) return true;
     cause = corrupted(contents.ended ? "ended before its end" : "went on past its stall limit");
     return false;
 }
@@ -139,7 +147,7 @@ bool checkCounters(const Contents& contents, const SnapshotInputs& inputs, std::
 // schedule: the jobs handed out (harvested plus outstanding, so known once
 // the jobs are read) grow with the generations.
 bool checkHandedOut(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
-    const uint64_t handedOut = tested + workerSlots.outstanding.size();
+    const uint64_t handedOut = contents.run.counters.tested + contents.run.jobs.size();
     const uint64_t fewest =
         static_cast<uint64_t>(contents.generation) * static_cast<uint64_t>(inputs.minCandidatesPerGeneration);
     if (handedOut >= fewest) return true;

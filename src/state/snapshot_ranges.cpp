@@ -61,7 +61,7 @@ int64_t ownMoves(double given, double saved) {
 // file gives them.
 bool checkRanges(const Contents& contents, const SnapshotInputs&, std::string& cause) {
     for (int k = 0; k < kCoefficientCount; ++k) {
-        const RangeEntry& saved = R[static_cast<size_t>(k)];
+        const RangeEntry& saved = contents.run.ranges[static_cast<size_t>(k)];
         const RangeEntry& given = startRanges[static_cast<size_t>(k)];
         const bool unmoved = sameBits(saved.low, given.low) && sameBits(saved.high, given.high);
         const bool sameGrid = sameBits(saved.resolution, given.resolution) &&
@@ -86,7 +86,7 @@ bool checkRangeMoves(const Contents& contents, std::string& cause) {
     const int64_t adaptations = S[kRangeExpand].value.i == 0 || generation < 1 ? 0 : (generation - 1) / raiselower;
     int64_t lowMoves = 0, highMoves = 0;
     for (int k = 0; k < kCoefficientCount; ++k) {
-        const RangeEntry& saved = R[static_cast<size_t>(k)];
+        const RangeEntry& saved = contents.run.ranges[static_cast<size_t>(k)];
         const RangeEntry& given = startRanges[static_cast<size_t>(k)];
         const int64_t low = endMoves(given.low, saved.low, given.high, ownMoves(-given.high, -saved.high));
         const int64_t high = endMoves(-given.high, -saved.high, -given.low, ownMoves(given.low, saved.low));
