@@ -465,6 +465,9 @@ TEST(SnapshotFormat, RangesMoveOnlyAsAdaptationMovesThem) {
         {"lowered four times", 1, 41, -8, 1, true},
         {"narrowed", 1, 60, 0.5, 1, false},
         {"raised off the doubling", 1, 60, 0, 3, false},
+        {"lowered to minus the raised high end", 1, 21, -2, 2, true},
+        {"lowered to minus the high end, then doubled", 1, 21, -2, 1, true},
+        {"lowered past minus the high end at once", 1, 21, -4, 1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -478,6 +481,33 @@ TEST(SnapshotFormat, RangesMoveOnlyAsAdaptationMovesThem) {
         EXPECT_EQ(snapshot::checkRangeMoves(contents, cause), c.taken);
         EXPECT_EQ(cause, c.taken ? "" : "it is corrupted (range r0)");
     }
+    resetTables();
+}
+
+// Whatever range adaptation makes of the table, the check takes, for the
+// generations that make as many adaptations and not for fewer: both move the
+// ends by the same rule.
+TEST(SnapshotFormat, RangesAdaptationMovedAreTaken) {
+    readRangesText(allRanges() + "rangeexpand 1\nraiselower 10\n");
+    ResultRecord best{};
+    testing::internal::CaptureStdout();
+    for (int adaptation = 1; adaptation <= 6; ++adaptation) {
+        // Pressing against the low end of r3 and the high end of w1.
+        for (int k = 0; k < kCoefficientCount; ++k) best.coefficients[k] = (R[k].low + R[k].high) / 2;
+        best.coefficients[3] = R[3].low;
+        best.coefficients[5] = R[5].high;
+        fixOneRange(&best);
+        snapshot::Contents contents;
+        contents.run.ranges = R;
+        std::string cause;
+        contents.generation = 1 + 10 * adaptation;
+        EXPECT_TRUE(snapshot::checkRangeMoves(contents, cause)) << adaptation << ": " << cause;
+        contents.generation = 10 * adaptation;
+        EXPECT_FALSE(snapshot::checkRangeMoves(contents, cause)) << adaptation;
+    }
+    const std::string moves = testing::internal::GetCapturedStdout();
+    EXPECT_NE(moves.find("Lowered r3 from -8, 1 to  -16, 1"), std::string::npos) << moves;
+    EXPECT_NE(moves.find("Raised w1 from 0, 16 to  0, 32"), std::string::npos) << moves;
     resetTables();
 }
 

@@ -18,6 +18,7 @@
 #include "search/operators.h"
 #include "search/random.h"
 #include "search/rankall.h"
+#include "search/rules.h"
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
@@ -25,10 +26,6 @@
 #include "settings/symtab.h"
 
 namespace {
-
-// Consecutive random draws the library already holds before the ranges are
-// judged unable to give a new set.
-constexpr long kMaxDuplicateDraws = 1000000;
 
 using Stop = std::optional<RunOutcome>;
 
@@ -53,7 +50,7 @@ RunOutcome noDistinctSets() {
 // the start set; the random fill also advances the stream by 15 draws); null
 // when the ranges give none.
 ResultRecord* newRandomSet(bool fill) {
-    for (long duplicates = 0; duplicates < kMaxDuplicateDraws; ++duplicates) {
+    for (int64_t duplicates = 0; duplicates < kMaxDuplicateDraws; ++duplicates) {
         ResultRecord* set = genRandResult();
         if (fill) {
             for (int k = 0; k < kCoefficientCount; ++k) uniform();
@@ -85,8 +82,8 @@ Stop startPopulation() {
     // Ranked all at once: one by one would take time growing with the
     // square of save.
     std::vector<ResultRecord*> sets;
-    sets.reserve(static_cast<size_t>(save) + 1);
-    for (int accepted = 0; accepted < save + 1; ++accepted) {
+    sets.reserve(static_cast<size_t>(randomStartSets(save)));
+    for (int64_t accepted = 0; accepted < randomStartSets(save); ++accepted) {
         ResultRecord* set = newRandomSet(false);
         if (set == nullptr) return noDistinctSets();
         evalInductors(theInductors, set);
@@ -151,8 +148,7 @@ RunOutcome generations(StopRequest& stop) {
         monitorGeneration();
         if (gen % kRewriteEvery == 0) saveTempResults(collected);
         if (gen != 0 && gen % S[kRaiseLower].value.i == 0) fixOneRange(collected);
-        const int quitat = S[kQuitAt].value.i;
-        if (quitat >= 0 && gen - lastgen > quitat) {
+        if (stalled(gen, lastgen, S[kQuitAt].value.i)) {
             std::printf("Gone to long without results\n");
             return generationEnd(gen + 1, true, stop).value_or(RunOutcome{});
         }

@@ -140,7 +140,7 @@ const Section kSections[] = {
     section("counters", [](auto& io, auto& c, auto&) { counterFields(io, c); }, checkCounters),
     section("random", [](auto& io, auto& c, auto&) { randomFields(io, c); }, checkRandom),
     section("ranges", [](auto& io, auto& c, auto&) { savedRangeFields(io, c); }, checkRanges),
-    section("population", [](auto& io, auto& c, auto&) { populationFields(io, c, populationLimit()); }, checkPopulation),
+    section("population", [](auto& io, auto& c, auto&) { populationFields(io, c, runPopulationLimit()); }, checkPopulation),
     section("workers", [](auto& io, auto& c, auto& in) { workerFields(io, c, in.workers); }, checkWorkers),
     section("jobs", [](auto& io, auto& c, auto& in) { jobFields(io, c, in.workers); }, checkJobs),
     section("library",

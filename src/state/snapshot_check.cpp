@@ -115,7 +115,7 @@ bool checkPopulation(const Contents& contents, const SnapshotInputs& inputs, std
     const std::vector<ResultRecord>& population = contents.run.population;
     const uint64_t count = population.size();
     const uint64_t save = static_cast<uint64_t>(S[kSave].value.i);
-    if (count < std::max<uint64_t>(contents.ended ? 1 : save, 1) || count > populationLimit()) {
+    if (count < std::max<uint64_t>(contents.ended ? 1 : save, 1) || count > runPopulationLimit()) {
         cause = corrupted("population");
         return false;
     }

@@ -16,6 +16,7 @@
 #include "common/fatal.h"
 #include "search/library.h"
 #include "search/random.h"
+#include "search/rules.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
@@ -38,9 +39,9 @@ inline constexpr size_t kRecordSize = 8 + 8 * kCoefficientCount + 4;   // goodne
 inline constexpr size_t kJobSize = 4 + kRecordSize;                    // slot, record
 inline constexpr size_t kLibraryEntrySize = 4 + 8 * kCoefficientCount;  // mask, coefficients
 inline constexpr size_t kSettingSize = 1 + 1 + 8;  // name length, type, value; the name comes on top
-// The duplicate library ends a run when it is full at 2^25 sets, so no
-// snapshot holds more; nor does any program have this many settings.
-inline constexpr uint64_t kMaxLibrarySets = uint64_t{1} << 25;
+// The duplicate library ends a run when it is full, so no snapshot holds
+// more sets; nor does any program have this many settings.
+inline constexpr uint64_t kMaxLibrarySets = kLibrarySlots;
 inline constexpr uint32_t kMaxSettings = 4096;
 
 // The fields of a snapshot. Each is written from the part of the run that
@@ -230,9 +231,8 @@ void settingFields(Io& io, C& c) {
     }
 }
 
-// The most members a population of the run holds: the start population
-// keeps `save` + 1 random sets and the start set until the first harvest.
-inline uint64_t populationLimit() { return static_cast<uint64_t>(std::max(S[kSave].value.i, 0)) + 2; }
+// The most members a population of this run holds.
+inline uint64_t runPopulationLimit() { return static_cast<uint64_t>(populationLimit(S[kSave].value.i)); }
 
 // The checks of what was read against the run, each false with the cause.
 // They come in file order: the coil file; the settings, then the ranges

@@ -33,15 +33,11 @@ int64_t saturatingSum(int64_t a, int64_t b) {
 // No counter starts above this: a run would need centuries of lookups to
 // carry one from there to the end of its type.
 constexpr int64_t kCounterCeiling = int64_t{1} << 62;
-// Duplicate draws for one random set before the run gives up on the ranges.
-constexpr int64_t kMaxDrawsPerRandomSet = 1000000;
-
 // Whether the stall limit (quitat generations without a better set) ended
 // the run at `generation`. The stall test comes before the generation count,
 // at the end of the generation before, so it decides when both hold.
-bool stalled(int64_t generation, int64_t lastgen) {
-    const int64_t quitat = S[kQuitAt].value.i;
-    return quitat >= 0 && generation >= 1 && generation - 1 - lastgen > quitat;
+bool stalledAt(int64_t generation, int64_t lastgen) {
+    return generation >= 1 && stalled(generation - 1, lastgen, S[kQuitAt].value.i);
 }
 
 // The first counter out of its bounds, or null. Each generation hands out
@@ -60,13 +56,13 @@ const char* counterFlaw(const Contents& contents, const SnapshotInputs& inputs) 
     const int64_t tries = std::max(S[kTries].value.i, 1);
     const int64_t candidates = saturatingProduct(generation, inputs.candidatesPerGeneration);
     const int64_t rejectLimit =
-        std::min(kCounterCeiling, saturatingSum(saturatingProduct(save + 1, kMaxDrawsPerRandomSet),
-                                                saturatingProduct(candidates, std::max(tries, kMaxDrawsPerRandomSet))));
+        std::min(kCounterCeiling, saturatingSum(saturatingProduct(randomStartSets(save), kMaxDuplicateDraws),
+                                                saturatingProduct(candidates, std::max(tries, kMaxDuplicateDraws))));
     if (lastgen < 0 || lastgen > generation) return "lastgen";
     if (tested > static_cast<uint64_t>(candidates) || tested > static_cast<uint64_t>(kCounterCeiling) ||
         lastTested > tested || accumCnt > tested)
         return "tested";
-    if (libCnt < save + 1 || libCnt > saturatingSum(save + 1, candidates) ||
+    if (libCnt < randomStartSets(save) || libCnt > saturatingSum(randomStartSets(save), candidates) ||
         static_cast<uint64_t>(libCnt) >= kMaxLibrarySets)
         return "libCnt";
     if (rejects < 0 || rejects > rejectLimit) return "rejects";
@@ -99,7 +95,7 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
         return false;
     }
     const int32_t lastgen = contents.run.counters.lastgen;
-    if (stalled(generation, lastgen)) {
+    if (stalledAt(generation, lastgen)) {
         cause = "its run ended at generation " + number(generation) + " because quitat " +
                 number(S[kQuitAt].value.i) + " stopped it (no better set since generation " + number(lastgen) +
                 "), so a larger maxgenerations cannot continue it: set maxgenerations back to " + number(made) +
@@ -117,7 +113,7 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
 // goes on.
 bool checkEndedFlag(const Contents& contents, int64_t maxgenerations, std::string& cause) {
     const bool atEnd = contents.generation == std::max<int64_t>(maxgenerations, 0);
-    const bool stall = stalled(contents.generation, contents.run.counters.lastgen);
+    const bool stall = stalledAt(contents.generation, contents.run.counters.lastgen);
     if (contents.ended ? atEnd || stall : !stall) return true;
     cause = corrupted(contents.ended ? "ended before its end" : "went on past its stall limit");
     return false;

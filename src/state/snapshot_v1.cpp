@@ -46,7 +46,7 @@ bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Con
         const char* name;
         void (*read)(Decoder& d, Contents& c, const SnapshotInputs& inputs);
     } parts[] = {
-        {"population", [](Decoder& dd, Contents& c, const SnapshotInputs&) { populationFields(dd, c, populationLimit()); }},
+        {"population", [](Decoder& dd, Contents& c, const SnapshotInputs&) { populationFields(dd, c, runPopulationLimit()); }},
         {"workers", [](Decoder& dd, Contents& c, const SnapshotInputs& in) { workerFields(dd, c, in.workers); }},
         {"jobs", [](Decoder& dd, Contents& c, const SnapshotInputs& in) { jobFields(dd, c, in.workers); }},
         {"library", [](Decoder& dd, Contents& c, const SnapshotInputs&) { readLibrary(dd, c); }},
