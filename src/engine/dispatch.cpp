@@ -142,7 +142,7 @@ std::optional<RunOutcome> waitRound(StopRequest& stop) {
 
 void handOverTo(int slot, ResultRecord* candidate) {
     handOver(slot, candidate);
-    workerSlots.phases[static_cast<size_t>(slot)] ^= 1;
+    workerSlots.handedOver(slot);
     candidate->next = nullptr;
     outstanding.push_back({slot, cloneResult(candidate)});
 }

@@ -124,7 +124,7 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
         restoreSnapshot(saved);
         // The workers start at the phases they stood at before the jobs they
         // are given again: the exact alternation, with no job thrown away.
-        for (const OutJob& job : workerSlots.outstanding) workerSlots.phases[static_cast<size_t>(job.slot)] ^= 1;
+        workerSlots.beforeSavedJobs();
     } else {
         refuseOverwritingSnapshot(path);
     }

@@ -26,6 +26,20 @@ struct WorkerSlots {
     // The jobs out, in hand-over order: ordered dispatch awaits the oldest,
     // and a resumed run hands them out again first.
     std::deque<OutJob> outstanding;
+
+    // The phase is kept here alone. A job handed to `slot`: its worker takes
+    // the other order next.
+    void handedOver(int slot) { phases[static_cast<size_t>(slot)] ^= 1; }
+    // The order a worker started on `slot` takes first: the slot's, or, for
+    // a replacement that redoes the job its predecessor took, the one before.
+    uint8_t startPhase(int slot, bool redo) const {
+        return static_cast<uint8_t>(phases[static_cast<size_t>(slot)] ^ (redo ? 1 : 0));
+    }
+    // A resumed run hands the saved jobs out again: each slot goes back to
+    // the phase it stood at before them, so that its worker starts there.
+    void beforeSavedJobs() {
+        for (const OutJob& job : outstanding) handedOver(job.slot);
+    }
 };
 // Defined here, with the state it is, so that whatever reads or writes a
 // snapshot has it without the dispatch loop.
