@@ -22,7 +22,6 @@
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
-#include "settings/rangehints.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -38,10 +37,10 @@ Stop dispatch(ResultRecord* candidate, StopRequest& stop) {
     return end;
 }
 
-RunOutcome noDistinctSets() {
+RunOutcome noDistinctSets(const SearchSetup& setup) {
     std::fflush(stdout);
     monitorBeforeMessage();
-    explainNoRanges();
+    if (!setup.noRangesReason.empty()) reportMistake("%s", setup.noRangesReason.c_str());
     std::fprintf(stderr, "The coefficient ranges admit no further distinct random sets\n");
     return {SearchEnd::noDistinctSets};
 }
@@ -62,7 +61,7 @@ ResultRecord* newRandomSet(bool fill) {
     return nullptr;
 }
 
-Stop startPopulation() {
+Stop startPopulation(const SearchSetup& setup) {
     collected = nullptr;
     accumSeconds = 0;
     accumCnt = 0;
@@ -85,7 +84,7 @@ Stop startPopulation() {
     sets.reserve(static_cast<size_t>(randomStartSets(save)));
     for (int64_t accepted = 0; accepted < randomStartSets(save); ++accepted) {
         ResultRecord* set = newRandomSet(false);
-        if (set == nullptr) return noDistinctSets();
+        if (set == nullptr) return noDistinctSets(setup);
         evalInductors(theInductors, set);
         sets.push_back(set);
     }
@@ -120,7 +119,7 @@ Stop crossoverPhase(int save, StopRequest& stop) {
     return std::nullopt;
 }
 
-Stop generation(int save, StopRequest& stop) {
+Stop generation(int save, const SearchSetup& setup, StopRequest& stop) {
     if (Stop end = crossoverPhase(save, stop)) return end;
     for (const Change& c : kMutateAlways)
         if (Stop end = dispatch(mutate(memberAt(c.parent), c.rate), stop)) return end;
@@ -132,17 +131,17 @@ Stop generation(int save, StopRequest& stop) {
             if (Stop end = dispatch(goodDir(memberAt(c.parent), c.rate), stop)) return end;
     for (int t = 0; t < S[kTries].value.i; ++t) {
         ResultRecord* set = newRandomSet(true);
-        if (set == nullptr) return noDistinctSets();
+        if (set == nullptr) return noDistinctSets(setup);
         if (Stop end = dispatch(set, stop)) return end;
     }
     return std::nullopt;
 }
 
 // The generations from the one in `gen` on, until one of them ends the search.
-RunOutcome generations(StopRequest& stop) {
+RunOutcome generations(const SearchSetup& setup, StopRequest& stop) {
     const int save = S[kSave].value.i;
     while (true) {
-        if (Stop end = generation(save, stop)) return *end;
+        if (Stop end = generation(save, setup, stop)) return *end;
         std::printf("gen = %d done already %ld, rejected %ld\n", gen, static_cast<long>(libCnt),
                     static_cast<long>(rejects));
         monitorGeneration();
@@ -162,14 +161,14 @@ RunOutcome generations(StopRequest& stop) {
 
 }  // namespace
 
-RunOutcome optimizeProc() {
+RunOutcome optimizeProc(const SearchSetup& setup) {
     StopRequest stop{snapshotsOn()};
     monitorStart();
     if (resuming()) {
         if (resumeRun() == Resumed::finished) return {};
     } else {
-        if (Stop end = startPopulation()) return *end;
+        if (Stop end = startPopulation(setup)) return *end;
         if (S[kMaxGenerations].value.i <= 0) return generationEnd(0, true, stop).value_or(RunOutcome{});
     }
-    return generations(stop);
+    return generations(setup, stop);
 }

@@ -33,9 +33,9 @@
 #include "state/workerslots.h"
 #include "transport/process.h"
 
-bool snapshotFailed = false;
-
 namespace {
+
+bool writeFailed = false;
 
 bool snapshotsWritten = false;
 bool resumeAsked = false;
@@ -70,7 +70,7 @@ void reportWriteFailure() {
     std::fflush(stdout);
     clearForMessage();
     std::fprintf(stderr, "Couldn't write snapshot %s: %s\n", statePath(), std::strerror(errno));
-    snapshotFailed = true;
+    writeFailed = true;
 }
 
 // Writes the snapshot of the run as it stands; waits for the write when
@@ -137,6 +137,8 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
 bool resuming() { return resumeAsked; }
 
 bool snapshotsOn() { return snapshotsWritten; }
+
+bool snapshotsFailed() { return writeFailed; }
 
 Resumed resumeRun() {
     std::printf("Resuming from %s at generation %d\n", statePath(), gen);

@@ -32,6 +32,6 @@ Resumed resumeRun();
 // and when a stop was asked (a signal, or Escape in `stop`). After a stop
 // request, once its lines are printed, the end of the search it makes.
 std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop);
-// Set when a snapshot could not be written; the run then ends with status
+// True once a snapshot could not be written; the run then ends with status
 // 255 (the file keeps the snapshot before).
-extern bool snapshotFailed;
+bool snapshotsFailed();

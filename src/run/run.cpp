@@ -32,10 +32,11 @@ namespace {
 
 // The second argument is the ranges file when it opens; otherwise, as the
 // last argument, it names the result file. A third argument names the
-// result file. Returns the ranges file's path, or null when none was read.
-const char* readArguments(int argc, char** argv) {
+// result file. Returns the ranges file's path, or null when none was read,
+// and then says why in `setup`.
+const char* readArguments(int argc, char** argv, SearchSetup& setup) {
     if (argc < 3) {
-        noteRangesNotRead(argc, argv, nullptr);
+        setup.noRangesReason = rangesNotReadReason(argc, argv, nullptr);
         return nullptr;
     }
     if (FILE* ranges = std::fopen(argv[2], "rb")) {
@@ -44,7 +45,7 @@ const char* readArguments(int argc, char** argv) {
         if (argc > 3) S[kResultFile].value.s = strdup(argv[3]);
         return argv[2];
     }
-    noteRangesNotRead(argc, argv, std::strerror(errno));
+    setup.noRangesReason = rangesNotReadReason(argc, argv, std::strerror(errno));
     if (argc == 3) S[kResultFile].value.s = strdup(argv[2]);
     return nullptr;
 }
@@ -69,7 +70,7 @@ int endRun(const RunOutcome& outcome) {
     terminateProcesses();
     // A stop signal that came during the final report: the report is whole,
     // and the status says that the run was interrupted.
-    return exitStatus(outcome, {resultFileFailed || snapshotFailed, stopSignalNumber()});
+    return exitStatus(outcome, {resultFileFailed || snapshotsFailed(), stopSignalNumber()});
 }
 
 }  // namespace
@@ -88,7 +89,8 @@ int runMaster(int argc, char** argv) {
     }
     readTestInductors(argv[1]);
     warnAboutUnits(theInductors, argv[1]);
-    const char* rangesPath = readArguments(argc, argv);
+    SearchSetup setup;
+    const char* rangesPath = readArguments(argc, argv, setup);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
     checkRunFiles(argv[1], rangesPath);
@@ -106,5 +108,5 @@ int runMaster(int argc, char** argv) {
     holdStopSignals();
     initProcs();
     catchStopSignals();
-    return endRun(optimizeProc());
+    return endRun(optimizeProc(setup));
 }
