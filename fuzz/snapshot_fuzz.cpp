@@ -18,7 +18,6 @@
 #include "search/searchstate.h"
 #include "settings/inputdigest.h"
 #include "state/snapshot.h"
-#include "state/workerslots.h"
 
 namespace {
 

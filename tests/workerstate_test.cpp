@@ -11,7 +11,7 @@
 #include "test_support.h"
 #include "testhooks.h"
 #include "grid/gridsearch.h"
-#include "state/workerslots.h"
+#include "search/searchstate.h"
 #include "transport/process.h"
 #include "transport/workerstate.h"
 

@@ -30,7 +30,6 @@
 #include "settings/inputdigest.h"
 #include "settings/symtab.h"
 #include "state/snapshot.h"
-#include "state/workerslots.h"
 #include "transport/process.h"
 
 namespace {

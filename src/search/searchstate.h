@@ -1,10 +1,13 @@
-// The search's counters, shared by the generation driver,
-// the dispatch loop, the progress line and logs, and the snapshots. They
-// live here, below all of those, so that each reads them without reaching
-// into another.
+// The search's state beside the population and the library: its counters
+// and its worker slots, shared by the generation driver, the dispatch loop,
+// the transports, the progress line and logs, and the snapshots. They live
+// here, below all of those, so that each reads them without reaching into
+// another.
 #pragma once
 
 #include <cstdint>
+
+#include "search/workerslots.h"
 
 // The search's counters, in one owner that snapshots write and read whole;
 // the names the rest of the program uses refer into it.
@@ -36,3 +39,6 @@ inline double& accumSeconds = searchCounters.accumSeconds;
 inline uint32_t& accumCnt = searchCounters.accumCnt;
 inline int64_t& libCnt = searchCounters.libCnt;
 inline int64_t& rejects = searchCounters.rejects;
+
+// The worker slots: each slot's window order, and the jobs out.
+inline WorkerSlots workerSlots;

@@ -9,7 +9,6 @@
 #include "search/random.h"
 #include "search/searchstate.h"
 #include "settings/symtab.h"
-#include "state/workerslots.h"
 
 // The search state a snapshot holds, by value, apart from the live run: a
 // snapshot is read into a fresh one, checked whole, and only then put in

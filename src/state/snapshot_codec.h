@@ -22,7 +22,6 @@
 #include "settings/symtab.h"
 #include "state/savedsearch.h"
 #include "state/snapshot_inputs.h"
-#include "state/workerslots.h"
 
 namespace snapshot {
 

@@ -1,6 +1,8 @@
-// The worker slots' part of a run: which window order each slot's worker
-// takes next, and the jobs out with workers. The dispatch loop keeps it, the
-// transports start their workers from it, and snapshots save and restore it.
+// The worker slots' part of the search state: which window order each slot's
+// worker takes next, and the jobs out with workers. The dispatch loop keeps
+// it, the transports start their workers from it, and snapshots save and
+// restore it. The run's instance is with the rest of the search state
+// (search/searchstate.h).
 #pragma once
 
 #include <array>
@@ -41,6 +43,3 @@ struct WorkerSlots {
         for (const OutJob& job : outstanding) handedOver(job.slot);
     }
 };
-// Defined here, with the state it is, so that whatever reads or writes a
-// snapshot has it without the dispatch loop.
-inline WorkerSlots workerSlots;
