@@ -34,9 +34,9 @@
 
 namespace {
 
-bool writeFailed = false;
-
+// Snapshots are written (statefile is set), and one of them failed.
 bool snapshotsWritten = false;
+bool writeFailed = false;
 bool resumeAsked = false;
 
 SnapshotInputs inputs;
