@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_support.h"
@@ -203,7 +204,7 @@ void BM_ReadSnapshot(benchmark::State& state) {
             std::fprintf(stderr, "%s\n", cause.c_str());
             std::abort();
         }
-        restoreSnapshot(saved);
+        restoreSnapshot(std::move(saved));
         bytes = std::filesystem::file_size(statePath());
     }
     setBytes(state, bytes);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/crc32c.h"
@@ -123,14 +124,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Taken: the run's state as read, written again, must be taken again;
     // but for a finished run that this one continues, which, written again
     // as it was read, would claim to have ended before its new limit.
-    if (saved.ended && saved.counters.gen < S[kMaxGenerations].value.i) return 0;
-    restoreSnapshot(saved);
+    const bool ended = saved.ended;
+    if (ended && saved.counters.gen < S[kMaxGenerations].value.i) return 0;
+    restoreSnapshot(std::move(saved));
     std::vector<uint8_t> again;
-    encodeSnapshot(gen, saved.ended, inputs, again);
+    encodeSnapshot(gen, ended, inputs, again);
     releaseRun();
     SavedSearch readAgain;
     if (!readSnapshot(input.hold(again.data(), again.size()), inputs, readAgain, cause))
         fuzz::fail(("a snapshot taken is refused once written again: " + cause).c_str());
-    if (readAgain.ended != saved.ended) fuzz::fail("a snapshot taken changes its ended flag once written again");
+    if (readAgain.ended != ended) fuzz::fail("a snapshot taken changes its ended flag once written again");
     return 0;
 }

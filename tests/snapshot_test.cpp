@@ -202,7 +202,7 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     saved.ended = true;
     ASSERT_TRUE(readSnapshot(path.c_str(), inputs, saved, cause)) << cause;
     EXPECT_FALSE(saved.ended);
-    restoreSnapshot(saved);
+    restoreSnapshot(std::move(saved));
 
     EXPECT_EQ(gen, kGeneration);
     EXPECT_EQ(lastgen, 9);

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "coils/readind.h"
@@ -120,7 +121,7 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
             fatalExit();
         }
         resumedEnded = saved.ended;
-        restoreSnapshot(saved);
+        restoreSnapshot(std::move(saved));
         // The workers start at the phases they stood at before the jobs they
         // are given again: the exact alternation, with no job thrown away.
         workerSlots.beforeSavedJobs();

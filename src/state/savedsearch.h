@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "coils/records.h"
@@ -25,7 +26,8 @@ struct SavedSearch {
     };
     std::vector<Job> jobs;  // in hand-over order
     // The duplicate library's sets (change mask and coefficients) in the
-    // order they were stored.
-    std::vector<ResultRecord> library;
+    // order they were stored; a deque, so that restoring it gives its memory
+    // back as the live library takes the sets over.
+    std::deque<ResultRecord> library;
     bool ended = false;  // the run ended at this snapshot
 };

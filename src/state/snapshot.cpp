@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <iterator>
 
 #include "coils/baseformulas.h"
@@ -74,7 +76,7 @@ void writeLibrary(Encoder& e) {
 // The first entry that repeats an earlier one, as storing them in order
 // would find it (-1: none): entries are compared as the library compares
 // them, by change mask and coefficients, among those of equal hash.
-int64_t firstRepeat(const std::vector<ResultRecord>& entries) {
+int64_t firstRepeat(const std::deque<ResultRecord>& entries) {
     std::vector<std::pair<uint64_t, uint32_t>> keyed(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) keyed[i] = {libraryHash(&entries[i]), static_cast<uint32_t>(i)};
     std::sort(keyed.begin(), keyed.end());
@@ -101,7 +103,7 @@ void readLibrary(Decoder& d, Contents& c) {
     d.u64(count);
     if (count != static_cast<uint64_t>(c.run.counters.libCnt)) d.fail();
     if (!d.fits(count, kLibraryEntrySize, kMaxLibrarySets)) return;
-    std::vector<ResultRecord>& entries = c.run.library;
+    std::deque<ResultRecord>& entries = c.run.library;
     entries.assign(count, ResultRecord{});
     for (uint64_t i = 0; i < count; ++i) {
         const uint8_t* bytes = d.take(kLibraryEntrySize);
@@ -337,11 +339,12 @@ bool readSnapshot(const char* path, const SnapshotInputs& inputs, SavedSearch& i
     return readSections(d, length, inputs, contents, cause) && taken(contents, into);
 }
 
-void restoreSnapshot(const SavedSearch& saved) {
+void restoreSnapshot(SavedSearch&& saved) {
     // The library first: storing its sets counts them, and the saved
-    // counters then replace the counts.
+    // counters then replace the counts. Each set is let go once stored, so
+    // that the sets are not held twice over.
     initLibrary();
-    for (const ResultRecord& entry : saved.library) doneAlready(&entry);
+    for (; !saved.library.empty(); saved.library.pop_front()) doneAlready(&saved.library.front());
     searchCounters = saved.counters;
     randomSource = saved.random;
     R = saved.ranges;

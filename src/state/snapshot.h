@@ -71,5 +71,6 @@ bool readSnapshot(const char* path, const SnapshotInputs& inputs, SavedSearch& i
 // Puts a snapshot read whole in place of the run's search state: the
 // counters, the random source, the range table R, the population, the worker
 // slots (the jobs out as their list) and the duplicate library, rebuilt
-// slot for slot. What the run held before goes back to the pool.
-void restoreSnapshot(const SavedSearch& saved);
+// slot for slot. What the run held before goes back to the pool; `saved`
+// gives its library up.
+void restoreSnapshot(SavedSearch&& saved);
