@@ -16,6 +16,7 @@
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "common/stopsignals.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 #include "transport/terminal.h"
@@ -55,7 +56,7 @@ std::optional<RunOutcome> handleKey(int key, StopRequest& stop) {
 
 // Keeps the best `save` members; what follows goes back to the pool.
 void trimPopulation() {
-    const int save = S[kSave].value.i;
+    const int save = intSetting<kSave>();
     if (save <= 0) {
         ResultRecord* head = collected;
         collected = head->next;
@@ -176,7 +177,7 @@ void handOutSavedJobs() {
 }
 
 std::optional<RunOutcome> runOne(ResultRecord* candidate, StopRequest& stop) {
-    if (S[kOrdered].value.i != 0) return runOrdered(candidate, stop);
+    if (intSetting<kOrdered>() != 0) return runOrdered(candidate, stop);
     // Every finished result is ranked before the candidate goes to the
     // highest idle slot.
     while (true) {

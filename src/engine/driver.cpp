@@ -22,6 +22,7 @@
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -65,18 +66,18 @@ Stop startPopulation(const SearchSetup& setup) {
     collected = nullptr;
     accumSeconds = 0;
     accumCnt = 0;
-    const double bestl3 = S[kBestFirst + cL3].value.d;
+    const double bestl3 = bestCoefficientSetting(cL3);
     std::printf("LAST %d, startup %g\n", cL3, bestl3);
     if (bestl3 != kNoValue) {
         std::printf("Starting with best result\n");
         ResultRecord* start = newResult();
-        for (int k = 0; k < kCoefficientCount; ++k) start->coefficients[k] = S[kBestFirst + k].value.d;
+        for (int k = 0; k < kCoefficientCount; ++k) start->coefficients[k] = bestCoefficientSetting(k);
         evalInductors(theInductors, start);
         collected = sortgen(collected, start);
         std::printf("goodness = %g\n", collected->goodness);
     }
-    const int save = S[kSave].value.i;
-    if (S[kNoise].value.i > 1)
+    const int save = intSetting<kSave>();
+    if (intSetting<kNoise>() > 1)
         std::printf("%s (%s:%d) Generating %d random\n", "geneticproc", "optimizeProc", 210, save);
     // Ranked all at once: one by one would take time growing with the
     // square of save.
@@ -129,7 +130,7 @@ Stop generation(int save, const SearchSetup& setup, StopRequest& stop) {
     for (int round = 0; round < kDirectedRounds; ++round)
         for (const Change& c : kDirected)
             if (Stop end = dispatch(goodDir(memberAt(c.parent), c.rate), stop)) return end;
-    for (int t = 0; t < S[kTries].value.i; ++t) {
+    for (int t = 0; t < intSetting<kTries>(); ++t) {
         ResultRecord* set = newRandomSet(true);
         if (set == nullptr) return noDistinctSets(setup);
         if (Stop end = dispatch(set, stop)) return end;
@@ -139,20 +140,20 @@ Stop generation(int save, const SearchSetup& setup, StopRequest& stop) {
 
 // The generations from the one in `gen` on, until one of them ends the search.
 RunOutcome generations(const SearchSetup& setup, StopRequest& stop) {
-    const int save = S[kSave].value.i;
+    const int save = intSetting<kSave>();
     while (true) {
         if (Stop end = generation(save, setup, stop)) return *end;
         std::printf("gen = %d done already %ld, rejected %ld\n", gen, static_cast<long>(libCnt),
                     static_cast<long>(rejects));
         monitorGeneration();
         if (gen % kRewriteEvery == 0) saveTempResults(collected);
-        if (gen != 0 && gen % S[kRaiseLower].value.i == 0) fixOneRange(collected);
-        if (stalled(gen, lastgen, S[kQuitAt].value.i)) {
+        if (gen != 0 && gen % intSetting<kRaiseLower>() == 0) fixOneRange(collected);
+        if (stalled(gen, lastgen, intSetting<kQuitAt>())) {
             std::printf("Gone to long without results\n");
             return generationEnd(gen + 1, true, stop).value_or(RunOutcome{});
         }
         ++gen;
-        const bool last = gen >= S[kMaxGenerations].value.i;
+        const bool last = gen >= intSetting<kMaxGenerations>();
         // A snapshot when one is due; a stop asked for ends the run here.
         if (Stop end = generationEnd(gen, last, stop)) return *end;
         if (last) return {};
@@ -168,7 +169,7 @@ RunOutcome optimizeProc(const SearchSetup& setup) {
         if (resumeRun() == Resumed::finished) return {};
     } else {
         if (Stop end = startPopulation(setup)) return *end;
-        if (S[kMaxGenerations].value.i <= 0) return generationEnd(0, true, stop).value_or(RunOutcome{});
+        if (intSetting<kMaxGenerations>() <= 0) return generationEnd(0, true, stop).value_or(RunOutcome{});
     }
     return generations(setup, stop);
 }

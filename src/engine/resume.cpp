@@ -29,6 +29,7 @@
 #include "common/stopsignals.h"
 #include "search/searchstate.h"
 #include "settings/inputdigest.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "state/snapshot.h"
 #include "transport/process.h"
@@ -44,7 +45,7 @@ SnapshotInputs inputs;
 // The snapshot resumed from was written at the end of its run.
 bool resumedEnded = false;
 
-const char* statePath() { return S[kStateFile].value.s; }
+const char* statePath() { return textSetting<kStateFile>(); }
 
 void reportCannotResume(const std::string& cause) {
     std::fflush(stdout);
@@ -64,7 +65,7 @@ void refuseOverwritingSnapshot(const char* path) {
 // A snapshot written at the end of a run that reached its maxgenerations is
 // continued when this run's maxgenerations is larger (the checks refuse it
 // otherwise).
-bool continuesFinishedRun() { return gen < S[kMaxGenerations].value.i; }
+bool continuesFinishedRun() { return gen < intSetting<kMaxGenerations>(); }
 
 void reportWriteFailure() {
     std::fflush(stdout);
@@ -94,7 +95,7 @@ bool saveSnapshot(int32_t done, bool ended, bool wait) {
 }  // namespace
 
 void prepareSnapshots(const char* coilPath, const char* rangesPath) {
-    resumeAsked = S[kResume].value.i == 1;
+    resumeAsked = intSetting<kResume>() == 1;
     const char* path = statePath();
     if (path == nullptr) {
         if (resumeAsked) fatal("Setting resume is 1, but no statefile names the snapshot to resume from\n");
@@ -108,8 +109,8 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
         fatal("Couldn't read %s: %s\n", rangesPath, std::strerror(errno));
     inputs.coils = theInductors;
     inputs.workers = workerCount();
-    inputs.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
-    inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
+    inputs.candidatesPerGeneration = candidatesPerGeneration(intSetting<kSave>(), intSetting<kTries>());
+    inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(intSetting<kSave>(), intSetting<kTries>());
     if (resumeAsked) {
         std::string cause;
         // Read whole and checked, then put in place of the run's state
@@ -151,7 +152,7 @@ std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequ
     if (!snapshotsWritten) return std::nullopt;
     const int signal = stopSignalNumber();
     const bool stopping = signal != 0 || stop.escape;
-    if (ended || stopping || done % S[kStateEvery].value.i == 0) {
+    if (ended || stopping || done % intSetting<kStateEvery>() == 0) {
         if (saveSnapshot(done, ended, ended || stopping) && stopping)
             std::printf("State saved in %s at generation %d\n", statePath(), done);
     }

@@ -25,6 +25,7 @@
 #include "settings/settingstable.h"
 #include "common/stopsignals.h"
 #include "settings/basesetting.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 
@@ -101,7 +102,7 @@ int runMaster(int argc, char** argv) {
     // its random source from the snapshot, not from the seed.
     initLibrary();
     prepareSnapshots(argv[1], rangesPath);
-    if (!resuming()) init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
+    if (!resuming()) init_genrand64(static_cast<uint64_t>(longSetting<kSeed>()));
     // Settled here, once: forked workers inherit the walk variant, worker
     // ranks are sent it.
     gridPathChosen();

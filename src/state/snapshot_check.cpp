@@ -114,7 +114,7 @@ bool checkRandom(const Contents& contents, const SnapshotInputs&, std::string& c
 bool checkPopulation(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
     const std::vector<ResultRecord>& population = contents.run.population;
     const uint64_t count = population.size();
-    const uint64_t save = static_cast<uint64_t>(S[kSave].value.i);
+    const uint64_t save = static_cast<uint64_t>(intSetting<kSave>());
     if (count < std::max<uint64_t>(contents.ended ? 1 : save, 1) || count > runPopulationLimit()) {
         cause = corrupted("population");
         return false;

@@ -19,6 +19,7 @@
 #include "search/rules.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "state/savedsearch.h"
 #include "state/snapshot_inputs.h"
@@ -231,7 +232,7 @@ void settingFields(Io& io, C& c) {
 }
 
 // The most members a population of this run holds.
-inline uint64_t runPopulationLimit() { return static_cast<uint64_t>(populationLimit(S[kSave].value.i)); }
+inline uint64_t runPopulationLimit() { return static_cast<uint64_t>(populationLimit(intSetting<kSave>())); }
 
 // The checks of what was read against the run, each false with the cause.
 // They come in file order: the coil file; the settings, then the ranges

@@ -37,7 +37,7 @@ constexpr int64_t kCounterCeiling = int64_t{1} << 62;
 // the run at `generation`. The stall test comes before the generation count,
 // at the end of the generation before, so it decides when both hold.
 bool stalledAt(int64_t generation, int64_t lastgen) {
-    return generation >= 1 && stalled(generation - 1, lastgen, S[kQuitAt].value.i);
+    return generation >= 1 && stalled(generation - 1, lastgen, intSetting<kQuitAt>());
 }
 
 // The first counter out of its bounds, or null. Each generation hands out
@@ -52,8 +52,8 @@ const char* counterFlaw(const Contents& contents, const SnapshotInputs& inputs) 
     const int64_t libCnt = s.libCnt, rejects = s.rejects;
     const double accumSeconds = s.accumSeconds;
     const int64_t generation = contents.generation;
-    const int64_t save = S[kSave].value.i;
-    const int64_t tries = std::max(S[kTries].value.i, 1);
+    const int64_t save = intSetting<kSave>();
+    const int64_t tries = std::max(intSetting<kTries>(), 1);
     const int64_t candidates = saturatingProduct(generation, inputs.candidatesPerGeneration);
     const int64_t rejectLimit =
         std::min(kCounterCeiling, saturatingSum(saturatingProduct(randomStartSets(save), kMaxDuplicateDraws),
@@ -75,7 +75,7 @@ const char* counterFlaw(const Contents& contents, const SnapshotInputs& inputs) 
 int64_t madeWithMaxGenerations(const Contents& contents) {
     for (const StoredSetting& stored : contents.settings)
         if (stored.name == S[kMaxGenerations].name) return static_cast<int32_t>(static_cast<uint32_t>(stored.bits));
-    return S[kMaxGenerations].value.i;
+    return intSetting<kMaxGenerations>();
 }
 
 // A snapshot read back under another maxgenerations than the one it was
@@ -83,7 +83,7 @@ int64_t madeWithMaxGenerations(const Contents& contents) {
 // ended at its limit is continued to a larger one. A run that the stall
 // limit ended cannot be continued: it would stop again at once.
 bool checkContinuation(const Contents& contents, std::string& cause) {
-    const int64_t now = S[kMaxGenerations].value.i;
+    const int64_t now = intSetting<kMaxGenerations>();
     const int64_t made = madeWithMaxGenerations(contents);
     if (made == now) return true;
     const int64_t generation = contents.generation;
@@ -97,7 +97,7 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
     const int32_t lastgen = contents.run.counters.lastgen;
     if (stalledAt(generation, lastgen)) {
         cause = "its run ended at generation " + number(generation) + " because quitat " +
-                number(S[kQuitAt].value.i) + " stopped it (no better set since generation " + number(lastgen) +
+                number(intSetting<kQuitAt>()) + " stopped it (no better set since generation " + number(lastgen) +
                 "), so a larger maxgenerations cannot continue it: set maxgenerations back to " + number(made) +
                 " to see its final report, or remove it to start afresh";
         return false;
@@ -124,7 +124,7 @@ bool checkEndedFlag(const Contents& contents, int64_t maxgenerations, std::strin
 // had none to make).
 bool checkCounters(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
     if (!checkContinuation(contents, cause)) return false;
-    const int64_t maxgenerations = S[kMaxGenerations].value.i;
+    const int64_t maxgenerations = intSetting<kMaxGenerations>();
     const int64_t generation = contents.generation;
     const bool inRange = contents.ended ? generation >= 0 && generation <= std::max<int64_t>(maxgenerations, 0)
                                         : generation >= 1 && generation < maxgenerations;

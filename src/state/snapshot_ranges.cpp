@@ -97,8 +97,8 @@ bool checkRanges(const Contents& contents, const SnapshotInputs&, std::string& c
 // one the adaptation makes.
 bool checkRangeMoves(const Contents& contents, std::string& cause) {
     const int64_t generation = contents.generation;
-    const int64_t raiselower = std::max(S[kRaiseLower].value.i, 1);
-    const int64_t adaptations = S[kRangeExpand].value.i == 0 || generation < 1 ? 0 : (generation - 1) / raiselower;
+    const int64_t raiselower = std::max(intSetting<kRaiseLower>(), 1);
+    const int64_t adaptations = intSetting<kRangeExpand>() == 0 || generation < 1 ? 0 : (generation - 1) / raiselower;
     int64_t lowMoves = 0, highMoves = 0;
     for (int k = 0; k < kCoefficientCount; ++k) {
         const RangeEntry& saved = contents.run.ranges[static_cast<size_t>(k)];

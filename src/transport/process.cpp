@@ -45,6 +45,7 @@
 #include "common/outfile.h"
 #include "grid/gridsearch.h"
 #include "settings/settingstable.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "transport/runlock.h"
 #include "transport/terminal.h"
@@ -449,7 +450,7 @@ void initProcs() {
     }
 }
 
-int workerCount() { return S[kProcesses].value.i; }
+int workerCount() { return intSetting<kProcesses>(); }
 
 const char* exchangeFileRole(const char* name) {
     if (std::strcmp(name, "quelmo.lock") == 0) return "the lock of the run directory";
