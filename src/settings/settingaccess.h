@@ -14,29 +14,21 @@ constexpr bool settingHasType(SymbolType type) {
     return Position >= 0 && Position < kSymbolCount && kSettingRows[Position].type == type;
 }
 
-template <int Position>
-    requires(settingHasType<Position>(symInt))
-int32_t intSetting() {
-    return S[Position].value.i;
+// The value of the setting at `Position`, which must have type `Type`.
+template <int Position, SymbolType Type>
+    requires(settingHasType<Position>(Type))
+auto typedSetting() {
+    const SymbolValue& value = S[Position].value;
+    if constexpr (Type == symInt) return value.i;
+    else if constexpr (Type == symDouble) return value.d;
+    else if constexpr (Type == symLong) return value.l;
+    else return static_cast<const char*>(value.s);
 }
 
-template <int Position>
-    requires(settingHasType<Position>(symDouble))
-double doubleSetting() {
-    return S[Position].value.d;
-}
-
-template <int Position>
-    requires(settingHasType<Position>(symLong))
-int64_t longSetting() {
-    return S[Position].value.l;
-}
-
-template <int Position>
-    requires(settingHasType<Position>(symString))
-const char* textSetting() {
-    return S[Position].value.s;
-}
+template <int P> auto intSetting() -> decltype(typedSetting<P, symInt>()) { return typedSetting<P, symInt>(); }
+template <int P> auto doubleSetting() -> decltype(typedSetting<P, symDouble>()) { return typedSetting<P, symDouble>(); }
+template <int P> auto longSetting() -> decltype(typedSetting<P, symLong>()) { return typedSetting<P, symLong>(); }
+template <int P> auto textSetting() -> decltype(typedSetting<P, symString>()) { return typedSetting<P, symString>(); }
 
 // The start set's coefficient k (bestr0 ... bestl3), every one a double.
 inline double bestCoefficientSetting(int k) {
