@@ -2,9 +2,12 @@
 // maxgenerations (a finished run may be continued to a larger one, a run
 // still under way goes on to a new limit), the ended flag against the stop
 // settings, and every counter between what the generations behind it can
-// have handed out, at the least and at the most. So a forged snapshot with
-// a valid checksum can neither skip generations, jump to the final report,
-// nor make a counter overflow later.
+// have handed out, at the least and at the most. So no counter of a
+// snapshot taken can overflow later, and a forged one cannot jump to the
+// final report or past its generations without counters, jobs and a library
+// as large as those generations make (which the checks cannot tell from a
+// real run's: they hold a snapshot to what a run can reach, not to what one
+// did).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
