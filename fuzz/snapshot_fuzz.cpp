@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/crc32c.h"
@@ -18,7 +19,6 @@
 #include "search/searchstate.h"
 #include "settings/inputdigest.h"
 #include "state/snapshot.h"
-#include "state/workerslots.h"
 
 namespace {
 
@@ -63,8 +63,8 @@ void reseal(std::vector<uint8_t>& bytes) {
     }
 }
 
-// Returns what an input read into the run to the pool, as the state of a
-// run that has not read its snapshot yet: the library's copies, the
+// Returns what a snapshot restored into the run to the pool, as the state
+// of a run that has not read its snapshot yet: the library's copies, the
 // population and the jobs out (the containers that hold them are destroyed
 // at exit, which would leave the records unreachable).
 void releaseRun() {
@@ -111,27 +111,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzz::InputFile input;
     std::vector<uint8_t> bytes(data, data + size);
     reseal(bytes);
-    bool ended = false;
+    // Read into a state of its own: the run is touched only by a snapshot
+    // taken, once restored.
+    SavedSearch saved;
     std::string cause;
-    if (!readSnapshot(input.hold(bytes.data(), bytes.size()), inputs, ended, cause)) {
+    if (!readSnapshot(input.hold(bytes.data(), bytes.size()), inputs, saved, cause)) {
         if (cause.empty()) fuzz::fail("a snapshot was refused without a cause");
-        releaseRun();
+        if (collected != nullptr || !libraryEntries().empty() || !workerSlots.outstanding.empty())
+            fuzz::fail("a snapshot refused changed the run");
         return 0;
     }
     // Taken: the run's state as read, written again, must be taken again;
     // but for a finished run that this one continues, which, written again
     // as it was read, would claim to have ended before its new limit.
-    if (ended && gen < S[kMaxGenerations].value.i) {
-        releaseRun();
-        return 0;
-    }
+    const bool ended = saved.ended;
+    if (ended && saved.counters.gen < S[kMaxGenerations].value.i) return 0;
+    restoreSnapshot(std::move(saved));
     std::vector<uint8_t> again;
     encodeSnapshot(gen, ended, inputs, again);
     releaseRun();
-    bool endedAgain = false;
-    if (!readSnapshot(input.hold(again.data(), again.size()), inputs, endedAgain, cause))
+    SavedSearch readAgain;
+    if (!readSnapshot(input.hold(again.data(), again.size()), inputs, readAgain, cause))
         fuzz::fail(("a snapshot taken is refused once written again: " + cause).c_str());
-    if (endedAgain != ended) fuzz::fail("a snapshot taken changes its ended flag once written again");
-    releaseRun();
+    if (readAgain.ended != ended) fuzz::fail("a snapshot taken changes its ended flag once written again");
     return 0;
 }

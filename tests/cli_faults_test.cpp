@@ -587,3 +587,28 @@ TEST(Faults, StopSignalWhileTheWorkersStartIsKept) {
         EXPECT_EQ(stopped.out.find("gen = 1 "), std::string::npos);
     }
 }
+
+// A result file that cannot be written outranks the stop signal that ended
+// the run: its folder removed during the search, then SIGTERM, ends with 255,
+// whether the stop waits for a snapshot at the end of the generation or not.
+TEST(Faults, UnwritableResultOutranksTheSignal) {
+    for (const char* snapshots : {"", "statefile state.bin\n"}) {
+        SCOPED_TRACE(*snapshots != '\0' ? "with statefile" : "without statefile");
+        CliRun run;
+        run.copyExample("coils-small.txt");
+        run.write("ranges.txt", readFile(sourcePath("examples/ranges-example.txt")) +
+                                    "polish 0\nprocesses 2\nmaxgenerations 100000\nresultfile out/result.txt\n" +
+                                    snapshots);
+        std::filesystem::create_directory(run.dir() / "out");
+        const auto removed = [&] {
+            if (!run.exists("quelmor.0") && !run.exists("quelmor.1")) return false;
+            std::filesystem::remove_all(run.dir() / "out");
+            return true;
+        };
+        const CliResult stopped = run.runAndSignalWhen(kArgs, removed, SIGTERM);
+        EXPECT_EQ(stopped.status, 255) << stopped.err;
+        EXPECT_NE(stopped.out.find("Interrupted by SIGTERM\n"), std::string::npos);
+        EXPECT_NE(stopped.err.find("Couldn't open out/result.txt for output\n"), std::string::npos) << stopped.err;
+        EXPECT_FALSE(stopped.processesLeft);
+    }
+}

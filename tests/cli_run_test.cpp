@@ -192,6 +192,8 @@ TEST(Run, KeysWhileWorkersAreBusy) {
         ASSERT_NE(report, std::string::npos);
         EXPECT_NE(result.out.find("\n\n\nWorst first\n", report), std::string::npos);
         EXPECT_TRUE(run.exists("result.txt"));
+        // The workers are told to stop, as at the end of a completed run.
+        expectStopBytes(run, 1);
     }
     {
         CliRun run;
@@ -210,6 +212,7 @@ TEST(Run, KeysWhileWorkersAreBusy) {
         EXPECT_FALSE(result.processesLeft);
         EXPECT_EQ(result.out.find("Worst first"), std::string::npos);
         EXPECT_EQ(result.out.find("time/process"), std::string::npos);
+        expectStopBytes(run, 1);
     }
 }
 

@@ -69,10 +69,10 @@ constexpr int32_t kGeneration = 60;
 // A run's state off every start value: a library of sets made in a known
 // order, a ranked population scored on the test coils, an adapted range and
 // every counter within what 60 generations allow.
-void makeRunState() {
+void makeRunState(uint64_t seed = 42) {
     readRangesText(allRanges() + "processes 1\nsave 4\nrangeexpand 1\n");
     clearLibrary();
-    init_genrand64(42);
+    init_genrand64(seed);
     for (int i = 0; i < 1000; ++i) genrand64_int64();
     for (int i = 0; i < 3000; ++i) {
         ResultRecord* set = genRandResult();
@@ -116,6 +116,39 @@ std::vector<uint8_t> encodeRun(const SnapshotInputs& inputs) {
     std::vector<uint8_t> bytes;
     encodeSnapshot(kGeneration, false, inputs, bytes);
     return bytes;
+}
+
+// The run's search state as it stands, to compare.
+struct LiveState {
+    SearchCounters counters;
+    RandomState random;
+    std::vector<std::array<double, kCoefficientCount>> ranges, population, library;
+    std::vector<double> goodness;
+    std::vector<int32_t> jobSlots;
+    std::array<uint8_t, kMaxWorkers> phases;
+};
+
+LiveState liveState() {
+    LiveState live{searchCounters, saveRandomState(), {}, populationSets(), {}, {}, {}, workerSlots.phases};
+    for (const RangeEntry& range : R)
+        live.ranges.push_back({range.low, range.high, range.resolution, static_cast<double>(range.steps),
+                               range.minorInc, static_cast<double>(range.mcount)});
+    for (const ResultRecord* m = collected; m != nullptr; m = m->next) live.goodness.push_back(m->goodness);
+    for (const ResultRecord* entry : libraryEntries()) live.library.push_back(entry->coefficients);
+    for (const OutJob& job : workerSlots.outstanding) live.jobSlots.push_back(job.slot);
+    return live;
+}
+
+void expectSameState(const LiveState& a, const LiveState& b) {
+    EXPECT_EQ(std::memcmp(&a.counters, &b.counters, sizeof a.counters), 0);
+    EXPECT_EQ(a.random.words, b.random.words);
+    EXPECT_EQ(a.random.index, b.random.index);
+    EXPECT_EQ(a.ranges, b.ranges);
+    EXPECT_EQ(a.population, b.population);
+    EXPECT_EQ(a.goodness, b.goodness);
+    EXPECT_EQ(a.library, b.library);
+    EXPECT_EQ(a.jobSlots, b.jobSlots);
+    EXPECT_EQ(a.phases, b.phases);
 }
 
 std::string goodnessText(double goodness) {
@@ -164,10 +197,12 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     setGoodDirUp(false);
     collected = nullptr;
 
-    bool ended = true;
     std::string cause;
-    ASSERT_TRUE(readSnapshot(path.c_str(), inputs, ended, cause)) << cause;
-    EXPECT_FALSE(ended);
+    SavedSearch saved;
+    saved.ended = true;
+    ASSERT_TRUE(readSnapshot(path.c_str(), inputs, saved, cause)) << cause;
+    EXPECT_FALSE(saved.ended);
+    restoreSnapshot(std::move(saved));
 
     EXPECT_EQ(gen, kGeneration);
     EXPECT_EQ(lastgen, 9);
@@ -207,8 +242,8 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     repeated = ForgedSnapshot(bytesOf);
     repeated.reseal();
     scratch.write("repeated.bin", repeated.bytes());
-    clearLibrary();
-    EXPECT_FALSE(readSnapshot((scratch.dir() / "repeated.bin").c_str(), inputs, ended, cause));
+    SavedSearch refused;
+    EXPECT_FALSE(readSnapshot((scratch.dir() / "repeated.bin").c_str(), inputs, refused, cause));
     EXPECT_EQ(cause, "it is corrupted (library entry " + std::to_string(stored - 1) + " repeats an earlier one)");
 
     // A write that cannot start leaves nothing behind and says why.
@@ -217,6 +252,63 @@ TEST(SnapshotFormat, RoundTripRestoresTheWholeState) {
     EXPECT_EQ(errno, ENOENT);
     EXPECT_TRUE(endBackgroundWrite());
 
+    clearLibrary();
+    resetTables();
+}
+
+// A snapshot is read whole or not at all: one refused in any of its
+// sections, down to the last, leaves the run's state as it was, and one
+// taken is not in place until it is restored.
+TEST(SnapshotFormat, ARefusedSnapshotLeavesTheRunAsItWas) {
+    makeRunState();
+    const SnapshotInputs inputs = testInputs();
+    const std::vector<uint8_t> encoded = encodeRun(inputs);
+    const ForgedSnapshot good(std::string(encoded.begin(), encoded.end()));
+
+    // The run in another state than the snapshot's, in every part.
+    makeRunState(99);
+    tested = 4100;
+    lastgen = 8;
+    R[0].low = -1;
+    computeInc();
+    workerSlots.phases[0] = 1;
+    workerSlots.outstanding.push_back({0, cloneResult(collected)});
+    const LiveState before = liveState();
+
+    const size_t population = good.body("population") + 4;
+    const auto repeatLastEntry = [](ForgedSnapshot& f) {
+        constexpr size_t kEntry = 4 + 8 * kCoefficientCount;
+        std::string bytes = f.bytes();
+        const size_t end = f.body("library") + 8 + static_cast<size_t>(f.get<uint64_t>(f.body("library"))) * kEntry;
+        bytes.replace(end - kEntry, kEntry, bytes, end - 2 * kEntry, kEntry);
+        f = ForgedSnapshot(bytes);
+        f.reseal();
+    };
+    const struct {
+        const char* name;
+        std::function<void(ForgedSnapshot&)> forge;
+        bool taken;
+    } cases[] = {
+        {"taken, not restored", [](ForgedSnapshot&) {}, true},
+        {"a population member's goodness", [&](ForgedSnapshot& f) { f.set<double>(population, 1e-9); }, false},
+        {"the library's last entry repeated", repeatLastEntry, false},
+        {"truncated in the library",
+         [](ForgedSnapshot& f) { f = ForgedSnapshot(f.bytes().substr(0, f.bytes().size() - 100)); }, false},
+    };
+    CliRun scratch;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ForgedSnapshot forged = good;
+        c.forge(forged);
+        scratch.write("state.bin", forged.bytes());
+        SavedSearch saved;
+        std::string cause;
+        EXPECT_EQ(readSnapshot((scratch.dir() / "state.bin").c_str(), inputs, saved, cause), c.taken) << cause;
+        expectSameState(liveState(), before);
+    }
+    for (const OutJob& job : workerSlots.outstanding) freeResult(job.candidate);
+    workerSlots.outstanding.clear();
+    workerSlots.phases = {};
     clearLibrary();
     resetTables();
 }
@@ -342,9 +434,9 @@ TEST(SnapshotFormat, ForgeriesAreRefusedAndLaterFormsTaken) {
         c.forge(forged);
         scratch.write("state.bin", forged.bytes());
         c.runSetting();
-        bool ended = false;
+        SavedSearch saved;
         std::string cause;
-        EXPECT_EQ(readSnapshot(path.c_str(), inputs, ended, cause), c.cause.empty());
+        EXPECT_EQ(readSnapshot(path.c_str(), inputs, saved, cause), c.cause.empty());
         EXPECT_EQ(cause, c.cause);
         S[kOrdered].value.i = 0;
     }
@@ -373,18 +465,49 @@ TEST(SnapshotFormat, RangesMoveOnlyAsAdaptationMovesThem) {
         {"lowered four times", 1, 41, -8, 1, true},
         {"narrowed", 1, 60, 0.5, 1, false},
         {"raised off the doubling", 1, 60, 0, 3, false},
+        {"lowered to minus the raised high end", 1, 21, -2, 2, true},
+        {"lowered to minus the high end, then doubled", 1, 21, -2, 1, true},
+        {"lowered past minus the high end at once", 1, 21, -4, 1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         readRangesText(allRanges() + "rangeexpand " + std::to_string(c.rangeexpand) + "\n");
         snapshot::Contents contents;
         contents.generation = c.generation;
-        R[0].low = c.low;
-        R[0].high = c.high;
+        contents.run.ranges = R;
+        contents.run.ranges[0].low = c.low;
+        contents.run.ranges[0].high = c.high;
         std::string cause;
         EXPECT_EQ(snapshot::checkRangeMoves(contents, cause), c.taken);
         EXPECT_EQ(cause, c.taken ? "" : "it is corrupted (range r0)");
     }
+    resetTables();
+}
+
+// Whatever range adaptation makes of the table, the check takes, for the
+// generations that make as many adaptations and not for fewer: both move the
+// ends by the same rule.
+TEST(SnapshotFormat, RangesAdaptationMovedAreTaken) {
+    readRangesText(allRanges() + "rangeexpand 1\nraiselower 10\n");
+    ResultRecord best{};
+    testing::internal::CaptureStdout();
+    for (int adaptation = 1; adaptation <= 6; ++adaptation) {
+        // Pressing against the low end of r3 and the high end of w1.
+        for (int k = 0; k < kCoefficientCount; ++k) best.coefficients[k] = (R[k].low + R[k].high) / 2;
+        best.coefficients[3] = R[3].low;
+        best.coefficients[5] = R[5].high;
+        fixOneRange(&best);
+        snapshot::Contents contents;
+        contents.run.ranges = R;
+        std::string cause;
+        contents.generation = 1 + 10 * adaptation;
+        EXPECT_TRUE(snapshot::checkRangeMoves(contents, cause)) << adaptation << ": " << cause;
+        contents.generation = 10 * adaptation;
+        EXPECT_FALSE(snapshot::checkRangeMoves(contents, cause)) << adaptation;
+    }
+    const std::string moves = testing::internal::GetCapturedStdout();
+    EXPECT_NE(moves.find("Lowered r3 from -8, 1 to  -16, 1"), std::string::npos) << moves;
+    EXPECT_NE(moves.find("Raised w1 from 0, 16 to  0, 32"), std::string::npos) << moves;
     resetTables();
 }
 
@@ -412,11 +535,10 @@ TEST(SnapshotFormat, EndedFlagAgreesWithTheStopSettings) {
         snapshot::Contents contents;
         contents.generation = c.generation;
         contents.ended = c.ended;
-        lastgen = c.lastgen;
+        contents.run.counters.lastgen = c.lastgen;
         std::string cause;
         EXPECT_EQ(snapshot::checkEndedFlag(contents, S[kMaxGenerations].value.i, cause), c.taken) << cause;
     }
-    lastgen = 0;
     resetTables();
 }
 

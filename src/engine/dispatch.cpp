@@ -2,8 +2,8 @@
 // refined results into the population as they come back.
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "coils/storage.h"
@@ -11,12 +11,12 @@
 #include "common/fatal.h"
 #include "common/version.h"
 #include "engine/dispatch.h"
-#include "reports/finalreport.h"
 #include "reports/reports.h"
 #include "reports/runmonitor.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "common/stopsignals.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 #include "transport/terminal.h"
@@ -40,20 +40,23 @@ void progressReport() {
     dumpRangeTable(stdout, "range table\n");
 }
 
-void handleKey(int key) {
-    if (key == kControlC) std::exit(0);
+// A key read while a result is awaited; the end of the search when the key
+// ends it.
+std::optional<RunOutcome> handleKey(int key, StopRequest& stop) {
+    if (key == kControlC) return RunOutcome{SearchEnd::byte3};
     progressReport();
-    if (key == kEscape) {
-        if (stopAtGenerationEnd()) return;
-        std::printf("Quitting early\n");
-        finalReport();
-        std::exit(-1);
+    if (key != kEscape) return std::nullopt;
+    if (stop.waitsForGenerationEnd) {
+        stop.escape = true;
+        return std::nullopt;
     }
+    std::printf("Quitting early\n");
+    return RunOutcome{SearchEnd::escape};
 }
 
 // Keeps the best `save` members; what follows goes back to the pool.
 void trimPopulation() {
-    const int save = S[kSave].value.i;
+    const int save = intSetting<kSave>();
     if (save <= 0) {
         ResultRecord* head = collected;
         collected = head->next;
@@ -119,28 +122,28 @@ int highestIdleSlot() {
 // SIGINT or SIGTERM while no snapshot waits for the end of the generation:
 // the run ends as Escape ends it, with the final report, and the status
 // says which signal ended it.
-void stopOnSignal() {
+std::optional<RunOutcome> stopOnSignal(const StopRequest& stop) {
     const int signal = stopSignalNumber();
-    if (signal == 0 || stopWaitsForGenerationEnd) return;
+    if (signal == 0 || stop.waitsForGenerationEnd) return std::nullopt;
     std::printf("Interrupted by %s\n", stopSignalName(signal));
     monitorStopped();
-    finalReport();
-    terminateProcesses();
-    std::exit(resultFileFailed ? 255 : 128 + signal);
+    return RunOutcome{SearchEnd::signal, signal};
 }
 
-// While a result is awaited: answer a key or a stop signal, then sleep until
-// something may have arrived.
-void waitRound() {
-    stopOnSignal();
-    if (const int key = kbhit()) handleKey(key);
+// While a result is awaited: answer a stop signal or a key, then sleep until
+// something may have arrived. The end of the search when either ends it.
+std::optional<RunOutcome> waitRound(StopRequest& stop) {
+    if (auto end = stopOnSignal(stop)) return end;
+    if (const int key = kbhit())
+        if (auto end = handleKey(key, stop)) return end;
     monitorWaiting();
     awaitActivity(kDispatchPoll);
+    return std::nullopt;
 }
 
 void handOverTo(int slot, ResultRecord* candidate) {
     handOver(slot, candidate);
-    workerSlots.phases[static_cast<size_t>(slot)] ^= 1;
+    workerSlots.handedOver(slot);
     candidate->next = nullptr;
     outstanding.push_back({slot, cloneResult(candidate)});
 }
@@ -149,15 +152,17 @@ void handOverTo(int slot, ResultRecord* candidate) {
 // while fewer jobs than workers are out the candidate goes at once; otherwise
 // the oldest job's result is awaited and ranked first. The run is then a
 // function of its inputs, its seed and the number of workers.
-void runOrdered(ResultRecord* candidate) {
+std::optional<RunOutcome> runOrdered(ResultRecord* candidate, StopRequest& stop) {
     if (static_cast<int>(outstanding.size()) < workerCount()) {
         handOverTo(highestIdleSlot(), candidate);
-        return;
+        return std::nullopt;
     }
     const int oldest = outstanding.front().slot;
-    while (!hasFinished(oldest)) waitRound();
+    while (!hasFinished(oldest))
+        if (auto end = waitRound(stop)) return end;
     harvestSlot(oldest);
     handOverTo(oldest, candidate);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -171,11 +176,8 @@ void handOutSavedJobs() {
     }
 }
 
-void runOne(ResultRecord* candidate) {
-    if (S[kOrdered].value.i != 0) {
-        runOrdered(candidate);
-        return;
-    }
+std::optional<RunOutcome> runOne(ResultRecord* candidate, StopRequest& stop) {
+    if (intSetting<kOrdered>() != 0) return runOrdered(candidate, stop);
     // Every finished result is ranked before the candidate goes to the
     // highest idle slot.
     while (true) {
@@ -183,8 +185,8 @@ void runOne(ResultRecord* candidate) {
         const int slot = highestIdleSlot();
         if (slot >= 0) {
             handOverTo(slot, candidate);
-            return;
+            return std::nullopt;
         }
-        waitRound();
+        if (auto end = waitRound(stop)) return end;
     }
 }

@@ -1,7 +1,6 @@
 // The generation driver: the start population, the fixed schedule of operator
 // calls of each generation, and the ways a run ends.
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -13,48 +12,46 @@
 #include "engine/dispatch.h"
 #include "engine/driver.h"
 #include "engine/resume.h"
-#include "reports/finalreport.h"
 #include "reports/reports.h"
 #include "reports/runmonitor.h"
 #include "search/library.h"
 #include "search/operators.h"
 #include "search/random.h"
 #include "search/rankall.h"
+#include "search/rules.h"
 #include "search/schedule.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/holdsetting.h"
-#include "settings/rangehints.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
-#include "transport/process.h"
 
 namespace {
 
-// Consecutive random draws the library already holds before the ranges are
-// judged unable to give a new set.
-constexpr long kMaxDuplicateDraws = 1000000;
+using Stop = std::optional<RunOutcome>;
 
-// Hands the candidate to a worker and gives the record back to the pool.
-void dispatch(ResultRecord* candidate) {
+// Hands the candidate to a worker and gives the record back to the pool;
+// the end of the search when a key or a signal ended it meanwhile.
+Stop dispatch(ResultRecord* candidate, StopRequest& stop) {
     monitorCandidate();
-    runOne(candidate);
+    Stop end = runOne(candidate, stop);
     freeResult(candidate);
+    return end;
 }
 
-[[noreturn]] void noDistinctSets() {
+RunOutcome noDistinctSets(const SearchSetup& setup) {
     std::fflush(stdout);
     monitorBeforeMessage();
-    explainNoRanges();
+    if (!setup.noRangesReason.empty()) reportMistake("%s", setup.noRangesReason.c_str());
     std::fprintf(stderr, "The coefficient ranges admit no further distinct random sets\n");
-    terminateProcesses();
-    std::exit(255);
+    return {SearchEnd::noDistinctSets};
 }
 
 // A random set the library has not seen, with the given change mask (-1 for
-// the start set; the random fill also advances the stream by 15 draws).
+// the start set; the random fill also advances the stream by 15 draws); null
+// when the ranges give none.
 ResultRecord* newRandomSet(bool fill) {
-    for (long duplicates = 0;; ++duplicates) {
-        if (duplicates >= kMaxDuplicateDraws) noDistinctSets();
+    for (int64_t duplicates = 0; duplicates < kMaxDuplicateDraws; ++duplicates) {
         ResultRecord* set = genRandResult();
         if (fill) {
             for (int k = 0; k < kCoefficientCount; ++k) uniform();
@@ -63,32 +60,34 @@ ResultRecord* newRandomSet(bool fill) {
         if (!doneAlready(set)) return set;
         freeResult(set);
     }
+    return nullptr;
 }
 
-void startPopulation() {
+Stop startPopulation(const SearchSetup& setup) {
     collected = nullptr;
     accumSeconds = 0;
     accumCnt = 0;
-    const double bestl3 = S[kBestFirst + cL3].value.d;
+    const double bestl3 = bestCoefficientSetting(cL3);
     std::printf("LAST %d, startup %g\n", cL3, bestl3);
     if (bestl3 != kNoValue) {
         std::printf("Starting with best result\n");
         ResultRecord* start = newResult();
-        for (int k = 0; k < kCoefficientCount; ++k) start->coefficients[k] = S[kBestFirst + k].value.d;
+        for (int k = 0; k < kCoefficientCount; ++k) start->coefficients[k] = bestCoefficientSetting(k);
         holdCoefficients(start);
         evalInductors(theInductors, start);
         collected = sortgen(collected, start);
         std::printf("goodness = %g\n", collected->goodness);
     }
-    const int save = S[kSave].value.i;
-    if (S[kNoise].value.i > 1)
+    const int save = intSetting<kSave>();
+    if (intSetting<kNoise>() > 1)
         std::printf("%s (%s:%d) Generating %d random\n", "geneticproc", "optimizeProc", 210, save);
     // Ranked all at once: one by one would take time growing with the
     // square of save.
     std::vector<ResultRecord*> sets;
-    sets.reserve(static_cast<size_t>(save) + 1);
-    for (int accepted = 0; accepted < save + 1; ++accepted) {
+    sets.reserve(static_cast<size_t>(randomStartSets(save)));
+    for (int64_t accepted = 0; accepted < randomStartSets(save); ++accepted) {
         ResultRecord* set = newRandomSet(false);
+        if (set == nullptr) return noDistinctSets(setup);
         evalInductors(theInductors, set);
         sets.push_back(set);
     }
@@ -99,84 +98,80 @@ void startPopulation() {
     lastgen = 0;
     gen = 0;
     bestGoodness = collected->goodness;
+    return std::nullopt;
 }
 
-void crossoverPhase(int save) {
+Stop crossoverPhase(int save, StopRequest& stop) {
     for (int pass = 0; pass < crossoverPasses(save); ++pass) {
-        for (const Pairing& p : kCrossAlways) dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate));
+        for (const Pairing& p : kCrossAlways)
+            if (Stop end = dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate), stop)) return end;
         if (withFifth(save))
-            for (const Pairing& p : kCrossWithFifth) dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate));
+            for (const Pairing& p : kCrossWithFifth)
+                if (Stop end = dispatch(breed(memberAt(p.first), memberAt(p.second), p.rate), stop)) return end;
         if (withLast(save) && memberAt(save) != nullptr) {
             // The member at rank `save` serves all three calls, even if a
             // harvest meanwhile moves it or cuts it from the population.
             ResultRecord* last = cloneResult(memberAt(save));
-            for (const Pairing& p : kCrossWithLast) dispatch(breed(memberAt(p.first), last, p.rate));
+            Stop end;
+            for (const Pairing& p : kCrossWithLast)
+                if ((end = dispatch(breed(memberAt(p.first), last, p.rate), stop))) break;
             freeResult(last);
+            if (end) return end;
         }
     }
+    return std::nullopt;
 }
 
-void generation(int save) {
-    crossoverPhase(save);
-    for (const Change& c : kMutateAlways) dispatch(mutate(memberAt(c.parent), c.rate));
+Stop generation(int save, const SearchSetup& setup, StopRequest& stop) {
+    if (Stop end = crossoverPhase(save, stop)) return end;
+    for (const Change& c : kMutateAlways)
+        if (Stop end = dispatch(mutate(memberAt(c.parent), c.rate), stop)) return end;
     if (withFifth(save))
-        for (const Change& c : kMutateFifth) dispatch(mutate(memberAt(c.parent), c.rate));
+        for (const Change& c : kMutateFifth)
+            if (Stop end = dispatch(mutate(memberAt(c.parent), c.rate), stop)) return end;
     for (int round = 0; round < kDirectedRounds; ++round)
-        for (const Change& c : kDirected) dispatch(goodDir(memberAt(c.parent), c.rate));
-    for (int t = 0; t < S[kTries].value.i; ++t) dispatch(newRandomSet(true));
-}
-
-// The end of a generation, `done` generations complete: a snapshot when
-// one is due, and a stop asked for ends the run here with the final report.
-void endGeneration(int32_t done, bool ended) {
-    const std::optional<int> stopStatus = generationEnd(done, ended);
-    if (!stopStatus) return;
-    finalReport();
-    terminateProcesses();
-    std::exit(*stopStatus);
-}
-
-}  // namespace
-
-void optimizeProc() {
-    monitorStart();
-    if (resuming()) {
-        switch (resumeRun()) {
-        case Resumed::finished:
-            finalReport();
-            return;
-        case Resumed::continues:
-            break;
-        }
-    } else {
-        startPopulation();
-        if (S[kMaxGenerations].value.i <= 0) {
-            endGeneration(0, true);
-            finalReport();
-            return;
-        }
+        for (const Change& c : kDirected)
+            if (Stop end = dispatch(goodDir(memberAt(c.parent), c.rate), stop)) return end;
+    for (int t = 0; t < intSetting<kTries>(); ++t) {
+        ResultRecord* set = newRandomSet(true);
+        if (set == nullptr) return noDistinctSets(setup);
+        if (Stop end = dispatch(set, stop)) return end;
     }
-    const int save = S[kSave].value.i;
+    return std::nullopt;
+}
+
+// The generations from the one in `gen` on, until one of them ends the search.
+RunOutcome generations(const SearchSetup& setup, StopRequest& stop) {
+    const int save = intSetting<kSave>();
     while (true) {
-        generation(save);
+        if (Stop end = generation(save, setup, stop)) return *end;
         std::printf("gen = %d done already %ld, rejected %ld\n", gen, static_cast<long>(libCnt),
                     static_cast<long>(rejects));
         monitorGeneration();
         if (gen % kRewriteEvery == 0) saveTempResults(collected);
-        if (gen != 0 && gen % S[kRaiseLower].value.i == 0) fixOneRange(collected);
-        const int quitat = S[kQuitAt].value.i;
-        if (quitat >= 0 && gen - lastgen > quitat) {
+        if (gen != 0 && gen % intSetting<kRaiseLower>() == 0) fixOneRange(collected);
+        if (stalled(gen, lastgen, intSetting<kQuitAt>())) {
             std::printf("Gone to long without results\n");
-            endGeneration(gen + 1, true);
-            finalReport();
-            return;
+            return generationEnd(gen + 1, true, stop).value_or(RunOutcome{});
         }
         ++gen;
-        const bool last = gen >= S[kMaxGenerations].value.i;
-        endGeneration(gen, last);
-        if (last) {
-            finalReport();
-            return;
-        }
+        const bool last = gen >= intSetting<kMaxGenerations>();
+        // A snapshot when one is due; a stop asked for ends the run here.
+        if (Stop end = generationEnd(gen, last, stop)) return *end;
+        if (last) return {};
     }
+}
+
+}  // namespace
+
+RunOutcome optimizeProc(const SearchSetup& setup) {
+    StopRequest stop{snapshotsOn()};
+    monitorStart();
+    if (resuming()) {
+        if (resumeRun() == Resumed::finished) return {};
+    } else {
+        if (Stop end = startPopulation(setup)) return *end;
+        if (intSetting<kMaxGenerations>() <= 0) return generationEnd(0, true, stop).value_or(RunOutcome{});
+    }
+    return generations(setup, stop);
 }

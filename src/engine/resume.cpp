@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "coils/readind.h"
@@ -29,23 +30,23 @@
 #include "common/stopsignals.h"
 #include "search/searchstate.h"
 #include "settings/inputdigest.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "state/snapshot.h"
-#include "state/workerslots.h"
 #include "transport/process.h"
-
-bool snapshotFailed = false;
 
 namespace {
 
-bool snapshotsOn = false;
+// Snapshots are written (statefile is set), and one of them failed.
+bool snapshotsWritten = false;
+bool writeFailed = false;
 bool resumeAsked = false;
 
 SnapshotInputs inputs;
 // The snapshot resumed from was written at the end of its run.
 bool resumedEnded = false;
 
-const char* statePath() { return S[kStateFile].value.s; }
+const char* statePath() { return textSetting<kStateFile>(); }
 
 void reportCannotResume(const std::string& cause) {
     std::fflush(stdout);
@@ -65,13 +66,13 @@ void refuseOverwritingSnapshot(const char* path) {
 // A snapshot written at the end of a run that reached its maxgenerations is
 // continued when this run's maxgenerations is larger (the checks refuse it
 // otherwise).
-bool continuesFinishedRun() { return gen < S[kMaxGenerations].value.i; }
+bool continuesFinishedRun() { return gen < intSetting<kMaxGenerations>(); }
 
 void reportWriteFailure() {
     std::fflush(stdout);
     clearForMessage();
     std::fprintf(stderr, "Couldn't write snapshot %s: %s\n", statePath(), std::strerror(errno));
-    snapshotFailed = true;
+    writeFailed = true;
 }
 
 // Writes the snapshot of the run as it stands; waits for the write when
@@ -95,14 +96,13 @@ bool saveSnapshot(int32_t done, bool ended, bool wait) {
 }  // namespace
 
 void prepareSnapshots(const char* coilPath, const char* rangesPath) {
-    resumeAsked = S[kResume].value.i == 1;
+    resumeAsked = intSetting<kResume>() == 1;
     const char* path = statePath();
     if (path == nullptr) {
         if (resumeAsked) fatal("Setting resume is 1, but no statefile names the snapshot to resume from\n");
         return;
     }
-    snapshotsOn = true;
-    stopWaitsForGenerationEnd = true;
+    snapshotsWritten = true;
     inputs.coilPath = coilPath;
     inputs.rangesPath = rangesPath != nullptr ? rangesPath : "";
     if (!digestCoilFile(coilPath, inputs.coilDigest)) fatal("Couldn't read %s: %s\n", coilPath, std::strerror(errno));
@@ -110,19 +110,23 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
         fatal("Couldn't read %s: %s\n", rangesPath, std::strerror(errno));
     inputs.coils = theInductors;
     inputs.workers = workerCount();
-    inputs.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
-    inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
+    inputs.candidatesPerGeneration = candidatesPerGeneration(intSetting<kSave>(), intSetting<kTries>());
+    inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(intSetting<kSave>(), intSetting<kTries>());
     if (resumeAsked) {
         std::string cause;
-        // Read into the run before the workers start; the run's own start
-        // (the seed, the start population) is then passed over.
-        if (!readSnapshot(path, inputs, resumedEnded, cause)) {
+        // Read whole and checked, then put in place of the run's state
+        // before the workers start; the run's own start (the seed, the start
+        // population) is then passed over.
+        SavedSearch saved;
+        if (!readSnapshot(path, inputs, saved, cause)) {
             reportCannotResume(cause);
             fatalExit();
         }
+        resumedEnded = saved.ended;
+        restoreSnapshot(std::move(saved));
         // The workers start at the phases they stood at before the jobs they
         // are given again: the exact alternation, with no job thrown away.
-        for (const OutJob& job : workerSlots.outstanding) workerSlots.phases[static_cast<size_t>(job.slot)] ^= 1;
+        workerSlots.beforeSavedJobs();
     } else {
         refuseOverwritingSnapshot(path);
     }
@@ -134,6 +138,10 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
 
 bool resuming() { return resumeAsked; }
 
+bool snapshotsOn() { return snapshotsWritten; }
+
+bool snapshotsFailed() { return writeFailed; }
+
 Resumed resumeRun() {
     std::printf("Resuming from %s at generation %d\n", statePath(), gen);
     monitorResumed();
@@ -142,18 +150,19 @@ Resumed resumeRun() {
     return Resumed::continues;
 }
 
-std::optional<int> generationEnd(int32_t done, bool ended) {
-    if (!snapshotsOn) return std::nullopt;
+std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop) {
+    if (!snapshotsWritten) return std::nullopt;
     const int signal = stopSignalNumber();
-    const bool stopping = signal != 0 || escapeRequested;
-    if (ended || stopping || done % S[kStateEvery].value.i == 0) {
+    const bool stopping = signal != 0 || stop.escape;
+    if (ended || stopping || done % intSetting<kStateEvery>() == 0) {
         if (saveSnapshot(done, ended, ended || stopping) && stopping)
             std::printf("State saved in %s at generation %d\n", statePath(), done);
     }
     if (!stopping) return std::nullopt;
-    if (signal != 0)
+    if (signal != 0) {
         std::printf("Interrupted by %s\n", stopSignalName(signal));
-    else
-        std::printf("Quitting early\n");
-    return signal != 0 ? 128 + signal : 255;
+        return RunOutcome{SearchEnd::signal, signal};
+    }
+    std::printf("Quitting early\n");
+    return RunOutcome{SearchEnd::escape};
 }

@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <optional>
 
+#include "engine/outcome.h"
+
 // Before the workers start: refuses `resume 1` without a statefile and a
 // statefile that cannot be written, and reads and checks the snapshot to
 // resume from (a snapshot that cannot be used ends the run with status 255).
-// While snapshots are on, SIGINT and SIGTERM (common/stopsignals.h) stop the
-// run at the end of the generation, where a snapshot is written.
 void prepareSnapshots(const char* coilPath, const char* rangesPath);
+// True when snapshots are written: SIGINT, SIGTERM (common/stopsignals.h) and
+// Escape then stop the run at the end of the generation, where one is.
+bool snapshotsOn();
 
 // True when this run continues from a snapshot.
 bool resuming();
@@ -26,10 +29,9 @@ Resumed resumeRun();
 
 // The end of a generation, with `done` generations complete; `ended`: the
 // run ends here. Writes a snapshot every stateevery generations, at the end
-// and when a stop was asked. After a stop request, once its lines are
-// printed, the status the run must end with (Escape 255, SIGINT and SIGTERM
-// 128 + the signal number); the caller gives the final report and ends it.
-std::optional<int> generationEnd(int32_t done, bool ended);
-// Set when a snapshot could not be written; the run then ends with status
+// and when a stop was asked (a signal, or Escape in `stop`). After a stop
+// request, once its lines are printed, the end of the search it makes.
+std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop);
+// True once a snapshot could not be written; the run then ends with status
 // 255 (the file keeps the snapshot before).
-extern bool snapshotFailed;
+bool snapshotsFailed();

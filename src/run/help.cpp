@@ -8,7 +8,6 @@
 #include <string>
 
 #include "coils/records.h"
-#include "settings/rangehints.h"
 
 void printUsage() {
     std::printf("Usage: quelmo <testinductors> [<ranges>] [outf]\n");
@@ -63,17 +62,14 @@ void printHelp(const char* argument) {
         examples, examples, examples);
 }
 
-// A run without a ranges file searches all-zero ranges and soon ends for want
-// of distinct sets; the reason, kept for that moment, says what to fix.
-void noteRangesNotRead(int argc, char** argv, const char* reason) {
-    if (argc < 3) {
-        noRangesReason = std::string("No ranges file was given, so every range is 0; give one after the coil "
-                                     "file, as in quelmo ") + argv[1] + " ranges.txt";
-    } else if (argc == 3) {
-        noRangesReason = std::string(argv[2]) + " could not be opened (" + reason +
-                         "), so it names the result file and no ranges were read";
-    } else {
-        noRangesReason = std::string(argv[2]) + " could not be opened (" + reason +
-                         "), so no ranges were read and " + argv[3] + " was not used";
-    }
+std::string rangesNotReadReason(int argc, char** argv, const char* reason) {
+    if (argc < 3)
+        return std::string("No ranges file was given, so every range is 0; give one after the coil file, as in "
+                           "quelmo ") +
+               argv[1] + " ranges.txt";
+    if (argc == 3)
+        return std::string(argv[2]) + " could not be opened (" + reason +
+               "), so it names the result file and no ranges were read";
+    return std::string(argv[2]) + " could not be opened (" + reason + "), so no ranges were read and " + argv[3] +
+           " was not used";
 }

@@ -2,6 +2,8 @@
 // run is told when its command line gave no ranges file.
 #pragma once
 
+#include <string>
+
 // The usage line and the coefficient names, printed when no argument is given.
 void printUsage();
 // True when the first argument asks for help or the version (-h, --help,
@@ -12,7 +14,7 @@ bool asksForHelp(int argc, char** argv);
 // where the manual and the example files are, or, for the version, nothing
 // more than the banner, which gives it.
 void printHelp(const char* argument);
-// Keeps, for the moment the search runs out of distinct sets in the all-zero
-// ranges, why the command line read no ranges file: none was given, or the
-// second argument did not open (for the reason `reason`).
-void noteRangesNotRead(int argc, char** argv, const char* reason);
+// Why the command line read no ranges file, for the moment the search runs
+// out of distinct sets in the all-zero ranges: none was given, or the second
+// argument did not open (for the reason `reason`).
+std::string rangesNotReadReason(int argc, char** argv, const char* reason);

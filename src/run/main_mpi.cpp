@@ -16,7 +16,7 @@ namespace {
 
 int rank = 0;
 
-// Every end passes here: a return from main, exit() after a key, fatal().
+// Every end passes here: a return from main, fatal().
 // A clean end lets all ranks finish MPI together, and so does an end whose
 // workers were already released (a stop that saved a snapshot, or a run that
 // ended but failed to write a file): the job then ends with the master's

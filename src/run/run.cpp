@@ -12,8 +12,10 @@
 #include "common/fatal.h"
 #include "common/version.h"
 #include "engine/driver.h"
+#include "engine/outcome.h"
 #include "engine/resume.h"
 #include "grid/gridsearch.h"
+#include "reports/finalreport.h"
 #include "reports/reports.h"
 #include "run/fitcheck.h"
 #include "run/help.h"
@@ -27,6 +29,7 @@
 #include "settings/basesetting.h"
 #include "settings/ownvalues.h"
 #include "settings/reportstyle.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 
@@ -34,10 +37,11 @@ namespace {
 
 // The second argument is the ranges file when it opens; otherwise, as the
 // last argument, it names the result file. A third argument names the
-// result file. Returns the ranges file's path, or null when none was read.
-const char* readArguments(int argc, char** argv) {
+// result file. Returns the ranges file's path, or null when none was read,
+// and then says why in `setup`.
+const char* readArguments(int argc, char** argv, SearchSetup& setup) {
     if (argc < 3) {
-        noteRangesNotRead(argc, argv, nullptr);
+        setup.noRangesReason = rangesNotReadReason(argc, argv, nullptr);
         return nullptr;
     }
     if (FILE* ranges = std::fopen(argv[2], "rb")) {
@@ -46,7 +50,7 @@ const char* readArguments(int argc, char** argv) {
         if (argc > 3) S[kResultFile].value.s = strdup(argv[3]);
         return argv[2];
     }
-    noteRangesNotRead(argc, argv, std::strerror(errno));
+    setup.noRangesReason = rangesNotReadReason(argc, argv, std::strerror(errno));
     if (argc == 3) S[kResultFile].value.s = strdup(argv[2]);
     return nullptr;
 }
@@ -68,6 +72,17 @@ void refuseUnusableSettings() {
     warnAboutIdleSettings();
 }
 
+// The one end of every run whose workers have started, however its search
+// ended: the final report when the end has one, the workers stopped, and the
+// exit status by the table in docs/output.md.
+int endRun(const RunOutcome& outcome) {
+    if (makesFinalReport(outcome)) finalReport();
+    terminateProcesses();
+    // A stop signal that came during the final report: the report is whole,
+    // and the status says that the run was interrupted.
+    return exitStatus(outcome, {resultFileFailed || snapshotsFailed(), stopSignalNumber()});
+}
+
 }  // namespace
 
 int runMaster(int argc, char** argv) {
@@ -85,7 +100,8 @@ int runMaster(int argc, char** argv) {
     readTestInductors(argv[1]);
     rememberCoilFile(argv[1]);
     warnAboutUnits(theInductors, argv[1]);
-    const char* rangesPath = readArguments(argc, argv);
+    SearchSetup setup;
+    const char* rangesPath = readArguments(argc, argv, setup);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
     checkRunFiles(argv[1], rangesPath);
@@ -97,20 +113,12 @@ int runMaster(int argc, char** argv) {
     // its random source from the snapshot, not from the seed.
     initLibrary();
     prepareSnapshots(argv[1], rangesPath);
-    if (!resuming()) init_genrand64(static_cast<uint64_t>(S[kSeed].value.l));
+    if (!resuming()) init_genrand64(static_cast<uint64_t>(longSetting<kSeed>()));
     // Settled here, once: forked workers inherit the walk variant, worker
     // ranks are sent it.
     gridPathChosen();
     holdStopSignals();
     initProcs();
     catchStopSignals();
-    optimizeProc();
-    terminateProcesses();
-    // A final report that could not write its result file, or a snapshot
-    // that could not be written, is no success.
-    if (resultFileFailed || snapshotFailed) return 255;
-    // A stop signal that came during the final report: the report is whole,
-    // and the status says that the run was interrupted.
-    if (const int signal = stopSignalNumber()) return 128 + signal;
-    return 0;
+    return endRun(optimizeProc(setup));
 }

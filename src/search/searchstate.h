@@ -1,10 +1,13 @@
-// The search's counters and stop request, shared by the generation driver,
-// the dispatch loop, the progress line and logs, and the snapshots. They
-// live here, below all of those, so that each reads them without reaching
-// into another.
+// The search's state beside the population and the library: its counters
+// and its worker slots, shared by the generation driver, the dispatch loop,
+// the transports, the progress line and logs, and the snapshots. They live
+// here, below all of those, so that each reads them without reaching into
+// another.
 #pragma once
 
 #include <cstdint>
+
+#include "search/workerslots.h"
 
 // The search's counters, in one owner that snapshots write and read whole;
 // the names the rest of the program uses refer into it.
@@ -37,12 +40,5 @@ inline uint32_t& accumCnt = searchCounters.accumCnt;
 inline int64_t& libCnt = searchCounters.libCnt;
 inline int64_t& rejects = searchCounters.rejects;
 
-// Set while a stop must wait for the end of the generation, so that a
-// snapshot can be written there (snapshots are on).
-extern bool stopWaitsForGenerationEnd;
-// The Escape key asked for such a stop.
-extern bool escapeRequested;
-
-// The Escape key: true when the stop waits for the end of the generation
-// (and is now asked for), false when the run must end at once.
-bool stopAtGenerationEnd();
+// The worker slots: each slot's window order, and the jobs out.
+inline WorkerSlots workerSlots;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "settings/rangehints.h"
+#include "settings/rangemoves.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -41,13 +42,7 @@ void fixOneRange(const ResultRecord* best) {
     if (m < pctchange) {
         RangeEntry& entry = R[k];
         std::printf("  Lowered %s from %g, %g to ", entry.name, entry.low, entry.high);
-        if (entry.low < 0) {
-            entry.low *= 2;
-        } else if (entry.low > 0) {
-            entry.low = 0;
-        } else {
-            entry.low = -entry.high;
-        }
+        entry.low = lowerEnd(entry.low, entry.high);
         std::printf(" %g, %g\n", entry.low, entry.high);
         explainAdaptedRange();
         computeInc();
@@ -60,13 +55,7 @@ void fixOneRange(const ResultRecord* best) {
     if (m < pctchange) {
         RangeEntry& entry = R[k];
         std::printf("  Raised %s from %g, %g to ", entry.name, entry.low, entry.high);
-        if (entry.high < 0) {
-            entry.high = 0;
-        } else if (entry.high > 0) {
-            entry.high *= 2;
-        } else {
-            entry.high = -entry.low;
-        }
+        entry.high = raiseEnd(entry.low, entry.high);
         std::printf(" %g, %g\n", entry.low, entry.high);
         explainAdaptedRange();
         computeInc();

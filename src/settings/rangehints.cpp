@@ -8,8 +8,6 @@
 #include "common/fatal.h"
 #include "settings/symtab.h"
 
-std::string noRangesReason;
-
 namespace {
 
 constexpr double kMaxGridPoints = 2147483647.0;
@@ -90,8 +88,4 @@ void explainAdaptedRange() {
     reportMistake("%s: range adaptation moved the range to %g, %g, where resolution %g cannot give a grid of at "
                   "most %.0f points; give %s a coarser resolution, or leave rangeexpand at 0",
                   bad->name, bad->low, bad->high, bad->resolution, kMaxGridPoints, bad->name);
-}
-
-void explainNoRanges() {
-    if (!noRangesReason.empty()) reportMistake("%s", noRangesReason.c_str());
 }

@@ -14,8 +14,3 @@ void explainBadRange(const char* path, const std::array<bool, kCoefficientCount>
 // The same after range adaptation has moved a range end during the run.
 void explainAdaptedRange();
 
-// Why no ranges file was read, set by the run sequence when none was: every
-// range is then zero and the search soon runs out of distinct sets.
-extern std::string noRangesReason;
-// Tells noRangesReason, when it is set.
-void explainNoRanges();

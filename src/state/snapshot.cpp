@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <iterator>
 
 #include "coils/baseformulas.h"
@@ -71,28 +73,47 @@ void writeLibrary(Encoder& e) {
     if (fields.position() != start + bytes) fatal("%s (%s:%d) should never happen\n", "snapshot", "libraryFields", 1);
 }
 
-// Stored again in the order they were first stored, the entries land in the
-// slots they held. Every one must be new: a repeat means the entries are not
-// what the run stored (found here, reported once the section is checked).
+// The first entry that repeats an earlier one, as storing them in order
+// would find it (-1: none): entries are compared as the library compares
+// them, by change mask and coefficients, among those of equal hash.
+int64_t firstRepeat(const std::deque<ResultRecord>& entries) {
+    std::vector<std::pair<uint64_t, uint32_t>> keyed(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) keyed[i] = {libraryHash(&entries[i]), static_cast<uint32_t>(i)};
+    std::sort(keyed.begin(), keyed.end());
+    int64_t first = -1;
+    for (size_t start = 0, end = 0; start < keyed.size(); start = end) {
+        for (end = start + 1; end < keyed.size() && keyed[end].first == keyed[start].first;) ++end;
+        for (size_t a = start; a < end; ++a) {
+            const ResultRecord& earlier = entries[keyed[a].second];
+            for (size_t b = a + 1; b < end; ++b) {
+                const ResultRecord& later = entries[keyed[b].second];
+                if (earlier.changeMask == later.changeMask && earlier.coefficients == later.coefficients &&
+                    (first < 0 || keyed[b].second < first))
+                    first = keyed[b].second;
+            }
+        }
+    }
+    return first;
+}
+
+// Every entry must be new: a repeat means the entries are not what the run
+// stored (found here, reported once the section is checked).
 void readLibrary(Decoder& d, Contents& c) {
     uint64_t count = 0;
     d.u64(count);
-    if (count != static_cast<uint64_t>(libCnt)) d.fail();
+    if (count != static_cast<uint64_t>(c.run.counters.libCnt)) d.fail();
     if (!d.fits(count, kLibraryEntrySize, kMaxLibrarySets)) return;
-    initLibrary();
-    const int64_t rejected = rejects;
-    libCnt = 0;
+    std::deque<ResultRecord>& entries = c.run.library;
+    entries.assign(count, ResultRecord{});
     for (uint64_t i = 0; i < count; ++i) {
         const uint8_t* bytes = d.take(kLibraryEntrySize);
         if (bytes == nullptr) return;
-        ResultRecord entry{};
+        ResultRecord& entry = entries[i];
         SpanReader fields(bytes);
         libraryEntryFields(fields, entry);
-        const auto at = static_cast<int64_t>(i);
-        if (!validMask(entry.changeMask) && c.badLibraryEntry < 0) c.badLibraryEntry = at;
-        if (doneAlready(&entry) && c.repeatedLibraryEntry < 0) c.repeatedLibraryEntry = at;
+        if (!validMask(entry.changeMask) && c.badLibraryEntry < 0) c.badLibraryEntry = static_cast<int64_t>(i);
     }
-    rejects = rejected;
+    c.repeatedLibraryEntry = firstRepeat(entries);
 }
 
 namespace {
@@ -119,11 +140,11 @@ const Section kSections[] = {
     section("inputs", [](auto& io, auto& c, auto&) { inputFields(io, c); }, checkCoilFile),
     section("settings", [](auto& io, auto& c, auto&) { settingFields(io, c); }, checkSettings),
     section("counters", [](auto& io, auto& c, auto&) { counterFields(io, c); }, checkCounters),
-    section("random", [](auto& io, auto&, auto&) { randomFields(io); }, checkRandom),
-    section("ranges", [](auto& io, auto&, auto&) { rangeFields(io, R); }, checkRanges),
-    section("population", [](auto& io, auto&, auto&) { populationFields(io, populationLimit()); }, checkPopulation),
+    section("random", [](auto& io, auto& c, auto&) { randomFields(io, c); }, checkRandom),
+    section("ranges", [](auto& io, auto& c, auto&) { savedRangeFields(io, c); }, checkRanges),
+    section("population", [](auto& io, auto& c, auto&) { populationFields(io, c, runPopulationLimit()); }, checkPopulation),
     section("workers", [](auto& io, auto& c, auto& in) { workerFields(io, c, in.workers); }, checkWorkers),
-    section("jobs", [](auto& io, auto&, auto& in) { jobFields(io, in.workers); }, checkJobs),
+    section("jobs", [](auto& io, auto& c, auto& in) { jobFields(io, c, in.workers); }, checkJobs),
     section("library",
             [](auto& io, auto& c, auto&) {
                 if constexpr (std::remove_reference_t<decltype(io)>::writing)
@@ -207,9 +228,12 @@ bool sizeMatches(uint64_t size, uint64_t length, uint64_t smallest, std::string&
     return true;
 }
 
-// A snapshot read and checked: the run stands at its generation.
-bool taken(const Contents& contents) {
-    gen = contents.generation;
+// A snapshot read and checked whole: handed to the caller, at its
+// generation.
+bool taken(Contents& contents, SavedSearch& into) {
+    contents.run.counters.gen = contents.generation;
+    contents.run.ended = contents.ended;
+    into = std::move(contents.run);
     return true;
 }
 
@@ -225,7 +249,10 @@ struct FileCloser {
 using namespace snapshot;
 
 void encodeSnapshot(int32_t generation, bool ended, const SnapshotInputs& inputs, std::vector<uint8_t>& out) {
-    Contents contents{inputs.coilDigest, inputs.rangesDigest, storedSettings()};
+    Contents contents;
+    contents.coilDigest = inputs.coilDigest;
+    contents.rangesDigest = inputs.rangesDigest;
+    contents.settings = storedSettings();
     contents.generation = generation;
     Encoder e(out);
     e.raw(kMagic, sizeof kMagic);
@@ -247,7 +274,7 @@ void encodeSnapshot(int32_t generation, bool ended, const SnapshotInputs& inputs
     e.patch32(kHeaderSize, crc32c(e.data(), kHeaderSize));
 }
 
-bool readSnapshot(const char* path, const SnapshotInputs& inputs, bool& ended, std::string& cause) {
+bool readSnapshot(const char* path, const SnapshotInputs& inputs, SavedSearch& into, std::string& cause) {
     // Non-blocking, so that a FIFO is reported instead of waited on.
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -291,10 +318,12 @@ bool readSnapshot(const char* path, const SnapshotInputs& inputs, bool& ended, s
     std::memcpy(&flags, header + 12, 4);
     std::memcpy(&length, header + 16, 8);
     Contents contents;
-    ended = contents.ended = (flags & kEndedFlag) != 0;
+    // The names of the ranges; the file gives their numbers.
+    contents.run.ranges = startRanges;
+    contents.ended = (flags & kEndedFlag) != 0;
     if (version == 1) {
         if (!sizeMatches(size, length, kHeaderSize + kChecksumSize, cause)) return false;
-        return readVersion1(d, length, inputs, contents, cause) && taken(contents);
+        return readVersion1(d, length, inputs, contents, cause) && taken(contents, into);
     }
     if (version != kSnapshotVersion) {
         cause = "it has format version " + std::to_string(version) + ", this program reads versions 1 and " +
@@ -307,5 +336,35 @@ bool readSnapshot(const char* path, const SnapshotInputs& inputs, bool& ended, s
     }
     if (!checksumMatches(d, size, "header", cause)) return false;
     if (!sizeMatches(size, length, kHeaderSize + kHeaderCrcSize, cause)) return false;
-    return readSections(d, length, inputs, contents, cause) && taken(contents);
+    return readSections(d, length, inputs, contents, cause) && taken(contents, into);
+}
+
+void restoreSnapshot(SavedSearch&& saved) {
+    // The library first: storing its sets counts them, and the saved
+    // counters then replace the counts. Each set is let go once stored, so
+    // that the sets are not held twice over.
+    initLibrary();
+    for (; !saved.library.empty(); saved.library.pop_front()) doneAlready(&saved.library.front());
+    searchCounters = saved.counters;
+    randomSource = saved.random;
+    R = saved.ranges;
+    while (collected != nullptr) {
+        ResultRecord* following = collected->next;
+        freeResult(collected);
+        collected = following;
+    }
+    ResultRecord** link = &collected;
+    for (const ResultRecord& member : saved.population) {
+        *link = cloneResult(&member);
+        link = &(*link)->next;
+    }
+    *link = nullptr;
+    workerSlots.phases = saved.phases;
+    for (const OutJob& job : workerSlots.outstanding) freeResult(job.candidate);
+    workerSlots.outstanding.clear();
+    for (const SavedSearch::Job& job : saved.jobs) {
+        ResultRecord* candidate = cloneResult(&job.candidate);
+        candidate->next = nullptr;
+        workerSlots.outstanding.push_back({job.slot, candidate});
+    }
 }

@@ -1,7 +1,8 @@
 // Snapshots: the whole state of a run at the end of a generation, in a
 // versioned little-endian binary file, from which a run continues exactly as
 // it would have gone on. The codec writes each part of the state from the
-// part of the run that owns it, and reads it back into that part.
+// part of the run that owns it, and reads it back into a SavedSearch apart
+// from the run, which takes it only once every check has passed.
 //
 // Version 2, written now (integers little-endian, doubles as their IEEE bits):
 //   header: magic "QLMSTATE"; u32 version; u32 flags (bit 0: the run ended
@@ -43,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "state/savedsearch.h"
 #include "state/snapshot_inputs.h"
 
 inline constexpr uint32_t kSnapshotVersion = 2;
@@ -52,13 +54,23 @@ inline constexpr uint32_t kSnapshotVersion = 2;
 // current version, into `out` (cleared first; its storage is reused).
 void encodeSnapshot(int32_t generation, bool ended, const SnapshotInputs& inputs, std::vector<uint8_t>& out);
 
-// Reads the snapshot at `path` (either version) into the run: the counters
-// (gen the generation it was made at), the random source, the range table,
-// the population, the duplicate library (emptied first) and the worker slots (each
-// phase as saved, the jobs that were out in their list). Each part is
-// checked as it is read, against the run's inputs and settings and against
-// what such a run can have produced, reading no more than the file's own
-// counts imply. False with the cause in words ("it is truncated ...") when
-// it cannot be used: the run's state is then unusable and the run must end.
-// The file is never changed. `ended`: the run ended at this snapshot.
-bool readSnapshot(const char* path, const SnapshotInputs& inputs, bool& ended, std::string& cause);
+// Reads the snapshot at `path` (either version) into `into`, a fresh state,
+// reading no more than the file's own counts imply, and checks it whole, as
+// a constant, before anything of it is used. True when every check passed:
+// the snapshot was made from this run's coil file, ranges file and settings,
+// and every value in it is one a run of them can reach (counters within what
+// its generations can have handed out, ranges moved only as adaptation moves
+// them, each member scoring the goodness it claims, a library without
+// repeats). That does not prove a run made it (a random state or a set can
+// be forged within the bounds), but a run continued from it cannot overflow
+// a counter or meet a value the engine does not handle. False with the cause
+// in words ("it is truncated ...") otherwise. Either way the live run is not
+// touched: a refused snapshot leaves it as it was, and one taken is in place
+// only once restoreSnapshot puts it there. The file is never changed.
+bool readSnapshot(const char* path, const SnapshotInputs& inputs, SavedSearch& into, std::string& cause);
+// Puts a snapshot read whole in place of the run's search state: the
+// counters, the random source, the range table R, the population, the worker
+// slots (the jobs out as their list) and the duplicate library, rebuilt
+// slot for slot. What the run held before goes back to the pool; `saved`
+// gives its library up.
+void restoreSnapshot(SavedSearch&& saved);

@@ -1,9 +1,10 @@
 // The checks of a snapshot read back: it must belong to this run (the same
 // coil file, ranges file and settings), and every value must be one a run of
 // it can have reached, down to the goodness of each member of the
-// population, which is scored again with the program's own equation. An
-// honest snapshot passes them all; whatever fails is refused before
-// anything of it is used. The counters' checks are in snapshot_counters,
+// population, which is scored again with the program's own equation. They
+// read the snapshot's own state (Contents::run), as a constant, never the
+// run's: an honest snapshot passes them all, and a snapshot that fails one
+// is refused with the live run untouched. The counters' checks are in snapshot_counters,
 // the range table's in snapshot_ranges.
 #include <algorithm>
 #include <bit>
@@ -114,9 +115,10 @@ bool checkSettings(const Contents& contents, const SnapshotInputs& inputs, std::
 
 // A seeded generator stands at word 0 to 312, and never has every word
 // zero: from there it would give nothing but zeros.
-bool checkRandom(const Contents&, const SnapshotInputs&, std::string& cause) {
-    const auto& words = randomSource.words;
-    if (randomSource.index >= 0 && randomSource.index <= kRandomStateWords &&
+bool checkRandom(const Contents& contents, const SnapshotInputs&, std::string& cause) {
+    const RandomState& random = contents.run.random;
+    const auto& words = random.words;
+    if (random.index >= 0 && random.index <= kRandomStateWords &&
         std::any_of(words.begin(), words.end(), [](uint64_t word) { return word != 0; }))
         return true;
     cause = corrupted("random state");
@@ -126,40 +128,42 @@ bool checkRandom(const Contents&, const SnapshotInputs&, std::string& cause) {
 // The population in rank order as sortgen keeps it, each member with the
 // goodness its set scores, and the best goodness that of the first.
 bool checkPopulation(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
-    uint64_t count = 0;
-    for (const ResultRecord* m = collected; m != nullptr; m = m->next) ++count;
-    const uint64_t save = static_cast<uint64_t>(S[kSave].value.i);
-    if (count < std::max<uint64_t>(contents.ended ? 1 : save, 1) || count > populationLimit()) {
+    const std::vector<ResultRecord>& population = contents.run.population;
+    const uint64_t count = population.size();
+    const uint64_t save = static_cast<uint64_t>(intSetting<kSave>());
+    if (count < std::max<uint64_t>(contents.ended ? 1 : save, 1) || count > runPopulationLimit()) {
         cause = corrupted("population");
         return false;
     }
-    size_t i = 0;
-    for (const ResultRecord *member = collected, *before = nullptr; member != nullptr; before = member, member = member->next, ++i) {
-        ResultRecord scored = *member;
+    for (size_t i = 0; i < population.size(); ++i) {
+        const ResultRecord& member = population[i];
+        ResultRecord scored = member;
         scored.next = nullptr;
         evalInductors(inputs.coils, &scored);
-        if (!sameBits(scored.goodness, member->goodness)) {
+        if (!sameBits(scored.goodness, member.goodness)) {
             cause = corrupted("population member " + std::to_string(i + 1) + " has goodness " +
-                              goodnessText(member->goodness) + ", its set scores " + goodnessText(scored.goodness));
+                              goodnessText(member.goodness) + ", its set scores " + goodnessText(scored.goodness));
             return false;
         }
-        const bool ranked = before == nullptr || !(before->goodness > member->goodness ||
-                                                   (before->goodness == member->goodness &&
-                                                    before->coefficients == member->coefficients));
-        if (!validMask(member->changeMask) || !ranked) {
+        const ResultRecord* before = i == 0 ? nullptr : &population[i - 1];
+        const bool ranked = before == nullptr || !(before->goodness > member.goodness ||
+                                                   (before->goodness == member.goodness &&
+                                                    before->coefficients == member.coefficients));
+        if (!validMask(member.changeMask) || !ranked) {
             cause = corrupted("population");
             return false;
         }
     }
-    if (sameBits(bestGoodness, collected->goodness)) return true;
-    cause = corrupted("best goodness " + goodnessText(bestGoodness) + ", the best member scores " +
-                      goodnessText(collected->goodness));
+    const double best = contents.run.counters.bestGoodness;
+    if (sameBits(best, population.front().goodness)) return true;
+    cause = corrupted("best goodness " + goodnessText(best) + ", the best member scores " +
+                      goodnessText(population.front().goodness));
     return false;
 }
 
 bool checkWorkers(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
     bool valid = contents.workers == static_cast<uint32_t>(inputs.workers);
-    for (uint32_t slot = 0; slot < contents.workers; ++slot) valid = valid && workerSlots.phases[slot] <= 1;
+    for (uint32_t slot = 0; slot < contents.workers; ++slot) valid = valid && contents.run.phases[slot] <= 1;
     if (valid) return true;
     cause = corrupted("workers");
     return false;
@@ -168,9 +172,9 @@ bool checkWorkers(const Contents& contents, const SnapshotInputs& inputs, std::s
 // At most one job on each worker slot.
 bool checkJobs(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
     std::vector<bool> busy(contents.workers, false);
-    for (const OutJob& job : workerSlots.outstanding) {
+    for (const SavedSearch::Job& job : contents.run.jobs) {
         const auto slot = static_cast<size_t>(job.slot);
-        if (job.slot < 0 || slot >= busy.size() || busy[slot] || !validMask(job.candidate->changeMask)) {
+        if (job.slot < 0 || slot >= busy.size() || busy[slot] || !validMask(job.candidate.changeMask)) {
             cause = corrupted("jobs");
             return false;
         }
@@ -180,7 +184,7 @@ bool checkJobs(const Contents& contents, const SnapshotInputs& inputs, std::stri
 }
 
 // The count was checked against libCnt as it was read, and the entries
-// went into the library as they were read.
+// against each other.
 bool checkLibrary(const Contents& contents, const SnapshotInputs&, std::string& cause) {
     if (contents.badLibraryEntry >= 0) {
         cause = corrupted("library");

@@ -16,11 +16,13 @@
 #include "common/fatal.h"
 #include "search/library.h"
 #include "search/random.h"
+#include "search/rules.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
+#include "state/savedsearch.h"
 #include "state/snapshot_inputs.h"
-#include "state/workerslots.h"
 
 namespace snapshot {
 
@@ -37,18 +39,19 @@ inline constexpr size_t kRecordSize = 8 + 8 * kCoefficientCount + 4;   // goodne
 inline constexpr size_t kJobSize = 4 + kRecordSize;                    // slot, record
 inline constexpr size_t kLibraryEntrySize = 4 + 8 * kCoefficientCount;  // mask, coefficients
 inline constexpr size_t kSettingSize = 1 + 1 + 8;  // name length, type, value; the name comes on top
-// The duplicate library ends a run when it is full at 2^25 sets, so no
-// snapshot holds more; nor does any program have this many settings.
-inline constexpr uint64_t kMaxLibrarySets = uint64_t{1} << 25;
+// The duplicate library ends a run when it is full, so no snapshot holds
+// more sets; nor does any program have this many settings.
+inline constexpr uint64_t kMaxLibrarySets = kLibrarySlots;
 inline constexpr uint32_t kMaxSettings = 4096;
 
 // The fields of a snapshot. Each is written from the part of the run that
-// owns it and read back into it: the search's counters (SearchCounters),
-// the population (collected), the random source (randomSource), the range
-// table R, the duplicate library and the worker slots (workerSlots). What
-// no part of the run owns lives in Contents: the input digests, the
-// settings, the ended flag, and the generations complete (gen lags behind
-// at the end of a run; it takes the value once a snapshot is read).
+// owns it: the search's counters (SearchCounters), the population
+// (collected), the random source (randomSource), the range table R, the
+// duplicate library and the worker slots (workerSlots). They are read back
+// into a fresh SavedSearch in Contents, never into the run. What no part of
+// the run owns lives in Contents too: the input digests, the settings, the
+// ended flag, and the generations complete (gen lags behind at the end of a
+// run; the saved counters take the value once a snapshot is read).
 
 // A setting as a snapshot stores it.
 struct StoredSetting {
@@ -68,7 +71,31 @@ struct Contents {
     // gives, and the first that repeats an earlier one (-1: none).
     int64_t badLibraryEntry = -1;
     int64_t repeatedLibraryEntry = -1;
+    // What is read, apart from the run.
+    SavedSearch run;
 };
+
+// Where a field goes: written from the live run, read into the fresh state.
+template <typename Io>
+SearchCounters& countersOf(Contents& c) {
+    if constexpr (Io::writing) return searchCounters;
+    else return c.run.counters;
+}
+template <typename Io>
+RandomState& randomOf(Contents& c) {
+    if constexpr (Io::writing) return randomSource;
+    else return c.run.random;
+}
+template <typename Io>
+std::array<RangeEntry, kCoefficientCount>& rangesOf(Contents& c) {
+    if constexpr (Io::writing) return R;
+    else return c.run.ranges;
+}
+template <typename Io>
+std::array<uint8_t, kMaxWorkers>& phasesOf(Contents& c) {
+    if constexpr (Io::writing) return workerSlots.phases;
+    else return c.run.phases;
+}
 
 // -1 for a random start set, otherwise one bit per coefficient an operator
 // changed.
@@ -81,9 +108,9 @@ void recordFields(Io& io, Record& r) {
     io.i32(r.changeMask);
 }
 
-template <typename Io, typename C>
-void counterFields(Io& io, C& c) {
-    SearchCounters& s = searchCounters;
+template <typename Io>
+void counterFields(Io& io, Contents& c) {
+    SearchCounters& s = countersOf<Io>(c);
     io.i32(c.generation);
     io.i32(s.lastgen);
     io.u64(s.tested);
@@ -97,9 +124,10 @@ void counterFields(Io& io, C& c) {
 }
 
 template <typename Io>
-void randomFields(Io& io) {
-    io.i32(randomSource.index);
-    for (auto& word : randomSource.words) io.u64(word);
+void randomFields(Io& io, Contents& c) {
+    RandomState& random = randomOf<Io>(c);
+    io.i32(random.index);
+    for (auto& word : random.words) io.u64(word);
 }
 
 // A range table's numbers; its names stay.
@@ -115,18 +143,16 @@ void rangeFields(Io& io, Table& table) {
     }
 }
 
-inline void freeList(ResultRecord*& head) {
-    while (head != nullptr) {
-        ResultRecord* following = head->next;
-        freeResult(head);
-        head = following;
-    }
+// The range table R, read back into the saved one.
+template <typename Io>
+void savedRangeFields(Io& io, Contents& c) {
+    rangeFields(io, rangesOf<Io>(c));
 }
 
-// The members of `collected` in rank order; read back, they replace it.
-// `limit`: the most members the run keeps.
+// The members of `collected` in rank order, read back into the saved
+// population. `limit`: the most members the run keeps.
 template <typename Io>
-void populationFields(Io& io, uint64_t limit) {
+void populationFields(Io& io, Contents& c, uint64_t limit) {
     uint32_t count = 0;
     if constexpr (Io::writing) {
         for (const ResultRecord* m = collected; m != nullptr; m = m->next) ++count;
@@ -134,43 +160,42 @@ void populationFields(Io& io, uint64_t limit) {
         io.room(count * kRecordSize);
         for (ResultRecord* m = collected; m != nullptr; m = m->next) recordFields(io, *m);
     } else {
-        freeList(collected);
         io.u32(count);
         if (!io.fits(count, kRecordSize, limit)) return;
-        ResultRecord** link = &collected;
-        for (uint32_t i = 0; i < count; ++i) {
-            *link = newResult();
-            recordFields(io, **link);
-            link = &(*link)->next;
-        }
+        c.run.population.assign(count, ResultRecord{});
+        for (ResultRecord& member : c.run.population) recordFields(io, member);
     }
 }
 
 // Each worker slot's phase. `limit`: the run's worker slots.
-template <typename Io, typename C>
-void workerFields(Io& io, C& c, uint64_t limit) {
+template <typename Io>
+void workerFields(Io& io, Contents& c, uint64_t limit) {
     c.workers = static_cast<uint32_t>(limit);
     io.u32(c.workers);
     if (!io.fits(c.workers, 1, limit)) return;
-    for (uint32_t slot = 0; slot < c.workers; ++slot) io.u8(workerSlots.phases[slot]);
+    auto& phases = phasesOf<Io>(c);
+    for (uint32_t slot = 0; slot < c.workers; ++slot) io.u8(phases[slot]);
 }
 
-// The jobs out, in hand-over order; read back, they replace the slots' list.
+// The jobs out, in hand-over order, read back into the saved list.
 template <typename Io>
-void jobFields(Io& io, uint64_t limit) {
-    auto& jobs = workerSlots.outstanding;
-    uint32_t count = static_cast<uint32_t>(jobs.size());
-    if constexpr (!Io::writing) {
-        for (const OutJob& job : jobs) freeResult(job.candidate);
-        jobs.clear();
-    }
-    io.u32(count);
-    if (!io.fits(count, kJobSize, limit)) return;
-    if constexpr (!Io::writing) jobs.assign(count, OutJob{0, nullptr});
-    for (OutJob& job : jobs) {
-        if constexpr (!Io::writing) job.candidate = newResult();
-        io.i32(job.slot);
-        recordFields(io, *job.candidate);
+void jobFields(Io& io, Contents& c, uint64_t limit) {
+    if constexpr (Io::writing) {
+        auto& jobs = workerSlots.outstanding;
+        io.u32(static_cast<uint32_t>(jobs.size()));
+        for (OutJob& job : jobs) {
+            io.i32(job.slot);
+            recordFields(io, *job.candidate);
+        }
+    } else {
+        uint32_t count = 0;
+        io.u32(count);
+        if (!io.fits(count, kJobSize, limit)) return;
+        c.run.jobs.assign(count, SavedSearch::Job{});
+        for (SavedSearch::Job& job : c.run.jobs) {
+            io.i32(job.slot);
+            recordFields(io, job.candidate);
+        }
     }
 }
 
@@ -181,8 +206,8 @@ void libraryEntryFields(Io& io, Record& r) {
 }
 
 // A u64 count and the entries in the order they were stored. Read back, the
-// count must be libCnt, read before it, and the entries go into an empty
-// library in that order, which puts each in the slot it held.
+// count must be the saved libCnt, read before it; stored again in this order
+// into an empty library, the entries land in the slots they held.
 void writeLibrary(Encoder& e);
 void readLibrary(Decoder& d, Contents& c);
 
@@ -206,9 +231,8 @@ void settingFields(Io& io, C& c) {
     }
 }
 
-// The most members a population of the run holds: the start population
-// keeps `save` + 1 random sets and the start set until the first harvest.
-inline uint64_t populationLimit() { return static_cast<uint64_t>(std::max(S[kSave].value.i, 0)) + 2; }
+// The most members a population of this run holds.
+inline uint64_t runPopulationLimit() { return static_cast<uint64_t>(populationLimit(intSetting<kSave>())); }
 
 // The checks of what was read against the run, each false with the cause.
 // They come in file order: the coil file; the settings, then the ranges

@@ -2,9 +2,12 @@
 // maxgenerations (a finished run may be continued to a larger one, a run
 // still under way goes on to a new limit), the ended flag against the stop
 // settings, and every counter between what the generations behind it can
-// have handed out, at the least and at the most. So a forged snapshot with
-// a valid checksum can neither skip generations, jump to the final report,
-// nor make a counter overflow later.
+// have handed out, at the least and at the most. So no counter of a
+// snapshot taken can overflow later, and a forged one cannot jump to the
+// final report or past its generations without counters, jobs and a library
+// as large as those generations make (which the checks cannot tell from a
+// real run's: they hold a snapshot to what a run can reach, not to what one
+// did).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -41,15 +44,11 @@ int64_t saturatingSum(int64_t a, int64_t b) {
 // No counter starts above this: a run would need centuries of lookups to
 // carry one from there to the end of its type.
 constexpr int64_t kCounterCeiling = int64_t{1} << 62;
-// Duplicate draws for one random set before the run gives up on the ranges.
-constexpr int64_t kMaxDrawsPerRandomSet = 1000000;
-
 // Whether the stall limit (quitat generations without a better set) ended
 // the run at `generation`. The stall test comes before the generation count,
 // at the end of the generation before, so it decides when both hold.
-bool stalled(int64_t generation) {
-    const int64_t quitat = S[kQuitAt].value.i;
-    return quitat >= 0 && generation >= 1 && generation - 1 - lastgen > quitat;
+bool stalledAt(int64_t generation, int64_t lastgen) {
+    return generation >= 1 && stalled(generation - 1, lastgen, intSetting<kQuitAt>());
 }
 
 // The first counter out of its bounds, or null. Each generation hands out
@@ -57,18 +56,24 @@ bool stalled(int64_t generation) {
 // the library beside the save + 1 sets of the start population; the rejected
 // count stays below what the draws could have rejected.
 const char* counterFlaw(const Contents& contents, const SnapshotInputs& inputs) {
+    const SearchCounters& s = contents.run.counters;
+    const int32_t lastgen = s.lastgen;
+    const uint64_t tested = s.tested, lastTested = s.lastTested;
+    const uint32_t accumCnt = s.accumCnt;
+    const int64_t libCnt = s.libCnt, rejects = s.rejects;
+    const double accumSeconds = s.accumSeconds;
     const int64_t generation = contents.generation;
-    const int64_t save = S[kSave].value.i;
-    const int64_t tries = std::max(S[kTries].value.i, 1);
+    const int64_t save = intSetting<kSave>();
+    const int64_t tries = std::max(intSetting<kTries>(), 1);
     const int64_t candidates = saturatingProduct(generation, inputs.candidatesPerGeneration);
     const int64_t rejectLimit =
-        std::min(kCounterCeiling, saturatingSum(saturatingProduct(save + 1, kMaxDrawsPerRandomSet),
-                                                saturatingProduct(candidates, std::max(tries, kMaxDrawsPerRandomSet))));
+        std::min(kCounterCeiling, saturatingSum(saturatingProduct(randomStartSets(save), kMaxDuplicateDraws),
+                                                saturatingProduct(candidates, std::max(tries, kMaxDuplicateDraws))));
     if (lastgen < 0 || lastgen > generation) return "lastgen";
     if (tested > static_cast<uint64_t>(candidates) || tested > static_cast<uint64_t>(kCounterCeiling) ||
         lastTested > tested || accumCnt > tested)
         return "tested";
-    if (libCnt < save + 1 || libCnt > saturatingSum(save + 1, candidates) ||
+    if (libCnt < randomStartSets(save) || libCnt > saturatingSum(randomStartSets(save), candidates) ||
         static_cast<uint64_t>(libCnt) >= kMaxLibrarySets)
         return "libCnt";
     if (rejects < 0 || rejects > rejectLimit) return "rejects";
@@ -81,7 +86,7 @@ const char* counterFlaw(const Contents& contents, const SnapshotInputs& inputs) 
 int64_t madeWithMaxGenerations(const Contents& contents) {
     for (const StoredSetting& stored : contents.settings)
         if (stored.name == S[kMaxGenerations].name) return static_cast<int32_t>(static_cast<uint32_t>(stored.bits));
-    return S[kMaxGenerations].value.i;
+    return intSetting<kMaxGenerations>();
 }
 
 // A snapshot read back under another maxgenerations than the one it was
@@ -89,7 +94,7 @@ int64_t madeWithMaxGenerations(const Contents& contents) {
 // ended at its limit is continued to a larger one. A run that the stall
 // limit ended cannot be continued: it would stop again at once.
 bool checkContinuation(const Contents& contents, std::string& cause) {
-    const int64_t now = S[kMaxGenerations].value.i;
+    const int64_t now = intSetting<kMaxGenerations>();
     const int64_t made = madeWithMaxGenerations(contents);
     if (made == now) return true;
     const int64_t generation = contents.generation;
@@ -100,9 +105,10 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
                 continuation(generation);
         return false;
     }
-    if (stalled(generation)) {
+    const int32_t lastgen = contents.run.counters.lastgen;
+    if (stalledAt(generation, lastgen)) {
         cause = "its run ended at generation " + number(generation) + " because quitat " +
-                number(S[kQuitAt].value.i) + " stopped it (no better set since generation " + number(lastgen) +
+                number(intSetting<kQuitAt>()) + " stopped it (no better set since generation " + number(lastgen) +
                 "), so a larger maxgenerations cannot continue it: set maxgenerations back to " + number(made) +
                 " to see its final report, or remove it to start afresh";
         return false;
@@ -121,7 +127,8 @@ bool checkContinuation(const Contents& contents, std::string& cause) {
 // goes on.
 bool checkEndedFlag(const Contents& contents, int64_t maxgenerations, std::string& cause) {
     const bool atEnd = contents.generation == std::max<int64_t>(maxgenerations, 0);
-    if (contents.ended ? atEnd || stalled(contents.generation) : !stalled(contents.generation)) return true;
+    const bool stall = stalledAt(contents.generation, contents.run.counters.lastgen);
+    if (contents.ended ? atEnd || stall : !stall) return true;
     cause = corrupted(contents.ended ? "ended before its end" : "went on past its stall limit");
     return false;
 }
@@ -131,7 +138,7 @@ bool checkEndedFlag(const Contents& contents, int64_t maxgenerations, std::strin
 // had none to make).
 bool checkCounters(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
     if (!checkContinuation(contents, cause)) return false;
-    const int64_t maxgenerations = S[kMaxGenerations].value.i;
+    const int64_t maxgenerations = intSetting<kMaxGenerations>();
     const int64_t generation = contents.generation;
     const bool inRange = contents.ended ? generation >= 0 && generation <= std::max<int64_t>(maxgenerations, 0)
                                         : generation >= 1 && generation < maxgenerations;
@@ -150,7 +157,7 @@ bool checkCounters(const Contents& contents, const SnapshotInputs& inputs, std::
 // schedule: the jobs handed out (harvested plus outstanding, so known once
 // the jobs are read) grow with the generations.
 bool checkHandedOut(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
-    const uint64_t handedOut = tested + workerSlots.outstanding.size();
+    const uint64_t handedOut = contents.run.counters.tested + contents.run.jobs.size();
     const uint64_t fewest =
         static_cast<uint64_t>(contents.generation) * static_cast<uint64_t>(inputs.minCandidatesPerGeneration);
     if (handedOut >= fewest) return true;

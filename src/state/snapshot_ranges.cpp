@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "settings/rangemoves.h"
 #include "state/snapshot_codec.h"
 
 namespace snapshot {
@@ -19,39 +21,52 @@ int64_t stepsOf(const RangeEntry& range) {
     return static_cast<int64_t>(static_cast<int32_t>((range.high - range.low) / range.resolution)) + 1;
 }
 
-// 2^m == ratio for a whole m >= 0: m; otherwise -1.
-int64_t doublings(double ratio) {
-    int64_t m = 0;
-    for (double at = 1; at < ratio && m < 2100; at *= 2) ++m;
-    return std::ldexp(1.0, static_cast<int>(m)) == ratio ? m : -1;
-}
+// More moves than any end can make: a finite end doubles to an infinity in
+// fewer (from 2^-1074 to 2^1024), and a move from 0 or to 0 adds two.
+constexpr int64_t kMaxMoves = 2200;
 
-// How many moves of range adaptation take a low end from `given` to
-// `saved`, at the least; -1 when no number of moves does. A low end only
-// goes down: a negative one doubles, a positive one becomes 0, and 0
-// becomes minus the high end (`otherGiven` raised `otherMoves` times at the
-// most). A high end is the mirror image: called with every value negated.
-int64_t endMoves(double given, double saved, double otherGiven, int64_t otherMoves) {
-    if (given == saved && std::signbit(given) == std::signbit(saved)) return 0;
-    if (!(saved < given)) return -1;
-    if (given < 0) {
-        const int64_t m = doublings(saved / given);
-        return m > 0 ? m : -1;
+// One move of a low end (the other end, `other`, is the high end), and of a
+// high end (the other end is the low end), as range adaptation makes them.
+double lowMove(double at, double other) { return lowerEnd(at, other); }
+double highMove(double at, double other) { return raiseEnd(other, at); }
+
+// Whether `next` lies past `saved` on a way that only leads further off: a
+// low end below a negative `saved` goes on doubling down, a high end above a
+// positive one up.
+bool pastReach(double next, double saved, bool low) { return low ? next < saved && next < 0 : next > saved && next > 0; }
+
+// The values an end takes from `given` by its moves (the other end at
+// `other`), up to `saved` or as far as it can go towards it: the values the
+// other end of its range can stand at while this end moves.
+std::vector<double> endValues(double given, double saved, double other, bool low) {
+    std::vector<double> values{given};
+    for (double at = given; values.size() <= static_cast<size_t>(kMaxMoves) && !(at == saved);) {
+        const double next = low ? lowMove(at, other) : highMove(at, other);
+        if (next == at || !std::isfinite(next) || pastReach(next, saved, low)) break;
+        values.push_back(at = next);
     }
-    const int64_t toZero = given > 0 ? 1 : 0;
-    if (saved == 0) return toZero;
-    if (saved > 0) return -1;
-    // From 0 to minus the other end as it stood then, then doubling.
-    if (!(otherGiven > 0)) return toZero + 1;
-    const int64_t m = doublings(saved / -otherGiven);
-    if (m < 0) return -1;
-    return toZero + 1 + std::max<int64_t>(0, m - otherMoves);
+    return values;
 }
 
-// The moves of an end that only doubles or goes to 0, as a bound for the
-// other end's chain; 0 when it has none of its own.
-int64_t ownMoves(double given, double saved) {
-    return std::max<int64_t>(0, endMoves(given, saved, 0, 0));
+// The fewest moves of range adaptation that take an end from `given` to
+// `saved`, the other end standing at one of `others` when a move reads it
+// (only a move from 0 does); -1 when no number of moves does.
+int64_t endMoves(double given, double saved, const std::vector<double>& others, bool low) {
+    if (sameBits(given, saved)) return 0;
+    int64_t fewest = -1;
+    for (const double other : others) {
+        double at = given;
+        for (int64_t n = 1; n <= kMaxMoves && (fewest < 0 || n < fewest); ++n) {
+            const double next = low ? lowMove(at, other) : highMove(at, other);
+            if (next == saved) {
+                fewest = n;
+                break;
+            }
+            if (next == at || !std::isfinite(next) || pastReach(next, saved, low)) break;
+            at = next;
+        }
+    }
+    return fewest;
 }
 
 }  // namespace
@@ -61,7 +76,7 @@ int64_t ownMoves(double given, double saved) {
 // file gives them.
 bool checkRanges(const Contents& contents, const SnapshotInputs&, std::string& cause) {
     for (int k = 0; k < kCoefficientCount; ++k) {
-        const RangeEntry& saved = R[static_cast<size_t>(k)];
+        const RangeEntry& saved = contents.run.ranges[static_cast<size_t>(k)];
         const RangeEntry& given = startRanges[static_cast<size_t>(k)];
         const bool unmoved = sameBits(saved.low, given.low) && sameBits(saved.high, given.high);
         const bool sameGrid = sameBits(saved.resolution, given.resolution) &&
@@ -82,14 +97,16 @@ bool checkRanges(const Contents& contents, const SnapshotInputs&, std::string& c
 // one the adaptation makes.
 bool checkRangeMoves(const Contents& contents, std::string& cause) {
     const int64_t generation = contents.generation;
-    const int64_t raiselower = std::max(S[kRaiseLower].value.i, 1);
-    const int64_t adaptations = S[kRangeExpand].value.i == 0 || generation < 1 ? 0 : (generation - 1) / raiselower;
+    const int64_t raiselower = std::max(intSetting<kRaiseLower>(), 1);
+    const int64_t adaptations = intSetting<kRangeExpand>() == 0 || generation < 1 ? 0 : (generation - 1) / raiselower;
     int64_t lowMoves = 0, highMoves = 0;
     for (int k = 0; k < kCoefficientCount; ++k) {
-        const RangeEntry& saved = R[static_cast<size_t>(k)];
+        const RangeEntry& saved = contents.run.ranges[static_cast<size_t>(k)];
         const RangeEntry& given = startRanges[static_cast<size_t>(k)];
-        const int64_t low = endMoves(given.low, saved.low, given.high, ownMoves(-given.high, -saved.high));
-        const int64_t high = endMoves(-given.high, -saved.high, -given.low, ownMoves(given.low, saved.low));
+        const int64_t low =
+            endMoves(given.low, saved.low, endValues(given.high, saved.high, given.low, false), true);
+        const int64_t high =
+            endMoves(given.high, saved.high, endValues(given.low, saved.low, given.high, true), false);
         lowMoves += low;
         highMoves += high;
         if (low < 0 || high < 0 || lowMoves > adaptations || highMoves > adaptations) {

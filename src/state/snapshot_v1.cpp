@@ -40,15 +40,15 @@ bool readVersion1(Decoder& d, uint64_t length, const SnapshotInputs& inputs, Con
         contents.settings.push_back(setting);
     }
     counterFields(d, contents);
-    randomFields(d);
-    rangeFields(d, R);
+    randomFields(d, contents);
+    savedRangeFields(d, contents);
     const struct {
         const char* name;
         void (*read)(Decoder& d, Contents& c, const SnapshotInputs& inputs);
     } parts[] = {
-        {"population", [](Decoder& dd, Contents&, const SnapshotInputs&) { populationFields(dd, populationLimit()); }},
+        {"population", [](Decoder& dd, Contents& c, const SnapshotInputs&) { populationFields(dd, c, runPopulationLimit()); }},
         {"workers", [](Decoder& dd, Contents& c, const SnapshotInputs& in) { workerFields(dd, c, in.workers); }},
-        {"jobs", [](Decoder& dd, Contents&, const SnapshotInputs& in) { jobFields(dd, in.workers); }},
+        {"jobs", [](Decoder& dd, Contents& c, const SnapshotInputs& in) { jobFields(dd, c, in.workers); }},
         {"library", [](Decoder& dd, Contents& c, const SnapshotInputs&) { readLibrary(dd, c); }},
     };
     for (const auto& part : parts) {

@@ -36,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <array>
+#include <vector>
 
 #include "coils/readind.h"
 #include "coils/storage.h"
@@ -45,9 +46,12 @@
 #include "common/stopsignals.h"
 #include "grid/gridsearch.h"
 #include "settings/settingstable.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "transport/runlock.h"
 #include "transport/terminal.h"
+#include "transport/worker.h"
+#include "transport/workerstate.h"
 
 namespace {
 
@@ -226,13 +230,12 @@ int pollSoon(pollfd* fds, int count, int ms) {
     return poll(fds, static_cast<nfds_t>(count), ms);
 }
 
-// Worker: waits up to `ms` for the doorbell; ends the worker when the master
-// has gone.
-void waitForDoorbell(int fd, int ms) {
+// Worker: waits up to `ms` for the doorbell; false when the master has gone.
+bool waitForDoorbell(int fd, int ms) {
     pollfd bell{fd, POLLIN, 0};
-    if (pollSoon(&bell, 1, ms) <= 0) return;
+    if (pollSoon(&bell, 1, ms) <= 0) return true;
     char drained[64];
-    if (recv(fd, drained, sizeof drained, MSG_DONTWAIT) == 0) std::exit(0);
+    return recv(fd, drained, sizeof drained, MSG_DONTWAIT) != 0;
 }
 
 // Worker: reports why `path` failed and ends; the master sees the status and
@@ -242,62 +245,77 @@ void waitForDoorbell(int fd, int ms) {
     std::exit(-1);
 }
 
-// Serves one slot's jobs until the stop byte arrives or the master has gone.
-[[noreturn]] void workerLoop(int slot, int bell) {
-    const ProcSlot& self = P[slot];
-    int failedReads = 0;
-    while (true) {
-        if (getppid() != masterPid) std::exit(0);
-        off_t size = fileSize(self.requestPath);
-        if (size < 0) {
-            waitForDoorbell(bell, kIdlePollMs);
-            continue;
-        }
-        if (size == 0) {
-            // Only a file written by something other than the master can be
-            // seen empty; give it the time a writer would need.
-            usleep(kWritingPoll);
-            size = fileSize(self.requestPath);
-        }
-        if (size == 1) std::exit(0);
+// A forked worker's way to its master: the slot's request and reply files,
+// its doorbell and the master's bell.
+class FileChannel final : public WorkerChannel {
+public:
+    FileChannel(int slot, int bell) : self_(P[slot]), bell_(bell) {}
 
-        FILE* in = openRecordFile(self.requestPath);
-        const int openError = errno;
-        ResultRecord* request = nullptr;
-        if (in != nullptr) {
-            request = readResult(in);
-            std::fclose(in);
-        }
-        if (request == nullptr) {
-            // Not yet readable, or not a whole record: look again a few times,
-            // but never wait for ever on a file that cannot be read.
-            if (++failedReads >= kReadTries)
-                workerFails(self.requestPath, in == nullptr ? std::strerror(openError) : "holds no whole record");
-            usleep(kWritingPoll);
-            continue;
-        }
-        failedReads = 0;
-        // A request left in place would be searched again.
-        if (unlink(self.requestPath) != 0) workerFails(self.requestPath, std::strerror(errno));
+    bool nextJob(ResultRecord& job) override {
+        while (true) {
+            if (getppid() != masterPid) return false;
+            off_t size = fileSize(self_.requestPath);
+            if (size < 0) {
+                if (!waitForDoorbell(bell_, kIdlePollMs)) return false;
+                continue;
+            }
+            if (size == 0) {
+                // Only a file written by something other than the master can
+                // be seen empty; give it the time a writer would need.
+                usleep(kWritingPoll);
+                size = fileSize(self_.requestPath);
+            }
+            if (size == 1) return false;
 
-        ResultRecord* best = runMajor(theInductors, request);
-        freeResult(request);
-        if (!writeRecordFile(self.replyTemp, self.replyPath, best)) {
-            reportCause(self.replyPath, std::strerror(errno));
+            FILE* in = openRecordFile(self_.requestPath);
+            const int openError = errno;
+            ResultRecord* request = nullptr;
+            if (in != nullptr) {
+                request = readResult(in);
+                std::fclose(in);
+            }
+            if (request == nullptr) {
+                // Not yet readable, or not a whole record: look again a few
+                // times, but never wait for ever on a file that cannot be read.
+                if (++failedReads_ >= kReadTries)
+                    workerFails(self_.requestPath, in == nullptr ? std::strerror(openError) : "holds no whole record");
+                usleep(kWritingPoll);
+                continue;
+            }
+            failedReads_ = 0;
+            // A request left in place would be searched again.
+            if (unlink(self_.requestPath) != 0) workerFails(self_.requestPath, std::strerror(errno));
+            copyResult(&job, request);
+            freeResult(request);
+            return true;
+        }
+    }
+
+    bool sendReply(const ResultRecord& reply) override {
+        if (!writeRecordFile(self_.replyTemp, self_.replyPath, &reply)) {
+            reportCause(self_.replyPath, std::strerror(errno));
             fatal("%s (%s:%d) should never happen\n", "process", "evaluatePolynomial", 69);
         }
-        freeResult(best);
-        if (!ring(workerBell)) std::exit(0);
+        return ring(workerBell);
+    }
 
+    // A forked worker checks its own range table and reports under its pid.
+    void afterJob() override {
         checkRangeTable();
         std::fflush(stdout);
     }
-}
+
+private:
+    const ProcSlot& self_;
+    int bell_;
+    int failedReads_ = 0;
+};
 
 // Runs in a new worker: ignores the stop signals, keeps its own doorbell and
-// the master's bell, closes every other exchange socket, and asks to be
-// ended with its master.
-void becomeWorker(int slot, int bell) {
+// the master's bell, closes every other exchange socket, asks to be ended
+// with its master, takes the start state the master packed for it and serves
+// its jobs.
+[[noreturn]] void becomeWorker(int slot, int bell, const std::vector<unsigned char>& start, bool redo) {
     ignoreStopSignalsInWorker();
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != masterPid) std::exit(0);  // the master died before prctl
@@ -305,15 +323,14 @@ void becomeWorker(int slot, int bell) {
         if (P[i].doorbell >= 0) close(P[i].doorbell);
     close(masterBell);
     if (runLockFd() >= 0) close(runLockFd());
-    // A worker starts where its slot stands: the range table as the ranges
-    // file gives it (so no result depends on when a worker began), and the
-    // grid search's alternation at the slot's phase (a replacement: the
-    // phase before the job it redoes).
-    R = startRanges;
-    const ProcSlot& self = P[slot];
-    const bool redo = self.busy && fileSize(self.replyPath) < 0;
-    swapper = workerSlots.phases[static_cast<size_t>(slot)] ^ (redo ? 1 : 0);
-    workerLoop(slot, bell);
+    // A worker starts where its slot stands, as a worker rank does: the
+    // range table as the ranges file gives it (so no result depends on when
+    // a worker began), and the grid search's alternation at the slot's phase
+    // (a replacement: the phase before the job it redoes).
+    unpackWorkerState(start.data(), start.size(), slot);
+    swapper = workerSlots.startPhase(slot, redo);
+    FileChannel channel(slot, bell);
+    std::exit(serveWorker(channel));
 }
 
 void startWorker(int slot) {
@@ -321,6 +338,9 @@ void startWorker(int slot) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, bell) != 0)
         fatal("%s (%s:%d) couldn't start process because %s\n", "process", "startProcess", 179,
               std::strerror(errno));
+    const std::vector<unsigned char> start = packWorkerState(workerCount());
+    const ProcSlot& self = P[slot];
+    const bool redo = self.busy && fileSize(self.replyPath) < 0;
     // Text still buffered would otherwise be written again by the worker.
     std::fflush(stdout);
     std::fflush(stderr);
@@ -331,7 +351,7 @@ void startWorker(int slot) {
     }
     if (pid == 0) {
         close(bell[0]);
-        becomeWorker(slot, bell[1]);
+        becomeWorker(slot, bell[1], start, redo);
     }
     close(bell[1]);
     P[slot].doorbell = bell[0];
@@ -433,7 +453,7 @@ void initProcs() {
     }
 }
 
-int workerCount() { return S[kProcesses].value.i; }
+int workerCount() { return intSetting<kProcesses>(); }
 
 const char* exchangeFileRole(const char* name) {
     if (std::strcmp(name, "quelmo.lock") == 0) return "the lock of the run directory";

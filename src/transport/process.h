@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "coils/records.h"
-#include "state/workerslots.h"
+#include "search/searchstate.h"
 
 // Called once the settings are read, before any other check of them: refuses
 // a `processes` setting this transport cannot serve, or, for a transport

@@ -38,6 +38,7 @@
 #include "settings/symtab.h"
 #include "transport/process.h"
 #include "transport/terminal.h"
+#include "transport/worker.h"
 #include "transport/workerstate.h"
 
 namespace {
@@ -232,7 +233,7 @@ void settleWorkerCount() {
 void initProcs() {
     prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
     phase = Phase::started;
-    std::vector<unsigned char> state = packWorkerState();
+    std::vector<unsigned char> state = packWorkerState(workerCount());
     broadcastState(state);
     gatherPids();
     slots.assign(static_cast<size_t>(workerCount()), Slot{});
@@ -325,6 +326,30 @@ void releaseWorkers() {
     terminateProcesses();
 }
 
+namespace {
+
+// A worker rank's way to its master: messages from and to rank 0.
+class RankChannel final : public WorkerChannel {
+public:
+    bool nextJob(ResultRecord& job) override {
+        const MPI_Status status = awaitMessage();
+        if (status.MPI_TAG == kStopTag) {
+            MPI_Recv(nullptr, 0, MPI_BYTE, 0, kStopTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+            return false;
+        }
+        MPI_Recv(&job, kRecordBytes, MPI_BYTE, 0, kJobTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+        return true;
+    }
+    // Worker ranks print nothing: the master checks each one's range table
+    // as its result arrives.
+    bool sendReply(const ResultRecord& reply) override {
+        MPI_Send(&reply, kRecordBytes, MPI_BYTE, 0, kResultTag, MPI_COMM_WORLD);
+        return true;
+    }
+};
+
+}  // namespace
+
 int serveJobs() {
     prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
     uint64_t size = 0;
@@ -335,19 +360,6 @@ int serveJobs() {
     unpackWorkerState(state.data(), state.size(), workerSlot());
     ignoreStopSignals();
     gatherPids();
-
-    while (true) {
-        const MPI_Status status = awaitMessage();
-        if (status.MPI_TAG == kStopTag) {
-            MPI_Recv(nullptr, 0, MPI_BYTE, 0, kStopTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-            return 0;
-        }
-        ResultRecord* job = newResult();
-        MPI_Recv(job, kRecordBytes, MPI_BYTE, 0, kJobTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-        ResultRecord* best = runMajor(theInductors, job);
-        freeResult(job);
-        best->next = nullptr;
-        MPI_Send(best, kRecordBytes, MPI_BYTE, 0, kResultTag, MPI_COMM_WORLD);
-        freeResult(best);
-    }
+    RankChannel channel;
+    return serveWorker(channel);
 }

@@ -10,7 +10,6 @@
 #include "coils/readind.h"
 #include "grid/gridsearch.h"
 #include "state/snapshot_codec.h"
-#include "transport/process.h"
 
 namespace {
 
@@ -41,7 +40,7 @@ void settingValues(Io& io) {
 
 [[noreturn]] void damaged() { fatal("The state sent to a worker is damaged\n"); }
 
-void pack(snapshot::Encoder& e) {
+void pack(snapshot::Encoder& e, int workers) {
     // The coils in list order: the goodness sums over them in that order.
     uint64_t count = 0;
     for (const InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next) ++count;
@@ -50,7 +49,6 @@ void pack(snapshot::Encoder& e) {
     settingValues(e);
     snapshot::rangeFields(e, startRanges);
     // Every slot's phase: each worker starts its alternation at its own.
-    const int workers = workerCount();
     e.u32(static_cast<uint32_t>(workers));
     for (int slot = 0; slot < workers; ++slot) e.u8(workerSlots.phases[static_cast<size_t>(slot)]);
     e.i32(static_cast<int32_t>(gridPathChosen()));
@@ -58,11 +56,11 @@ void pack(snapshot::Encoder& e) {
 
 }  // namespace
 
-std::vector<unsigned char> packWorkerState() {
+std::vector<unsigned char> packWorkerState(int workers) {
     std::vector<uint8_t> bytes;
     {
         snapshot::Encoder e(bytes);
-        pack(e);
+        pack(e, workers);
     }
     return bytes;
 }
@@ -86,7 +84,7 @@ void unpackWorkerState(const unsigned char* bytes, std::size_t size, int slot) {
     d.u32(workers);
     if (slot < 0 || workers <= static_cast<uint32_t>(slot) || !d.fits(workers, 1, kMaxWorkers)) damaged();
     for (uint32_t i = 0; i < workers; ++i) d.u8(workerSlots.phases[i]);
-    swapper = workerSlots.phases[static_cast<size_t>(slot)];
+    swapper = workerSlots.startPhase(slot, false);
     int32_t path = 0;
     d.i32(path);
     if (d.failed() || d.left() != 0 || path < static_cast<int32_t>(GridPath::scalar) ||

@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <vector>
 
-std::vector<unsigned char> packWorkerState();
+// `workers`: the run's worker slots, each with its phase.
+std::vector<unsigned char> packWorkerState(int workers);
 // Replaces the coils, the settings and the range table by the ones in
 // `bytes`, and starts the alternation where `slot` stands. Bytes that are not
 // exactly one packed state, or name no such slot, are fatal.
