@@ -18,6 +18,7 @@
 #include "common/version.h"
 #include "reports/csvfiles.h"
 #include "reports/progress.h"
+#include "reports/progressjson.h"
 #include "reports/reports.h"
 #include "search/library.h"
 #include "search/searchstate.h"
@@ -60,6 +61,7 @@ void monitorStart() {
     logText = kGenerationCsvHeader;
     logFailed = false;
     if (progressWanted()) progressBegin(STDERR_FILENO, searchStart);
+    progressStreamBegin(searchStart);
 }
 
 void monitorCandidate() {
@@ -79,6 +81,7 @@ static std::string logRow() {
 
 void monitorGeneration() {
     progressGeneration();
+    progressStreamGeneration(monotonicSeconds());
     const char* path = S[kLogCsv].value.s;
     if (path == nullptr) return;
     logText += logRow();
@@ -103,4 +106,5 @@ void monitorReportEnds() {
         if (logText.empty()) logText = kGenerationCsvHeader;
         writeOrTell(path, logText, !logFailed);
     }
+    progressStreamEnd(monotonicSeconds());
 }

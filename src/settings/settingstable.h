@@ -124,6 +124,7 @@ inline constexpr std::array<SettingRow, kSymbolCount> kSettingRows = [] {
     text("resultjson", kResultJson, "the whole result as one JSON document"),
     integer("baselines", kBaselines, 0, kFlag, "1: the classical formulas' goodness on the coils beside the fit"),
     text("base", kBase, "the classical formula the equation corrects: none, wheeler, sheet or sheetrosa", "none"),
+    text("progressjson", kProgressJson, "JSON lines of the run's progress, to a file or to fd:N"),
     };
 }();
 // clang-format on

@@ -38,7 +38,7 @@ struct RangeEntry {
 // only when set away from their defaults, so a run that uses none of them
 // prints exactly what it always printed.
 inline constexpr int kListedSymbolCount = 34;
-inline constexpr int kSymbolCount = 48;
+inline constexpr int kSymbolCount = 49;
 
 // Fixed positions of the settings in S.
 inline constexpr int kPopulation = 0;
@@ -75,6 +75,7 @@ inline constexpr int kPrune = 44;          // 1: terms to drop by AIC
 inline constexpr int kResultJson = 45;     // the whole result as one JSON document
 inline constexpr int kBaselines = 46;      // 1: the classical formulas' goodness on the coils
 inline constexpr int kBase = 47;           // the formula the equation corrects; unset or none: none
+inline constexpr int kProgressJson = 48;   // JSON lines of the run's progress: a path or fd:N
 
 extern std::array<SymbolEntry, kSymbolCount> S;
 extern std::array<RangeEntry, kCoefficientCount> R;
