@@ -61,9 +61,8 @@ def main(argv, program="quelmo-plot"):
 
 
 def html_main(target, source, program):
-    try:
-        import matplotlib  # noqa: F401
-    except ImportError:
+    import importlib.util
+    if importlib.util.find_spec("matplotlib") is None:
         print(f"{program}: matplotlib is missing (Debian package python3-matplotlib)", file=sys.stderr)
         return 1
     from . import report

@@ -39,7 +39,6 @@ import csv
 import json
 import math
 import os
-import sys
 
 # Columns the plots need; a column may hold no value where it says so.
 COIL_COLUMNS = {
