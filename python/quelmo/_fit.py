@@ -231,15 +231,31 @@ class _Run:
         self.interrupted = 0
         self.output: List[str] = []
         self.errors: List[str] = []
-        self.process = subprocess.Popen(command, cwd=workdir, env=environment, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
-                                        preexec_fn=_end_with_parent if sys.platform == "linux" else None)
-        pipes: Tuple[Any, Any] = (self.process.stdout, self.process.stderr)
-        self.readers = [threading.Thread(target=self._read, args=(pipes[0], self.output)),
-                        threading.Thread(target=self._read, args=(pipes[1], self.errors))]
-        for reader in self.readers:
-            reader.daemon = True
-            reader.start()
+        # A Control-C while the program and its readers start would leave it
+        # running unseen: it waits until the run is known, and then stops it.
+        held: List[int] = []
+        holding = threading.current_thread() is threading.main_thread()
+        if holding:
+            # A handler set outside Python reads as None and cannot be set
+            # back: Python's own takes its place.
+            previous = signal.signal(signal.SIGINT, lambda number, frame: held.append(number)) or \
+                signal.default_int_handler
+        try:
+            self.process = subprocess.Popen(command, cwd=workdir, env=environment, stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
+                                            preexec_fn=_end_with_parent if sys.platform == "linux" else None)
+            pipes: Tuple[Any, Any] = (self.process.stdout, self.process.stderr)
+            self.readers = [threading.Thread(target=self._read, args=(pipes[0], self.output)),
+                            threading.Thread(target=self._read, args=(pipes[1], self.errors))]
+            for reader in self.readers:
+                reader.daemon = True
+                reader.start()
+        finally:
+            if holding:
+                signal.signal(signal.SIGINT, previous)
+        if held:
+            self.interrupted = 1
+            self._signal(signal.SIGINT)
 
     @staticmethod
     def _read(stream: IO[bytes], lines: List[str]) -> None:
