@@ -72,7 +72,7 @@ def test_interrupted_fit_returns_its_best_set(tmp_path):
 def test_raise_on_interrupt_carries_the_result(tmp_path):
     watcher = interrupt_after(tmp_path, 2)
     with pytest.raises(quelmo.FitInterrupted) as raised:
-        long_fit(tmp_path, progress=False, raise_on_interrupt=True)
+        long_fit(tmp_path, raise_on_interrupt=True)
     watcher.join()
     assert isinstance(raised.value, KeyboardInterrupt)
     assert raised.value.result.interrupted
