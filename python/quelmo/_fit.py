@@ -253,6 +253,7 @@ class _Run:
         finally:
             if holding:
                 signal.signal(signal.SIGINT, previous)
+        self.asked = time.monotonic()
         if held:
             self.interrupted = 1
             self._signal(signal.SIGINT)
@@ -278,6 +279,19 @@ class _Run:
                 return self.process.wait(timeout=0.1)
             except subprocess.TimeoutExpired:
                 self._follow()
+                self._repeat_early_stop()
+
+    def _repeat_early_stop(self) -> None:
+        """While the program starts its workers it ignores SIGINT, so a stop
+        asked then is lost: until a generation has ended (no fit exists
+        then, so nothing is lost by ending at once), it is asked again each
+        second."""
+        if not self.interrupted or _any_generation("".join(self.output)):
+            return
+        now = time.monotonic()
+        if now - self.asked >= 1.0:
+            self._signal(signal.SIGINT)
+            self.asked = now
 
     def wait(self) -> int:
         """The exit status once the program has ended, with no process of the
@@ -292,6 +306,7 @@ class _Run:
                     break
                 except KeyboardInterrupt:
                     self.interrupted += 1
+                    self.asked = time.monotonic()
                     self._signal(signal.SIGINT if self.interrupted <= 2 else signal.SIGKILL)
         finally:
             if self.process.poll() is None:
@@ -437,14 +452,13 @@ def fit(coils: Any, ranges: Union[None, PathLike, Mapping[str, Any]] = None, *, 
             shutil.rmtree(run_dir, ignore_errors=True)
 
 
-def _command(program: str, arguments: List[str], mpi: Optional[int], progress: bool,
-             environment: Dict[str, str]) -> List[str]:
+def _command(program: str, arguments: List[str], mpi: Optional[int], environment: Dict[str, str]) -> List[str]:
     """The command line that runs the program (under mpirun with ``mpi``)."""
     if mpi is None:
         command = [program] + arguments
         # Standard output to a pipe is written in blocks; line by line, what
-        # the program says follows the run.
-        stdbuf = shutil.which("stdbuf") if progress else None
+        # the program says follows the run (whether a generation has ended).
+        stdbuf = shutil.which("stdbuf")
         return [stdbuf, "-oL"] + command if stdbuf is not None else command
     mpirun = os.environ.get("QUELMO_MPIRUN") or shutil.which("mpirun") or "mpirun"
     # Open MPI: the master is idle most of the time, so one worker per
@@ -476,7 +490,7 @@ def _run_in(workdir: pathlib.Path, coils: Any, text: str, program: str, how: str
         (workdir / name).unlink(missing_ok=True)
 
     environment = dict(os.environ)
-    command = _command(program, [coil_file, RANGES], mpi, progress, environment)
+    command = _command(program, [coil_file, RANGES], mpi, environment)
     stream = ProgressStream(workdir / STREAM) if progress else None
     bar = ProgressBar(progress, f"quelmo: running {program} ({how})")
     bar.begin()

@@ -103,7 +103,7 @@ def test_temporary_directory_goes_after_the_result_is_read(tmp_path, monkeypatch
 def test_interrupt_before_any_generation_says_no_fit_exists(tmp_path):
     watcher = interrupt_after(tmp_path, 0)
     with pytest.raises(KeyboardInterrupt, match="no fit exists yet"):
-        long_fit(tmp_path, progress=False)
+        long_fit(tmp_path, progress=False, tries=20000)  # a first generation that takes its time
     watcher.join()
 
 
