@@ -72,20 +72,19 @@ def unique_names(names: Iterable[object], what: str) -> List[str]:
 
 
 def check_setting_names(names: Iterable[object], what: str, extra: Sequence[str] = ()) -> List[str]:
-    """The setting names in lower case, in order, once checked.
+    """``unique_names`` of names that must all be settings.
 
     Parameters
     ----------
-    names : iterable
-        The names given.
-    what : str
-        What gives them, for the message.
+    names, what
+        As for ``unique_names``.
     extra : sequence of str
         Other names the hint may suggest (a function's own keywords).
 
     Returns
     -------
     list of str
+        The names in lower case, in order.
 
     Raises
     ------
