@@ -22,8 +22,6 @@ import os
 import re
 
 from . import plots
-from ._document import read_result_json
-from ._errors import ResultFileError
 
 RESULT_NAME = "result.json"  # what quelmo.fit writes, and the first name looked for
 HIGH_CORRELATION = 0.95
@@ -131,11 +129,16 @@ def find_result(path):
 
 
 def read_document(path):
-    """The result JSON, older documents included (the package's one reader)."""
     try:
-        return read_result_json(path, tolerant=True)
-    except ResultFileError as error:
-        raise BadInput(str(error)) from None
+        with open(path, encoding="utf-8", errors="surrogateescape") as file:
+            document = json.load(file)
+    except OSError as error:
+        raise BadInput(f"cannot read {path}: {error.strerror}") from None
+    except ValueError as error:
+        raise BadInput(f"{path}: not JSON: {error}") from None
+    if not isinstance(document, dict) or not ("goodness" in document or document.get("program") == "quelmo"):
+        raise BadInput(f"{path}: not a quelmo result (no goodness)")
+    return document
 
 
 def coil_rows(document, base, notes):
