@@ -3,6 +3,7 @@ page of the whole fit (see quelmo.plots for the plots and quelmo.report for
 the page)."""
 
 import argparse
+import importlib.util
 import os
 import sys
 
@@ -61,7 +62,6 @@ def main(argv, program="quelmo-plot"):
 
 
 def html_main(target, source, program):
-    import importlib.util
     if importlib.util.find_spec("matplotlib") is None:
         print(f"{program}: matplotlib is missing (Debian package python3-matplotlib)", file=sys.stderr)
         return 1
