@@ -5,6 +5,8 @@ import json
 import os
 import pathlib
 import signal
+import subprocess
+import sys
 import threading
 import time
 
@@ -67,6 +69,34 @@ def test_interrupted_fit_returns_its_best_set(tmp_path):
     assert "Interrupted by SIGINT" in result.output
     assert "interrupted" in repr(result)
     assert json.loads((tmp_path / "progress.jsonl").read_text().splitlines()[-1])["stopped"] == "SIGINT"
+
+
+SCRIPT = """
+import sys, quelmo
+result = quelmo.fit(quelmo.example("coils-example.txt"), workdir=sys.argv[1], maxgenerations=100000,
+                    processes=1, polish=0)
+print(result.interrupted, result.goodness == result.log["best1"].min(), len(result.log))
+"""
+
+
+def test_script_stopped_by_sigint_prints_its_fit(tmp_path):
+    environment = dict(os.environ, QUELMO_BIN=PROGRAM)
+    script = subprocess.Popen([sys.executable, "-c", SCRIPT, str(tmp_path)], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=environment)
+    try:
+        stream = tmp_path / "progress.jsonl"
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline and \
+                (not stream.is_file() or stream.read_text().count('"event":"generation"') < 3):
+            time.sleep(0.02)
+        script.send_signal(signal.SIGINT)
+        output, errors = script.communicate(timeout=120)
+    finally:
+        script.kill()
+    assert script.returncode == 0, errors
+    interrupted, best, generations = output.split()
+    assert (interrupted, best) == ("True", "True") and int(generations) >= 3
+    assert errors.count("InterruptedFitWarning") == 1
 
 
 def test_raise_on_interrupt_carries_the_result(tmp_path):
