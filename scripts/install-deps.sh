@@ -26,6 +26,7 @@ build=(
   python3-numpy             # the package's arrays (quelmo.inductance)
   python3-pandas            # the package's tables (quelmo.read_coils, quelmo.fit)
   python3-scipy             # the package's distributions (Student's t, chi-square) for predict's intervals
+  python3-tqdm              # the package's progress bar while quelmo.fit runs (a notebook bar in Jupyter)
   python3-venv              # pip's route: a virtual environment that sees these packages
   python3-setuptools        # pip's route: the build backend of python/pyproject.toml
   python3-wheel             # pip's route: setuptools builds the wheel pip installs with it
@@ -64,6 +65,9 @@ test=(
   chromium-driver           # drives that browser
   python3-selenium          # from Python, through chromium-driver
   poppler-utils             # pdftoppm: the report page's printed PDF as images, to measure its figures
+  python3-pytest            # runs the Python package's tests (python/tests/)
+  mypy                      # CI checks the Python package's type hints (mypy --strict)
+  pyflakes3                 # CI checks the Python package for unused imports and names
 )
 
 wanted=("${build[@]}")

@@ -14,10 +14,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "common/fatal.h"
 #include "common/version.h"
 #include "reports/progress.h"
+#include "reports/progressjson.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
 #include "settings/symtab.h"
@@ -194,4 +196,35 @@ TEST(ProgressLineDeathTest, RemovedBeforeAFatalMessageAtExitAndOnSignals) {
             std::exit(4);
         },
         testing::ExitedWithCode(4), "");
+}
+
+// The progress stream's lines: members left unset are left out, numbers
+// keep every digit, a missing goodness is null, and only the end line
+// says whether a signal stopped the run.
+TEST(ProgressStreamLine, EachEventAsOneJsonObject) {
+    ProgressEvent start;
+    start.event = "start";
+    start.limit = 200;
+    ProgressEvent generation;
+    generation.event = "generation";
+    generation.generation = 0;
+    generation.limit = 200;
+    generation.withGoodness = true;
+    generation.goodness = kNoValue;
+    generation.tested = 94;
+    generation.elapsed = 0.25;
+    ProgressEvent end = generation;
+    end.event = "end";
+    end.limit = -1;
+    end.goodness = 0.1;
+    end.stopped = "SIGINT";
+    ProgressEvent finished = end;
+    finished.stopped = nullptr;
+    const std::pair<ProgressEvent, std::string> rows[] = {
+        {start, R"({"event":"start","limit":200})"},
+        {generation, R"({"event":"generation","generation":0,"limit":200,"goodness":null,"tested":94,"elapsed":0.25})"},
+        {end, R"({"event":"end","generation":0,"goodness":0.10000000000000001,"tested":94,"elapsed":0.25,"stopped":"SIGINT"})"},
+        {finished, R"({"event":"end","generation":0,"goodness":0.10000000000000001,"tested":94,"elapsed":0.25,"stopped":null})"},
+    };
+    for (const auto& [event, line] : rows) EXPECT_EQ(progressEventLine(event), line + "\n");
 }

@@ -10,10 +10,11 @@ coefficients (``COEFFICIENTS``) are fitted to measured coils.
 The equation runs in-process, compiled from the program's own code, so its
 numbers are the program's to the last bit:
 
-    inductance(coefficients, coils, base="none")
-                                      the inductances a set computes (numpy),
-                                      of the equation or of its correction
-                                      to a classical formula (BASES)
+    inductance(fit, coils)            the inductances a fitted formula computes
+                                      (numpy), from a FitResult, a result JSON
+                                      or coefficients, with the base the fit
+                                      corrected (BASES)
+    classical(coils, formula)         a classical formula alone (CLASSICAL)
     goodness(coefficients, coils)     its RMS relative error on measured coils
     read_coils(path)                  a coil file as a pandas DataFrame
     outside_domain(coils, domain)     which coils lie outside a fit's coils
@@ -36,19 +37,25 @@ own and reads its result files back:
     ...                                         # standard error, 95 % prediction interval
     >>> result.plot()                           # matplotlib figures
 
-Errors: ``InputError`` (a coil file the program's reader refuses) and
-``FitError`` (a fit whose run failed), both with the program's message.
+Errors: ``InputError`` (a coil file the program's reader refuses),
+``FitError`` (a fit whose run failed), both with the program's message, and
+``ResultFileError``; ``FitInterrupted`` (a KeyboardInterrupt holding the
+result, with ``fit(..., raise_on_interrupt=True)``). Warnings: what the
+program warns about, as subclasses of ``QuelmoWarning``, one per kind.
 """
 
 from ._build import VERSION as __version__
-from ._equation import BASES, COEFFICIENTS, COIL_COLUMNS, goodness, inductance, read_coils
+from ._equation import BASES, CLASSICAL, COEFFICIENTS, COIL_COLUMNS, classical, goodness, inductance, read_coils
+from ._errors import (BaseFormulaWarning, CoilFileWarning, FitError, FitInterrupted, InputError, InterruptedFitWarning,
+                      QuelmoError, QuelmoWarning, RangesFileWarning, ResultFileError, RunWarning, UnitWarning)
 from ._coiltable import coils_from_table
 from ._domain import outside_domain
-from ._errors import FitError, InputError, QuelmoError, QuelmoWarning
 from ._fit import example, find_program, fit
 from ._predict import predict
 from ._result import FitResult
 
-__all__ = ["BASES", "COEFFICIENTS", "COIL_COLUMNS", "FitError", "FitResult", "InputError", "QuelmoError",
-           "QuelmoWarning", "coils_from_table", "example", "find_program", "fit", "goodness", "inductance",
-           "outside_domain", "predict", "read_coils"]
+__all__ = ["BASES", "BaseFormulaWarning", "CLASSICAL", "COEFFICIENTS", "COIL_COLUMNS", "CoilFileWarning", "FitError",
+           "FitInterrupted", "FitResult", "InputError", "InterruptedFitWarning", "QuelmoError", "QuelmoWarning",
+           "RangesFileWarning", "ResultFileError", "RunWarning", "UnitWarning", "__version__", "classical",
+           "coils_from_table", "example", "find_program", "fit", "goodness", "inductance", "outside_domain", "predict",
+           "read_coils"]

@@ -1,11 +1,20 @@
 """The equation, the goodness and the coil reader, run by the program's own
 compiled code so that every number is the program's to the last bit."""
 
-import os
-import warnings
+from __future__ import annotations
 
+import os
+from typing import TYPE_CHECKING, Any, Mapping, Optional, Sequence, Tuple, Union
+
+from ._document import read_result_json
 from ._errors import InputError
+from ._messages import warn_messages
 from ._settings import unique_names
+
+if TYPE_CHECKING:
+    import numpy as np
+    import numpy.typing as npt
+    import pandas as pd
 
 #: The fifteen coefficients in the program's order.
 COEFFICIENTS = ("r0", "r1", "r2", "r3", "w0", "w1", "w2", "t0", "t1", "t2", "t3", "l0", "l1", "l2", "l3")
@@ -16,26 +25,46 @@ COIL_COLUMNS = ("name", "measured_H", "coil_radius_m", "wire_radius_m", "gauge",
 _INT32 = (-2**31, 2**31 - 1)
 
 
-def _extension():
+#: The classical formulas ``classical`` computes, as the setting
+#: ``baselines`` names them (``lundin`` besides).
+CLASSICAL = ("solenoid", "wheeler", "sheet", "lundin", "sheetrosa")
+
+
+def _extension() -> Any:
     try:
-        from . import _quelmo
+        from . import _quelmo  # type: ignore[attr-defined]
     except ImportError as error:
         raise ImportError("quelmo was installed without its compiled part (it is built when CMake finds "
                           "pybind11 and the Python headers: Debian pybind11-dev and python3-dev)") from error
     return _quelmo
 
 
-def coefficient_array(coefficients):
+def coefficient_array(coefficients: Union[Mapping[str, float], Sequence[float], "npt.ArrayLike"]
+                      ) -> "npt.NDArray[np.float64]":
     """The fifteen coefficients as a numpy array in the program's order.
 
-    ``coefficients`` is a mapping name -> value (a dict, a pandas Series) with
-    exactly the fifteen names, or a sequence of fifteen numbers in the order
-    of ``quelmo.COEFFICIENTS``.
+    Parameters
+    ----------
+    coefficients : mapping or sequence
+        A mapping name -> value (a dict, a pandas Series) with exactly the
+        fifteen names in any letter case, or a sequence of fifteen numbers in
+        the order of ``quelmo.COEFFICIENTS``.
+
+    Returns
+    -------
+    numpy.ndarray
+        Fifteen doubles.
+
+    Raises
+    ------
+    ValueError
+        A name missing, unknown or given twice, or not fifteen values.
     """
     import numpy as np
-    if hasattr(coefficients, "keys"):
-        keys = list(coefficients.keys())
-        values = dict(zip(unique_names(keys, "coefficients"), (coefficients[name] for name in keys)))
+    if isinstance(coefficients, Mapping) or hasattr(coefficients, "keys"):
+        named: Any = coefficients
+        keys = list(named.keys())
+        values = dict(zip(unique_names(keys, "coefficients"), (named[name] for name in keys)))
         unknown = sorted(set(values) - set(COEFFICIENTS))
         missing = [name for name in COEFFICIENTS if name not in values]
         if unknown or missing:
@@ -50,14 +79,14 @@ def coefficient_array(coefficients):
     return array
 
 
-def _column(coils, name):
+def _column(coils: Any, name: str) -> Any:
     try:
         return coils[name]
     except (KeyError, IndexError, TypeError):
         raise ValueError(f"coils: no column {name!r}") from None
 
 
-def _turns(coils):
+def _turns(coils: Any) -> "npt.NDArray[np.int32]":
     """The turns as 32-bit integers, as the program holds them."""
     import numpy as np
     turns = np.atleast_1d(np.asarray(_column(coils, "turns")))
@@ -68,13 +97,14 @@ def _turns(coils):
         raise ValueError(f"coils: turns must be whole numbers, not {turns.dtype}")
     if turns.size and (turns.min() < _INT32[0] or turns.max() > _INT32[1]):
         raise ValueError("coils: turns out of the range of 32-bit integers")
-    return turns.astype(np.int32)
+    whole: "npt.NDArray[np.int32]" = turns.astype(np.int32)
+    return whole
 
 
-def _coil_arrays(coils, measured):
+def _coil_arrays(coils: Any, measured: bool) -> list[Any]:
     import numpy as np
 
-    def doubles(name):
+    def doubles(name: str) -> Any:
         return np.ascontiguousarray(np.atleast_1d(np.asarray(_column(coils, name), dtype=np.float64)))
     arrays = [doubles("measured_H")] if measured else []
     arrays += [doubles("coil_radius_m"), doubles("wire_radius_m"), _turns(coils), doubles("length_m")]
@@ -87,48 +117,135 @@ def _coil_arrays(coils, measured):
 BASES = ("none", "wheeler", "sheet", "sheetrosa")
 
 
-def inductance(coefficients, coils, base="none"):
-    """The inductance (H) that a coefficient set computes for each coil.
+class _Unset:
+    """The default of ``base``: the source's own base, else none."""
 
-    ``coefficients``: a mapping name -> value or a sequence of fifteen (see
-    ``quelmo.COEFFICIENTS``); a ``FitResult``'s ``coefficients`` will do.
-    ``coils``: a pandas DataFrame or a mapping of equal-length arrays with the
-    columns ``coil_radius_m``, ``wire_radius_m``, ``turns`` (whole numbers)
-    and ``length_m``, in metres, like ``read_coils`` returns.
+    def __repr__(self) -> str:
+        return "<the source's base>"
 
-    Returns a numpy array, NaN where the set cannot evaluate a coil (a
-    polynomial of the equation's numerator or denominator is zero there). The
-    values are the program's own, bit for bit: the same doubles as the
-    ``computed_H`` column of its ``coilcsv`` file.
 
-    ``base`` names the classical formula the set corrects, as the fit's
-    setting ``base`` did (one of ``quelmo.BASES``; a ``FitResult`` gives it as
-    ``result.base``): the inductance is then base(a, N, l, w) · R·T/(Λ·W),
-    again bit for bit the program's, and NaN also where the base cannot
-    evaluate a coil.
+_UNSET: Any = _Unset()
+
+
+def _source(coefficients: Any, base: Any) -> Tuple[Any, str]:
+    """The coefficients and the base to compute with, from a FitResult, a
+    result JSON's path, coefficients that carry their base, or plain ones."""
+    own: Optional[str] = None
+    what = "the coefficients"
+    if isinstance(coefficients, (str, os.PathLike)):
+        document = read_result_json(coefficients)
+        what = f"the result {os.fspath(coefficients)}"
+        own = (document.get("base") or {}).get("name", "none")
+        coefficients = document["coefficients"]
+    elif hasattr(coefficients, "coefficients") and isinstance(getattr(coefficients, "base", None), str):
+        what = "the FitResult"
+        own = coefficients.base
+        coefficients = coefficients.coefficients
+    elif isinstance(getattr(coefficients, "base", None), str):
+        own = coefficients.base
+    given = None if base is _UNSET or base is None else str(base)
+    if given is not None and given not in BASES:
+        raise ValueError(f"base: unknown formula {given!r}, known: {', '.join(BASES)}")
+    if own is not None and given is not None and given != own:
+        raise ValueError(f"base={given!r} disagrees with {what}, fitted as a correction to base {own!r}: "
+                         f"leave base out, or give base={own!r}")
+    return coefficients, given or own or "none"
+
+
+def inductance(coefficients: Any, coils: Any, base: Optional[str] = _UNSET) -> "npt.NDArray[np.float64]":
+    """The inductance (H) that a fitted formula computes for each coil.
+
+    Parameters
+    ----------
+    coefficients : FitResult, str, os.PathLike, mapping or sequence
+        A ``FitResult``; the path of a result JSON (setting ``resultjson``);
+        the coefficients a ``FitResult`` hands out (``result.coefficients``),
+        which carry the base they were fitted with; or plain coefficients, a
+        mapping name -> value or a sequence of fifteen (see
+        ``quelmo.COEFFICIENTS``).
+    coils : pandas.DataFrame or mapping of arrays
+        Equal-length columns ``coil_radius_m``, ``wire_radius_m``, ``turns``
+        (whole numbers) and ``length_m``, in metres, like ``read_coils``
+        returns.
+    base : str, optional
+        The classical formula the set corrects (one of ``quelmo.BASES``):
+        the inductance is then base(a, N, l, w) · R·T/(Λ·W). Left out, the
+        base the source carries is used, and ``none`` (the equation alone)
+        for plain coefficients.
+
+    Returns
+    -------
+    numpy.ndarray
+        The program's own values, bit for bit: the same doubles as the
+        ``computed_H`` column of its ``coilcsv`` file. NaN where the set (or
+        the base) cannot evaluate a coil.
+
+    Raises
+    ------
+    ValueError
+        ``base`` disagrees with the base of the FitResult, the result JSON or
+        the coefficients given (the message names both); bad coefficients
+        or coils.
+    ResultFileError
+        A result JSON that cannot be read.
     """
-    base = "none" if base is None else str(base)
-    if base not in BASES:
-        raise ValueError(f"base: unknown formula {base!r}, known: {', '.join(BASES)}")
+    coefficients, name = _source(coefficients, base)
     radius, wire, turns, length = _coil_arrays(coils, measured=False)
-    return _extension().inductance(coefficient_array(coefficients), radius, wire, turns, length, base)
+    computed: "npt.NDArray[np.float64]" = _extension().inductance(coefficient_array(coefficients), radius, wire,
+                                                                  turns, length, name)
+    return computed
 
 
-def goodness(coefficients, coils):
-    """The program's goodness of a coefficient set on coils: the
-    root-mean-square relative error of the computed against the measured
-    inductances, over the coils the set can evaluate.
+def classical(coils: Any, formula: str) -> "npt.NDArray[np.float64]":
+    """The inductance (H) a classical formula alone computes for each coil,
+    with the program's own code (the formulas of the setting ``baselines``).
 
-    Arguments as for ``inductance``; ``coils`` needs ``measured_H`` too. The
-    value is bit for bit the program's (the one its result file gives),
-    summed in the program's order, which is the reverse of the table's; NaN
-    when the set evaluates no coil.
+    Parameters
+    ----------
+    coils : pandas.DataFrame or mapping of arrays
+        As for ``inductance``.
+    formula : str
+        One of ``quelmo.CLASSICAL``: ``solenoid`` (the ideal long
+        solenoid), ``wheeler`` (Wheeler 1928), ``sheet`` (the current
+        sheet), ``lundin`` or ``sheetrosa`` (the current sheet with Rosa's
+        round-wire correction).
+
+    Returns
+    -------
+    numpy.ndarray
+        Henries; NaN where the formula cannot evaluate a coil.
+    """
+    if formula not in CLASSICAL:
+        raise ValueError(f"formula: unknown {formula!r}, known: {', '.join(CLASSICAL)}")
+    radius, wire, turns, length = _coil_arrays(coils, measured=False)
+    computed: "npt.NDArray[np.float64]" = _extension().classical(formula, radius, wire, turns, length)
+    return computed
+
+
+def goodness(coefficients: Union[Mapping[str, float], Sequence[float]], coils: Any) -> float:
+    """The program's goodness of a coefficient set on coils.
+
+    Parameters
+    ----------
+    coefficients : mapping or sequence
+        As for ``coefficient_array``.
+    coils : pandas.DataFrame or mapping of arrays
+        As for ``inductance``, with ``measured_H`` too.
+
+    Returns
+    -------
+    float
+        The root-mean-square relative error of the computed against the
+        measured inductances over the coils the set can evaluate, bit for
+        bit the program's (the one its result file gives), summed in the
+        program's order, which is the reverse of the table's; NaN when the
+        set evaluates no coil.
     """
     arrays = _coil_arrays(coils, measured=True)
-    return _extension().goodness(coefficient_array(coefficients), *arrays)
+    return float(_extension().goodness(coefficient_array(coefficients), *arrays))
 
 
-def _open_regular(path):
+def _open_regular(path: str) -> Optional[int]:
     """A descriptor of the file at path, opened without blocking, once it is
     known to be a regular file: a FIFO would make the reader wait for a
     writer, without end and deaf to Control-C, and a device or directory
@@ -158,17 +275,31 @@ def _open_regular(path):
     return descriptor
 
 
-def read_coils(path):
+def read_coils(path: Union[str, "os.PathLike[str]"]) -> "pd.DataFrame":
     """Reads a coil file with the program's own reader.
 
-    Returns a pandas DataFrame with the columns ``name``, ``measured_H``,
-    ``coil_radius_m``, ``wire_radius_m``, ``gauge``, ``turns`` and
-    ``length_m`` (henry and metres), one row per coil in file order. Only a
-    regular file is read: a FIFO, a device or a directory raises
-    ``quelmo.InputError`` at once. A file
-    that the program would refuse raises ``quelmo.InputError`` with the
-    program's message; what the reader only warns about is given as a Python
-    warning.
+    Parameters
+    ----------
+    path : str or os.PathLike
+        A regular file (or a link to one).
+
+    Returns
+    -------
+    pandas.DataFrame
+        The columns ``COIL_COLUMNS``: ``name``, ``measured_H``,
+        ``coil_radius_m``, ``wire_radius_m``, ``gauge``, ``turns`` and
+        ``length_m`` (henry and metres), one row per coil in file order.
+
+    Raises
+    ------
+    InputError
+        A file the program would refuse, with the program's message; a
+        FIFO, a device or a directory at once.
+
+    Warns
+    -----
+    CoilFileWarning
+        What the reader only warns about, one warning per kind.
     """
     import pandas as pd
     extension = _extension()
@@ -184,7 +315,5 @@ def read_coils(path):
     finally:
         if descriptor is not None:
             os.close(descriptor)
-    messages = messages.replace(through, path)
-    if messages:
-        warnings.warn(messages.rstrip("\n"), stacklevel=2)
+    warn_messages(messages.replace(through, path), stacklevel=2)
     return pd.DataFrame(dict(zip(COIL_COLUMNS, [names] + columns)))

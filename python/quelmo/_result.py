@@ -1,17 +1,22 @@
 """FitResult: what a fit gives, read back from the files the program wrote."""
 
-import json
+from __future__ import annotations
+
+import functools
 import math
 import os
 import pathlib
 import re
-from typing import TYPE_CHECKING, Any, Dict, Optional, Tuple
+from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
+from ._document import read_result_json
 from ._equation import COEFFICIENTS, inductance
 from ._files import COIL_CSV, LOG_CSV, MANAGED_MARKER, RANGES, RESULT_JSON
 from ._settings import unique_names
 
 if TYPE_CHECKING:
+    import numpy as np
+    import numpy.typing as npt
     import pandas as pd
 
 # Settings a follow-up fit must not inherit: it starts afresh, from the
@@ -19,7 +24,7 @@ if TYPE_CHECKING:
 _NOT_FOLLOWED = ("statefile", "resume")
 
 
-def _read_csv(path, text_columns=()):
+def _read_csv(path: pathlib.Path, text_columns: Sequence[str] = ()) -> "pd.DataFrame":
     import pandas as pd
     # Every number exactly as written (the program writes them to read back
     # to the same double); names stay text, whatever they look like.
@@ -30,94 +35,156 @@ def _read_csv(path, text_columns=()):
     return frame
 
 
-def _series(mapping, name):
+@functools.lru_cache(maxsize=None)
+def _coefficients_class() -> Any:
+    """The Series of fitted coefficients, which carries the base they were
+    fitted with (``.base``), so that ``quelmo.inductance`` computes the
+    fitted formula from them; made when first needed (pandas loads late)."""
     import pandas as pd
-    return pd.Series([math.nan if mapping.get(k) is None else float(mapping[k]) for k in COEFFICIENTS],
-                     index=list(COEFFICIENTS), name=name, dtype="float64")
+
+    class Coefficients(pd.Series):  # type: ignore[misc]
+        """Fitted coefficients: a pandas Series r0 ... l3 whose ``base`` names
+        the classical formula they correct (``none``: the equation alone)."""
+
+        _metadata = ["base"]
+        base = "none"
+
+        @property
+        def _constructor(self) -> Any:
+            return Coefficients
+
+    return Coefficients
 
 
-def _number(value, form="g"):
+def _series(mapping: Mapping[str, Any], name: str, base: Optional[str] = None) -> "pd.Series":
+    values = [math.nan if mapping.get(k) is None else float(mapping[k]) for k in COEFFICIENTS]
+    if base is None:
+        import pandas as pd
+        return pd.Series(values, index=list(COEFFICIENTS), name=name, dtype="float64")
+    series = _coefficients_class()(values, index=list(COEFFICIENTS), name=name, dtype="float64")
+    series.base = base
+    return series
+
+
+def _number(value: Optional[float], form: str = "g") -> str:
     return "-" if value is None else format(value, form)
 
 
 class FitResult:
-    """The result of ``quelmo.fit``.
+    """The result of ``quelmo.fit``, read back from the program's files.
 
-    Attributes:
+    Parameters
+    ----------
+    document : dict
+        The result JSON.
+    coils, log : pandas.DataFrame
+        The coil and generation tables (see the attributes).
+    workdir : pathlib.Path or None
+        The run's directory.
+    output, messages : str
+        What the program wrote to standard output and standard error.
+    ranges_text : str, optional
+        The ranges file the fit ran with.
 
-    goodness
-        the final set's goodness (root-mean-square relative error), as in the
-        program's result file.
-    coefficients
-        the final set, a pandas Series indexed by coefficient name.
-    stderr
-        the coefficients' standard errors, a Series (NaN where a coefficient
-        is held, pinned or undetermined), or None when the fit was run
-        without ``statistics=1``.
-    statistics
-        the statistics as the program gives them in its result JSON (n, p,
-        chisqr, redchi, aic, bic, correlation, high_correlations,
-        undetermined, outliers, and crossvalidation and pruned when asked),
-        or None without ``statistics=1``.
-    coils
-        a DataFrame, one row per coil in file order: ``name``, ``measured_H``,
-        ``computed_H``, ``relative_error`` (the residual, (computed -
-        measured) / measured), ``coil_radius_m``, ``wire_radius_m``,
-        ``gauge``, ``turns``, ``length_m``, ``evaluated``, and ``leverage``
-        and ``studentized`` (NaN without statistics).
-    log
-        a DataFrame, one row per generation: ``generation``, ``tested``,
-        ``best1`` ... ``best4``, ``library_size``, ``rejects``, ``elapsed_s``.
-    found, polished, held, pinned
-        the set before the polish (a dict with ``goodness`` and
-        ``coefficients``), whether the polish replaced it, the coefficients
-        the polish held for the equation's scale freedoms, and those the
-        ranges pinned.
-    settings
-        every setting as the run used it; ``seed`` is the seed.
-    workdir
-        the run's directory, with its files (``result.json``, ``coils.csv``,
-        ``log.csv``, ``fit-result.txt``, ``ranges.txt``); None when fit() ran
-        in a temporary directory and removed it.
-    program
-        the program that ran the fit (its path), when fit() ran it.
-    output, messages
-        what the program wrote to standard output and standard error.
+    Attributes
+    ----------
+    goodness : float
+        The final set's goodness (root-mean-square relative error), as in
+        the program's result file.
+    coefficients : pandas.Series
+        The final set, indexed by coefficient name; its ``base`` is the
+        fit's, so that ``quelmo.inductance(result.coefficients, coils)``
+        computes the fitted formula.
+    stderr : pandas.Series or None
+        The coefficients' standard errors (NaN where a coefficient is held,
+        pinned or undetermined); None without ``statistics=1``.
+    statistics : dict or None
+        The statistics as the result JSON gives them (n, p, chisqr, redchi,
+        aic, bic, correlation, high_correlations, undetermined, outliers,
+        and crossvalidation and pruned when asked); None without
+        ``statistics=1``.
+    coils : pandas.DataFrame
+        One row per coil in file order: ``name``, ``measured_H``,
+        ``computed_H``, ``relative_error`` ((computed - measured) /
+        measured), ``coil_radius_m``, ``wire_radius_m``, ``gauge``,
+        ``turns``, ``length_m``, ``evaluated``, and ``leverage`` and
+        ``studentized`` (NaN without statistics).
+    log : pandas.DataFrame
+        One row per generation: ``generation``, ``tested``, ``best1`` ...
+        ``best4``, ``library_size``, ``rejects``, ``elapsed_s``.
+    found : dict
+        The set before the polish: ``goodness`` and ``coefficients``.
+    polished : bool
+        Whether the polish replaced the found set.
+    held, pinned : list of str
+        The coefficients the polish held for the equation's scale freedoms,
+        and those the ranges pinned.
+    settings : dict
+        Every setting as the run used it.
+    interrupted : bool
+        Control-C (or SIGTERM) stopped the fit: the result is the best set
+        found by then.
+    workdir : pathlib.Path or None
+        The run's directory, with its files (``result.json``, ``coils.csv``,
+        ``log.csv``, ``fit-result.txt``, ``ranges.txt``); None when fit()
+        ran in a temporary directory and removed it.
+    program : str or None
+        The program that ran the fit (its path), when fit() ran it.
+    output, messages : str
+        What the program wrote to standard output and standard error.
 
+    Notes
+    -----
     ``repr(result)`` is one line; ``str(result)`` (``print(result)``) the
     fit report; in a notebook the result shows as a table.
     """
 
-    def __init__(self, document, coils, log, workdir, output="", messages="", ranges_text=None):
+    def __init__(self, document: Dict[str, Any], coils: "pd.DataFrame", log: "pd.DataFrame",
+                 workdir: Optional[Union[str, "os.PathLike[str]"]], output: str = "", messages: str = "",
+                 ranges_text: Optional[str] = None) -> None:
         self.document = document
-        self.goodness = document["goodness"]
-        self.coefficients = _series(document["coefficients"], "value")
+        self.goodness: float = document["goodness"]
+        base = (document.get("base") or {}).get("name", "none")
+        self.coefficients = _series(document["coefficients"], "value", base)
         found = document.get("found") or {"goodness": self.goodness, "coefficients": document["coefficients"]}
-        self.found = {"goodness": found["goodness"], "coefficients": _series(found["coefficients"], "found")}
+        self.found = {"goodness": found["goodness"], "coefficients": _series(found["coefficients"], "found", base)}
         self.polished = bool(document.get("polished", False))
-        self.held = list(document.get("held", []))
-        self.pinned = list(document.get("pinned", []))
-        self.statistics = document.get("statistics")
-        self.stderr = None
+        self.held: List[str] = list(document.get("held", []))
+        self.pinned: List[str] = list(document.get("pinned", []))
+        self.statistics: Optional[Dict[str, Any]] = document.get("statistics")
+        self.stderr: Optional["pd.Series"] = None
         if self.statistics and self.statistics.get("stderr") is not None:
             self.stderr = _series(self.statistics["stderr"], "stderr")
-        self.settings = dict(document.get("settings", {}))
+        self.settings: Dict[str, Any] = dict(document.get("settings", {}))
         self.coils = coils
         self.log = log
-        self.workdir = pathlib.Path(workdir)
+        self.workdir: Optional[pathlib.Path] = None if workdir is None else pathlib.Path(workdir)
         self.output = output
         self.messages = messages
-        self.program = None
+        self.program: Optional[str] = None
+        self.interrupted = False
         self._ranges_text = ranges_text
 
     @classmethod
-    def read(cls, workdir, output="", messages=""):
-        """Reads the result of a fit from its directory, for example one
-        that ``fit`` ran in before."""
+    def read(cls, workdir: Union[str, "os.PathLike[str]"], output: str = "", messages: str = "") -> "FitResult":
+        """Reads the result of a fit from its directory.
+
+        Parameters
+        ----------
+        workdir : str or os.PathLike
+            A directory that ``fit`` ran in (with ``workdir=`` or
+            ``keep=True``): its ``result.json``, ``coils.csv``, ``log.csv``
+            and ``ranges.txt``.
+        output, messages : str
+            The program's standard output and standard error, if known.
+
+        Returns
+        -------
+        FitResult
+        """
         import numpy as np
         workdir = pathlib.Path(workdir)
-        with open(workdir / RESULT_JSON, encoding="utf-8", errors="surrogateescape") as file:
-            document = json.load(file)
+        document = read_result_json(workdir / RESULT_JSON)
         coils = _read_csv(workdir / COIL_CSV, text_columns=("name",))
         coils["evaluated"] = coils["evaluated"].astype(bool)
         listed = document.get("coils") or []
@@ -129,8 +196,24 @@ class FitResult:
         text = ranges.read_text(encoding="utf-8", errors="surrogateescape") if ranges.is_file() else None
         return cls(document, coils, log, workdir, output, messages, text)
 
+    def inductance(self, coils: Any) -> "npt.NDArray[np.float64]":
+        """The fitted formula on coils, with the fit's base.
+
+        Parameters
+        ----------
+        coils : pandas.DataFrame or mapping of arrays
+            As for ``quelmo.inductance``.
+
+        Returns
+        -------
+        numpy.ndarray
+            Henries, bit for bit the program's; NaN where the formula cannot
+            evaluate a coil.
+        """
+        return inductance(self, coils)
+
     @property
-    def seed(self):
+    def seed(self) -> Optional[int]:
         """The seed of the run."""
         return self.settings.get("seed")
 
@@ -167,7 +250,8 @@ class FitResult:
             ``level`` not a number in (0, 1); ``coils`` missing a column;
             a result with neither statistics nor fold fits.
         """
-        from ._predict import predict; return predict(self, coils, level)
+        from ._predict import predict
+        return predict(self, coils, level)
 
     # Which formula, and where: the comparison, the domain and the test of
     # fit that the result JSON carries (read by _compare and _domain).
@@ -190,20 +274,31 @@ class FitResult:
         from ._compare import uncertainty_of; return uncertainty_of(self.document)
 
     @property
-    def base(self):
+    def base(self) -> str:
         """The classical formula the fit corrected (setting ``base``): ``none`` for the equation alone."""
-        return (self.document.get("base") or {}).get("name", "none")
+        return str((self.document.get("base") or {}).get("name", "none"))
 
-    def to_ranges(self, path, pin=()):
+    def to_ranges(self, path: Union[str, "os.PathLike[str]"],
+                  pin: Union[str, Sequence[str], Mapping[str, float]] = ()) -> pathlib.Path:
         """Writes a ranges file for a follow-up fit that starts from the
-        fitted set (settings ``bestr0`` ... ``bestl3``): the ranges and
-        settings this fit was given, without ``statefile`` and ``resume``
-        (the follow-up starts afresh), then the start set. A range that does
-        not hold the start value is widened to it.
+        fitted set.
 
-        ``pin`` names coefficients to pin to 0 (low = high = 0), as the
-        pruning advice says: ``pin=result.statistics["pruned"]["pinned_to_zero"]``;
-        or maps names to the values to pin them at. Returns the path.
+        Parameters
+        ----------
+        path : str or os.PathLike
+            The file to write.
+        pin : str, sequence of str or mapping
+            Coefficients to pin to 0 (low = high = 0), as the pruning advice
+            says (``pin=result.statistics["pruned"]["pinned_to_zero"]``), or
+            a mapping of names to the values to pin them at.
+
+        Returns
+        -------
+        pathlib.Path
+            The file: the ranges and settings this fit was given, without
+            ``statefile`` and ``resume`` (the follow-up starts afresh), then
+            the start set (``bestr0`` ... ``bestl3``). A range that does not
+            hold the start value is widened to it.
         """
         path = pathlib.Path(path)
         if self._ranges_text is None:
@@ -213,9 +308,9 @@ class FitResult:
                         if not (line.split() and line.split()[0].lower() in _NOT_FOLLOWED))
         if isinstance(pin, str):
             pin = [pin]
-        names = list(pin.keys()) if hasattr(pin, "items") else list(pin)
+        names = list(pin.keys()) if isinstance(pin, Mapping) else list(pin)
         unique_names(names, "pin")
-        pins = {str(k).lower(): float(pin[k]) for k in names} if hasattr(pin, "items") else \
+        pins = {str(k).lower(): float(pin[k]) for k in names} if isinstance(pin, Mapping) else \
             {str(k).lower(): 0.0 for k in names}
         unknown = sorted(set(pins) - set(COEFFICIENTS))
         if unknown:
@@ -243,12 +338,17 @@ class FitResult:
         path.write_text(given + "\n".join(lines) + "\n", encoding="utf-8", errors="surrogateescape")
         return path
 
-    def plot(self):
-        """The figures of ``tools/quelmo-plot`` as matplotlib figures, in a
-        dict by the name of the PNG file the tool writes: computed against
-        measured inductance, relative error against each coil variable and
-        the shape, goodness against generation and time, and with
-        statistics, the studentized residuals against leverage."""
+    def plot(self) -> Dict[str, Any]:
+        """The figures of ``quelmo-plot`` as matplotlib figures.
+
+        Returns
+        -------
+        dict
+            By the name of the PNG file the tool writes: computed against
+            measured inductance, relative error against each coil variable
+            and the shape, goodness against generation and time, and with
+            statistics, the studentized residuals against leverage.
+        """
         from . import plots
         records = self.coils.to_dict("records")
         for record in records:
@@ -257,29 +357,37 @@ class FitResult:
                     record[key] = None
         return dict(plots.figures(records, self.log.to_dict("records"), self.document))
 
-    def prediction_rms(self):
-        """The cross-validated prediction RMS, or None when the fit was run
-        without ``crossvalidate``."""
-        validation = (self.statistics or {}).get("crossvalidation") or {}
-        return validation.get("rms")
+    def prediction_rms(self) -> Optional[float]:
+        """The cross-validated prediction RMS.
 
-    def __repr__(self):
+        Returns
+        -------
+        float or None
+            None when the fit was run without ``crossvalidate``.
+        """
+        validation = (self.statistics or {}).get("crossvalidation") or {}
+        rms: Optional[float] = validation.get("rms")
+        return rms
+
+    def __repr__(self) -> str:
         evaluated = int(self.coils["evaluated"].sum())
         count = f"{evaluated} coils" if evaluated == len(self.coils) else f"{evaluated} of {len(self.coils)} coils"
         rms = self.prediction_rms()
         prediction = f", prediction RMS {rms:.6g}" if rms is not None else ""
-        return f"<quelmo fit: goodness {_number(self.goodness, '.6g')} on {count}{prediction}>"
+        stopped = ", interrupted" if self.interrupted else ""
+        return f"<quelmo fit: goodness {_number(self.goodness, '.6g')} on {count}{prediction}{stopped}>"
 
-    def _repr_html_(self):
+    def _repr_html_(self) -> str:
         from .report import summary_html
-        return summary_html(self.document)
+        html: str = summary_html(self.document)
+        return html
 
-    def __str__(self):
+    def __str__(self) -> str:
         """The fit report: goodness, coefficients with their standard errors,
         statistics, advice and the worst coils."""
         evaluated = int(self.coils["evaluated"].sum())
         lines = [f"quelmo fit: goodness {self.goodness:.6g} on {evaluated} of {len(self.coils)} coils, "
-                 f"seed {self.seed}, {len(self.log)} generations"]
+                 f"seed {self.seed}, {len(self.log)} generations" + (", interrupted" if self.interrupted else "")]
         if self.polished:
             lines.append(f"  polished from {self.found['goodness']:.6g}"
                          + (f", holding {' '.join(self.held)}" if self.held else ""))

@@ -3,19 +3,22 @@
 import _thread
 import glob
 import os
-import pathlib
 import shutil
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-import unittest
+
+import pytest
 
 import quelmo
 from quelmo import _build, _fit
 from quelmo._settings import SETTING_NAMES
-from support import EXAMPLES, needs_result_json
+from support import EXAMPLES
+
+SMALL = EXAMPLES / "coils-small.txt"
+MPI_PROGRAM = os.path.join(os.path.dirname(_fit.__file__), _build.PROGRAM_DIR, "quelmo-mpi")
 
 
 def processes_in(directory):
@@ -30,158 +33,145 @@ def processes_in(directory):
     return found
 
 
-@needs_result_json
-class FitTest(unittest.TestCase):
-    def setUp(self):
-        self.directory = pathlib.Path(tempfile.mkdtemp(prefix="quelmo-test-")).resolve()
-
-    def tearDown(self):
-        shutil.rmtree(self.directory, ignore_errors=True)
-
-    def test_short_polished_fit(self):
-        mpi_program = os.path.join(os.path.dirname(_fit.__file__), _build.PROGRAM_DIR, "quelmo-mpi")
-        runs = [{"processes": 1}]
-        if os.path.exists(mpi_program) and shutil.which("mpirun"):
-            runs.append({"mpi": 1})
-        coils = quelmo.read_coils(EXAMPLES / "coils-example.txt")
-        for run in runs:
-            with self.subTest(**run):
-                workdir = self.directory / str(run)
-                result = quelmo.fit(EXAMPLES / "coils-example.txt", workdir=workdir, progress=False,
-                                    maxgenerations=20, polish=1, **run)
-                self.assertEqual(f"{result.goodness:g}", "0.0772456")
-                self.assertTrue(result.polished)
-                self.assertEqual(result.goodness, quelmo.goodness(result.coefficients, coils))
-                self.assertEqual(quelmo.inductance(result.coefficients, coils).tobytes(),
-                                 result.coils["computed_H"].to_numpy().tobytes())
-                self.assertEqual(len(result.log), 20)
-                self.assertEqual(repr(result), "<quelmo fit: goodness 0.0772456 on 60 coils>")
-                self.assertIn("quelmo fit: goodness 0.0772456 on 60 of 60 coils", str(result))
-                table = result._repr_html_()
-                self.assertIn("<td>goodness</td><td>0.0772456</td>", table)
-                self.assertIn(f"<td>l3</td><td>{result.coefficients['l3']:.10g}</td>", table)
-                figures = result.plot()
-                self.assertIn("error-vs-coil-radius.png", figures)
-                self.assertEqual(figures["goodness-vs-time.png"].axes[0].get_title().count("60 coils"), 1)
-                self.assertEqual(figures["error-vs-turns.png"].axes[0].get_title().count("60 coils"), 1)
-                self.assertEqual(processes_in(workdir), [])
-
-        # A follow-up from the fitted set with l3 pinned to 0 and no
-        # generation: l3 is 0, the rest as fitted; a table of coils works as
-        # a file. The follow-up neither keeps statefile nor resumes.
-        (self.directory / "given.txt").write_text(quelmo.example("ranges-example.txt").read_text() +
-                                                  "statefile s.bin\nresume 0\n")
-        first = quelmo.fit(coils, self.directory / "given.txt", workdir=self.directory / "first", progress=False,
-                           maxgenerations=3, processes=1)
-        follow = first.to_ranges(self.directory / "follow.txt", pin=["L3"])
-        text = follow.read_text()
-        self.assertNotIn("statefile", text)
-        self.assertNotIn("resume", text)
-        again = quelmo.fit(coils, follow, workdir=self.directory / "again", progress=False, maxgenerations=0,
-                           polish=0)
-        self.assertEqual(again.pinned, ["l3"])
-        self.assertEqual(again.coefficients["l3"], 0.0)
-        self.assertEqual(list(again.found["coefficients"].drop("l3")), list(first.coefficients.drop("l3")))
-        with self.assertRaisesRegex(ValueError, "pin: 'l3' and 'L3' name the same l3"):
-            first.to_ranges(self.directory / "x.txt", pin={"l3": 0, "L3": 1})
-
-    def test_temporary_directory_removed_unless_kept(self):
-        made = set(glob.glob(os.path.join(tempfile.gettempdir(), "quelmo-fit-*")))
-        small = EXAMPLES / "coils-small.txt"
-        result = quelmo.fit(small, progress=False, maxgenerations=1)
-        self.assertIsNone(result.workdir)
-        self.assertEqual(str(result.program), os.path.realpath(result.program))
-        with self.assertRaises(quelmo.FitError) as raised:
-            quelmo.fit(small, progress=False, processes=0)
-        self.assertIsNone(raised.exception.workdir)
-        self.assertEqual(set(glob.glob(os.path.join(tempfile.gettempdir(), "quelmo-fit-*"))), made)
-        kept = quelmo.fit(small, progress=False, maxgenerations=1, keep=True)
-        self.addCleanup(shutil.rmtree, kept.workdir, True)
-        self.assertTrue((kept.workdir / "result.json").is_file())
-
-    def test_failures_carry_the_programs_message(self):
-        cases = [
-            ({"processes": 0}, "Setting processes is 0, accepted range is 1 to 48"),
-        ]
-        for settings, text in cases:
-            with self.subTest(**settings):
-                with self.assertRaises(quelmo.FitError) as raised:
-                    quelmo.fit(EXAMPLES / "coils-small.txt", workdir=self.directory, progress=False, **settings)
-                error = raised.exception
-                self.assertEqual(error.status, 255)
-                self.assertTrue(str(error).endswith(text), str(error))
-                self.assertEqual(str(error), error.message)
-        with self.assertRaisesRegex(ValueError, "fit\\(\\) sets coilcsv itself"):
-            quelmo.fit(EXAMPLES / "coils-small.txt", coilcsv="x.csv")
-
-    def test_names_refused_before_the_run(self):
-        small = EXAMPLES / "coils-small.txt"
-        cases = [  # keywords, ranges, exception, message
-            ({"progres": False}, None, TypeError, "'progres' is not a setting of the ranges file \\(did you mean progress\\?\\)"),
-            ({"maxgeneration": 2}, None, TypeError, "did you mean maxgenerations"),
-            ({"statefile s.bin\nresume": 1}, None, TypeError, "is not a setting"),
-            ({"seed": 1, "Seed": 2}, None, ValueError, "'seed' and 'Seed' name the same seed"),
-            ({}, {"polish": 1, "POLISH": 0}, ValueError, "name the same polish"),
-            ({}, {"r0 1 2": 1}, TypeError, "ranges: 'r0 1 2' is not a setting"),
-            ({"statefile": "s.bin\nresume"}, None, ValueError, "cannot be written in a ranges file"),
-        ]
-        for settings, ranges, error, message in cases:
-            with self.subTest(message=message):
-                with self.assertRaisesRegex(error, message):
-                    quelmo.fit(small, ranges, workdir=self.directory / "never", progress=False, **settings)
-                self.assertFalse((self.directory / "never").exists())
-
-    def test_setting_names_are_the_programs(self):
-        # The settings written only when set away from their defaults are set.
-        result = quelmo.fit(EXAMPLES / "coils-small.txt", workdir=self.directory, progress=False, maxgenerations=0,
-                            baselines=1, base="wheeler", compare=1, uncertainty=0.005, hold="t1", cvrepeats=2)
-        self.assertEqual(tuple(result.document["settings"]), SETTING_NAMES)
-        # The program's own --version gives the package's version.
-        banner = subprocess.run([result.program, "--version"], capture_output=True, text=True).stdout
-        major, minor, patch = quelmo.__version__.split(".")
-        self.assertIn(f" V{int(major)}.{int(minor):02d}.{int(patch):03d} ", banner)
-        self.assertEqual(result.document["version"], f"{int(major)}.{int(minor):02d}.{int(patch):03d}")
-
-    def test_interrupt_leaves_no_process(self):
-        for settings in ({"statefile": "state.bin", "stateevery": 1}, {}):
-            with self.subTest(**settings):
-                workdir = self.directory / str(len(settings))
-                timer = threading.Timer(1.5, _thread.interrupt_main)
-                timer.start()
-                started = time.monotonic()
-                with self.assertRaises(KeyboardInterrupt):
-                    quelmo.fit(EXAMPLES / "coils-example.txt", workdir=workdir, progress=False,
-                               maxgenerations=100000, processes=2, **settings)
-                timer.join()
-                self.assertLess(time.monotonic() - started, 120)
-                self.assertEqual(processes_in(workdir), [])
-                self.assertEqual((workdir / "state.bin").exists(), bool(settings))
+@pytest.mark.parametrize("run", [
+    {"processes": 1},
+    pytest.param({"mpi": 1}, marks=pytest.mark.skipif(not (os.path.exists(MPI_PROGRAM) and shutil.which("mpirun")),
+                                                       reason="quelmo-mpi or mpirun missing")),
+], ids=["processes", "mpi"])
+def test_short_polished_fit(tmp_path, run):
+    coils = quelmo.read_coils(EXAMPLES / "coils-example.txt")
+    result = quelmo.fit(EXAMPLES / "coils-example.txt", workdir=tmp_path, progress=False, maxgenerations=20,
+                        polish=1, **run)
+    assert f"{result.goodness:g}" == "0.0772456"
+    assert result.polished and not result.interrupted
+    assert result.goodness == quelmo.goodness(result.coefficients, coils)
+    assert quelmo.inductance(result.coefficients, coils).tobytes() == \
+        result.coils["computed_H"].to_numpy().tobytes()
+    assert len(result.log) == 20
+    assert repr(result) == "<quelmo fit: goodness 0.0772456 on 60 coils>"
+    assert "quelmo fit: goodness 0.0772456 on 60 of 60 coils" in str(result)
+    table = result._repr_html_()
+    assert "<td>goodness</td><td>0.0772456</td>" in table
+    assert f"<td>l3</td><td>{result.coefficients['l3']:.10g}</td>" in table
+    figures = result.plot()
+    assert "error-vs-coil-radius.png" in figures
+    assert figures["goodness-vs-time.png"].axes[0].get_title().count("60 coils") == 1
+    assert figures["error-vs-turns.png"].axes[0].get_title().count("60 coils") == 1
+    assert processes_in(tmp_path) == []
 
 
-@unittest.skipUnless(os.environ.get("QUELMO_BUILD_DIR"), "QUELMO_BUILD_DIR names no build to install")
-class InstallTest(unittest.TestCase):
-    def test_installed_package_finds_its_program_and_examples(self):
-        with tempfile.TemporaryDirectory() as prefix:
-            done = subprocess.run(["cmake", "--install", os.environ["QUELMO_BUILD_DIR"], "--prefix", prefix],
-                                  capture_output=True, text=True, timeout=300)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            site = glob.glob(os.path.join(prefix, "lib", "python3*", "*-packages"))
-            self.assertEqual(len(site), 1)
-            check = ("import quelmo, quelmo._fit as f; print(quelmo.__version__); print(quelmo.example()); "
-                     "print(f.find_program()); print(len(quelmo.read_coils(quelmo.example())))")
-            environment = {key: value for key, value in os.environ.items() if not key.startswith("QUELMO_")}
-            done = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True, cwd=prefix,
-                                  env=dict(environment, PYTHONPATH=site[0]), timeout=60)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            # The installed plot script runs the installed package's code.
-            plot = subprocess.run([os.path.join(prefix, "bin", "quelmo-plot"), "--help"], capture_output=True,
-                                  text=True, cwd=prefix, env=environment, timeout=60)
-            self.assertEqual(plot.returncode, 0, plot.stderr)
-            self.assertIn("--html REPORT", plot.stdout)
-            self.assertEqual(done.stdout.split("\n"), [
-                quelmo.__version__, os.path.join(prefix, "share", "quelmo", "examples", "coils-example.txt"),
-                str((os.path.join(prefix, "bin", "quelmo"), "installed beside the package")), "60", ""])
+def test_follow_up_from_the_fitted_set(tmp_path):
+    # A follow-up with l3 pinned to 0 and no generation: l3 is 0, the rest as
+    # fitted; a table of coils works as a file. The follow-up neither keeps
+    # statefile nor resumes.
+    coils = quelmo.read_coils(EXAMPLES / "coils-example.txt")
+    (tmp_path / "given.txt").write_text(quelmo.example("ranges-example.txt").read_text() +
+                                        "statefile s.bin\nresume 0\n")
+    first = quelmo.fit(coils, tmp_path / "given.txt", workdir=tmp_path / "first", progress=False,
+                       maxgenerations=3, processes=1)
+    follow = first.to_ranges(tmp_path / "follow.txt", pin=["L3"])
+    text = follow.read_text()
+    assert "statefile" not in text and "resume" not in text
+    again = quelmo.fit(coils, follow, workdir=tmp_path / "again", progress=False, maxgenerations=0, polish=0)
+    assert again.pinned == ["l3"]
+    assert again.coefficients["l3"] == 0.0
+    assert list(again.found["coefficients"].drop("l3")) == list(first.coefficients.drop("l3"))
+    with pytest.raises(ValueError, match="pin: 'l3' and 'L3' name the same l3"):
+        first.to_ranges(tmp_path / "x.txt", pin={"l3": 0, "L3": 1})
 
 
-if __name__ == "__main__":
-    unittest.main()
+def test_temporary_directory_removed_unless_kept():
+    made = set(glob.glob(os.path.join(tempfile.gettempdir(), "quelmo-fit-*")))
+    result = quelmo.fit(SMALL, progress=False, maxgenerations=1)
+    assert result.workdir is None
+    assert str(result.program) == os.path.realpath(result.program)
+    with pytest.raises(quelmo.FitError) as raised:
+        quelmo.fit(SMALL, progress=False, processes=0)
+    assert raised.value.workdir is None
+    assert set(glob.glob(os.path.join(tempfile.gettempdir(), "quelmo-fit-*"))) == made
+    kept = quelmo.fit(SMALL, progress=False, maxgenerations=1, keep=True)
+    try:
+        assert (kept.workdir / "result.json").is_file()
+    finally:
+        shutil.rmtree(kept.workdir, ignore_errors=True)
+
+
+@pytest.mark.parametrize("settings, text", [
+    ({"processes": 0}, "Setting processes is 0, accepted range is 1 to 48"),
+])
+def test_failures_carry_the_programs_message(tmp_path, settings, text):
+    with pytest.raises(quelmo.FitError) as raised:
+        quelmo.fit(SMALL, workdir=tmp_path, progress=False, **settings)
+    error = raised.value
+    assert error.status == 255
+    assert str(error).endswith(text) and str(error) == error.message
+
+
+@pytest.mark.parametrize("settings, ranges, error, message", [
+    ({"progres": False}, None, TypeError, "'progres' is not a setting of the ranges file \\(did you mean progress\\?\\)"),
+    ({"maxgeneration": 2}, None, TypeError, "did you mean maxgenerations"),
+    ({"statefile s.bin\nresume": 1}, None, TypeError, "is not a setting"),
+    ({"seed": 1, "Seed": 2}, None, ValueError, "'seed' and 'Seed' name the same seed"),
+    ({}, {"polish": 1, "POLISH": 0}, ValueError, "name the same polish"),
+    ({}, {"r0 1 2": 1}, TypeError, "ranges: 'r0 1 2' is not a setting"),
+    ({"statefile": "s.bin\nresume"}, None, ValueError, "cannot be written in a ranges file"),
+    ({"coilcsv": "x.csv"}, None, ValueError, "fit\\(\\) sets coilcsv itself"),
+    ({"progressjson": "p"}, None, ValueError, "fit\\(\\) sets progressjson itself"),
+])
+def test_names_refused_before_the_run(tmp_path, settings, ranges, error, message):
+    with pytest.raises(error, match=message):
+        quelmo.fit(SMALL, ranges, workdir=tmp_path / "never", progress=False, **settings)
+    assert not (tmp_path / "never").exists()
+
+
+def test_setting_names_are_the_programs(tmp_path):
+    # The settings written only when set away from their defaults are set
+    # (progressjson by progress=True).
+    result = quelmo.fit(SMALL, workdir=tmp_path, progress=True, maxgenerations=0, baselines=1, base="wheeler",
+                        compare=1, uncertainty=0.005, hold="t1", cvrepeats=2, reportstyle="si", normalize=1)
+    assert tuple(result.document["settings"]) == SETTING_NAMES
+    # The program's own --version gives the package's version.
+    banner = subprocess.run([result.program, "--version"], capture_output=True, text=True).stdout
+    major, minor, patch = quelmo.__version__.split(".")
+    assert f" V{int(major)}.{int(minor):02d}.{int(patch):03d} " in banner
+    assert result.document["version"] == f"{int(major)}.{int(minor):02d}.{int(patch):03d}"
+
+
+@pytest.mark.parametrize("settings", [{"statefile": "state.bin", "stateevery": 1}, {}], ids=["snapshots", "plain"])
+def test_interrupt_keeps_the_fit_and_leaves_no_process(tmp_path, settings):
+    timer = threading.Timer(1.5, _thread.interrupt_main)
+    timer.start()
+    started = time.monotonic()
+    with pytest.warns(quelmo.InterruptedFitWarning):
+        result = quelmo.fit(EXAMPLES / "coils-example.txt", workdir=tmp_path, progress=False,
+                            maxgenerations=100000, processes=2, polish=0, **settings)
+    timer.join()
+    assert result.interrupted
+    assert time.monotonic() - started < 120
+    assert processes_in(tmp_path) == []
+    assert (tmp_path / "state.bin").exists() == bool(settings)
+
+
+@pytest.mark.skipif(not os.environ.get("QUELMO_BUILD_DIR"), reason="QUELMO_BUILD_DIR names no build to install")
+def test_installed_package_finds_its_program_and_examples(tmp_path):
+    prefix = str(tmp_path)
+    done = subprocess.run(["cmake", "--install", os.environ["QUELMO_BUILD_DIR"], "--prefix", prefix],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    site = glob.glob(os.path.join(prefix, "lib", "python3*", "*-packages"))
+    assert len(site) == 1
+    assert os.path.isfile(os.path.join(site[0], "quelmo", "py.typed"))
+    check = ("import quelmo, quelmo._fit as f; print(quelmo.__version__); print(quelmo.example()); "
+             "print(f.find_program()); print(len(quelmo.read_coils(quelmo.example())))")
+    environment = {key: value for key, value in os.environ.items() if not key.startswith("QUELMO_")}
+    done = subprocess.run([sys.executable, "-c", check], capture_output=True, text=True, cwd=prefix,
+                          env=dict(environment, PYTHONPATH=site[0]), timeout=60)
+    assert done.returncode == 0, done.stderr
+    # The installed plot script runs the installed package's code.
+    plot = subprocess.run([os.path.join(prefix, "bin", "quelmo-plot"), "--help"], capture_output=True,
+                          text=True, cwd=prefix, env=environment, timeout=60)
+    assert plot.returncode == 0, plot.stderr
+    assert "--html REPORT" in plot.stdout
+    assert done.stdout.split("\n") == [
+        quelmo.__version__, os.path.join(prefix, "share", "quelmo", "examples", "coils-example.txt"),
+        str((os.path.join(prefix, "bin", "quelmo"), "installed beside the package")), "60", ""]

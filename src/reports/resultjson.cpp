@@ -162,7 +162,7 @@ Json settings() {
     for (int index = 0; index < kSymbolCount; ++index) {
         // The newest settings appear only when set, so that a run without
         // them writes the document it always wrote.
-        if ((index == kBaselines || index >= kBase) && isDefaultSetting(index)) continue;
+        if (index >= kBaselines && isDefaultSetting(index)) continue;
         const SymbolEntry& entry = S[index];
         switch (entry.type) {
         case symInt: object[entry.name] = entry.value.i; break;

@@ -21,6 +21,7 @@
 #include "reports/csvfiles.h"
 #include "reports/earlierlog.h"
 #include "reports/progress.h"
+#include "reports/progressjson.h"
 #include "reports/reports.h"
 #include "search/library.h"
 #include "search/searchstate.h"
@@ -63,6 +64,7 @@ void monitorStart() {
     logText = kGenerationCsvHeader;
     logFailed = false;
     if (progressWanted()) progressBegin(STDERR_FILENO, searchStart);
+    progressStreamBegin(searchStart);
 }
 
 void monitorResumed() {
@@ -99,6 +101,7 @@ static std::string logRow() {
 
 void monitorGeneration() {
     progressGeneration();
+    progressStreamGeneration(monotonicSeconds());
     const char* path = S[kLogCsv].value.s;
     if (path == nullptr) return;
     logText += logRow();
@@ -127,4 +130,5 @@ void monitorReportEnds() {
         if (logText.empty()) logText = kGenerationCsvHeader;
         writeOrTell(path, logText, !logFailed);
     }
+    progressStreamEnd(monotonicSeconds());
 }

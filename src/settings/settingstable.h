@@ -130,6 +130,7 @@ inline constexpr std::array<SettingRow, kSymbolCount> kSettingRows = [] {
     integer("cvrepeats", kCvRepeats, 1, {1, kNoHigh, kNoHole}, "R: cross-validation repeated R times on reshuffled folds"),
     text("reportstyle", kReportStyle, "the final report's style: classic or si", "classic"),
     integer("normalize", kNormalize, 0, kFlag, "1: the polished set's free scales put at 1"),
+    text("progressjson", kProgressJson, "JSON lines of the run's progress, to a file or to fd:N"),
     };
 }();
 // clang-format on

@@ -38,7 +38,7 @@ struct RangeEntry {
 // only when set away from their defaults, so a run that uses none of them
 // prints exactly what it always printed.
 inline constexpr int kListedSymbolCount = 34;
-inline constexpr int kSymbolCount = 54;
+inline constexpr int kSymbolCount = 55;
 
 // Fixed positions of the settings in S.
 inline constexpr int kPopulation = 0;
@@ -81,6 +81,7 @@ inline constexpr int kHold = 50;           // coefficients held at their range's
 inline constexpr int kCvRepeats = 51;      // repeats of cross-validation with reshuffled folds
 inline constexpr int kReportStyle = 52;    // the final report's style: classic or si
 inline constexpr int kNormalize = 53;      // 1: the polished set's free scales put at 1
+inline constexpr int kProgressJson = 54;   // JSON lines of the run's progress: a path or fd:N
 
 extern std::array<SymbolEntry, kSymbolCount> S;
 extern std::array<RangeEntry, kCoefficientCount> R;
