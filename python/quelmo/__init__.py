@@ -51,8 +51,7 @@ from ._errors import (BaseFormulaWarning, CoilFileWarning, FitError, FitInterrup
 from ._coiltable import coils_from_table
 from ._domain import outside_domain
 from ._fit import example, find_program, fit
-from ._predict import predict
-from ._result import FitResult
+from ._result import FitResult, predict
 
 __all__ = ["BASES", "BaseFormulaWarning", "CLASSICAL", "COEFFICIENTS", "COIL_COLUMNS", "CoilFileWarning", "FitError",
            "FitInterrupted", "FitResult", "InputError", "InterruptedFitWarning", "QuelmoError", "QuelmoWarning",

@@ -19,6 +19,7 @@ import math
 import os
 import re
 import sys
+from typing import Any
 
 TYPE_CHECKING = False  # true for the type checker only: typing costs time at import
 
@@ -196,7 +197,7 @@ def coils_from_table(table: pandas.DataFrame, *, decimal_comma: bool | None = No
         raise TableError("the table has no column for " + ", ".join(missing) + " (headers: "
                          + ", ".join(repr(h) for h in headers) + ")")
 
-    values: dict[str, list] = {q: [] for q in COIL_COLUMNS}
+    values: dict[str, list[Any]] = {q: [] for q in COIL_COLUMNS}
     rows = [(first_row + i, row) for i, row in enumerate(cells)
             if any(str(c).strip() not in ("", "nan", "None") for c in row)]
     if len(rows) < len(cells):

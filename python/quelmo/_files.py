@@ -15,7 +15,7 @@ COILS = "coils.txt"
 MANAGED_MARKER = "# Set by quelmo.fit to read the results back:"
 
 
-def whole_number(value, row, column):
+def whole_number(value: object, row: int, column: str) -> str:
     """The cell ``value`` of a whole-number column as the coil file writes it.
 
     Parameters

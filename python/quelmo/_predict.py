@@ -36,19 +36,21 @@ from __future__ import annotations
 import math
 import numbers
 import warnings
-from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Tuple, Union
+from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Tuple
 
 from ._domain import check_columns, outside_domain, result_domain, warn_outside
 from ._equation import COEFFICIENTS, _coil_arrays, inductance
 from ._errors import QuelmoWarning
 
 if TYPE_CHECKING:
-    import os
-
     import numpy as np
+    import numpy.typing as npt
     import pandas as pd
 
-    from ._result import FitResult
+
+#: A FitResult; this module is imported by ``_result`` and so names the class
+#: only by what it is given.
+FitResultLike = Any
 
 # Each coefficient: its polynomial's variable (the argument of _coil_arrays'
 # order radius, wire, turns, length), its power, and the sign of d ln L.
@@ -67,7 +69,7 @@ _BLOCK_PAIRS = 1 << 21
 _SPREAD_FLOOR = 0.2
 
 
-def covariance(statistics: Mapping[str, Any]) -> Tuple[List[str], "np.ndarray"]:
+def covariance(statistics: Mapping[str, Any]) -> Tuple[List[str], Any]:
     """The free coefficients' covariance from a result JSON's statistics.
 
     Parameters
@@ -99,7 +101,7 @@ def covariance(statistics: Mapping[str, Any]) -> Tuple[List[str], "np.ndarray"]:
     return names, np.array(correlation["matrix"], dtype=float) * np.outer(errors, errors)
 
 
-def gradient(coefficients: Mapping[str, float], coils: Any, computed: "np.ndarray") -> "np.ndarray":
+def gradient(coefficients: Mapping[str, float], coils: Any, computed: "npt.NDArray[np.float64]") -> "npt.NDArray[np.float64]":
     """dL/dc for each coil (rows) and coefficient (columns, in COEFFICIENTS
     order), from the computed inductances L."""
     import numpy as np
@@ -131,7 +133,7 @@ def t_quantile(probability: float, freedom: float) -> float:
     return float(t.ppf(probability, freedom)) if freedom > 0 else math.nan
 
 
-def _shape(coils: Any) -> "np.ndarray":
+def _shape(coils: Any) -> "npt.NDArray[np.float64]":
     """z = ln(length / diameter) of each coil."""
     import numpy as np
     radius, _, _, length = _coil_arrays(coils, measured=False)
@@ -139,7 +141,7 @@ def _shape(coils: Any) -> "np.ndarray":
         return np.log(length / (2 * radius))
 
 
-def _log_inductance(coefficients: Mapping[str, float], coils: Any, base: str) -> "np.ndarray":
+def _log_inductance(coefficients: Mapping[str, float], coils: Any, base: str) -> "npt.NDArray[np.float64]":
     """ln L of each coil; NaN where the set gives no positive value."""
     import numpy as np
     values = inductance(coefficients, coils, base=base)
@@ -193,7 +195,7 @@ class CrossValidationPlus:
         self.n = len(self.scores)
 
     @staticmethod
-    def _spread_model(z: "np.ndarray", residual: "np.ndarray") -> Tuple[Tuple[float, float], float]:
+    def _spread_model(z: "npt.NDArray[np.float64]", residual: "npt.NDArray[np.float64]") -> Tuple[Tuple[float, float], float]:
         """(intercept, slope) of |r| against z by least squares, and the
         floor under it."""
         import numpy as np
@@ -206,7 +208,7 @@ class CrossValidationPlus:
         slope, intercept = np.polyfit(z, residual, 1)
         return (float(intercept), float(slope)), floor
 
-    def spread(self, z: "np.ndarray") -> "np.ndarray":
+    def spread(self, z: "npt.NDArray[np.float64]") -> "npt.NDArray[np.float64]":
         """The spread model at shapes z: intercept + slope z, at least the floor."""
         import numpy as np
         intercept, slope = self.spread_line
@@ -221,7 +223,7 @@ class CrossValidationPlus:
         upper = math.ceil((1 - alpha) * (self.n + 1) - 1e-12)
         return lower, upper
 
-    def interval(self, coils: Any, level: float) -> Tuple["np.ndarray", "np.ndarray"]:
+    def interval(self, coils: Any, level: float) -> Tuple["npt.NDArray[np.float64]", "npt.NDArray[np.float64]"]:
         """The interval's bounds (henry) for each new coil: -inf / inf on a
         side the level leaves unbounded; NaN where the coil's shape is not a
         number."""
@@ -250,7 +252,7 @@ class CrossValidationPlus:
         return low, high
 
 
-def fitted_coils(result: "FitResult") -> "pd.DataFrame":
+def fitted_coils(result: "FitResultLike") -> "pd.DataFrame":
     """The fitted coils in the order of the result JSON's ``coils``: its
     members, or the coil table read back when it lacks them."""
     import pandas as pd
@@ -261,8 +263,8 @@ def fitted_coils(result: "FitResult") -> "pd.DataFrame":
     return result.coils
 
 
-def _delta_interval(statistics: Mapping[str, Any], computed: "np.ndarray", variance: "np.ndarray",
-                    level: float) -> Tuple["np.ndarray", "np.ndarray"]:
+def _delta_interval(statistics: Mapping[str, Any], computed: "npt.NDArray[np.float64]", variance: "npt.NDArray[np.float64]",
+                    level: float) -> Tuple["npt.NDArray[np.float64]", "npt.NDArray[np.float64]"]:
     """The interval of a result without fold fits: L ± t sqrt(se² + L² redchi)."""
     import numpy as np
     redchi = float(statistics["redchi"])
@@ -272,42 +274,14 @@ def _delta_interval(statistics: Mapping[str, Any], computed: "np.ndarray", varia
     return computed - t * spread, computed + t * spread
 
 
-def as_result(result: Union["FitResult", str, "os.PathLike[str]", Mapping[str, Any]]) -> "FitResult":
-    """A FitResult, from itself, a result JSON's path or its parsed document
-    (whose ``coils`` give the fitted coils)."""
-    import json
-    import pathlib
-
-    import pandas as pd
-
-    from ._result import FitResult
-    if isinstance(result, FitResult):
-        return result
-    if isinstance(result, Mapping):
-        document, workdir = dict(result), pathlib.Path(".")
-    else:
-        path = pathlib.Path(result)
-        with open(path, encoding="utf-8", errors="surrogateescape") as file:
-            document = json.load(file)
-        workdir = path.parent
-    if not isinstance(document, dict) or "coefficients" not in document:
-        raise ValueError(f"{result!r} is not a fit's result (no coefficients)")
-    coils = pd.DataFrame(document.get("coils") or [])
-    if "evaluated" not in coils:
-        coils["evaluated"] = True
-    return FitResult(document, coils, pd.DataFrame(), workdir)
-
-
-def predict(result: Union["FitResult", str, "os.PathLike[str]", Mapping[str, Any]], coils: Any,
-            level: float = 0.95) -> "pd.DataFrame":
+def predict_fit(result: "FitResultLike", coils: Any, level: float = 0.95) -> "pd.DataFrame":
     """The fitted formula on new coils, with its standard error, prediction
     interval and domain flags.
 
     Parameters
     ----------
     result
-        A ``FitResult``, or a result JSON (its path, or the parsed
-        document): a saved result predicts without a refit.
+        A ``FitResult``.
     coils
         A DataFrame or a mapping of arrays with ``coil_radius_m``,
         ``wire_radius_m``, ``turns`` and ``length_m``.
@@ -322,7 +296,6 @@ def predict(result: Union["FitResult", str, "os.PathLike[str]", Mapping[str, Any
     import numpy as np
     import pandas as pd
     level = check_level(level)
-    result = as_result(result)
     check_columns(coils)
     statistics = result.statistics if result.statistics and not result.statistics.get("unavailable") else None
     prediction = result.document.get("prediction")

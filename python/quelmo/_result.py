@@ -250,8 +250,8 @@ class FitResult:
             ``level`` not a number in (0, 1); ``coils`` missing a column;
             a result with neither statistics nor fold fits.
         """
-        from ._predict import predict
-        return predict(self, coils, level)
+        from ._predict import predict_fit
+        return predict_fit(self, coils, level)
 
     # Which formula, and where: the comparison, the domain and the test of
     # fit that the result JSON carries (read by _compare and _domain).
@@ -433,3 +433,54 @@ class FitResult:
         if self.workdir is not None:
             lines.append(f"  files in {os.fspath(self.workdir)}")
         return "\n".join(lines)
+
+
+def as_result(result: Union["FitResult", str, "os.PathLike[str]", Mapping[str, Any]]) -> "FitResult":
+    """A FitResult, from itself, a result JSON's path or its parsed document
+    (whose ``coils`` give the fitted coils)."""
+    import json
+    import pathlib
+
+    import pandas as pd
+
+    if isinstance(result, FitResult):
+        return result
+    if isinstance(result, Mapping):
+        document, workdir = dict(result), pathlib.Path(".")
+    else:
+        path = pathlib.Path(result)
+        with open(path, encoding="utf-8", errors="surrogateescape") as file:
+            document = json.load(file)
+        workdir = path.parent
+    if not isinstance(document, dict) or "coefficients" not in document:
+        raise ValueError(f"{result!r} is not a fit's result (no coefficients)")
+    coils = pd.DataFrame(document.get("coils") or [])
+    if "evaluated" not in coils:
+        coils["evaluated"] = True
+    return FitResult(document, coils, pd.DataFrame(), workdir)
+
+
+def predict(result: Union[FitResult, str, "os.PathLike[str]", Mapping[str, Any]], coils: Any,
+            level: float = 0.95) -> "pd.DataFrame":
+    """The fitted formula on new coils, with its standard error, prediction
+    interval and domain flags.
+
+    Parameters
+    ----------
+    result
+        A ``FitResult``, or a result JSON (its path, or the parsed
+        document): a saved result predicts without a refit.
+    coils
+        A DataFrame or a mapping of arrays with ``coil_radius_m``,
+        ``wire_radius_m``, ``turns`` and ``length_m``.
+    level
+        The interval's level, strictly between 0 and 1.
+
+    Returns
+    -------
+    pandas.DataFrame
+        See ``FitResult.predict``.
+    """
+    from ._predict import check_level, predict_fit
+    level = check_level(level)
+    return predict_fit(as_result(result), coils, level)

@@ -38,10 +38,11 @@ directory or its result JSON (see quelmo.report).
 import csv
 import json
 import math
-import numbers
 import os
 import stat
 from typing import IO, Any, Dict, List, Optional, Sequence, Tuple
+
+from ._plotvalues import DENSITY_ABOVE as DENSITY_ABOVE, finite as finite
 
 # Columns the plots need; a column may hold no value where it says so.
 COIL_COLUMNS = {
@@ -73,7 +74,6 @@ SUSPECT = 3  # |studentized residual| above which a coil is suspect
 # Above this many points a plot shows their density (hexagonal bins, drawn as
 # an image) rather than one mark each, and names at most NAMED_AT_MOST
 # coils: a page of 10^5 coils stays a few megabytes and opens at once.
-DENSITY_ABOVE = 3000
 NAMED_AT_MOST = 12
 # Points that the names of the worst coils keep clear of: a thinned set
 # above this many, as the search for a free place goes over each of them.
@@ -202,15 +202,6 @@ def read_result(path: Any) -> Dict[str, Any]:
     if missing:
         raise BadInput(f"{path}: not a quelmo result, missing {', '.join(missing)}")
     return result
-
-
-def finite(*values: Any) -> bool:
-    """Whether every value is a real number (a numpy one too; not None, not
-    text) that is finite as a float; an integer too large for a float is not."""
-    try:
-        return all(isinstance(v, numbers.Real) and math.isfinite(v) for v in values)
-    except OverflowError:
-        return False
 
 
 def draw_points(fig: Any, ax: Any, xs: Sequence[float], ys: Sequence[float], names: Sequence[str],

@@ -14,7 +14,7 @@ panel and counted in its title.
 import math
 from typing import Any, Dict, List, Tuple
 
-from .plots import DENSITY_ABOVE, finite
+from ._plotvalues import DENSITY_ABOVE, finite
 
 MU0 = 1.256637061435916e-6
 
