@@ -283,7 +283,11 @@ TEST(CoilFileErrors, NothingToFitIsRefused) {
          0},
         // Pinned coefficients are not free: r0..r3 and t3 held leave 7.
         {kCoil, quickRanges("maxgenerations 0\nr0 0 0 1 1 1\nr1 0 0 1 1 1\nr2 1 1 1 1 1\nr3 0 0 1 1 1\nt3 0 0 1 1 1\n"),
-         fewCoilsWarning("c.txt", 1, 7), 0},
+         "Warning: the range of r0, r1, r2, r3, t3 is a single value (low equal to high), but a random draw gives "
+         "low or low + resolution (r0 is drawn as 0 or 1); to keep them at low everywhere, add the line `hold "
+         "r0,r1,r2,r3,t3` to the ranges file\n" +
+             fewCoilsWarning("c.txt", 1, 7),
+         0},
     };
     for (const auto& c : cases) {
         CliRun run;

@@ -80,7 +80,7 @@ TEST(Tables, SettingsSitAtTheirFixedPositions) {
         {kCoilCsv, "coilcsv"}, {kLogCsv, "logcsv"}, {kStatistics, "statistics"}, {kCrossValidate, "crossvalidate"},
         {kPrune, "prune"}, {kResultJson, "resultjson"}, {kBaselines, "baselines"}, {kBase, "base"},
         {kCompare, "compare"}, {kUncertainty, "uncertainty"}, {kHold, "hold"}, {kCvRepeats, "cvrepeats"},
-        {kReportStyle, "reportstyle"}, {kNormalize, "normalize"}};
+        {kReportStyle, "reportstyle"}, {kNormalize, "normalize"}, {kProgressJson, "progressjson"}};
     for (int k = 0; k < kCoefficientCount; ++k)
         settings.emplace_back(kBestFirst + k, std::string("best") + kCoefficientNames[k]);
     ASSERT_EQ(settings.size(), static_cast<size_t>(kSymbolCount));
