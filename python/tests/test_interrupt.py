@@ -141,7 +141,7 @@ NOTEBOOK_CELLS = [
     "import os, pathlib, signal, threading, time, warnings\nimport quelmo\n"
     "warnings.simplefilter('always')\nHERE = pathlib.Path.cwd()",
     # The fit's one progress output.
-    "short = quelmo.fit(quelmo.example('coils-small.txt'), workdir=HERE / 'short', maxgenerations=5, "
+    "short = quelmo.fit(quelmo.example('coils-example.txt'), workdir=HERE / 'short', maxgenerations=5, "
     "processes=1)",
     # Stop pressed after three generations: the kernel gets SIGINT.
     "def stop():\n"
