@@ -4,7 +4,6 @@ import os
 import pathlib
 import subprocess
 import tempfile
-import unittest
 
 import quelmo
 from quelmo import _build, _fit
@@ -41,6 +40,3 @@ def knows_result_json():
         status, _, _ = run_program(directory, str(EXAMPLES / "coils-small.txt"), str(ranges))
         return status == 0
 
-
-needs_result_json = unittest.skipUnless(
-    knows_result_json(), "the program does not know the setting resultjson yet, which fit() asks for")
