@@ -211,7 +211,8 @@ TEST(Base, WithoutTheNewSettingsTheJsonIsAsBefore) {
     EXPECT_EQ(result.out.find("base:"), std::string::npos);
     EXPECT_EQ(result.out.find("Classical formulas"), std::string::npos);
     const Json json = Json::parse(run.read("r.json"));
-    for (const char* member : {"base", "baselines", "baselines_left_out"}) EXPECT_FALSE(json.contains(member)) << member;
+    for (const char* member : {"base", "baselines", "baselines_left_out", "date", "coil_file"})
+        EXPECT_FALSE(json.contains(member)) << member;
     EXPECT_FALSE(json["statistics"].contains("covariance"));
     EXPECT_FALSE(json["settings"].contains("base"));
     EXPECT_FALSE(json["settings"].contains("baselines"));

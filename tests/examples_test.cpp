@@ -108,6 +108,10 @@ TEST(Examples, TheExampleFitIsNormalisedAndComparableBetweenSeeds) {
         EXPECT_NE(file.find("\nFormula: L = mu0 R(a) T(N) / (Lambda(l) W(w))\nSettings: maxgenerations 30, "),
                   std::string::npos);
         results.push_back(nlohmann::json::parse(run.read("r.json")));
+        // The JSON names the same coil file and date as the result file.
+        const size_t date = file.find("\nDate: ") + 7;
+        EXPECT_EQ(results.back()["date"], file.substr(date, file.find('\n', date) - date));
+        EXPECT_EQ(results.back()["coil_file"], "coils-example.txt");
     }
     EXPECT_EQ(coefficientLines[0], coefficientLines[1]);
     for (const char* name : kCoefficientNames) {

@@ -7,7 +7,7 @@ import importlib.util
 import os
 import sys
 
-from .plots import (BadInput, COIL_COLUMNS, LOG_COLUMNS, figures, read_result, read_table, save)
+from .plots import (BadInput, COIL_CSV_COLUMNS, LOG_COLUMNS, figures, read_result, read_table, save)
 
 
 def main(argv, program="quelmo-plot"):
@@ -27,7 +27,7 @@ def main(argv, program="quelmo-plot"):
             parser.error("--html takes one run directory or result JSON, and no LOGCSV or --json")
         return html_main(args.html, args.coilcsv, program)
     try:
-        coils = read_table(args.coilcsv, COIL_COLUMNS)
+        coils = read_table(args.coilcsv, COIL_CSV_COLUMNS)
         log = read_table(args.logcsv, LOG_COLUMNS) if args.logcsv is not None else None
         result = read_result(args.result) if args.result is not None else None
         try:

@@ -1,7 +1,8 @@
 """The plots of a fit, for ``tools/quelmo-plot`` and ``FitResult.plot()``.
 
-Plain Python and matplotlib alone: the script loads this file by itself,
-without the rest of the package, so it runs wherever matplotlib does.
+Plain Python and matplotlib alone: the script loads this file and the
+plain-Python modules it uses without the rest of the package, so it runs
+wherever matplotlib does.
 
 usage: quelmo-plot COILCSV [LOGCSV] [--json RESULT] [-o DIR]
        quelmo-plot --html REPORT.html RUNDIR_OR_JSON
@@ -36,16 +37,17 @@ directory or its result JSON (see quelmo.report).
 """
 
 import csv
-import json
 import math
 import os
-import stat
 from typing import IO, Any, Dict, List, Optional, Sequence, Tuple
 
+from . import _document
+from ._errors import ResultFileError
 from ._plotvalues import DENSITY_ABOVE as DENSITY_ABOVE, finite as finite
 
-# Columns the plots need; a column may hold no value where it says so.
-COIL_COLUMNS = {
+# The columns of the coil CSV (setting coilcsv) that the plots need; a column
+# may hold no value where it says so.
+COIL_CSV_COLUMNS = {
     "name": "text",
     "measured_H": "number",
     "computed_H": "optional",
@@ -88,52 +90,16 @@ class NotRegularFile(BadInput):
     """A FIFO, device, socket or directory where a file was named."""
 
 
-def file_kind(mode: int) -> str:
-    """What a file that is not a regular one is, in a user's words."""
-    for test, name in ((stat.S_ISDIR, "a directory"), (stat.S_ISFIFO, "a FIFO"), (stat.S_ISSOCK, "a socket"),
-                       (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device")):
-        if test(mode):
-            return name
-    return "not a regular file"
-
-
 def open_regular(path: "os.PathLike[str] | str", **text: Any) -> IO[str]:
-    """Opens path as text for reading, and only a regular file.
-
-    A FIFO or a device named in a result would block the reader for ever or
-    never end, so the file is opened without waiting for a writer and
-    refused unless it is regular; the check is on the open file itself.
-
-    Parameters
-    ----------
-    path : path-like
-        The file.
-    **text
-        Passed to ``open``: encoding, errors, newline.
-
-    Returns
-    -------
-    file object
-        Open for reading, blocking as usual.
-
-    Raises
-    ------
-    BadInput
-        When it cannot be opened or is not a regular file.
-    """
+    """``_document.open_regular`` (a regular file only, opened without
+    waiting for a writer) with its failures as BadInput: NotRegularFile for
+    a FIFO, device, socket or directory; ``**text`` goes to ``open``."""
     try:
-        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+        return _document.open_regular(path, **text)
+    except _document.NotRegularFileError as error:
+        raise NotRegularFile(str(error)) from None
     except OSError as error:
         raise BadInput(f"cannot read {os.fspath(path)}: {error.strerror}") from None
-    try:
-        mode = os.fstat(fd).st_mode
-        if not stat.S_ISREG(mode):
-            raise NotRegularFile(f"cannot read {os.fspath(path)}: it is {file_kind(mode)}; only regular files are read")
-        os.set_blocking(fd, True)
-        return open(fd, "r", **text)
-    except BaseException:
-        os.close(fd)
-        raise
 
 
 def read_table(path: Any, columns: Dict[str, str]) -> List[Dict[str, Any]]:
@@ -186,19 +152,13 @@ def parse_row(path, line, fields, index, columns):
 
 
 def read_result(path: Any) -> Dict[str, Any]:
-    """The result JSON (the resultjson setting) as a dict."""
+    """The result JSON (the resultjson setting) as a dict, read as the page
+    and FitResult read it; it must have the members the plots use."""
     try:
-        with open_regular(path, encoding="utf-8", errors="replace") as f:
-            result = json.load(f)
-    except OSError as error:
-        raise BadInput(f"cannot read {path}: {error.strerror}") from None
-    except json.JSONDecodeError as error:
-        raise BadInput(f"{path}: line {error.lineno}: not JSON: {error.msg}") from None
-    except RecursionError:
-        raise BadInput(f"{path}: not a quelmo result: its JSON is nested too deeply") from None
-    except ValueError as error:  # a number of more digits than Python converts
-        raise BadInput(f"{path}: not JSON: {error}") from None
-    missing = [m for m in RESULT_MEMBERS if not isinstance(result, dict) or m not in result]
+        result = _document.read_result_json(path, tolerant=True)
+    except ResultFileError as error:
+        raise BadInput(str(error)) from None
+    missing = [m for m in RESULT_MEMBERS if m not in result]
     if missing:
         raise BadInput(f"{path}: not a quelmo result, missing {', '.join(missing)}")
     return result
@@ -282,6 +242,9 @@ def name_coils(ax: Any, points: List[Any], label: Optional[str] = None, avoid: S
     placed: List[Tuple[float, float, float, float]] = []
     height = LABEL_POINTS * 1.2
     for x, y, name in sorted(points, key=lambda p: -abs(p[1])):
+        # A name's bytes that are not UTF-8 (read as surrogate escapes) drawn
+        # as U+FFFD, as the CSV reader reads them: no font has a glyph for them.
+        name = name.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
         px, py = ax.transData.transform((x, y))
         width = TextPath((0, 0), name, size=LABEL_POINTS).get_extents().width + 1
         right, left = 5, -5 - width
@@ -485,7 +448,7 @@ def leverage_figure(plt: Any, result: Dict[str, Any], head: str) -> Optional[Tup
 def figures(coils: List[Dict[str, Any]], log: Optional[List[Dict[str, Any]]] = None,
             result: Optional[Dict[str, Any]] = None) -> List[Tuple[str, Any]]:
     """The plots as (PNG file name, matplotlib figure) pairs: coils as rows
-    of COIL_COLUMNS, log as rows of LOG_COLUMNS or None, result the result
+    of COIL_CSV_COLUMNS, log as rows of LOG_COLUMNS or None, result the result
     JSON or None."""
     with plain_text():
         return made_figures(coils, log, result)

@@ -27,6 +27,8 @@ import tempfile
 from typing import Any, Callable, Dict, List, Optional, Sequence, Set, Tuple
 
 from . import plots
+from ._document import check_values, is_result, read_result_json
+from ._errors import ResultFileError
 
 RESULT_NAME = "result.json"  # what quelmo.fit writes, and the first name looked for
 HIGH_CORRELATION = 0.95
@@ -199,7 +201,7 @@ def find_result(path: str) -> str:
                     document = json.load(file)
             except (OSError, ValueError, RecursionError, plots.BadInput):
                 continue
-            if isinstance(document, dict) and ("goodness" in document or document.get("program") == "quelmo"):
+            if is_result(document):
                 found.append(candidate)
     if not found:
         raise BadInput(f"{path} holds no result JSON: the setting resultjson writes it (add a line "
@@ -212,79 +214,43 @@ def find_result(path: str) -> str:
 
 
 def read_document(path: str) -> Dict[str, Any]:
-    """The result JSON at path, refused with a message when it is not a
+    """The result JSON at path, read as FitResult reads it but tolerant of
+    older builds' documents; refused with a message when it is not a
     regular file, not JSON, not a quelmo result, or holds what no page can
     show (see check_document)."""
     try:
-        with plots.open_regular(path, encoding="utf-8", errors="surrogateescape") as file:
-            document = json.load(file)
-    except plots.BadInput as error:
+        document = read_result_json(path, tolerant=True)
+    except ResultFileError as error:
         raise BadInput(str(error)) from None
-    except OSError as error:
-        raise BadInput(f"cannot read {path}: {error.strerror}") from None
-    except RecursionError:
-        raise BadInput(f"{path}: not a quelmo result: its JSON is nested too deeply to read") from None
-    except ValueError as error:
-        raise BadInput(f"{path}: not JSON: {error}") from None
-    if not isinstance(document, dict) or not ("goodness" in document or document.get("program") == "quelmo"):
-        raise BadInput(f"{path}: not a quelmo result (no goodness)")
-    check_document(document, path)
+    check_coils(document, path)
     return document
 
 
 def check_document(document: Dict[str, Any], path: str) -> None:
-    """Refuses a result that no page can show faithfully: text that is not
-    text (a lone surrogate escape, which no UTF-8 file can hold), an integer
-    beyond the range of a floating-point number, and a coil whose radius,
-    length, turns or wire radius is a number not above 0.
+    """Refuses, as BadInput naming the member, a result that no page can
+    show faithfully: what ``_document.check_values`` refuses (a lone
+    surrogate escape, an integer beyond a double's range) and a coil whose
+    radius, length, turns or wire radius is a number not above 0; path
+    names the file in the messages."""
+    try:
+        check_values(document, path)
+    except ResultFileError as error:
+        raise BadInput(str(error)) from None
+    check_coils(document, path)
 
-    Parameters
-    ----------
-    document : dict
-        The result JSON.
-    path : str
-        Its file, for the messages.
 
-    Raises
-    ------
-    BadInput
-        Naming the member and what is wrong with it.
-    """
-    pending: List[Tuple[str, Any]] = [("", document)]
-    while pending:  # without recursion: a deep document is no reason to fail here
-        where, value = pending.pop()
-        if isinstance(value, dict):
-            for key, member in value.items():
-                check_text(key, f"{where}.{key}" if where else "a member name", path)
-                pending.append((f"{where}.{key}" if where else str(key), member))
-        elif isinstance(value, list):
-            pending.extend((f"{where}[{i}]", member) for i, member in enumerate(value))
-        elif isinstance(value, str):
-            check_text(value, where, path)
-        elif isinstance(value, int) and not isinstance(value, bool) and not plots.finite(value):
-            raise BadInput(f"{path}: {where} is a number of {len(str(abs(value)))} "
-                           "digits, beyond the range of a floating-point number: not a result quelmo writes")
+def check_coils(document: Dict[str, Any], path: str) -> None:
+    """Refuses a coil whose radius, length, turns or wire radius is a number
+    not above 0, which no plot of the page can place."""
     coils = document.get("coils")
     for index, coil in enumerate(coils if isinstance(coils, list) else []):
         for member in POSITIVE_COIL_MEMBERS:
-            value = coil.get(member) if isinstance(coil, dict) else None
+            value: Any = coil.get(member) if isinstance(coil, dict) else None
             if plots.finite(value) and not isinstance(value, bool) and value <= 0:
                 name = escape_surrogates(str(coil.get("name", "")))
                 raise BadInput(f"{path}: coils[{index}] (coil {name!r}): {member} is {value}: a coil needs a "
                                "positive radius, length, turn count and wire radius; quelmo never writes such a "
                                "result, so the file was made or changed elsewhere")
-
-
-def check_text(text: str, where: str, path: str) -> None:
-    """Refuses text holding a lone surrogate escape (\\ud800 to \\udfff) that
-    the page's UTF-8 cannot hold (a byte of a non-UTF-8 file, read as
-    \\udc80 to \\udcff, is written back as it was)."""
-    try:
-        text.encode("utf-8", "surrogateescape")
-    except UnicodeEncodeError as error:
-        bad = ord(text[error.start])
-        raise BadInput(f"{path}: {where} holds the escape \\u{bad:04x}, half of a surrogate pair without its "
-                       "other half: not a character, so no page can show it") from None
 
 
 def escape_surrogates(text: str) -> str:
@@ -293,10 +259,10 @@ def escape_surrogates(text: str) -> str:
 
 
 def coil_rows(document: Dict[str, Any], base: str, notes: List[str]) -> Optional[List[Dict[str, Any]]]:
-    """The coils as rows of plots.COIL_COLUMNS: from the result JSON, or from
+    """The coils as rows of plots.COIL_CSV_COLUMNS: from the result JSON, or from
     the coil CSV (setting coilcsv) that a result lacking them names."""
     listed = document.get("coils")
-    wanted = [c for c in plots.COIL_COLUMNS if c != "evaluated"]
+    wanted = [c for c in plots.COIL_CSV_COLUMNS if c != "evaluated"]
     if isinstance(listed, list) and listed and all(isinstance(c, dict) and all(k in c for k in wanted)
                                                    for c in listed):
         rows = []
@@ -310,7 +276,7 @@ def coil_rows(document: Dict[str, Any], base: str, notes: List[str]) -> Optional
     csv_name = mapping(document.get("settings")).get("coilcsv")
     if isinstance(csv_name, str) and csv_name:
         try:
-            rows = plots.read_table(os.path.join(base, csv_name), plots.COIL_COLUMNS)
+            rows = plots.read_table(os.path.join(base, csv_name), plots.COIL_CSV_COLUMNS)
             notes.append(f"The coils come from {csv_name} (the result JSON does not list them).")
             return rows
         except plots.NotRegularFile as error:

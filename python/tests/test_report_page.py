@@ -303,6 +303,38 @@ def test_page_sections_of_a_newer_result(tmp_path, monkeypatch):
     assert "The domain of validity is left out: the result does not give the ranges of its coils." in notes
 
 
+def test_the_header_shows_the_date_and_coil_file_a_result_names(tmp_path):
+    # reportstyle si writes them into the result JSON; without them the page
+    # takes the result file's time and says the coil file is not named.
+    named = dict(result_document(), date="2026-12-08 18:00:27 UTC", coil_file="coils-example.txt")
+    header = report.header(named, "r.json")
+    assert "<dt>date</dt><dd>2026-12-08 18:00:27 UTC</dd>" in header
+    assert "<dt>coil file</dt><dd>coils-example.txt</dd>" in header
+    (tmp_path / "r.json").write_text("{}")
+    header = report.header(result_document(), str(tmp_path / "r.json"))
+    assert "(the result file&#x27;s time)</dd>" in header
+    assert "<dt>coil file</dt><dd>not named in the result</dd>" in header
+
+
+def test_a_name_that_is_not_utf8_is_drawn_with_replacement_characters():
+    # The reader gives a name's bytes that are not UTF-8 as surrogate escapes;
+    # a figure draws them as U+FFFD, without matplotlib's missing-glyph warning.
+    import warnings
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    document = result_document()
+    document["coils"][1].update(name="c\udcffx", studentized=5.0)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        name, fig = plots.leverage_figure(plt, document, "head")
+        try:
+            fig.canvas.draw()
+            assert "c\ufffdx" in [text.get_text() for text in fig.axes[0].texts]
+        finally:
+            plt.close(fig)
+
+
 def test_the_usage_code_computes_what_the_program_does():
     # The page's Nagaoka coefficient against the plots' (itself held to the
     # program's by the plot tests), and its formula for a whole coil.

@@ -17,6 +17,8 @@
 #include "reports/csvfiles.h"
 #include "reports/jsontext.h"
 #include "reports/reports.h"
+#include "reports/sireport.h"
+#include "settings/reportstyle.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -194,6 +196,11 @@ std::string resultJson(const ResultDocument& d) {
         {"coils", coils(d)},
         {"settings", settings()},
     };
+    if (chosenReportStyle() == ReportStyle::si) {
+        // The heading the SI style's result file carries, for the report page.
+        document["date"] = reportDate();
+        document["coil_file"] = coilFilePath();
+    }
     if (d.base != BaseFormula::none) document["base"] = base(d.base);
     if (d.baselines != nullptr) {
         document["baselines"] = baselines(*d.baselines, false);

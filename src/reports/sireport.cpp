@@ -119,13 +119,20 @@ void showInductorSi(FILE* stream, const InductorRecord* coil) {
                  2 * coil->wire * kMillimetres, coil->gauge, coil->fileName);
 }
 
+const std::string& reportDate() {
+    static const std::string date = [] {
+        char text[64] = "";
+        const std::time_t now = std::time(nullptr);
+        std::tm utc{};
+        if (gmtime_r(&now, &utc) != nullptr) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+        return std::string(text);
+    }();
+    return date;
+}
+
 void showResultHeadingSi(FILE* stream) {
     std::fprintf(stream, "Coil file: %s\n", coilFilePath());
-    char date[64] = "";
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    if (gmtime_r(&now, &utc) != nullptr) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S UTC", &utc);
-    std::fprintf(stream, "Date: %s\n", date);
+    std::fprintf(stream, "Date: %s\n", reportDate().c_str());
     if (chosenBase() == BaseFormula::none)
         std::fprintf(stream, "Formula: %s\n", correctedEquation(BaseFormula::none).c_str());
     std::string settings;

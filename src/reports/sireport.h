@@ -37,6 +37,9 @@ void showResultSi(FILE* stream, const ResultRecord* set, const SiDigits& digits)
 void showCoilHeadingSi(FILE* stream);
 // One coil line.
 void showInductorSi(FILE* stream, const InductorRecord* coil);
+// The run's date in UTC ("2026-12-08 18:00:27 UTC"), taken on the first call
+// so that the result file and the result JSON give the same.
+const std::string& reportDate();
 // The result file's lines after its seed line: the coil file, the date, the
 // formula (when no base names it already) and the settings set away from
 // their defaults.
