@@ -146,4 +146,5 @@ def warn_outside(flags: "pd.Series", stacklevel: int = 3, see: str = "see the co
     named = {name for flag in flagged for name in flag.split(", ")}
     variables = [name for name in DOMAIN_VARIABLES if name in named]
     warnings.warn(f"{len(flagged)} of {len(flags)} coils lie outside the coils the formula was fitted on "
-                  f"({', '.join(variables)}): their predictions are extrapolations ({see})", QuelmoWarning, stacklevel=stacklevel)
+                  f"({', '.join(variables)}): their predictions are extrapolations ({see})", QuelmoWarning,
+                  stacklevel=stacklevel)
