@@ -133,9 +133,10 @@ def result_domain(document: Mapping[str, Any], coils: Optional["pd.DataFrame"]) 
     return domain_of(fitted) if len(fitted) else None
 
 
-def warn_outside(flags: "pd.Series", stacklevel: int = 3) -> None:
+def warn_outside(flags: "pd.Series", stacklevel: int = 3, see: str = "see the column outside_domain") -> None:
     """One warning (``quelmo.QuelmoWarning``) when any coil is flagged
-    outside the domain, naming how many and which variables."""
+    outside the domain, naming how many and which variables, and where the
+    coils are named (``see``)."""
     import warnings
 
     from ._errors import QuelmoWarning
@@ -145,5 +146,5 @@ def warn_outside(flags: "pd.Series", stacklevel: int = 3) -> None:
     named = {name for flag in flagged for name in flag.split(", ")}
     variables = [name for name in DOMAIN_VARIABLES if name in named]
     warnings.warn(f"{len(flagged)} of {len(flags)} coils lie outside the coils the formula was fitted on "
-                  f"({', '.join(variables)}): their predictions are extrapolations (see the column "
-                  "outside_domain)", QuelmoWarning, stacklevel=stacklevel)
+                  f"({', '.join(variables)}): their predictions are extrapolations ({see})", QuelmoWarning,
+                  stacklevel=stacklevel)

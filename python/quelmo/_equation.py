@@ -127,20 +127,23 @@ class _Unset:
 _UNSET: Any = _Unset()
 
 
-def _source(coefficients: Any, base: Any) -> Tuple[Any, str]:
+def _source(coefficients: Any, base: Any) -> Tuple[Any, str, Optional[Any]]:
     """The coefficients and the base to compute with, from a FitResult, a
-    result JSON's path, coefficients that carry their base, or plain ones."""
+    result JSON's path, coefficients that carry their base, or plain ones;
+    and the fit they came from (the FitResult or the result JSON's document),
+    whose domain the coils are checked against, or None."""
     own: Optional[str] = None
     what = "the coefficients"
+    fit: Optional[Any] = None
     if isinstance(coefficients, (str, os.PathLike)):
         document = read_result_json(coefficients)
         what = f"the result {os.fspath(coefficients)}"
         own = (document.get("base") or {}).get("name", "none")
-        coefficients = document["coefficients"]
+        coefficients, fit = document["coefficients"], document
     elif hasattr(coefficients, "coefficients") and isinstance(getattr(coefficients, "base", None), str):
         what = "the FitResult"
         own = coefficients.base
-        coefficients = coefficients.coefficients
+        coefficients, fit = coefficients.coefficients, coefficients
     elif isinstance(getattr(coefficients, "base", None), str):
         own = coefficients.base
     given = None if base is _UNSET or base is None else str(base)
@@ -149,7 +152,21 @@ def _source(coefficients: Any, base: Any) -> Tuple[Any, str]:
     if own is not None and given is not None and given != own:
         raise ValueError(f"base={given!r} disagrees with {what}, fitted as a correction to base {own!r}: "
                          f"leave base out, or give base={own!r}")
-    return coefficients, given or own or "none"
+    return coefficients, given or own or "none", fit
+
+
+def _warn_outside_fit(fit: Any, coils: Any, stacklevel: int) -> None:
+    """One QuelmoWarning when coils lie outside the domain of the fit they
+    are computed with (a FitResult, or a result JSON's document)."""
+    from ._domain import outside_domain, result_domain, warn_outside
+    if isinstance(fit, dict):
+        import pandas as pd
+        domain = result_domain(fit, pd.DataFrame(fit.get("coils") or []))
+    else:
+        domain = fit.domain
+    if domain:
+        warn_outside(outside_domain(coils, domain), stacklevel=stacklevel + 2,
+                     see="quelmo.outside_domain(coils, result.domain) names them")
 
 
 def inductance(coefficients: Any, coils: Any, base: Optional[str] = _UNSET) -> "npt.NDArray[np.float64]":
@@ -188,11 +205,27 @@ def inductance(coefficients: Any, coils: Any, base: Optional[str] = _UNSET) -> "
         or coils.
     ResultFileError
         A result JSON that cannot be read.
+
+    Warns
+    -----
+    QuelmoWarning
+        Once, given a FitResult or a result JSON, when coils lie outside
+        the ranges the formula was fitted on (``FitResult.domain``): how
+        many, and in which variables. There the value is an extrapolation.
     """
-    coefficients, name = _source(coefficients, base)
+    return fitted_inductance(coefficients, coils, base, stacklevel=3)
+
+
+def fitted_inductance(coefficients: Any, coils: Any, base: Optional[str] = _UNSET,
+                      stacklevel: int = 2) -> "npt.NDArray[np.float64]":
+    """``inductance``, whose domain warning points ``stacklevel`` frames up
+    (``FitResult.inductance`` calls it one frame further down)."""
+    coefficients, name, fit = _source(coefficients, base)
     radius, wire, turns, length = _coil_arrays(coils, measured=False)
     computed: "npt.NDArray[np.float64]" = _extension().inductance(coefficient_array(coefficients), radius, wire,
                                                                   turns, length, name)
+    if fit is not None:
+        _warn_outside_fit(fit, coils, stacklevel)
     return computed
 
 

@@ -10,7 +10,7 @@ import re
 from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 from ._document import read_result_json
-from ._equation import COEFFICIENTS, inductance
+from ._equation import COEFFICIENTS, fitted_inductance
 from ._files import COIL_CSV, LOG_CSV, MANAGED_MARKER, RANGES, RESULT_JSON
 from ._settings import unique_names
 
@@ -209,8 +209,13 @@ class FitResult:
         numpy.ndarray
             Henries, bit for bit the program's; NaN where the formula cannot
             evaluate a coil.
+
+        Warns
+        -----
+        QuelmoWarning
+            Once, when coils lie outside the fitted coils (``domain``).
         """
-        return inductance(self, coils)
+        return fitted_inductance(self, coils, stacklevel=3)
 
     @property
     def seed(self) -> Optional[int]:
@@ -288,24 +293,31 @@ class FitResult:
         path : str or os.PathLike
             The file to write.
         pin : str, sequence of str or mapping
-            Coefficients to pin to 0 (low = high = 0), as the pruning advice
-            says (``pin=result.statistics["pruned"]["pinned_to_zero"]``), or
-            a mapping of names to the values to pin them at.
+            Coefficients to pin to 0 (low = high = 0, and held: the line
+            ``hold`` names them, so that no draw, walk or polish moves
+            them), as the pruning advice says
+            (``pin=result.statistics["pruned"]["pinned_to_zero"]``), or a
+            mapping of names to the values to pin them at.
 
         Returns
         -------
         pathlib.Path
             The file: the ranges and settings this fit was given, without
             ``statefile`` and ``resume`` (the follow-up starts afresh), then
-            the start set (``bestr0`` ... ``bestl3``). A range that does not
-            hold the start value is widened to it.
+            the pinned ranges, one ``hold`` line naming the fit's held
+            coefficients and the pinned ones, and the start set
+            (``bestr0`` ... ``bestl3``). A range that does not hold the
+            start value is widened to it.
         """
         path = pathlib.Path(path)
         if self._ranges_text is None:
             raise ValueError("this result has no ranges file to follow up (fit() read none back)")
         given = self._ranges_text.split(MANAGED_MARKER, 1)[0]
+        # The last hold line stands; the follow-up's one hold line adds the pins to it.
+        held = [fields[1] for fields in map(str.split, given.splitlines())
+                if len(fields) > 1 and fields[0].lower() == "hold"][-1:]
         given = "".join(line for line in given.splitlines(keepends=True)
-                        if not (line.split() and line.split()[0].lower() in _NOT_FOLLOWED))
+                        if not (line.split() and line.split()[0].lower() in _NOT_FOLLOWED + ("hold",)))
         if isinstance(pin, str):
             pin = [pin]
         names = list(pin.keys()) if isinstance(pin, Mapping) else list(pin)
@@ -334,6 +346,10 @@ class FitResult:
             elif not float(low) <= value <= float(high):
                 lines.append(f"{name} {min(float(low), value)!r} {max(float(high), value)!r} "
                              f"{resolution} {minor} {count}")
+        hold = [name.lower() for name in ",".join(held).split(",") if name]
+        hold += [name for name in pins if name not in hold]
+        if hold:
+            lines.append(f"hold {','.join(hold)}")
         lines += [f"best{name} {start[name]!r}" for name in COEFFICIENTS]
         path.write_text(given + "\n".join(lines) + "\n", encoding="utf-8", errors="surrogateescape")
         return path

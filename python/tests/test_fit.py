@@ -72,10 +72,21 @@ def test_follow_up_from_the_fitted_set(tmp_path):
     follow = first.to_ranges(tmp_path / "follow.txt", pin=["L3"])
     text = follow.read_text()
     assert "statefile" not in text and "resume" not in text
+    assert text.count("\nhold ") == 1 and "\nhold l3\n" in text
     again = quelmo.fit(coils, follow, workdir=tmp_path / "again", progress=False, maxgenerations=0, polish=0)
     assert again.pinned == ["l3"]
     assert again.coefficients["l3"] == 0.0
     assert list(again.found["coefficients"].drop("l3")) == list(first.coefficients.drop("l3"))
+    # A pin at a value away from the fit holds it exactly through draws,
+    # walks, the polish and normalize 1 (a range of one value alone ends at
+    # 0.45 to 0.48 here); the follow-up's one hold line keeps the earlier
+    # fit's held names.
+    follow = again.to_ranges(tmp_path / "hold.txt", pin={"t1": 0.5})
+    assert "\nhold l3,t1\n" in follow.read_text()
+    for seed in (1, 2):
+        held = quelmo.fit(coils, follow, workdir=tmp_path / f"held{seed}", progress=False, maxgenerations=20,
+                          seed=seed, polish=1)
+        assert held.coefficients["t1"] == 0.5 and held.coefficients["l3"] == 0.0
     with pytest.raises(ValueError, match="pin: 'l3' and 'L3' name the same l3"):
         first.to_ranges(tmp_path / "x.txt", pin={"l3": 0, "L3": 1})
 

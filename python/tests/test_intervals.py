@@ -129,7 +129,7 @@ def test_coils_missing_a_column_are_refused_by_name(sheet_result, training, colu
         sheet_result.predict(training.drop(columns=column), 0.9)
 
 
-def test_outside_domain_flags_exactly_the_coils_outside(sheet_result, training):
+def test_outside_domain_flags_exactly_the_coils_outside(sheet_result, training, tmp_path):
     domain = sheet_result.domain
     assert domain == pytest.approx(quelmo._domain.domain_of(training))
     low, high = {k: v[0] for k, v in domain.items()}, {k: v[1] for k, v in domain.items()}
@@ -159,6 +159,22 @@ def test_outside_domain_flags_exactly_the_coils_outside(sheet_result, training):
         frame = sheet_result.predict(coils, 0.9)
     assert frame["outside_domain"].tolist() == flags.tolist()
     assert sum("outside" in str(w.message) for w in caught) == 1
+    # So does the fitted formula alone, from the FitResult or its saved JSON;
+    # coils inside give no warning, nor do plain coefficients.
+    path = tmp_path / "result.json"
+    path.write_text(json.dumps(sheet_result.document))
+    for compute in (sheet_result.inductance, lambda c: quelmo.inductance(sheet_result, c),
+                    lambda c: quelmo.inductance(path, c)):
+        with pytest.warns(quelmo.QuelmoWarning, match=r"5 of 66 coils lie outside .*\(coil_radius_m, turns.*"
+                                                      r"quelmo.outside_domain") as caught:
+            computed = compute(coils)
+        assert sum("outside" in str(w.message) for w in caught) == 1
+        assert caught[0].filename == __file__
+        assert computed.tobytes() == frame["inductance_H"].to_numpy().tobytes()
+        with warnings.catch_warnings():
+            warnings.simplefilter("error", quelmo.QuelmoWarning)
+            compute(training)
+            quelmo.inductance(sheet_result.coefficients, coils)
     # The domain the result JSON gives, when it gives one, is the one used.
     document = dict(sheet_result.document, domain={"turns": [0, 10]})
     with pytest.warns(quelmo.QuelmoWarning, match=r"\(turns\)"):

@@ -30,6 +30,14 @@ def test_runs_to_the_end(tmp_path, monkeypatch):
 
     outputs = [output for cell in notebook.cells if cell.cell_type == "code" for output in cell.outputs]
     assert [o for o in outputs if o.output_type == "error"] == []
+    # It leads with the comparison, predicts with the recommended formula
+    # (on these coils the current sheet with Rosa's correction, which fits
+    # nothing), and then shows the equation alone beside it.
+    text = "".join(o.get("text", "") + o.get("data", {}).get("text/plain", "") for o in outputs)
+    assert "current sheet + Rosa predicts new coils best" in text
+    assert text.index("recommended_uH") < text.index("equation_alone_uH")
+    for value in ("0.685291", "6.279644", "25.660078"):
+        assert value in text
     html = [o.data["text/html"] for o in outputs if "text/html" in o.get("data", {})]
     assert any("quelmo fit" in text and "prediction RMS (10-fold)" in text for text in html)
     assert sum("image/png" in o.get("data", {}) for o in outputs) == 2
