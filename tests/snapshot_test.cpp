@@ -7,7 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <tuple>
 #include <functional>
 #include <limits>
 #include <string>
@@ -139,8 +139,14 @@ LiveState liveState() {
     return live;
 }
 
+// Field by field: the counters' padding bytes are not part of the state.
+auto counterFields(const SearchCounters& c) {
+    return std::tie(c.gen, c.lastgen, c.bestGoodness, c.tested, c.lastTested, c.accumSeconds, c.accumCnt, c.libCnt,
+                    c.rejects, c.goodDirUp);
+}
+
 void expectSameState(const LiveState& a, const LiveState& b) {
-    EXPECT_EQ(std::memcmp(&a.counters, &b.counters, sizeof a.counters), 0);
+    EXPECT_EQ(counterFields(a.counters), counterFields(b.counters));
     EXPECT_EQ(a.random.words, b.random.words);
     EXPECT_EQ(a.random.index, b.random.index);
     EXPECT_EQ(a.ranges, b.ranges);
