@@ -148,7 +148,7 @@ RunOutcome generations(const SearchSetup& setup, StopRequest& stop) {
         std::printf("gen = %d done already %ld, rejected %ld\n", gen, static_cast<long>(libCnt),
                     static_cast<long>(rejects));
         monitorGeneration();
-        if (gen % kRewriteEvery == 0) saveTempResults(collected);
+        if (gen % kRewriteEvery == 0 && setup.checkpoints) saveTempResults(collected);
         if (gen != 0 && gen % intSetting<kRaiseLower>() == 0) fixOneRange(collected);
         if (stalled(gen, lastgen, intSetting<kQuitAt>())) {
             std::printf("Gone to long without results\n");

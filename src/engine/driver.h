@@ -10,6 +10,9 @@ struct SearchSetup {
     // Why no ranges file was read, when none was: every range is then zero,
     // and the search soon runs out of distinct sets; this says what to fix.
     std::string noRangesReason;
+    // Whether a file can stand at the checkpoint's path (settled by the
+    // checks of the run's files): without, no checkpoint is written.
+    bool checkpoints = true;
 };
 
 // Runs the search from its start population (or the snapshot it resumes

@@ -60,7 +60,7 @@ Baselines baselinesOf(const FitAnalysis* analysis) {
 
 }  // namespace
 
-void finalReport() {
+bool finalReport(bool checkpoints) {
     // Cross-validation and pruning are part of the statistics, and the
     // statistics are those of the polished set.
     // A measurement uncertainty and repeated cross-validation add to the
@@ -99,18 +99,21 @@ void finalReport() {
     if (assessment) appendix += assessmentStatisticsBlock(*assessment);
     if (baselines) appendix += baselinesBlock(*baselines);
     if (assessment) appendix += assessmentBlock(*assessment);
-    const bool written = showInductorResults(collected, appendix, si ? &*si : nullptr);
-    monitorReportEnds();
+    const ReportFiles files = showInductorResults(collected, appendix, si ? &*si : nullptr);
+    bool failed = files.failed;
+    if (monitorReportEnds()) failed = true;
     warnAboutNonPositiveInductances(coils);
     // The checkpoint then holds the final set, polished or not.
-    if (polish) saveTempResults(collected);
+    if (polish && checkpoints) saveTempResults(collected);
 
     if (jsonPath != nullptr) {
         found.goodness = outcome.replaced ? outcome.found : collected->goodness;
-        writeResultJson(jsonPath, {collected, outcome.replaced ? &found : collected, outcome.replaced, outcome.held,
-                                   pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils),
-                                   baselines ? &*baselines : nullptr, chosenBase(),
-                                   assessment ? &*assessment : nullptr});
+        const ResultDocument document{collected, outcome.replaced ? &found : collected, outcome.replaced,
+                                      outcome.held, pinnedCoefficients(), analysis ? &*analysis : nullptr,
+                                      std::move(coils), baselines ? &*baselines : nullptr, chosenBase(),
+                                      assessment ? &*assessment : nullptr};
+        if (!writeResultJson(jsonPath, document)) failed = true;
     }
-    if (written) tellResultFile(S[kResultFile].value.s);
+    if (files.resultWritten) tellResultFile(S[kResultFile].value.s);
+    return !failed;
 }

@@ -36,12 +36,11 @@ std::vector<const InductorRecord*> coilOrder;
 std::string logText;
 bool logFailed = false;
 
-// A failed write is told on standard error and the run ends with status 255;
-// the search goes on.
+// A failed write is told on standard error and the run ends with status 255
+// (monitorReportEnds says so); the search goes on.
 bool writeOrTell(const char* path, const std::string& text, bool tell) {
     std::string error;
     if (writeCsvFile(path, text, error)) return true;
-    resultFileFailed = true;
     if (tell) {
         std::fflush(stdout);
         progressClear();
@@ -123,12 +122,16 @@ void monitorReportBegins() {
     if (S[kCoilCsv].value.s != nullptr && coilOrder.empty()) coilOrder = coilsInFileOrder();
 }
 
-void monitorReportEnds() {
+bool monitorReportEnds() {
+    // A log write that failed during the search is a failure of the run even
+    // when the last one succeeds.
+    bool failed = logFailed;
     if (const char* path = S[kCoilCsv].value.s; path != nullptr && collected != nullptr)
-        writeOrTell(path, coilCsv(coilOrder, collected), true);
+        if (!writeOrTell(path, coilCsv(coilOrder, collected), true)) failed = true;
     if (const char* path = S[kLogCsv].value.s; path != nullptr) {
         if (logText.empty()) logText = kGenerationCsvHeader;
-        writeOrTell(path, logText, !logFailed);
+        if (!writeOrTell(path, logText, !logFailed)) failed = true;
     }
     progressStreamEnd(monotonicSeconds());
+    return failed;
 }

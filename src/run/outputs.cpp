@@ -99,8 +99,10 @@ bool samePlace(const Place& a, const Place& b) {
 }
 
 // Outputs that cannot be written are found before the search, not after
-// hours of it. A checkpoint path where no file can stand is skipped.
-void checkWritable(const std::vector<RunFile>& files) {
+// hours of it. A checkpoint path where no file can stand is skipped: false
+// then.
+bool checkWritable(const std::vector<RunFile>& files) {
+    bool checkpoints = true;
     for (const RunFile& file : files) {
         if (file.role == Role::output) {
             if (const char* problem = outFileProblem(file.path)) {
@@ -111,9 +113,10 @@ void checkWritable(const std::vector<RunFile>& files) {
             clearForMessage();
             std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on without checkpoints\n",
                          file.path, outFileProblem(file.path));
-            checkpointsSkipped = true;
+            checkpoints = false;
         }
     }
+    return checkpoints;
 }
 
 // What the run itself makes of a file at `place`: its exchange files and
@@ -159,10 +162,10 @@ void removeStaleTemporaries(const std::vector<RunFile>& files, const std::vector
 
 }  // namespace
 
-void checkRunFiles(const char* coilPath, const char* rangesPath) {
+bool checkRunFiles(const char* coilPath, const char* rangesPath) {
     std::vector<RunFile> files = runFiles(coilPath, rangesPath);
-    checkWritable(files);
-    std::erase_if(files, [](const RunFile& file) { return file.role == Role::checkpoint && checkpointsSkipped; });
+    const bool checkpoints = checkWritable(files);
+    std::erase_if(files, [&](const RunFile& file) { return file.role == Role::checkpoint && !checkpoints; });
     std::vector<Place> places;
     for (const RunFile& file : files) places.push_back(placeOf(file));
     refuseRunOwnNames(files, places);
@@ -177,4 +180,5 @@ void checkRunFiles(const char* coilPath, const char* rangesPath) {
                   files[j].name, files[j].path);
         }
     }
+    return checkpoints;
 }

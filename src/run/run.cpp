@@ -75,12 +75,12 @@ void refuseUnusableSettings() {
 // The one end of every run whose workers have started, however its search
 // ended: the final report when the end has one, the workers stopped, and the
 // exit status by the table in docs/output.md.
-int endRun(const RunOutcome& outcome) {
-    if (makesFinalReport(outcome)) finalReport();
+int endRun(const RunOutcome& outcome, const SearchSetup& setup) {
+    const bool reportFailed = makesFinalReport(outcome) && !finalReport(setup.checkpoints);
     terminateProcesses();
     // A stop signal that came during the final report: the report is whole,
     // and the status says that the run was interrupted.
-    return exitStatus(outcome, {resultFileFailed || snapshotsFailed(), stopSignalNumber()});
+    return exitStatus(outcome, {reportFailed || snapshotsFailed(), stopSignalNumber()});
 }
 
 }  // namespace
@@ -104,7 +104,7 @@ int runMaster(int argc, char** argv) {
     const char* rangesPath = readArguments(argc, argv, setup);
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
-    checkRunFiles(argv[1], rangesPath);
+    setup.checkpoints = checkRunFiles(argv[1], rangesPath);
     // Before the snapshots, which score their sets on the coils, and the
     // workers, which are given the coils.
     applyBase();
@@ -120,5 +120,5 @@ int runMaster(int argc, char** argv) {
     holdStopSignals();
     initProcs();
     catchStopSignals();
-    return endRun(optimizeProc(setup));
+    return endRun(optimizeProc(setup), setup);
 }
