@@ -46,8 +46,6 @@ SHARED_STATE = {
     "searchCounters": "the one owner of the search's counters, which snapshots write and read whole",
     "randomSource": "the search's random source, which snapshots write and read whole",
     "workerSlots": "the search's worker slots: each slot's window order and the jobs out",
-    "startRanges": "the run's configuration: the range table as the ranges file gives it, written once before "
-                   "the workers start",
 }
 # A declaration at namespace scope (it starts its line) of a variable: its
 # text up to the initializer or the end, for declared_variable to judge.

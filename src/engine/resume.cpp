@@ -95,7 +95,7 @@ bool saveSnapshot(int32_t done, bool ended, bool wait) {
 
 }  // namespace
 
-void prepareSnapshots(const char* coilPath, const char* rangesPath) {
+void prepareSnapshots(const char* coilPath, const char* rangesPath, const RangeTable& startRanges) {
     resumeAsked = intSetting<kResume>() == 1;
     const char* path = statePath();
     if (path == nullptr) {
@@ -109,6 +109,7 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     if (rangesPath != nullptr && !digestRangesFile(rangesPath, inputs.rangesDigest, &inputs.legacyRangesDigest))
         fatal("Couldn't read %s: %s\n", rangesPath, std::strerror(errno));
     inputs.coils = theInductors;
+    inputs.startRanges = startRanges;
     inputs.workers = workerCount();
     inputs.candidatesPerGeneration = candidatesPerGeneration(intSetting<kSave>(), intSetting<kTries>());
     inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(intSetting<kSave>(), intSetting<kTries>());

@@ -7,11 +7,13 @@
 #include <optional>
 
 #include "engine/outcome.h"
+#include "settings/symtab.h"
 
 // Before the workers start: refuses `resume 1` without a statefile and a
 // statefile that cannot be written, and reads and checks the snapshot to
-// resume from (a snapshot that cannot be used ends the run with status 255).
-void prepareSnapshots(const char* coilPath, const char* rangesPath);
+// resume from (a snapshot that cannot be used ends the run with status 255)
+// against the range table the ranges file gave, `startRanges`.
+void prepareSnapshots(const char* coilPath, const char* rangesPath, const RangeTable& startRanges);
 // True when snapshots are written: SIGINT, SIGTERM (common/stopsignals.h) and
 // Escape then stop the run at the end of the generation, where one is.
 bool snapshotsOn();

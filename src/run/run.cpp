@@ -102,6 +102,7 @@ int runMaster(int argc, char** argv) {
     warnAboutUnits(theInductors, argv[1]);
     SearchSetup setup;
     const char* rangesPath = readArguments(argc, argv, setup);
+    setup.startRanges = R;
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
     setup.checkpoints = checkRunFiles(argv[1], rangesPath);
@@ -112,13 +113,13 @@ int runMaster(int argc, char** argv) {
     // Empty before a snapshot to resume from fills it; a resumed run takes
     // its random source from the snapshot, not from the seed.
     initLibrary();
-    prepareSnapshots(argv[1], rangesPath);
+    prepareSnapshots(argv[1], rangesPath, setup.startRanges);
     if (!resuming()) init_genrand64(static_cast<uint64_t>(longSetting<kSeed>()));
     // Settled here, once: forked workers inherit the walk variant, worker
     // ranks are sent it.
     gridPathChosen();
     holdStopSignals();
-    initProcs();
+    initProcs(setup.startRanges);
     catchStopSignals();
     return endRun(optimizeProc(setup), setup);
 }
