@@ -21,6 +21,7 @@
 #include "search/sort.h"
 #include "settings/basesetting.h"
 #include "settings/reportstyle.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -66,11 +67,12 @@ bool finalReport(bool checkpoints) {
     // A measurement uncertainty and repeated cross-validation add to the
     // statistics; the comparison of forms needs the final set polished.
     const bool assessing = assessmentAsked();
-    const bool statistics = S[kStatistics].value.i == 1 || S[kCrossValidate].value.i > 0 ||
-                            S[kPrune].value.i == 1 || S[kUncertainty].value.d > 0 || S[kCvRepeats].value.i > 1;
-    const bool polish = S[kPolish].value.i == 1 || statistics || S[kCompare].value.i == 1;
-    const int folds = S[kCvRepeats].value.i > 1 ? assessmentFolds() : S[kCrossValidate].value.i;
-    const char* jsonPath = S[kResultJson].value.s;
+    const bool statistics = intSetting<kStatistics>() == 1 || intSetting<kCrossValidate>() > 0 ||
+                            intSetting<kPrune>() == 1 || doubleSetting<kUncertainty>() > 0 ||
+                            intSetting<kCvRepeats>() > 1;
+    const bool polish = intSetting<kPolish>() == 1 || statistics || intSetting<kCompare>() == 1;
+    const int folds = intSetting<kCvRepeats>() > 1 ? assessmentFolds() : intSetting<kCrossValidate>();
+    const char* jsonPath = textSetting<kResultJson>();
     ResultRecord found = *collected;
     PolishOutcome outcome;
     if (polish) {
@@ -82,13 +84,13 @@ bool finalReport(bool checkpoints) {
     std::optional<FitAnalysis> analysis;
     if (statistics)
         analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, folds,
-                              S[kPrune].value.i == 1);
+                              intSetting<kPrune>() == 1);
     std::optional<Assessment> assessment;
     if (assessing)
         assessment = assess(coils, collected, pinnedCoefficients() | outcome.held, pinnedCoefficients(),
                             polish, analysis ? &*analysis : nullptr);
     std::optional<Baselines> baselines;
-    if (S[kBaselines].value.i == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
+    if (intSetting<kBaselines>() == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
     if (analysis) warnAboutPruningPins(*analysis);
     std::optional<SiDigits> si;
     if (chosenReportStyle() == ReportStyle::si)
@@ -114,6 +116,6 @@ bool finalReport(bool checkpoints) {
                                       assessment ? &*assessment : nullptr};
         if (!writeResultJson(jsonPath, document)) failed = true;
     }
-    if (files.resultWritten) tellResultFile(S[kResultFile].value.s);
+    if (files.resultWritten) tellResultFile(textSetting<kResultFile>());
     return !failed;
 }

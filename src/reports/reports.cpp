@@ -15,6 +15,7 @@
 #include "reports/reports.h"
 #include "reports/sireport.h"
 #include "settings/basesetting.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 
 
@@ -91,7 +92,7 @@ FILE* openResultFile(OutFile& result, const char* path, bool si, bool& failed) {
     }
     std::fprintf(result.stream, "Results from V%d.%02d.%03d %s\n", kVersionMajor, kVersionMinor, kVersionPatch,
                  kEquationLabel);
-    std::fprintf(result.stream, "Random seed %ld\n", static_cast<long>(S[kSeed].value.l));
+    std::fprintf(result.stream, "Random seed %ld\n", static_cast<long>(longSetting<kSeed>()));
     if (si) showResultHeadingSi(result.stream);
     // A fit of a correction is of no use without the formula it corrects.
     if (const BaseFormula base = chosenBase(); base != BaseFormula::none)
@@ -148,18 +149,18 @@ RankedCoils rankCoils(const ResultRecord* set) {
 // failed export is no success: true when one failed, and the run's exit
 // status tells of it.
 bool exportsFailed(const InductorRecord* ranked) {
-    const char* resultc = S[kResultC].value.s;
+    const char* resultc = textSetting<kResultC>();
     if (resultc == nullptr) return false;
-    bool failed = !CforTamblix(resultc, S[kCVarName].value.s, ranked);
-    const char* resultja = S[kResultJa].value.s;
-    if (resultja != nullptr && !jaForSorvane(resultja, S[kJaVarName].value.s, ranked)) failed = true;
+    bool failed = !CforTamblix(resultc, textSetting<kCVarName>(), ranked);
+    const char* resultja = textSetting<kResultJa>();
+    if (resultja != nullptr && !jaForSorvane(resultja, textSetting<kJaVarName>(), ranked)) failed = true;
     return failed;
 }
 
 }  // namespace
 
 ReportFiles showInductorResults(const ResultRecord* set, const std::string& appendix, const SiDigits* si) {
-    const char* path = S[kResultFile].value.s;
+    const char* path = textSetting<kResultFile>();
     ReportFiles files;
     OutFile result;
     FILE* file = openResultFile(result, path, si != nullptr, files.failed);
@@ -212,7 +213,7 @@ void writeCheckpoint(const char* path, const ResultRecord* set) {
 }
 
 const char* checkpointPath() {
-    if (const char* path = S[kCheckpoint].value.s) return path;
+    if (const char* path = textSetting<kCheckpoint>()) return path;
     static char path[64];
     std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor, kVersionPatch);
     return path;

@@ -15,6 +15,7 @@
 #include "common/outfile.h"
 #include "common/outtemps.h"
 #include "reports/reports.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 
@@ -43,14 +44,14 @@ std::vector<RunFile> runFiles(const char* coilPath, const char* rangesPath) {
     const auto add = [&files](const char* setting, const char* path, Role role) {
         if (path != nullptr) files.push_back({setting, path, role});
     };
-    add("resultfile", S[kResultFile].value.s, Role::output);
-    add("resultc", S[kResultC].value.s, Role::output);
+    add("resultfile", textSetting<kResultFile>(), Role::output);
+    add("resultc", textSetting<kResultC>(), Role::output);
     // The script is written only with the C table.
-    if (S[kResultC].value.s != nullptr) add("resultja", S[kResultJa].value.s, Role::output);
-    add("coilcsv", S[kCoilCsv].value.s, Role::output);
-    add("logcsv", S[kLogCsv].value.s, Role::output);
-    add("resultjson", S[kResultJson].value.s, Role::output);
-    add("statefile", S[kStateFile].value.s, Role::snapshot);
+    if (textSetting<kResultC>() != nullptr) add("resultja", textSetting<kResultJa>(), Role::output);
+    add("coilcsv", textSetting<kCoilCsv>(), Role::output);
+    add("logcsv", textSetting<kLogCsv>(), Role::output);
+    add("resultjson", textSetting<kResultJson>(), Role::output);
+    add("statefile", textSetting<kStateFile>(), Role::snapshot);
     add("checkpoint", checkpointPath(), Role::checkpoint);
     return files;
 }
