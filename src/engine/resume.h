@@ -33,7 +33,5 @@ Resumed resumeRun();
 // run ends here. Writes a snapshot every stateevery generations, at the end
 // and when a stop was asked (a signal, or Escape in `stop`). After a stop
 // request, once its lines are printed, the end of the search it makes.
-std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop);
-// True once a snapshot could not be written; the run then ends with status
-// 255 (the file keeps the snapshot before).
-bool snapshotsFailed();
+// `failed` is set when a snapshot could not be written.
+std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop, bool& failed);

@@ -80,7 +80,7 @@ int endRun(const RunOutcome& outcome, const SearchSetup& setup) {
     terminateProcesses();
     // A stop signal that came during the final report: the report is whole,
     // and the status says that the run was interrupted.
-    return exitStatus(outcome, {reportFailed || snapshotsFailed(), stopSignalNumber()});
+    return exitStatus(outcome, {reportFailed || outcome.snapshotFailed, stopSignalNumber()});
 }
 
 }  // namespace
