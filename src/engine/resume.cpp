@@ -140,7 +140,6 @@ bool resuming() { return resumeAsked; }
 
 bool snapshotsOn() { return snapshotsWritten; }
 
-
 Resumed resumeRun() {
     std::printf("Resuming from %s at generation %d\n", statePath(), gen);
     monitorResumed();
