@@ -63,7 +63,7 @@ void BM_RoundTrip(benchmark::State& state) {
         readTestInductors((kSource + "/examples/coils-example.txt").c_str());
         readRangesQuietly(ranges);
         fs::current_path(dir);
-        initProcs();
+        initProcs(R);
         std::atexit(terminateProcesses);
         return true;
     }();

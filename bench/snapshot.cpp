@@ -40,6 +40,9 @@
 
 namespace {
 
+// The range table as the ranges file of the run would give it.
+RangeTable givenRanges{};
+
 uint64_t splitMix(uint64_t& state) {
     uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
@@ -87,7 +90,7 @@ void prepareState(int64_t sets) {
             range.mcount = 6;
         }
         computeInc();
-        startRanges = R;  // the table as a ranges file would give it
+        givenRanges = R;  // the table as a ranges file would give it
         init_genrand64(1);
         for (int i = 0; i < 5; ++i) {
             ResultRecord* member = newResult();
@@ -109,6 +112,7 @@ void prepareState(int64_t sets) {
 SnapshotInputs inputs() {
     SnapshotInputs in{"coils.txt", "ranges.txt", 1, 2};
     in.coils = exampleCoils();
+    in.startRanges = givenRanges;
     in.workers = workerCount();
     in.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     in.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);

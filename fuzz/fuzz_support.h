@@ -3,7 +3,7 @@
 // runs against the plain literal walk.
 //
 // The library is built with QUELMO_FUZZ_HOOKS here, so a reader's fatal error
-// throws FatalError (see fatal.h) once fatalThrows is set; a harness catches
+// throws FatalError (see fatal.h) while a FatalThrowing lives; a harness catches
 // it, cleans up and goes on with the next input. LeakSanitizer then reports
 // anything a failing reader left behind, an open FILE included.
 #pragma once
@@ -35,7 +35,8 @@ inline int diagnostics = 2;
 inline void setUp() {
     diagnostics = dup(2);
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-    fatalThrows = true;
+    // Fatal errors throw for the rest of the harness's life.
+    static const FatalThrowing throwing;
 }
 
 // Ends the run as a finding, with a message.

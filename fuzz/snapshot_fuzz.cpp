@@ -77,7 +77,7 @@ void releaseRun() {
     }
     for (const OutJob& job : workerSlots.outstanding) freeResult(job.candidate);
     workerSlots.outstanding.clear();
-    R = startRanges;
+    R = inputs.startRanges;
 }
 
 [[noreturn]] void setUpFailed(const std::string& what) {
@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     inputs.workers = S[kProcesses].value.i;
     inputs.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
-    startRanges = R;
+    inputs.startRanges = R;
     return 0;
 }
 

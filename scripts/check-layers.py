@@ -14,7 +14,10 @@ names the folders it may use. The check holds that
   process.h, but not process_mpi.cpp) includes no module that includes it
   back, directly or through others;
 - no module of the Python package (python/quelmo/) imports one that imports
-  it back, at the top of the file or inside a function.
+  it back, at the top of the file or inside a function;
+- no header of src/ declares a mutable variable at namespace scope (extern,
+  inline or static, and not const) other than those of SHARED_STATE: the
+  run's state is otherwise owned by objects a function is given.
 
 Prints each fault and exits 1 when there is one; prints the layers with
 their modules otherwise.
@@ -32,6 +35,22 @@ TABLE_HEADING = "## Module map"
 # other, and on one of these once it is gone (so the entry goes with it).
 KNOWN_LOOPS = []
 FOLDER_CELL = re.compile(r"^`([a-z0-9_]+)/`$")
+
+# The mutable variables a header may declare, each with the reason. The
+# search's long-standing names come first; the rest own the run's
+# configuration and its search state.
+SHARED_STATE = {
+    **{name: "a long-standing name of the search's state or settings" for name in (
+        "S", "R", "theInductors", "collected", "FreeResults", "lib", "libCnt", "rejects", "gen", "lastgen",
+        "bestGoodness", "tested", "lastTested", "accumSeconds", "accumCnt", "swapper")},
+    "searchCounters": "the one owner of the search's counters, which snapshots write and read whole",
+    "randomSource": "the search's random source, which snapshots write and read whole",
+    "workerSlots": "the search's worker slots: each slot's window order and the jobs out",
+}
+# A declaration at namespace scope (it starts its line) of a variable: its
+# text up to the initializer or the end, for declared_variable to judge.
+DECLARATION = re.compile(r"^(extern|inline|static)\s+(?!\"C\")(?!constexpr\b)(?!static_assert\b)([^=;{]*)")
+FUNCTION_POINTER = re.compile(r"\(\s*\*\s*(\w+)\s*\)\s*\(")
 
 
 def read_layers(readme):
@@ -145,6 +164,41 @@ def loops(graph):
     return found
 
 
+def declared_variable(line):
+    """The name of the mutable variable that `line` declares, or None."""
+    match = DECLARATION.match(line)
+    if match is None or line.rstrip().endswith(("(", ",")):
+        return None
+    text = match.group(2).strip()
+    pointer = FUNCTION_POINTER.search(text)
+    if pointer is not None:
+        return pointer.group(1)
+    if "(" in text:  # a function
+        return None
+    words = re.findall(r"[A-Za-z_]\w*|\*|&", re.sub(r"\[.*?\]|<.*>", " ", text))
+    if len(words) < 2:
+        return None
+    name, before = words[-1], words[:-1]
+    # const T, or T* const: nothing to change through this name.
+    if before[-1] == "const" or (before[0] == "const" and "*" not in before):
+        return None
+    return name
+
+
+def mutable_globals(src):
+    """[(path, line number, name)] of the headers' mutable variables."""
+    found = []
+    for folder, _, files in sorted(os.walk(src)):
+        for name in sorted(f for f in files if f.endswith(".h")):
+            path = os.path.join(folder, name)
+            with open(path, encoding="utf-8") as text:
+                for number, line in enumerate(text, 1):
+                    variable = declared_variable(line)
+                    if variable is not None:
+                        found.append((os.path.relpath(path, src), number, variable))
+    return found
+
+
 def check(root):
     src = os.path.join(root, "src")
     rows = read_layers(os.path.join(root, "README.md"))
@@ -180,6 +234,9 @@ def check(root):
                for c in KNOWN_LOOPS if c not in found and all(m in graph for m in c)]
     faults += [f"python/quelmo: import loop: {' -> '.join(c)}"
                for c in loops(python_graph(os.path.join(root, "python", "quelmo")))]
+    faults += [f"src/{path}:{number}: {name} is a mutable global declared in a header; give it an owner that "
+               "functions are given, or name it with its reason in SHARED_STATE of scripts/check-layers.py"
+               for path, number, name in mutable_globals(src) if name not in SHARED_STATE]
     return rows, graph, faults
 
 

@@ -61,6 +61,16 @@ TEST(LayerCheck, FindsWhatBreaksTheLayersOfTheModuleMap) {
          {{"README.md", "## Module map\n| `top/` | t | `low/` `gone/` |\n| `low/` | l | |\n| `gone/` | g | |\n"}},
          1,
          "README.md: the module map lists gone/, which src/ does not hold\n"},
+        {"a header declares a mutable global, as an inline function pointer too",
+         {{"src/low/b.h", "#pragma once\nextern int counter;\ninline void (*hook)() = nullptr;\n"}},
+         1,
+         "src/low/b.h:2: counter is a mutable global declared in a header; give it an owner that functions are "
+         "given, or name it with its reason in SHARED_STATE of scripts/check-layers.py\nsrc/low/b.h:3: hook "},
+        {"the long-standing names, constants and functions pass",
+         {{"src/low/b.h", "#pragma once\nextern int S;\nextern const char* const kName;\ninline constexpr int kN = "
+                          "1;\ninline int twice(int n) { return 2 * n; }\nstruct T {\n    static int count;\n};\n"}},
+         0,
+         " 2. top/: a\n"},
         {"a Python import loop closed inside a function",
          {{"python/quelmo/_y.py", "def g():\n    from quelmo._x import f\n    return f\n"}},
          1,

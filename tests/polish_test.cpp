@@ -229,7 +229,7 @@ TEST(Polish, EveryOutputShowsThePolishedSet) {
         collected = best;
         Outputs o;
         testing::internal::CaptureStdout();
-        finalReport();
+        EXPECT_TRUE(finalReport(true));
         o.checkpoint = scratch.read("checkpoint.txt");
         o.out = testing::internal::GetCapturedStdout();
         for (const auto& [setting, name] : files) o.files.push_back(scratch.read(name));

@@ -90,14 +90,14 @@ std::string rangeTable() {
 struct Report {
     std::string out;
     std::string err;
+    ReportFiles files;
 };
 
 Report report(const ResultRecord& set) {
-    resultFileFailed = false;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    showInductorResults(&set);
-    return {testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+    const ReportFiles files = showInductorResults(&set);
+    return {testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr(), files};
 }
 
 void setString(int position, const std::string& value) { S[position].value.s = strdup(value.c_str()); }
@@ -157,7 +157,8 @@ TEST(FinalReport, WorstFirstTiesInFileOrderUnevaluableLast) {
     const ResultRecord set = turnsSet();
     const Report r = report(set);
     EXPECT_EQ(r.err, "");
-    EXPECT_FALSE(resultFileFailed);
+    EXPECT_FALSE(r.files.failed);
+    EXPECT_FALSE(r.files.resultWritten);  // no result file was asked for
     EXPECT_EQ(r.out, listing(set) +
                          "\n\nWorst first\n"
                          " 25.0% L= 4.000 :  6.000 uH, 11 turns, dia 1\", len 1\", #22 b\n"
@@ -250,7 +251,8 @@ TEST(FinalReport, UnopenableResultFileStillReportsAndExports) {
     useCoils({{10, 16, "a"}});
     const ResultRecord set = turnsSet();
     const Report r = report(set);
-    EXPECT_TRUE(resultFileFailed);
+    EXPECT_TRUE(r.files.failed);
+    EXPECT_FALSE(r.files.resultWritten);
     EXPECT_EQ(r.err, result + " fails because Is a directory\nCouldn't open " + result + " for output\n");
     EXPECT_EQ(r.out, listing(set) +
                          "\n\nWorst first\n"
@@ -260,13 +262,25 @@ TEST(FinalReport, UnopenableResultFileStillReportsAndExports) {
     EXPECT_TRUE(scratch.exists("table.c"));
 }
 
+TEST(FinalReport, FailedExportFailsTheReportWithTheResultFileWritten) {
+    CliRun scratch;
+    resetTables();
+    setString(kResultFile, (scratch.dir() / "result.txt").string());
+    setString(kResultC, scratch.dir().string());  // a directory: the export cannot be written
+    useCoils({{10, 16, "a"}});
+    const Report r = report(turnsSet());
+    EXPECT_TRUE(r.files.resultWritten);
+    EXPECT_TRUE(r.files.failed);
+}
+
 TEST(FinalReport, ResultFileWriteFailureIsReported) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     resetTables();
     setString(kResultFile, "/dev/full");
     useCoils({{10, 16, "a"}});
     const Report r = report(turnsSet());
-    EXPECT_TRUE(resultFileFailed);
+    EXPECT_TRUE(r.files.failed);
+    EXPECT_FALSE(r.files.resultWritten);
     EXPECT_EQ(r.err, "/dev/full fails because No space left on device\nCouldn't write /dev/full\n");
 }
 

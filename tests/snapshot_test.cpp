@@ -65,6 +65,8 @@ InductorRecord secondCoil = testCoil(nullptr, 3.47862e-4, 0.0295, 0.1118, 120);
 InductorRecord firstCoil = testCoil(&secondCoil, 1.8192e-5, 0.00615, 0.0246, 62);
 
 constexpr int32_t kGeneration = 60;
+// The range table as the ranges file of the run would give it.
+RangeTable givenRanges{};
 
 // A run's state off every start value: a library of sets made in a known
 // order, a ranked population scored on the test coils, an adapted range and
@@ -90,7 +92,7 @@ void makeRunState(uint64_t seed = 42) {
     // Three adaptations: 0, -1 (minus the high end), -2, -4.
     R[3].low = -4;
     computeInc();
-    startRanges = R;
+    givenRanges = R;
     gen = kGeneration;
     lastgen = 9;
     // Every candidate of 60 generations of 70 handed out and harvested.
@@ -106,6 +108,7 @@ void makeRunState(uint64_t seed = 42) {
 SnapshotInputs testInputs() {
     SnapshotInputs inputs{"coils.txt", "ranges.txt", 0x1234, 0x5678};
     inputs.coils = &firstCoil;
+    inputs.startRanges = givenRanges;
     inputs.workers = workerCount();
     inputs.candidatesPerGeneration = candidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
     inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(S[kSave].value.i, S[kTries].value.i);
@@ -484,7 +487,7 @@ TEST(SnapshotFormat, RangesMoveOnlyAsAdaptationMovesThem) {
         contents.run.ranges[0].low = c.low;
         contents.run.ranges[0].high = c.high;
         std::string cause;
-        EXPECT_EQ(snapshot::checkRangeMoves(contents, cause), c.taken);
+        EXPECT_EQ(snapshot::checkRangeMoves(contents, R, cause), c.taken);
         EXPECT_EQ(cause, c.taken ? "" : "it is corrupted (range r0)");
     }
     resetTables();
@@ -495,6 +498,7 @@ TEST(SnapshotFormat, RangesMoveOnlyAsAdaptationMovesThem) {
 // ends by the same rule.
 TEST(SnapshotFormat, RangesAdaptationMovedAreTaken) {
     readRangesText(allRanges() + "rangeexpand 1\nraiselower 10\n");
+    const RangeTable given = R;
     ResultRecord best{};
     testing::internal::CaptureStdout();
     for (int adaptation = 1; adaptation <= 6; ++adaptation) {
@@ -507,9 +511,9 @@ TEST(SnapshotFormat, RangesAdaptationMovedAreTaken) {
         contents.run.ranges = R;
         std::string cause;
         contents.generation = 1 + 10 * adaptation;
-        EXPECT_TRUE(snapshot::checkRangeMoves(contents, cause)) << adaptation << ": " << cause;
+        EXPECT_TRUE(snapshot::checkRangeMoves(contents, given, cause)) << adaptation << ": " << cause;
         contents.generation = 10 * adaptation;
-        EXPECT_FALSE(snapshot::checkRangeMoves(contents, cause)) << adaptation;
+        EXPECT_FALSE(snapshot::checkRangeMoves(contents, given, cause)) << adaptation;
     }
     const std::string moves = testing::internal::GetCapturedStdout();
     EXPECT_NE(moves.find("Lowered r3 from -8, 1 to  -16, 1"), std::string::npos) << moves;

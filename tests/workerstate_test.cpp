@@ -82,7 +82,7 @@ TEST(WorkerState, UnpackGivesTheMastersCoilsSettingsRangesAndAlternation) {
     const std::string settings = settingsImage();
     const std::string ranges = rangesImage();
     ASSERT_EQ(coils.size(), 12u);
-    const std::vector<unsigned char> packed = packWorkerState(S[kProcesses].value.i);
+    const std::vector<unsigned char> packed = packWorkerState(S[kProcesses].value.i, R);
 
     // A worker starts from the compiled-in tables and no coils.
     resetTables();
@@ -109,7 +109,7 @@ TEST(WorkerState, NoCoilsAndDefaultTablesTravelToo) {
     theInductors = nullptr;
     swapper = 0;
     const std::string settings = settingsImage();
-    const std::vector<unsigned char> packed = packWorkerState(S[kProcesses].value.i);
+    const std::vector<unsigned char> packed = packWorkerState(S[kProcesses].value.i, R);
     masterState();
     unpackWorkerState(packed.data(), packed.size(), 0);
     EXPECT_EQ(theInductors, nullptr);
@@ -123,7 +123,7 @@ TEST(WorkerState, TheMastersWalkVariantTravels) {
     masterState();
     for (int32_t path = 0; path <= 2; ++path) {
         setGridPath(GridPath::scalar);
-        std::vector<unsigned char> packed = packWorkerState(S[kProcesses].value.i);
+        std::vector<unsigned char> packed = packWorkerState(S[kProcesses].value.i, R);
         std::memcpy(packed.data() + packed.size() - sizeof path, &path, sizeof path);
         setGridPath(gridPathBest());
         unpackWorkerState(packed.data(), packed.size(), 0);
@@ -135,7 +135,7 @@ TEST(WorkerState, TheMastersWalkVariantTravels) {
 
 TEST(WorkerState, BytesThatAreNotOneStateAreRefused) {
     masterState();
-    std::vector<unsigned char> packed = packWorkerState(S[kProcesses].value.i);
+    std::vector<unsigned char> packed = packWorkerState(S[kProcesses].value.i, R);
     const std::string message = "^The state sent to a worker is damaged\n$";
     EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size() - 1, 0), testing::ExitedWithCode(255), message);
     packed.push_back(0);
@@ -146,11 +146,11 @@ TEST(WorkerState, BytesThatAreNotOneStateAreRefused) {
     EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size(), 0), testing::ExitedWithCode(255), message);
     EXPECT_EXIT(unpackWorkerState(nullptr, 0, 0), testing::ExitedWithCode(255), message);
     // A slot the master does not have.
-    packed = packWorkerState(S[kProcesses].value.i);
+    packed = packWorkerState(S[kProcesses].value.i, R);
     EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size(), workerCount()), testing::ExitedWithCode(255), message);
     EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size(), -1), testing::ExitedWithCode(255), message);
     // A walk variant that does not exist.
-    packed = packWorkerState(S[kProcesses].value.i);
+    packed = packWorkerState(S[kProcesses].value.i, R);
     const int32_t path = 7;
     std::memcpy(packed.data() + packed.size() - sizeof path, &path, sizeof path);
     EXPECT_EXIT(unpackWorkerState(packed.data(), packed.size(), 0), testing::ExitedWithCode(255), message);

@@ -115,16 +115,14 @@ py::tuple readCoils(const std::string& path) {
     StandardErrorCapture capture;
     CoilList list;
     theInductors = nullptr;
-    fatalThrows = true;
     try {
+        const FatalThrowing throwing;
         readTestInductors(path.c_str());
     } catch (const FatalError&) {
-        fatalThrows = false;
         list.head = theInductors;
         theInductors = nullptr;
         throw ReadFailure{capture.take()};
     }
-    fatalThrows = false;
     list.head = theInductors;
     theInductors = nullptr;
     const std::string messages = capture.take();

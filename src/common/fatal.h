@@ -5,32 +5,60 @@
 #include <cstdio>
 #include <cstdlib>
 
-// Called, when set, before a message goes to standard error, so that a
-// status line drawn on the terminal can be removed and the message starts a
-// line of its own.
-inline void (*beforeErrorMessage)() = nullptr;
+// What messages on standard error and fatal errors do beyond writing, kept
+// here alone and changed only through this class and FatalThrowing: the
+// layers above set it, this one reads it.
+class FatalHooks {
+  public:
+    // Has `clear` called before each message goes to standard error, so
+    // that a status line drawn on the terminal can be removed and the
+    // message starts a line of its own (null: nothing is called).
+    static void clearLineWith(void (*clear)()) { state().clearLine = clear; }
+    static void clearLine() {
+        if (void (*clear)() = state().clearLine) clear();
+    }
+    static bool throws() { return state().throws; }
+
+  private:
+    struct State {
+        void (*clearLine)() = nullptr;
+        bool throws = false;
+    };
+    static State& state() {
+        static State hooks;
+        return hooks;
+    }
+    friend class FatalThrowing;
+};
 
 // To be called before anything is written to standard error.
-inline void clearForMessage() {
-    if (beforeErrorMessage != nullptr) beforeErrorMessage();
-}
+inline void clearForMessage() { FatalHooks::clearLine(); }
 
 #if defined(QUELMO_FUZZ_HOOKS) || defined(QUELMO_FATAL_THROWS)
 // Builds that run the readers inside another process only: the fuzzing
 // harnesses (fuzz/, QUELMO_FUZZ_HOOKS) and the Python extension (python/,
-// QUELMO_FATAL_THROWS). While such a caller sets fatalThrows, a fatal error
-// throws FatalError once its message is written, instead of ending the
-// process, so that the caller can go on. Code that fails this way must not
-// leave anything behind (open files, records that are not linked anywhere);
-// the harnesses check that with LeakSanitizer.
+// QUELMO_FATAL_THROWS). While a FatalThrowing lives, a fatal error throws
+// FatalError once its message is written, instead of ending the process, so
+// that the caller can go on. Code that fails this way must not leave
+// anything behind (open files, records that are not linked anywhere); the
+// harnesses check that with LeakSanitizer.
 struct FatalError {};
-inline bool fatalThrows = false;
+class FatalThrowing {
+  public:
+    FatalThrowing() : before_(FatalHooks::state().throws) { FatalHooks::state().throws = true; }
+    ~FatalThrowing() { FatalHooks::state().throws = before_; }
+    FatalThrowing(const FatalThrowing&) = delete;
+    FatalThrowing& operator=(const FatalThrowing&) = delete;
+
+  private:
+    bool before_;
+};
 #endif
 
 // Ends the process after a fatal error's message has been written.
 [[noreturn]] inline void fatalExit() {
 #if defined(QUELMO_FUZZ_HOOKS) || defined(QUELMO_FATAL_THROWS)
-    if (fatalThrows) throw FatalError{};
+    if (FatalHooks::throws()) throw FatalError{};
 #endif
     std::exit(-1);
 }

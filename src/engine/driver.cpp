@@ -141,37 +141,46 @@ Stop generation(int save, const SearchSetup& setup, StopRequest& stop) {
 }
 
 // The generations from the one in `gen` on, until one of them ends the search.
-RunOutcome generations(const SearchSetup& setup, StopRequest& stop) {
+RunOutcome generations(const SearchSetup& setup, StopRequest& stop, bool& snapshotFailed) {
     const int save = intSetting<kSave>();
     while (true) {
         if (Stop end = generation(save, setup, stop)) return *end;
         std::printf("gen = %d done already %ld, rejected %ld\n", gen, static_cast<long>(libCnt),
                     static_cast<long>(rejects));
         monitorGeneration();
-        if (gen % kRewriteEvery == 0) saveTempResults(collected);
+        if (gen % kRewriteEvery == 0 && setup.checkpoints) saveTempResults(collected);
         if (gen != 0 && gen % intSetting<kRaiseLower>() == 0) fixOneRange(collected);
         if (stalled(gen, lastgen, intSetting<kQuitAt>())) {
             std::printf("Gone to long without results\n");
-            return generationEnd(gen + 1, true, stop).value_or(RunOutcome{});
+            return generationEnd(gen + 1, true, stop, snapshotFailed).value_or(RunOutcome{});
         }
         ++gen;
         const bool last = gen >= intSetting<kMaxGenerations>();
         // A snapshot when one is due; a stop asked for ends the run here.
-        if (Stop end = generationEnd(gen, last, stop)) return *end;
+        if (Stop end = generationEnd(gen, last, stop, snapshotFailed)) return *end;
         if (last) return {};
     }
 }
 
-}  // namespace
-
-RunOutcome optimizeProc(const SearchSetup& setup) {
+// The search from its start population or snapshot to its end.
+RunOutcome search(const SearchSetup& setup, bool& snapshotFailed) {
     StopRequest stop{snapshotsOn()};
     monitorStart();
     if (resuming()) {
         if (resumeRun() == Resumed::finished) return {};
     } else {
         if (Stop end = startPopulation(setup)) return *end;
-        if (intSetting<kMaxGenerations>() <= 0) return generationEnd(0, true, stop).value_or(RunOutcome{});
+        if (intSetting<kMaxGenerations>() <= 0)
+            return generationEnd(0, true, stop, snapshotFailed).value_or(RunOutcome{});
     }
-    return generations(setup, stop);
+    return generations(setup, stop, snapshotFailed);
+}
+
+}  // namespace
+
+RunOutcome optimizeProc(const SearchSetup& setup) {
+    bool snapshotFailed = false;
+    RunOutcome outcome = search(setup, snapshotFailed);
+    outcome.snapshotFailed = snapshotFailed;
+    return outcome;
 }

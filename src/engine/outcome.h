@@ -16,6 +16,9 @@ enum class SearchEnd : uint8_t {
 struct RunOutcome {
     SearchEnd end = SearchEnd::completed;
     int signal = 0;  // the signal's number, for SearchEnd::signal
+    // A snapshot could not be written during the search (the file keeps the
+    // one before); the run then ends with status 255.
+    bool snapshotFailed = false;
 };
 
 // A stop asked for while snapshots are on waits for the end of the

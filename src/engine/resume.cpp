@@ -37,9 +37,8 @@
 
 namespace {
 
-// Snapshots are written (statefile is set), and one of them failed.
+// Snapshots are written (statefile is set).
 bool snapshotsWritten = false;
-bool writeFailed = false;
 bool resumeAsked = false;
 
 SnapshotInputs inputs;
@@ -68,26 +67,26 @@ void refuseOverwritingSnapshot(const char* path) {
 // otherwise).
 bool continuesFinishedRun() { return gen < intSetting<kMaxGenerations>(); }
 
-void reportWriteFailure() {
+void reportWriteFailure(bool& failed) {
     std::fflush(stdout);
     clearForMessage();
     std::fprintf(stderr, "Couldn't write snapshot %s: %s\n", statePath(), std::strerror(errno));
-    writeFailed = true;
+    failed = true;
 }
 
 // Writes the snapshot of the run as it stands; waits for the write when
 // `wait`, otherwise it completes in the background. True unless a failure
-// is known.
-bool saveSnapshot(int32_t done, bool ended, bool wait) {
-    if (!endBackgroundWrite()) reportWriteFailure();
+// is known (then `failed` is set: of this write, or of the one before).
+bool saveSnapshot(int32_t done, bool ended, bool wait, bool& failed) {
+    if (!endBackgroundWrite()) reportWriteFailure(failed);
     std::vector<uint8_t> bytes = reusableWriteBuffer();
     encodeSnapshot(done, ended, inputs, bytes);
     if (!beginBackgroundWrite(statePath(), std::move(bytes))) {
-        reportWriteFailure();
+        reportWriteFailure(failed);
         return false;
     }
     if (wait && !endBackgroundWrite()) {
-        reportWriteFailure();
+        reportWriteFailure(failed);
         return false;
     }
     return true;
@@ -95,7 +94,7 @@ bool saveSnapshot(int32_t done, bool ended, bool wait) {
 
 }  // namespace
 
-void prepareSnapshots(const char* coilPath, const char* rangesPath) {
+void prepareSnapshots(const char* coilPath, const char* rangesPath, const RangeTable& startRanges) {
     resumeAsked = intSetting<kResume>() == 1;
     const char* path = statePath();
     if (path == nullptr) {
@@ -109,6 +108,7 @@ void prepareSnapshots(const char* coilPath, const char* rangesPath) {
     if (rangesPath != nullptr && !digestRangesFile(rangesPath, inputs.rangesDigest, &inputs.legacyRangesDigest))
         fatal("Couldn't read %s: %s\n", rangesPath, std::strerror(errno));
     inputs.coils = theInductors;
+    inputs.startRanges = startRanges;
     inputs.workers = workerCount();
     inputs.candidatesPerGeneration = candidatesPerGeneration(intSetting<kSave>(), intSetting<kTries>());
     inputs.minCandidatesPerGeneration = fewestCandidatesPerGeneration(intSetting<kSave>(), intSetting<kTries>());
@@ -140,8 +140,6 @@ bool resuming() { return resumeAsked; }
 
 bool snapshotsOn() { return snapshotsWritten; }
 
-bool snapshotsFailed() { return writeFailed; }
-
 Resumed resumeRun() {
     std::printf("Resuming from %s at generation %d\n", statePath(), gen);
     monitorResumed();
@@ -150,12 +148,12 @@ Resumed resumeRun() {
     return Resumed::continues;
 }
 
-std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop) {
+std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop, bool& failed) {
     if (!snapshotsWritten) return std::nullopt;
     const int signal = stopSignalNumber();
     const bool stopping = signal != 0 || stop.escape;
     if (ended || stopping || done % intSetting<kStateEvery>() == 0) {
-        if (saveSnapshot(done, ended, ended || stopping) && stopping)
+        if (saveSnapshot(done, ended, ended || stopping, failed) && stopping)
             std::printf("State saved in %s at generation %d\n", statePath(), done);
     }
     if (!stopping) return std::nullopt;

@@ -7,11 +7,13 @@
 #include <optional>
 
 #include "engine/outcome.h"
+#include "settings/symtab.h"
 
 // Before the workers start: refuses `resume 1` without a statefile and a
 // statefile that cannot be written, and reads and checks the snapshot to
-// resume from (a snapshot that cannot be used ends the run with status 255).
-void prepareSnapshots(const char* coilPath, const char* rangesPath);
+// resume from (a snapshot that cannot be used ends the run with status 255)
+// against the range table the ranges file gave, `startRanges`.
+void prepareSnapshots(const char* coilPath, const char* rangesPath, const RangeTable& startRanges);
 // True when snapshots are written: SIGINT, SIGTERM (common/stopsignals.h) and
 // Escape then stop the run at the end of the generation, where one is.
 bool snapshotsOn();
@@ -31,7 +33,5 @@ Resumed resumeRun();
 // run ends here. Writes a snapshot every stateevery generations, at the end
 // and when a stop was asked (a signal, or Escape in `stop`). After a stop
 // request, once its lines are printed, the end of the search it makes.
-std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop);
-// True once a snapshot could not be written; the run then ends with status
-// 255 (the file keeps the snapshot before).
-bool snapshotsFailed();
+// `failed` is set when a snapshot could not be written.
+std::optional<RunOutcome> generationEnd(int32_t done, bool ended, const StopRequest& stop, bool& failed);

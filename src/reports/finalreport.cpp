@@ -21,6 +21,7 @@
 #include "search/sort.h"
 #include "settings/basesetting.h"
 #include "settings/reportstyle.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -60,17 +61,18 @@ Baselines baselinesOf(const FitAnalysis* analysis) {
 
 }  // namespace
 
-void finalReport() {
+bool finalReport(bool checkpoints) {
     // Cross-validation and pruning are part of the statistics, and the
     // statistics are those of the polished set.
     // A measurement uncertainty and repeated cross-validation add to the
     // statistics; the comparison of forms needs the final set polished.
     const bool assessing = assessmentAsked();
-    const bool statistics = S[kStatistics].value.i == 1 || S[kCrossValidate].value.i > 0 ||
-                            S[kPrune].value.i == 1 || S[kUncertainty].value.d > 0 || S[kCvRepeats].value.i > 1;
-    const bool polish = S[kPolish].value.i == 1 || statistics || S[kCompare].value.i == 1;
-    const int folds = S[kCvRepeats].value.i > 1 ? assessmentFolds() : S[kCrossValidate].value.i;
-    const char* jsonPath = S[kResultJson].value.s;
+    const bool statistics = intSetting<kStatistics>() == 1 || intSetting<kCrossValidate>() > 0 ||
+                            intSetting<kPrune>() == 1 || doubleSetting<kUncertainty>() > 0 ||
+                            intSetting<kCvRepeats>() > 1;
+    const bool polish = intSetting<kPolish>() == 1 || statistics || intSetting<kCompare>() == 1;
+    const int folds = intSetting<kCvRepeats>() > 1 ? assessmentFolds() : intSetting<kCrossValidate>();
+    const char* jsonPath = textSetting<kResultJson>();
     ResultRecord found = *collected;
     PolishOutcome outcome;
     if (polish) {
@@ -82,13 +84,13 @@ void finalReport() {
     std::optional<FitAnalysis> analysis;
     if (statistics)
         analysis = analyseFit(measuredCoils(coils), collected, pinnedCoefficients(), outcome.held, folds,
-                              S[kPrune].value.i == 1);
+                              intSetting<kPrune>() == 1);
     std::optional<Assessment> assessment;
     if (assessing)
         assessment = assess(coils, collected, pinnedCoefficients() | outcome.held, pinnedCoefficients(),
                             polish, analysis ? &*analysis : nullptr);
     std::optional<Baselines> baselines;
-    if (S[kBaselines].value.i == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
+    if (intSetting<kBaselines>() == 1) baselines = baselinesOf(analysis ? &*analysis : nullptr);
     if (analysis) warnAboutPruningPins(*analysis);
     std::optional<SiDigits> si;
     if (chosenReportStyle() == ReportStyle::si)
@@ -99,18 +101,21 @@ void finalReport() {
     if (assessment) appendix += assessmentStatisticsBlock(*assessment);
     if (baselines) appendix += baselinesBlock(*baselines);
     if (assessment) appendix += assessmentBlock(*assessment);
-    const bool written = showInductorResults(collected, appendix, si ? &*si : nullptr);
-    monitorReportEnds();
+    const ReportFiles files = showInductorResults(collected, appendix, si ? &*si : nullptr);
+    bool failed = files.failed;
+    if (monitorReportEnds()) failed = true;
     warnAboutNonPositiveInductances(coils);
     // The checkpoint then holds the final set, polished or not.
-    if (polish) saveTempResults(collected);
+    if (polish && checkpoints) saveTempResults(collected);
 
     if (jsonPath != nullptr) {
         found.goodness = outcome.replaced ? outcome.found : collected->goodness;
-        writeResultJson(jsonPath, {collected, outcome.replaced ? &found : collected, outcome.replaced, outcome.held,
-                                   pinnedCoefficients(), analysis ? &*analysis : nullptr, std::move(coils),
-                                   baselines ? &*baselines : nullptr, chosenBase(),
-                                   assessment ? &*assessment : nullptr});
+        const ResultDocument document{collected, outcome.replaced ? &found : collected, outcome.replaced,
+                                      outcome.held, pinnedCoefficients(), analysis ? &*analysis : nullptr,
+                                      std::move(coils), baselines ? &*baselines : nullptr, chosenBase(),
+                                      assessment ? &*assessment : nullptr};
+        if (!writeResultJson(jsonPath, document)) failed = true;
     }
-    if (written) tellResultFile(S[kResultFile].value.s);
+    if (files.resultWritten) tellResultFile(textSetting<kResultFile>());
+    return !failed;
 }

@@ -111,7 +111,7 @@ void installHooks() {
     if (hooksInstalled) return;
     hooksInstalled = true;
     std::atexit(removeLine);
-    beforeErrorMessage = removeLine;
+    FatalHooks::clearLineWith(removeLine);
     clearOnSignal(SIGINT);
     clearOnSignal(SIGTERM);
 }

@@ -15,9 +15,9 @@
 #include "reports/reports.h"
 #include "reports/sireport.h"
 #include "settings/basesetting.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 
-bool resultFileFailed = false;
 
 namespace {
 
@@ -80,18 +80,19 @@ InductorRecord* sortInd(InductorRecord* list, InductorRecord* coil) {
 namespace {
 
 // The result file, opened with its heading; null when there is none or it
-// cannot be opened (then the run's exit status tells of the failure).
-FILE* openResultFile(OutFile& result, const char* path, bool si) {
+// cannot be opened (then `failed` is set, and the run's exit status tells of
+// the failure).
+FILE* openResultFile(OutFile& result, const char* path, bool si, bool& failed) {
     if (path == nullptr) return nullptr;
     if (!openOutFile(result, path)) {
         reportCause(path, outFileErrorText(path, errno));
         std::fprintf(stderr, "Couldn't open %s for output\n", path);
-        resultFileFailed = true;
+        failed = true;
         return nullptr;
     }
     std::fprintf(result.stream, "Results from V%d.%02d.%03d %s\n", kVersionMajor, kVersionMinor, kVersionPatch,
                  kEquationLabel);
-    std::fprintf(result.stream, "Random seed %ld\n", static_cast<long>(S[kSeed].value.l));
+    std::fprintf(result.stream, "Random seed %ld\n", static_cast<long>(longSetting<kSeed>()));
     if (si) showResultHeadingSi(result.stream);
     // A fit of a correction is of no use without the formula it corrects.
     if (const BaseFormula base = chosenBase(); base != BaseFormula::none)
@@ -106,7 +107,6 @@ bool closeResultFile(OutFile& result, const char* path) {
     if (commitOutFile(result)) return true;
     reportCause(path, std::strerror(errno));
     std::fprintf(stderr, "Couldn't write %s\n", path);
-    resultFileFailed = true;
     return false;
 }
 
@@ -145,22 +145,25 @@ RankedCoils rankCoils(const ResultRecord* set) {
     return lists;
 }
 
-// Only evaluated coils are exported; the script only with the C table.
-void writeExports(const InductorRecord* ranked) {
-    const char* resultc = S[kResultC].value.s;
-    if (resultc == nullptr) return;
-    // A failed export is no success: the run's exit status tells of it.
-    if (!CforTamblix(resultc, S[kCVarName].value.s, ranked)) resultFileFailed = true;
-    const char* resultja = S[kResultJa].value.s;
-    if (resultja != nullptr && !jaForSorvane(resultja, S[kJaVarName].value.s, ranked)) resultFileFailed = true;
+// Only evaluated coils are exported; the script only with the C table. A
+// failed export is no success: true when one failed, and the run's exit
+// status tells of it.
+bool exportsFailed(const InductorRecord* ranked) {
+    const char* resultc = textSetting<kResultC>();
+    if (resultc == nullptr) return false;
+    bool failed = !CforTamblix(resultc, textSetting<kCVarName>(), ranked);
+    const char* resultja = textSetting<kResultJa>();
+    if (resultja != nullptr && !jaForSorvane(resultja, textSetting<kJaVarName>(), ranked)) failed = true;
+    return failed;
 }
 
 }  // namespace
 
-bool showInductorResults(const ResultRecord* set, const std::string& appendix, const SiDigits* si) {
-    const char* path = S[kResultFile].value.s;
+ReportFiles showInductorResults(const ResultRecord* set, const std::string& appendix, const SiDigits* si) {
+    const char* path = textSetting<kResultFile>();
+    ReportFiles files;
     OutFile result;
-    FILE* file = openResultFile(result, path, si != nullptr);
+    FILE* file = openResultFile(result, path, si != nullptr, files.failed);
     if (si != nullptr) {
         showResultSi(stdout, set, *si);
         if (file != nullptr) showResultSi(file, set, *si);
@@ -181,13 +184,13 @@ bool showInductorResults(const ResultRecord* set, const std::string& appendix, c
     std::fputs(appendix.c_str(), stdout);
     if (file != nullptr) std::fputs(appendix.c_str(), file);
 
-    bool written = false;
     if (file != nullptr) {
         dumpRangeTable(file, "\n\nRange table\n");
-        written = closeResultFile(result, path);
+        files.resultWritten = closeResultFile(result, path);
+        if (!files.resultWritten) files.failed = true;
     }
-    writeExports(coils.ranked);
-    return written;
+    if (exportsFailed(coils.ranked)) files.failed = true;
+    return files;
 }
 
 // The checkpoint often lives in a directory that every user shares. It is
@@ -210,14 +213,10 @@ void writeCheckpoint(const char* path, const ResultRecord* set) {
 }
 
 const char* checkpointPath() {
-    if (const char* path = S[kCheckpoint].value.s) return path;
+    if (const char* path = textSetting<kCheckpoint>()) return path;
     static char path[64];
     std::snprintf(path, sizeof path, "/tmp/%d_%02d_%03d.txt", kVersionMajor, kVersionMinor, kVersionPatch);
     return path;
 }
 
-bool checkpointsSkipped = false;
-
-void saveTempResults(const ResultRecord* set) {
-    if (!checkpointsSkipped) writeCheckpoint(checkpointPath(), set);
-}
+void saveTempResults(const ResultRecord* set) { writeCheckpoint(checkpointPath(), set); }

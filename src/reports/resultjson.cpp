@@ -210,11 +210,11 @@ std::string resultJson(const ResultDocument& d) {
     return dumpJson(std::move(document), 2) + "\n";
 }
 
-void writeResultJson(const char* path, const ResultDocument& document) {
+bool writeResultJson(const char* path, const ResultDocument& document) {
     std::string error;
-    if (writeCsvFile(path, resultJson(document), error)) return;
+    if (writeCsvFile(path, resultJson(document), error)) return true;
     std::fflush(stdout);
     clearForMessage();
     std::fputs(error.c_str(), stderr);
-    resultFileFailed = true;
+    return false;
 }

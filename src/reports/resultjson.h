@@ -28,5 +28,5 @@ struct ResultDocument {
 std::string resultJson(const ResultDocument& document);
 
 // Replaces `path` whole with the document; a failure is told on standard
-// error and makes the run's exit status 255.
-void writeResultJson(const char* path, const ResultDocument& document);
+// error and returns false (the run's exit status is then 255).
+bool writeResultJson(const char* path, const ResultDocument& document);

@@ -26,6 +26,7 @@
 #include "search/library.h"
 #include "search/searchstate.h"
 #include "search/sort.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 
 namespace {
@@ -36,12 +37,11 @@ std::vector<const InductorRecord*> coilOrder;
 std::string logText;
 bool logFailed = false;
 
-// A failed write is told on standard error and the run ends with status 255;
-// the search goes on.
+// A failed write is told on standard error and the run ends with status 255
+// (monitorReportEnds says so); the search goes on.
 bool writeOrTell(const char* path, const std::string& text, bool tell) {
     std::string error;
     if (writeCsvFile(path, text, error)) return true;
-    resultFileFailed = true;
     if (tell) {
         std::fflush(stdout);
         progressClear();
@@ -60,7 +60,7 @@ double goodnessOf(int rank) {
 void monitorStart() {
     searchStart = monotonicSeconds();
     coilOrder.clear();
-    if (S[kCoilCsv].value.s != nullptr) coilOrder = coilsInFileOrder();
+    if (textSetting<kCoilCsv>() != nullptr) coilOrder = coilsInFileOrder();
     logText = kGenerationCsvHeader;
     logFailed = false;
     if (progressWanted()) progressBegin(STDERR_FILENO, searchStart);
@@ -68,7 +68,7 @@ void monitorStart() {
 }
 
 void monitorResumed() {
-    const char* path = S[kLogCsv].value.s;
+    const char* path = textSetting<kLogCsv>();
     // A FIFO or device took the earlier rows as they came.
     if (path == nullptr || outWay(path) != OutWay::replace) return;
     EarlierLog earlier = readEarlierLog(path, gen);
@@ -102,33 +102,37 @@ static std::string logRow() {
 void monitorGeneration() {
     progressGeneration();
     progressStreamGeneration(monotonicSeconds());
-    const char* path = S[kLogCsv].value.s;
+    const char* path = textSetting<kLogCsv>();
     if (path == nullptr) return;
     logText += logRow();
     // A snapshot follows this generation when the next count is a multiple
     // of stateevery: the log is written with it, so that a run resumed from
     // it finds every row before.
-    const bool snapshotDue = S[kStateFile].value.s != nullptr && (gen + 1) % S[kStateEvery].value.i == 0;
+    const bool snapshotDue = textSetting<kStateFile>() != nullptr && (gen + 1) % intSetting<kStateEvery>() == 0;
     if ((gen % kRewriteEvery == 0 || snapshotDue) && !logFailed) logFailed = !writeOrTell(path, logText, true);
 }
 
 void monitorStopped() {
-    if (S[kLogCsv].value.s != nullptr) logText += logRow();
+    if (textSetting<kLogCsv>() != nullptr) logText += logRow();
 }
 
 void monitorBeforeMessage() { progressClear(); }
 
 void monitorReportBegins() {
     progressEnd();
-    if (S[kCoilCsv].value.s != nullptr && coilOrder.empty()) coilOrder = coilsInFileOrder();
+    if (textSetting<kCoilCsv>() != nullptr && coilOrder.empty()) coilOrder = coilsInFileOrder();
 }
 
-void monitorReportEnds() {
-    if (const char* path = S[kCoilCsv].value.s; path != nullptr && collected != nullptr)
-        writeOrTell(path, coilCsv(coilOrder, collected), true);
-    if (const char* path = S[kLogCsv].value.s; path != nullptr) {
+bool monitorReportEnds() {
+    // A log write that failed during the search is a failure of the run even
+    // when the last one succeeds.
+    bool failed = logFailed;
+    if (const char* path = textSetting<kCoilCsv>(); path != nullptr && collected != nullptr)
+        if (!writeOrTell(path, coilCsv(coilOrder, collected), true)) failed = true;
+    if (const char* path = textSetting<kLogCsv>(); path != nullptr) {
         if (logText.empty()) logText = kGenerationCsvHeader;
-        writeOrTell(path, logText, !logFailed);
+        if (!writeOrTell(path, logText, !logFailed)) failed = true;
     }
     progressStreamEnd(monotonicSeconds());
+    return failed;
 }

@@ -29,5 +29,6 @@ void monitorBeforeMessage();
 // The final report begins: the progress line goes for good.
 void monitorReportBegins();
 // The final report has been made: the CSV files get the final set and every
-// generation.
-void monitorReportEnds();
+// generation. True when one of them could not be written, now or during the
+// search (the run then ends with status 255).
+bool monitorReportEnds();

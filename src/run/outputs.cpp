@@ -15,6 +15,7 @@
 #include "common/outfile.h"
 #include "common/outtemps.h"
 #include "reports/reports.h"
+#include "settings/settingaccess.h"
 #include "settings/symtab.h"
 #include "transport/process.h"
 
@@ -43,14 +44,14 @@ std::vector<RunFile> runFiles(const char* coilPath, const char* rangesPath) {
     const auto add = [&files](const char* setting, const char* path, Role role) {
         if (path != nullptr) files.push_back({setting, path, role});
     };
-    add("resultfile", S[kResultFile].value.s, Role::output);
-    add("resultc", S[kResultC].value.s, Role::output);
+    add("resultfile", textSetting<kResultFile>(), Role::output);
+    add("resultc", textSetting<kResultC>(), Role::output);
     // The script is written only with the C table.
-    if (S[kResultC].value.s != nullptr) add("resultja", S[kResultJa].value.s, Role::output);
-    add("coilcsv", S[kCoilCsv].value.s, Role::output);
-    add("logcsv", S[kLogCsv].value.s, Role::output);
-    add("resultjson", S[kResultJson].value.s, Role::output);
-    add("statefile", S[kStateFile].value.s, Role::snapshot);
+    if (textSetting<kResultC>() != nullptr) add("resultja", textSetting<kResultJa>(), Role::output);
+    add("coilcsv", textSetting<kCoilCsv>(), Role::output);
+    add("logcsv", textSetting<kLogCsv>(), Role::output);
+    add("resultjson", textSetting<kResultJson>(), Role::output);
+    add("statefile", textSetting<kStateFile>(), Role::snapshot);
     add("checkpoint", checkpointPath(), Role::checkpoint);
     return files;
 }
@@ -99,8 +100,10 @@ bool samePlace(const Place& a, const Place& b) {
 }
 
 // Outputs that cannot be written are found before the search, not after
-// hours of it. A checkpoint path where no file can stand is skipped.
-void checkWritable(const std::vector<RunFile>& files) {
+// hours of it. A checkpoint path where no file can stand is skipped: false
+// then.
+bool checkWritable(const std::vector<RunFile>& files) {
+    bool checkpoints = true;
     for (const RunFile& file : files) {
         if (file.role == Role::output) {
             if (const char* problem = outFileProblem(file.path)) {
@@ -111,9 +114,10 @@ void checkWritable(const std::vector<RunFile>& files) {
             clearForMessage();
             std::fprintf(stderr, "Couldn't write checkpoint %s (%s); the run goes on without checkpoints\n",
                          file.path, outFileProblem(file.path));
-            checkpointsSkipped = true;
+            checkpoints = false;
         }
     }
+    return checkpoints;
 }
 
 // What the run itself makes of a file at `place`: its exchange files and
@@ -159,10 +163,10 @@ void removeStaleTemporaries(const std::vector<RunFile>& files, const std::vector
 
 }  // namespace
 
-void checkRunFiles(const char* coilPath, const char* rangesPath) {
+bool checkRunFiles(const char* coilPath, const char* rangesPath) {
     std::vector<RunFile> files = runFiles(coilPath, rangesPath);
-    checkWritable(files);
-    std::erase_if(files, [](const RunFile& file) { return file.role == Role::checkpoint && checkpointsSkipped; });
+    const bool checkpoints = checkWritable(files);
+    std::erase_if(files, [&](const RunFile& file) { return file.role == Role::checkpoint && !checkpoints; });
     std::vector<Place> places;
     for (const RunFile& file : files) places.push_back(placeOf(file));
     refuseRunOwnNames(files, places);
@@ -177,4 +181,5 @@ void checkRunFiles(const char* coilPath, const char* rangesPath) {
                   files[j].name, files[j].path);
         }
     }
+    return checkpoints;
 }

@@ -75,12 +75,12 @@ void refuseUnusableSettings() {
 // The one end of every run whose workers have started, however its search
 // ended: the final report when the end has one, the workers stopped, and the
 // exit status by the table in docs/output.md.
-int endRun(const RunOutcome& outcome) {
-    if (makesFinalReport(outcome)) finalReport();
+int endRun(const RunOutcome& outcome, const SearchSetup& setup) {
+    const bool reportFailed = makesFinalReport(outcome) && !finalReport(setup.checkpoints);
     terminateProcesses();
     // A stop signal that came during the final report: the report is whole,
     // and the status says that the run was interrupted.
-    return exitStatus(outcome, {resultFileFailed || snapshotsFailed(), stopSignalNumber()});
+    return exitStatus(outcome, {reportFailed || outcome.snapshotFailed, stopSignalNumber()});
 }
 
 }  // namespace
@@ -102,9 +102,10 @@ int runMaster(int argc, char** argv) {
     warnAboutUnits(theInductors, argv[1]);
     SearchSetup setup;
     const char* rangesPath = readArguments(argc, argv, setup);
+    setup.startRanges = R;
     dumpRangeTable(stdout, "test range\n");
     refuseUnusableSettings();
-    checkRunFiles(argv[1], rangesPath);
+    setup.checkpoints = checkRunFiles(argv[1], rangesPath);
     // Before the snapshots, which score their sets on the coils, and the
     // workers, which are given the coils.
     applyBase();
@@ -112,13 +113,13 @@ int runMaster(int argc, char** argv) {
     // Empty before a snapshot to resume from fills it; a resumed run takes
     // its random source from the snapshot, not from the seed.
     initLibrary();
-    prepareSnapshots(argv[1], rangesPath);
+    prepareSnapshots(argv[1], rangesPath, setup.startRanges);
     if (!resuming()) init_genrand64(static_cast<uint64_t>(longSetting<kSeed>()));
     // Settled here, once: forked workers inherit the walk variant, worker
     // ranks are sent it.
     gridPathChosen();
     holdStopSignals();
-    initProcs();
+    initProcs(setup.startRanges);
     catchStopSignals();
-    return endRun(optimizeProc(setup));
+    return endRun(optimizeProc(setup), setup);
 }

@@ -187,6 +187,5 @@ void readSymtab(const char* path) {
     reportWarningsLeftOut();
     explainBadRange(path, given);
     computeInc();
-    startRanges = R;
     dumpSymtab("Startup");
 }

@@ -85,10 +85,11 @@ inline constexpr int kProgressJson = 54;   // JSON lines of the run's progress: 
 
 extern std::array<SymbolEntry, kSymbolCount> S;
 extern std::array<RangeEntry, kCoefficientCount> R;
-// The range table as the ranges file gives it, before range adaptation moves
-// its ends: every worker searches with it, and a snapshot's table must be
-// one that adaptation can have made of it.
-extern std::array<RangeEntry, kCoefficientCount> startRanges;
+// A range table. The one the ranges file gives, before range adaptation
+// moves its ends, is part of the run's setup (the run sequence takes it once
+// the file is read): every worker searches with it, and a snapshot's table
+// must be one that adaptation can have made of it.
+using RangeTable = std::array<RangeEntry, kCoefficientCount>;
 
 
 // True when setting `index` still holds its compiled-in default.

@@ -31,12 +31,11 @@ constexpr std::array<RangeEntry, kCoefficientCount> kDefaultRanges = makeDefault
 
 std::array<SymbolEntry, kSymbolCount> S = kDefaultSymbols;
 std::array<RangeEntry, kCoefficientCount> R = kDefaultRanges;
-std::array<RangeEntry, kCoefficientCount> startRanges = kDefaultRanges;
 
 #if defined(QUELMO_TEST_HOOKS)
 void resetTables() {
     S = kDefaultSymbols;
-    R = startRanges = kDefaultRanges;
+    R = kDefaultRanges;
 }
 #endif
 

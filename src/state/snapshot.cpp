@@ -319,7 +319,7 @@ bool readSnapshot(const char* path, const SnapshotInputs& inputs, SavedSearch& i
     std::memcpy(&length, header + 16, 8);
     Contents contents;
     // The names of the ranges; the file gives their numbers.
-    contents.run.ranges = startRanges;
+    contents.run.ranges = inputs.startRanges;
     contents.ended = (flags & kEndedFlag) != 0;
     if (version == 1) {
         if (!sizeMatches(size, length, kHeaderSize + kChecksumSize, cause)) return false;

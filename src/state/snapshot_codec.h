@@ -260,7 +260,7 @@ bool checkContinuation(const Contents& contents, std::string& cause);
 int64_t madeWithMaxGenerations(const Contents& contents);
 bool checkEndedFlag(const Contents& contents, int64_t maxgenerations, std::string& cause);
 bool checkHandedOut(const Contents& contents, const SnapshotInputs& inputs, std::string& cause);
-bool checkRangeMoves(const Contents& contents, std::string& cause);
+bool checkRangeMoves(const Contents& contents, const RangeTable& startRanges, std::string& cause);
 
 // A setting's value as a snapshot stores it (0 for text).
 uint64_t settingBits(const SymbolEntry& entry);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "coils/records.h"
+#include "settings/symtab.h"
 
 // What a run is made of, which a snapshot must match, and what bounds the
 // values a run of it can reach.
@@ -18,6 +19,9 @@ struct SnapshotInputs {
     uint64_t legacyRangesDigest = 0;
     // The coils, to score the population with.
     const InductorRecord* coils = nullptr;
+    // The range table as the ranges file gives it: the snapshot's must be
+    // one that range adaptation can have made of it.
+    RangeTable startRanges{};
     // The run's worker slots.
     int workers = 0;
     // The most candidates a generation hands out, each adding at most one set

@@ -74,10 +74,10 @@ int64_t endMoves(double given, double saved, const std::vector<double>& others, 
 // Range adaptation moves only the ends of a range, and computeInc then
 // derives its steps; the resolution and the minor grid stay as the ranges
 // file gives them.
-bool checkRanges(const Contents& contents, const SnapshotInputs&, std::string& cause) {
+bool checkRanges(const Contents& contents, const SnapshotInputs& inputs, std::string& cause) {
     for (int k = 0; k < kCoefficientCount; ++k) {
         const RangeEntry& saved = contents.run.ranges[static_cast<size_t>(k)];
-        const RangeEntry& given = startRanges[static_cast<size_t>(k)];
+        const RangeEntry& given = inputs.startRanges[static_cast<size_t>(k)];
         const bool unmoved = sameBits(saved.low, given.low) && sameBits(saved.high, given.high);
         const bool sameGrid = sameBits(saved.resolution, given.resolution) &&
                               sameBits(saved.minorInc, given.minorInc) && saved.mcount == given.mcount;
@@ -88,14 +88,14 @@ bool checkRanges(const Contents& contents, const SnapshotInputs&, std::string& c
         cause = corrupted(std::string("range ") + kCoefficientNames[static_cast<size_t>(k)]);
         return false;
     }
-    return checkRangeMoves(contents, cause);
+    return checkRangeMoves(contents, inputs.startRanges, cause);
 }
 
 // Without rangeexpand the ranges are those of the ranges file; with it,
 // each adaptation (one every raiselower generations after the first)
 // lowered at most one low end and raised at most one high end, each move
 // one the adaptation makes.
-bool checkRangeMoves(const Contents& contents, std::string& cause) {
+bool checkRangeMoves(const Contents& contents, const RangeTable& startRanges, std::string& cause) {
     const int64_t generation = contents.generation;
     const int64_t raiselower = std::max(intSetting<kRaiseLower>(), 1);
     const int64_t adaptations = intSetting<kRangeExpand>() == 0 || generation < 1 ? 0 : (generation - 1) / raiselower;

@@ -80,6 +80,9 @@ constexpr int kDeathLimit = 3;
 constexpr double kDeathWindowSeconds = 60;
 
 pid_t masterPid = 0;
+// The range table the workers search with, as initProcs was given it: a
+// worker started again later starts from it too.
+RangeTable workerRanges{};
 
 double deathTimes[kDeathLimit];
 int deaths = 0;
@@ -338,7 +341,7 @@ void startWorker(int slot) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, bell) != 0)
         fatal("%s (%s:%d) couldn't start process because %s\n", "process", "startProcess", 179,
               std::strerror(errno));
-    const std::vector<unsigned char> start = packWorkerState(workerCount());
+    const std::vector<unsigned char> start = packWorkerState(workerCount(), workerRanges);
     const ProcSlot& self = P[slot];
     const bool redo = self.busy && fileSize(self.replyPath) < 0;
     // Text still buffered would otherwise be written again by the worker.
@@ -423,7 +426,8 @@ void settleWorkerCount() {
     refuseUnaccepted(kProcesses);
 }
 
-void initProcs() {
+void initProcs(const RangeTable& startRanges) {
+    workerRanges = startRanges;
     // The exchange files live in the current directory: one run at a time.
     lockRunDirectory();
     warnIfDirectoryShared();

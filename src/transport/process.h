@@ -11,14 +11,16 @@
 
 #include "coils/records.h"
 #include "search/searchstate.h"
+#include "settings/symtab.h"
 
 // Called once the settings are read, before any other check of them: refuses
 // a `processes` setting this transport cannot serve, or, for a transport
 // whose workers were started before the settings were read, replaces it by
 // the number of those workers.
 void settleWorkerCount();
-// Starts the workers. Returns in the master; a worker never returns.
-void initProcs();
+// Starts the workers, which search with `startRanges`, the range table as
+// the ranges file gave it. Returns in the master; a worker never returns.
+void initProcs(const RangeTable& startRanges);
 // Number of worker slots in use.
 int workerCount();
 // Gives an idle slot its job and marks it busy.

@@ -230,10 +230,10 @@ void settleWorkerCount() {
     }
 }
 
-void initProcs() {
+void initProcs(const RangeTable& startRanges) {
     prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
     phase = Phase::started;
-    std::vector<unsigned char> state = packWorkerState(workerCount());
+    std::vector<unsigned char> state = packWorkerState(workerCount(), startRanges);
     broadcastState(state);
     gatherPids();
     slots.assign(static_cast<size_t>(workerCount()), Slot{});

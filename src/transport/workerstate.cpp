@@ -40,7 +40,7 @@ void settingValues(Io& io) {
 
 [[noreturn]] void damaged() { fatal("The state sent to a worker is damaged\n"); }
 
-void pack(snapshot::Encoder& e, int workers) {
+void pack(snapshot::Encoder& e, int workers, const RangeTable& startRanges) {
     // The coils in list order: the goodness sums over them in that order.
     uint64_t count = 0;
     for (const InductorRecord* coil = theInductors; coil != nullptr; coil = coil->next) ++count;
@@ -56,11 +56,11 @@ void pack(snapshot::Encoder& e, int workers) {
 
 }  // namespace
 
-std::vector<unsigned char> packWorkerState(int workers) {
+std::vector<unsigned char> packWorkerState(int workers, const RangeTable& startRanges) {
     std::vector<uint8_t> bytes;
     {
         snapshot::Encoder e(bytes);
-        pack(e, workers);
+        pack(e, workers, startRanges);
     }
     return bytes;
 }
@@ -79,7 +79,6 @@ void unpackWorkerState(const unsigned char* bytes, std::size_t size, int slot) {
     }
     settingValues(d);
     snapshot::rangeFields(d, R);
-    startRanges = R;
     uint32_t workers = 0;
     d.u32(workers);
     if (slot < 0 || workers <= static_cast<uint32_t>(slot) || !d.fits(workers, 1, kMaxWorkers)) damaged();

@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <vector>
 
-// `workers`: the run's worker slots, each with its phase.
-std::vector<unsigned char> packWorkerState(int workers);
+#include "settings/symtab.h"
+
+// `workers`: the run's worker slots, each with its phase; `startRanges`: the
+// range table the workers search with, as the ranges file gave it.
+std::vector<unsigned char> packWorkerState(int workers, const RangeTable& startRanges);
 // Replaces the coils, the settings and the range table by the ones in
 // `bytes`, and starts the alternation where `slot` stands. Bytes that are not
 // exactly one packed state, or name no such slot, are fatal.
