@@ -275,24 +275,8 @@ def _delta_interval(statistics: Mapping[str, Any], computed: "npt.NDArray[np.flo
 
 
 def predict_fit(result: "FitResultLike", coils: Any, level: float = 0.95) -> "pd.DataFrame":
-    """The fitted formula on new coils, with its standard error, prediction
-    interval and domain flags.
-
-    Parameters
-    ----------
-    result
-        A ``FitResult``.
-    coils
-        A DataFrame or a mapping of arrays with ``coil_radius_m``,
-        ``wire_radius_m``, ``turns`` and ``length_m``.
-    level
-        The interval's level, strictly between 0 and 1.
-
-    Returns
-    -------
-    pandas.DataFrame
-        See ``FitResult.predict``.
-    """
+    """``quelmo.predict`` for a ``FitResult``: the fitted formula on new
+    coils, with its standard error, prediction interval and domain flags."""
     import numpy as np
     import pandas as pd
     level = check_level(level)
