@@ -6,24 +6,24 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/fatal.h"
+#include "common/textformat.h"
 #include "settings/settingstable.h"
 
-void refuseTextForOwnSetting(const SymbolEntry& entry, const char* token, const ValueSite& site) {
+std::string ownSettingRefusal(const SymbolEntry& entry, const char* token, const ValueSite& site) {
     const auto index = &entry - S.data();
-    if (index < kListedSymbolCount || index >= kSymbolCount || entry.type == symString) return;
+    if (index < kListedSymbolCount || index >= kSymbolCount || entry.type == symString) return {};
     char* end = nullptr;
     if (entry.type == symDouble)
         static_cast<void>(std::strtod(token, &end));
     else
         static_cast<void>(std::strtol(token, &end, entry.type == symLong ? 10 : 0));
-    if (end != token && (*end == '\0' || std::isspace(static_cast<unsigned char>(*end)) != 0)) return;
+    if (end != token && (*end == '\0' || std::isspace(static_cast<unsigned char>(*end)) != 0)) return {};
     const SettingRow& row = kSettingRows[static_cast<size_t>(index)];
     const std::string accepted = row.accepted.low == 0 && row.accepted.high == 1 ? "0 (off) or 1 (on)"
                                  : entry.type == symInt                        ? acceptedText(row.accepted)
                                                                                : "a number";
-    fatal("At line %d in %s, %s `%s` is not a number: %s takes %s\n", site.line, site.path, entry.name, token,
-          entry.name, accepted.c_str());
+    return formatted("At line %d in %s, %s `%s` is not a number: %s takes %s\n", site.line, site.path, entry.name,
+                     token, entry.name, accepted.c_str());
 }
 
 void warnAboutIdleSettings() {

@@ -101,7 +101,11 @@ void readSettingLine(FILE* file, SymbolEntry& entry, int line, const char* path,
     const char* token = std::strtok(nullptr, kValueDelimiters);
     if (token == nullptr) lineError(file, kSettingWithoutValue, line, path, entry.name);
     const ValueSite valueSite{site.path, site.realLine, entry.name};
-    refuseTextForOwnSetting(entry, token, valueSite);
+    if (const std::string refusal = ownSettingRefusal(entry, token, valueSite); !refusal.empty()) {
+        std::fclose(file);
+        reportWarningsLeftOut();
+        fatal("%s", refusal.c_str());
+    }
     char* end = nullptr;
     switch (entry.type) {
     case symInt:
