@@ -134,7 +134,8 @@ double nagaokaCoefficient(double a, double l) {
     // The bracket over k'^2, which may underflow: (1 - k) / k'^2 is
     // root / (1 + root).
     const double root = std::sqrt(1 + x * x);
-    const double eMinusOneOverKPrime2 = ellipticEMinusOneOverKPrime2(kPrime * kPrime, 0.5 * std::log1p(x * x) - std::log(x));
+    const double eMinusOneOverKPrime2 =
+        ellipticEMinusOneOverKPrime2(kPrime * kPrime, 0.5 * std::log1p(x * x) - std::log(x));
     return 4 * kPrime / (3 * kPi) * (kMinusE / (k * k) + eMinusOneOverKPrime2 + root / (1 + root));
 }
 
@@ -202,3 +203,20 @@ double baseFactor(BaseFormula base, double a, double n, double l, double w) {
     }
     return kNaN;
 }
+
+namespace {
+double turnsOf(const InductorRecord* coil) { return static_cast<double>(coil->turns); }
+}  // namespace
+
+const std::array<ClassicalFormula, 4> kClassicalFormulas = {{
+    {"solenoid", "ideal long solenoid", "ideal long solenoid",
+     [](const InductorRecord* c) { return idealSolenoidInductance(c->radius, turnsOf(c), c->length); }},
+    {"wheeler", "Wheeler 1928", "Wheeler 1928",
+     [](const InductorRecord* c) { return wheelerInductance(c->radius, turnsOf(c), c->length); }},
+    {"sheet", "current sheet", "current sheet (Nagaoka, elliptic integrals)",
+     [](const InductorRecord* c) { return currentSheetInductance(c->radius, turnsOf(c), c->length); }},
+    {"sheetrosa", "current sheet + Rosa", "current sheet + Rosa's round-wire correction",
+     [](const InductorRecord* c) {
+         return currentSheetRosaInductance(c->radius, turnsOf(c), c->length, c->wire);
+     }},
+}};

@@ -29,6 +29,18 @@ double rosaCorrection(double a, double n, double l, double w);
 // The current sheet with Rosa's round-wire correction.
 double currentSheetRosaInductance(double a, double n, double l, double w);
 
+struct InductorRecord;
+// The classical formulas alone, each for one coil: the name the program and
+// the result JSON give it, a short label (the comparison's table) and a long
+// one (the baselines block).
+struct ClassicalFormula {
+    const char* name;
+    const char* shortLabel;
+    const char* longLabel;
+    double (*inductance)(const InductorRecord* coil);
+};
+extern const std::array<ClassicalFormula, 4> kClassicalFormulas;
+
 // The formulas a fit can correct.
 enum class BaseFormula { none, wheeler, sheet, sheetrosa };
 inline constexpr std::array<BaseFormula, 4> kBaseFormulas = {BaseFormula::none, BaseFormula::wheeler,

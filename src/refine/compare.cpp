@@ -22,24 +22,6 @@ constexpr int kRefitRounds = 5;
 int32_t bit(int k) { return int32_t{1} << k; }
 int freeCount(int32_t held) { return std::popcount(static_cast<uint32_t>(~held & kAllCoefficients)); }
 
-double turnsOf(const InductorRecord* coil) { return static_cast<double>(coil->turns); }
-
-using CoilFormula = double (*)(const InductorRecord*);
-constexpr struct {
-    const char* name;
-    const char* label;
-    CoilFormula inductance;
-} kClassical[] = {
-    {"solenoid", "ideal long solenoid",
-     [](const InductorRecord* c) { return idealSolenoidInductance(c->radius, turnsOf(c), c->length); }},
-    {"wheeler", "Wheeler 1928",
-     [](const InductorRecord* c) { return wheelerInductance(c->radius, turnsOf(c), c->length); }},
-    {"sheet", "current sheet",
-     [](const InductorRecord* c) { return currentSheetInductance(c->radius, turnsOf(c), c->length); }},
-    {"sheetrosa", "current sheet + Rosa",
-     [](const InductorRecord* c) { return currentSheetRosaInductance(c->radius, turnsOf(c), c->length, c->wire); }},
-};
-
 std::string formLabel(BaseFormula base) {
     return base == BaseFormula::none ? "equation alone" : std::string("equation + ") + baseFormulaInfo(base).name;
 }
@@ -58,14 +40,14 @@ void setCriteria(CandidateForm& row, double sum, double uncertainty) {
 CandidateForm classicalRow(const std::vector<const InductorRecord*>& coils, size_t formula, int repeats,
                            double uncertainty) {
     CandidateForm row;
-    row.name = kClassical[formula].name;
-    row.label = kClassical[formula].label;
+    row.name = kClassicalFormulas[formula].name;
+    row.label = kClassicalFormulas[formula].shortLabel;
     row.baseName = row.name;
     row.classical = true;
     double sum = 0;
     for (const InductorRecord* coil : coils) {
         const double m = measuredAsGiven(coil);
-        const double relative = (kClassical[formula].inductance(coil) - m) / m;
+        const double relative = (kClassicalFormulas[formula].inductance(coil) - m) / m;
         if (!std::isfinite(relative)) continue;
         sum += relative * relative;
         ++row.evaluated;
@@ -274,7 +256,8 @@ std::vector<InductorRecord> retargetedCoils(const std::vector<const InductorReco
             copy.baseFactor = 0;
             copy.measuredInductance = given;
         } else {
-            copy.baseFactor = baseFactor(base, coil->radius, turnsOf(coil), coil->length, coil->wire);
+            const double turns = coil->turns;
+            copy.baseFactor = baseFactor(base, coil->radius, turns, coil->length, coil->wire);
             copy.givenInductance = given;
             copy.measuredInductance = given / copy.baseFactor;
         }
@@ -331,7 +314,8 @@ Comparison compareForms(const std::vector<const InductorRecord*>& coils, const O
     c.repeats = repeats;
     std::vector<std::vector<int>> foldSets;
     for (int r = 0; r < repeats; ++r) foldSets.push_back(foldsOfRepeat(n, c.folds, r));
-    for (size_t f = 0; f < std::size(kClassical); ++f) c.rows.push_back(classicalRow(coils, f, repeats, uncertainty));
+    for (size_t f = 0; f < kClassicalFormulas.size(); ++f)
+        c.rows.push_back(classicalRow(coils, f, repeats, uncertainty));
     for (const BaseFormula base : kBaseFormulas)
         c.rows.push_back(equationRow(coils, base, base == own.base ? &own : nullptr, foldSets, c.folds, uncertainty));
     recommend(c);

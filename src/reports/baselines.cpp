@@ -13,25 +13,6 @@
 
 namespace {
 
-using CoilFormula = double (*)(const InductorRecord*);
-
-double turnsOf(const InductorRecord* coil) { return static_cast<double>(coil->turns); }
-
-constexpr struct {
-    const char* name;
-    const char* label;
-    CoilFormula inductance;
-} kFormulas[] = {
-    {"solenoid", "ideal long solenoid",
-     [](const InductorRecord* c) { return idealSolenoidInductance(c->radius, turnsOf(c), c->length); }},
-    {"wheeler", "Wheeler 1928",
-     [](const InductorRecord* c) { return wheelerInductance(c->radius, turnsOf(c), c->length); }},
-    {"sheet", "current sheet (Nagaoka, elliptic integrals)",
-     [](const InductorRecord* c) { return currentSheetInductance(c->radius, turnsOf(c), c->length); }},
-    {"sheetrosa", "current sheet + Rosa's round-wire correction",
-     [](const InductorRecord* c) { return currentSheetRosaInductance(c->radius, turnsOf(c), c->length, c->wire); }},
-};
-
 struct Sum {
     double squares = 0;
     int counted = 0;
@@ -58,11 +39,11 @@ std::string number(double value) {
 Baselines classicalBaselines(const InductorRecord* list, const ResultRecord* fitted, int fittedCoefficients,
                              const char* baseName) {
     Baselines baselines;
-    for (const auto& formula : kFormulas) {
+    for (const ClassicalFormula& formula : kClassicalFormulas) {
         Sum sum;
         for (const InductorRecord* coil = list; coil != nullptr; coil = coil->next)
             sum.add(formula.inductance(coil), measuredAsGiven(coil));
-        baselines.rows.push_back({formula.name, formula.label, 0, sum.goodness(), sum.total - sum.counted});
+        baselines.rows.push_back({formula.name, formula.longLabel, 0, sum.goodness(), sum.total - sum.counted});
     }
     int leftOut = 0;
     for (const InductorRecord* coil = list; coil != nullptr; coil = coil->next)
